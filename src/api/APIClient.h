@@ -1,0 +1,64 @@
+#pragma once
+
+#include "api/Records.h"
+
+#include <QCoroTask>
+#include <QNetworkAccessManager>
+#include <QObject>
+#include <QUrl>
+#include <nlohmann/json.hpp>
+#include <optional>
+
+class Preferences;
+
+// The one client of the document service. Every operation is a coroutine on
+// the main thread; failures are thrown (APIError for what the server said,
+// NetworkError, DecodingError and FileError passed on as they are).
+class APIClient : public QObject {
+    Q_OBJECT
+public:
+    // Reads the stored server URL and token ("tavrel_server_url",
+    // "tavrel_api_token") once, here.
+    explicit APIClient(Preferences &preferences, QObject *parent = nullptr);
+
+    static QString defaultOrigin();
+
+    QString baseURL() const { return m_baseURL; }
+    void setBaseURL(const QString &url) { m_baseURL = url; }
+    std::optional<QString> token() const { return m_token; }
+    void setToken(std::optional<QString> token) { m_token = std::move(token); }
+
+    QCoro::Task<LoginResponse> login(QString email, QString password, QString serverURL);
+
+    // The generic pipeline: baseURL + path, JSON in and out, classified by
+    // status (401, 404, 2xx, other). Returns the raw body of a 2xx answer.
+    QCoro::Task<QByteArray> requestBody(QString method, QString path,
+                                        std::optional<nlohmann::json> body = std::nullopt);
+
+    template <typename T>
+    QCoro::Task<T> request(QString method, QString path,
+                           std::optional<nlohmann::json> body = std::nullopt)
+    {
+        const QByteArray bytes = co_await requestBody(std::move(method), std::move(path), std::move(body));
+        co_return decodeBody<T>(bytes);
+    }
+
+    QCoro::Task<SyncStatusResponse> getSyncStatus(qint64 folderId, std::optional<QString> since);
+    QCoro::Task<FolderResponse> createFolder(QString name, std::optional<qint64> parentId);
+    // Streams the file from disk; the bytes on the wire are the multipart form.
+    QCoro::Task<DocumentResponse> uploadDocument(QString filePath, QString name, qint64 folderId);
+    QCoro::Task<QUrl> getDownloadURL(qint64 documentId);
+    // Plain GET into a temporary file beside the destination, then moved into
+    // place: the destination never holds a partial file.
+    QCoro::Task<void> downloadFile(QUrl source, QString destinationPath);
+
+    static QString mimeTypeForExtension(const QString &extension);
+
+    // Percent-encoding of a since time for the status query.
+    static QString encodeQueryValue(const QString &value);
+
+private:
+    QString m_baseURL;
+    std::optional<QString> m_token;
+    QNetworkAccessManager m_session;
+};

@@ -1,0 +1,104 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+#include <vector>
+
+// The JSON bodies exchanged with the document service. Decoding is strict:
+// required members must be present, non-null and of the exact JSON type;
+// optional members read null and missing alike; unknown members are ignored;
+// one bad nested member fails the whole body with DecodingError.
+
+struct UserInfo {
+    qint64 id = 0;
+    QString email;
+    std::optional<QString> firstName;
+    std::optional<QString> lastName;
+    QString displayName;
+    QString organization;
+    bool operator==(const UserInfo &) const = default;
+};
+
+struct LoginRequest {
+    QString email;
+    QString password;
+    QByteArray encode() const; // {"email":...,"password":...}, compact, in that order
+};
+
+struct LoginResponse {
+    QString token;
+    UserInfo user;
+};
+
+struct LogoutResponse {
+    QString message;
+};
+
+struct ErrorResponse {
+    QString error;
+};
+
+struct DocumentResponse {
+    qint64 id = 0;
+    QString name;
+    std::optional<QString> description;
+    std::optional<QString> fileHash;
+    std::optional<qint64> fileSize;
+    std::optional<QString> contentType;
+    std::optional<QString> visibility;
+    std::optional<QString> status;
+    std::optional<qint64> folderId;
+    std::optional<qint64> version;
+    QString createdAt;
+    QString updatedAt;
+};
+
+struct SyncDocument {
+    qint64 id = 0;
+    QString name;
+    std::optional<QString> fileHash;
+    std::optional<qint64> fileSize;
+    std::optional<QString> contentType;
+    std::optional<qint64> folderId;
+    QString updatedAt;
+    QString createdAt;
+};
+
+struct SyncFolder {
+    qint64 id = 0;
+    QString name;
+    std::optional<QString> path;
+};
+
+struct SyncStatusResponse {
+    QString serverTime;
+    SyncFolder folder;
+    std::vector<SyncDocument> documents;
+    std::vector<qint64> deletedIds;
+};
+
+struct FolderResponse {
+    qint64 id = 0;
+    QString name;
+    std::optional<QString> path;
+    std::optional<qint64> parentId;
+    std::optional<qint64> documentCount;
+    std::optional<QString> createdAt;
+    std::optional<QString> updatedAt;
+};
+
+struct DownloadResponse {
+    QString downloadUrl;
+};
+
+struct DeleteResponse {
+    bool deleted = false;
+    bool archived = false;
+};
+
+// decodeBody<T>(bytes) decodes a whole response body as T or throws
+// DecodingError. Specialised for every record above and for
+// std::vector<FolderResponse> (the folder listing).
+template <typename T>
+T decodeBody(const QByteArray &body);

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <optional>
+
+// The per-user key-value store: one JSON object in
+// $XDG_CONFIG_HOME/TavrelSync/preferences.json (default ~/.config), written
+// atomically with mode 0600 because it holds the bearer token. Values keep
+// their type (text, array of binary data, double); a value of another type
+// reads as absent. An unreadable or corrupt file reads as empty.
+class Preferences {
+public:
+    explicit Preferences(QString filePath = defaultFilePath());
+
+    static QString defaultFilePath();
+    const QString &filePath() const { return m_filePath; }
+
+    std::optional<QString> string(const QString &key) const;
+    std::optional<QList<QByteArray>> dataArray(const QString &key) const;
+    std::optional<double> doubleValue(const QString &key) const;
+    bool contains(const QString &key) const;
+
+    void setString(const QString &key, const QString &value);
+    void setDataArray(const QString &key, const QList<QByteArray> &value);
+    void setDouble(const QString &key, double value);
+    void remove(const QString &key);
+
+private:
+    QString m_filePath;
+};

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+class InotifyWatcher;
+
+// Tells the engine that something changed below one of its watched folders:
+// every burst of file events becomes one callback on the main thread, once
+// the folders have been quiet for debounceInterval.
+class FileWatcher : public QObject {
+    Q_OBJECT
+public:
+    explicit FileWatcher(std::function<void()> callback, QObject *parent = nullptr);
+    ~FileWatcher() override; // stops every stream; a pending callback never runs
+
+    // Watches the folder and every directory below it; logs and returns when
+    // the folder cannot be watched.
+    void watch(const QString &folderPath);
+    // Drops every stream. A callback already scheduled still runs.
+    void stop();
+    // Restarts the quiet period.
+    void handleEvents();
+
+    int debounceInterval = 2000; // milliseconds
+    int streamCount() const;
+    bool hasPendingCallback() const;
+
+private:
+    std::function<void()> m_callback;
+    QList<InotifyWatcher *> m_streams;
+    QPointer<QTimer> m_debounceTask;
+};

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <map>
+
+// The local side of a folder pass: which files a watched folder holds, their
+// content hashes and modification times. Reads only; never writes.
+namespace LocalScanner {
+
+struct Listing {
+    // False when the folder does not exist or cannot be read; an empty but
+    // readable folder is readable with no files.
+    bool readable = false;
+    // Bare file name -> absolute path (a name seen twice keeps the last one).
+    std::map<QString, QString> files;
+};
+
+Listing scanLocalFiles(const QString &folderPath);
+
+// SHA-256 of the file's bytes as 64 lower-case hex digits, read in 1 MiB
+// chunks. Throws FileError when the file cannot be opened or read.
+QString computeFileHash(const QString &filePath);
+
+// The file's modification time, or now when it cannot be read.
+QDateTime fileModificationDate(const QString &filePath);
+
+bool isIgnoredName(const QString &name);
+
+} // namespace LocalScanner

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QDateTime>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+// What the engine knows of one local file that is in step with a document.
+struct TrackedFile {
+    QString localHash;
+    qint64 remoteId = 0;
+    std::optional<QString> remoteHash;
+    QString lastSynced;      // ISO 8601 UTC, whole seconds, "Z"
+    QDateTime localModified; // stored as seconds since 2001-01-01T00:00:00Z
+    bool operator==(const TrackedFile &) const = default;
+};
+
+// The engine's memory between passes, kept in
+// $XDG_DATA_HOME/TavrelSync/sync_state.json.
+struct SyncState {
+    std::optional<qint64> serverFolderId;
+    std::optional<QString> lastSyncTime;
+    QStringList watchedFolders;            // kept as loaded, never used
+    QMap<QString, qint64> folderMappings;  // local folder path -> server folder id
+    QMap<QString, TrackedFile> trackedFiles; // local file path -> entry
+    // Since time of each watched folder's last completed pass, keyed by the
+    // folder's path (file member "folderSyncTimes"); a folder without one
+    // uses lastSyncTime.
+    QMap<QString, QString> folderSyncTimes;
+
+    bool operator==(const SyncState &) const = default;
+
+    // The state file's path, computed once per run (creating its directory).
+    static QString fileURL();
+
+    // Never fails: a missing or corrupt file gives the empty state.
+    static SyncState load(const QString &path = fileURL());
+    // Never fails loudly: written atomically (temporary file, fsync, rename),
+    // mode 0600; a failed write leaves the old file and is ignored.
+    void save(const QString &path = fileURL()) const;
+
+    QByteArray encode() const;
+    static std::optional<SyncState> decode(const QByteArray &bytes);
+};
