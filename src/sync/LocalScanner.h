@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QDateTime>
+#include <QSet>
 #include <QString>
+#include <QStringList>
 #include <map>
 
 // The local side of a folder pass: which files a watched folder holds, their
@@ -14,6 +16,13 @@ struct Listing {
     bool readable = false;
     // Bare file name -> absolute path (a name seen twice keeps the last one).
     std::map<QString, QString> files;
+    // Every listed file's absolute path, including those whose name is
+    // shadowed in `files` by a file of the same name in another directory:
+    // a shadowed file still exists and must not be taken for removed.
+    QSet<QString> allPaths;
+    // Directories below the folder that could not be read. Tracked files
+    // below them are not known to be gone.
+    QStringList unreadableDirectories;
 };
 
 Listing scanLocalFiles(const QString &folderPath);
