@@ -27,6 +27,9 @@ public:
     void handleEvents();
 
     int debounceInterval = 2000; // milliseconds
+    // How often a stream reports during a burst (its first event is reported
+    // at once); applies to folders watched after it is set.
+    int latency = 1000; // milliseconds
     int streamCount() const;
     bool hasPendingCallback() const;
 

@@ -1,0 +1,283 @@
+#include "platform/InotifyWatcher.h"
+
+#include "platform/Logging.h"
+
+#include <QFile>
+#include <QSocketNotifier>
+#include <QVector>
+
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Every kind of change to a file or directory counts; IN_ONLYDIR makes a
+// path that was swapped for a file fail instead of being watched.
+constexpr uint32_t kChangeMask = IN_CREATE | IN_CLOSE_WRITE | IN_MODIFY | IN_DELETE | IN_MOVED_FROM
+    | IN_MOVED_TO | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF;
+
+constexpr int kWatchLimitReached = -2;
+
+bool isHiddenName(const char *name)
+{
+    return name[0] == '.';
+}
+
+QByteArray childPath(const QByteArray &dir, const char *name)
+{
+    QByteArray path = dir;
+    if (!path.endsWith('/'))
+        path += '/';
+    return path + name;
+}
+
+int maxUserWatches()
+{
+    QFile file(QStringLiteral("/proc/sys/fs/inotify/max_user_watches"));
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    bool ok = false;
+    const int limit = file.readAll().trimmed().toInt(&ok);
+    return ok ? limit : -1;
+}
+
+// The visible subdirectories of `dir`, without following symbolic links
+// (the folder itself may be one: the user chose it).
+QVector<QByteArray> listSubdirectories(const QByteArray &dir, bool followLink)
+{
+    QVector<QByteArray> result;
+    const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW);
+    const int dirFd = ::open(dir.constData(), flags);
+    if (dirFd < 0)
+        return result; // gone or unreadable: nothing below it to watch
+    DIR *stream = ::fdopendir(dirFd);
+    if (!stream) {
+        ::close(dirFd);
+        return result;
+    }
+    while (const dirent *entry = ::readdir(stream)) {
+        const char *name = entry->d_name;
+        if (isHiddenName(name)) // also skips "." and ".."
+            continue;
+        bool isDir = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN) {
+            struct stat info;
+            isDir = ::fstatat(dirFd, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode);
+        }
+        if (isDir)
+            result.append(childPath(dir, name));
+    }
+    ::closedir(stream); // closes dirFd too
+    return result;
+}
+
+} // namespace
+
+InotifyWatcher::InotifyWatcher(const QString &rootPath, QObject *parent)
+    : QObject(parent), m_rootPath(rootPath), m_root(QFile::encodeName(rootPath))
+{
+    while (m_root.size() > 1 && m_root.endsWith('/'))
+        m_root.chop(1);
+    m_latencyTimer.setSingleShot(true);
+    connect(&m_latencyTimer, &QTimer::timeout, this, &InotifyWatcher::deliverPending);
+}
+
+InotifyWatcher::~InotifyWatcher()
+{
+    stop();
+}
+
+bool InotifyWatcher::start()
+{
+    if (m_fd >= 0)
+        return true;
+    m_fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_fd < 0)
+        return false;
+    watchTree(m_root);
+    m_rootWd = m_pathToWd.count(m_root) ? m_pathToWd.at(m_root) : -1;
+    if (m_rootWd < 0) {
+        stop();
+        return false;
+    }
+    m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &InotifyWatcher::readEvents);
+    return true;
+}
+
+void InotifyWatcher::stop()
+{
+    // The notifier must go before its descriptor is closed.
+    delete m_notifier;
+    m_notifier = nullptr;
+    if (m_fd >= 0)
+        ::close(m_fd); // closing the instance releases all its watches
+    m_fd = -1;
+    m_rootWd = -1;
+    m_wdToPath.clear();
+    m_pathToWd.clear();
+    m_latencyTimer.stop();
+    m_changePending = false;
+}
+
+void InotifyWatcher::readEvents()
+{
+    alignas(inotify_event) char buffer[64 * 1024];
+    bool sawChange = false;
+    bool overflowed = false;
+    for (;;) {
+        const ssize_t length = ::read(m_fd, buffer, sizeof buffer);
+        if (length <= 0)
+            break; // EAGAIN: the queue is drained (EINTR: the notifier fires again)
+        for (ssize_t offset = 0; offset < length;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(buffer + offset);
+            offset += ssize_t(sizeof(inotify_event) + event->len);
+
+            if (event->mask & IN_Q_OVERFLOW) {
+                overflowed = sawChange = true;
+                continue;
+            }
+            const auto found = m_wdToPath.constFind(event->wd);
+            if (found == m_wdToPath.cend())
+                continue; // queued before we dropped that watch
+            const QByteArray dir = *found;
+            if (event->mask & IN_IGNORED) {
+                // The kernel dropped the watch: the directory is gone.
+                forgetWatch(event->wd);
+                continue;
+            }
+            sawChange = true;
+            if (event->wd == m_rootWd && (event->mask & (IN_MOVE_SELF | IN_DELETE_SELF))) {
+                // Watches follow a moved folder wherever it goes; stop
+                // listening rather than report changes from outside it.
+                qCCritical(lcFileWatcher, "Watched folder %s was moved or deleted; changes in it are picked up by the timer",
+                           m_root.constData());
+                unwatchTree(m_root);
+                m_rootWd = -1;
+                continue;
+            }
+            if (!(event->mask & IN_ISDIR) || event->len == 0 || isHiddenName(event->name))
+                continue;
+            const QByteArray path = childPath(dir, event->name);
+            // A move is an old path dropped and a new one watched, so a
+            // directory moved within the folder keeps correct paths below it.
+            if (event->mask & IN_MOVED_FROM)
+                unwatchTree(path);
+            if (event->mask & (IN_CREATE | IN_MOVED_TO))
+                watchTree(path);
+        }
+    }
+    if (overflowed)
+        rebuildAfterOverflow();
+    if (sawChange)
+        noteChange();
+}
+
+void InotifyWatcher::noteChange()
+{
+    if (m_latencyTimer.isActive()) {
+        m_changePending = true;
+        return;
+    }
+    m_latencyTimer.start(latency);
+    emit changed(); // last: a receiver may delete this stream
+}
+
+void InotifyWatcher::deliverPending()
+{
+    if (!m_changePending)
+        return;
+    m_changePending = false;
+    m_latencyTimer.start(latency);
+    emit changed();
+}
+
+void InotifyWatcher::watchTree(const QByteArray &top)
+{
+    QVector<QByteArray> pending{top};
+    while (!pending.isEmpty()) {
+        const QByteArray dir = pending.takeLast();
+        bool isNew = false;
+        const int wd = addWatch(dir, &isNew);
+        if (wd == kWatchLimitReached)
+            return; // every further watch fails the same way
+        if (wd < 0)
+            continue;
+        // A directory already watched was walked when it was added; walking
+        // it again could also loop through a bind mount of an ancestor.
+        if (isNew)
+            pending += listSubdirectories(dir, dir == m_root);
+    }
+}
+
+int InotifyWatcher::addWatch(const QByteArray &dir, bool *isNew)
+{
+    const uint32_t mask = kChangeMask | IN_ONLYDIR | (dir == m_root ? 0 : IN_DONT_FOLLOW);
+    const int wd = ::inotify_add_watch(m_fd, dir.constData(), mask);
+    if (wd < 0) {
+        // Other failures are directories that vanished meanwhile or cannot
+        // be read; there is nothing below them the scan could see either.
+        if (errno != ENOSPC)
+            return -1;
+        reportWatchLimit();
+        return kWatchLimitReached;
+    }
+    *isNew = !m_wdToPath.contains(wd);
+    if (*isNew) {
+        m_wdToPath.insert(wd, dir);
+        m_pathToWd[dir] = wd;
+    }
+    return wd;
+}
+
+void InotifyWatcher::unwatchTree(const QByteArray &dir)
+{
+    QVector<int> dropped;
+    if (const auto self = m_pathToWd.find(dir); self != m_pathToWd.end())
+        dropped.append(self->second);
+    const QByteArray prefix = childPath(dir, "");
+    for (auto it = m_pathToWd.lower_bound(prefix); it != m_pathToWd.end() && it->first.startsWith(prefix); ++it)
+        dropped.append(it->second);
+    for (const int wd : dropped) {
+        ::inotify_rm_watch(m_fd, wd);
+        forgetWatch(wd);
+    }
+}
+
+void InotifyWatcher::forgetWatch(int wd)
+{
+    const auto found = m_wdToPath.find(wd);
+    if (found == m_wdToPath.end())
+        return;
+    // The path may already belong to a newer watch of a re-created directory.
+    if (const auto byPath = m_pathToWd.find(*found); byPath != m_pathToWd.end() && byPath->second == wd)
+        m_pathToWd.erase(byPath);
+    m_wdToPath.erase(found);
+    if (wd == m_rootWd)
+        m_rootWd = -1;
+}
+
+void InotifyWatcher::rebuildAfterOverflow()
+{
+    // Lost events may have hidden new, moved or removed directories; only a
+    // fresh walk gives a watch set that matches the tree again.
+    for (auto it = m_wdToPath.cbegin(); it != m_wdToPath.cend(); ++it)
+        ::inotify_rm_watch(m_fd, it.key());
+    m_wdToPath.clear();
+    m_pathToWd.clear();
+    watchTree(m_root);
+    m_rootWd = m_pathToWd.count(m_root) ? m_pathToWd.at(m_root) : -1;
+}
+
+void InotifyWatcher::reportWatchLimit()
+{
+    if (m_limitReported)
+        return;
+    m_limitReported = true;
+    qCCritical(lcFileWatcher, "Watch limit of %d reached while watching %s; changes below it are picked up by the timer",
+               maxUserWatches(), m_root.constData());
+}

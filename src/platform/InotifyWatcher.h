@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <map>
+
+class QSocketNotifier;
+
+// One recursive change stream over a folder, on inotify: its own inotify
+// descriptor, one watch per directory below the folder, read on the main
+// thread through a socket notifier. Directories that appear later are
+// watched as they appear, those that go away are dropped. Symbolic links
+// below the folder are never followed, and hidden directories (names that
+// begin with a dot, which the scan skips) are not watched.
+//
+// Deliveries follow a burst with a latency: the first change is reported at
+// once, later ones at most once per `latency` while they keep coming.
+class InotifyWatcher : public QObject {
+    Q_OBJECT
+public:
+    explicit InotifyWatcher(const QString &rootPath, QObject *parent = nullptr);
+    ~InotifyWatcher() override; // releases the descriptor and every watch
+
+    // Opens the descriptor and watches the tree. False when the folder itself
+    // cannot be watched (missing, not a directory, no permission, no inotify
+    // instance left); the stream then holds nothing.
+    bool start();
+    // Releases the descriptor and every watch; nothing is delivered after it.
+    void stop();
+
+    QString rootPath() const { return m_rootPath; }
+    bool isActive() const { return m_fd >= 0; }
+    int watchCount() const { return int(m_wdToPath.size()); }
+
+    int latency = 1000; // milliseconds between deliveries during a burst
+
+signals:
+    void changed();
+
+private:
+    void readEvents();
+    void noteChange();
+    void deliverPending();
+    // Watches `dir` and every directory below it that is not yet watched.
+    void watchTree(const QByteArray &dir);
+    // Adds one watch; returns its descriptor, or a negative value when the
+    // directory cannot be watched. `isNew` tells whether it was not watched
+    // before.
+    int addWatch(const QByteArray &dir, bool *isNew);
+    // Drops the watches of `dir` and of every directory below it.
+    void unwatchTree(const QByteArray &dir);
+    void forgetWatch(int wd);
+    void rebuildAfterOverflow();
+    void reportWatchLimit();
+
+    QString m_rootPath;
+    QByteArray m_root; // native encoding
+    int m_fd = -1;
+    int m_rootWd = -1;
+    QSocketNotifier *m_notifier = nullptr;
+    QHash<int, QByteArray> m_wdToPath;
+    std::map<QByteArray, int> m_pathToWd; // ordered, so a subtree is one range
+    QTimer m_latencyTimer;
+    bool m_changePending = false;
+    bool m_limitReported = false;
+};
