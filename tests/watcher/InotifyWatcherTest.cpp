@@ -1,0 +1,168 @@
+#include "platform/InotifyWatcher.h"
+
+#include "WatcherFixture.h"
+
+#include <QFile>
+#include <memory>
+
+using testsupport::waitUntil;
+
+// The stream's own job: keeping one watch per directory of the folder as
+// the tree changes, and pacing its deliveries.
+class InotifyWatcherTest : public WatcherFixture {
+protected:
+    void SetUp() override { root = makeFolder("root"); }
+
+    std::unique_ptr<InotifyWatcher> startStream(int latency = 20)
+    {
+        auto stream = std::make_unique<InotifyWatcher>(root);
+        stream->latency = latency;
+        QObject::connect(stream.get(), &InotifyWatcher::changed, [this] { ++deliveries; });
+        EXPECT_TRUE(stream->start());
+        return stream;
+    }
+
+    // Waits for the delivery a change causes and for the stream to have
+    // caught up with the tree.
+    bool waitForChange(const InotifyWatcher &stream, int expectedWatches)
+    {
+        const int before = deliveries;
+        return waitUntil([&] { return deliveries > before && stream.watchCount() == expectedWatches; }, 5000);
+    }
+
+    // Writes the file and tells whether the stream reported it.
+    bool reports(const QString &file)
+    {
+        const int before = deliveries;
+        testsupport::writeFile(file, "content");
+        return waitUntil([&] { return deliveries > before; }, 500);
+    }
+
+    QString root;
+    int deliveries = 0;
+};
+
+TEST_F(InotifyWatcherTest, WatchesTheWholeTreeAndDirectoriesThatAppearLater)
+{
+    makeFolder("root/existing/below");
+    auto stream = startStream();
+    EXPECT_EQ(stream->watchCount(), 3);
+    EXPECT_TRUE(reports(path("root/existing/below/a.txt")));
+
+    makeFolder("root/new");
+    ASSERT_TRUE(waitForChange(*stream, 4));
+    EXPECT_TRUE(reports(path("root/new/a.txt")));
+
+    // Created in one go: the inner ones may exist before the outer is seen.
+    makeFolder("root/nested/one/two/three");
+    ASSERT_TRUE(waitForChange(*stream, 8));
+    EXPECT_TRUE(reports(path("root/nested/one/two/three/a.txt")));
+
+    // Moved in from outside with its own subfolders and files.
+    save("outside/moved/sub/old.txt");
+    ASSERT_TRUE(QFile::rename(path("outside/moved"), path("root/moved")));
+    ASSERT_TRUE(waitForChange(*stream, 10));
+    EXPECT_TRUE(reports(path("root/moved/sub/new.txt")));
+}
+
+TEST_F(InotifyWatcherTest, DirectoriesMovedOutOrRemovedAreDropped)
+{
+    makeFolder("root/leaving/sub");
+    makeFolder("root/doomed/sub");
+    makeFolder("outside");
+    auto stream = startStream();
+    ASSERT_EQ(stream->watchCount(), 5);
+
+    ASSERT_TRUE(QFile::rename(path("root/leaving"), path("outside/leaving")));
+    ASSERT_TRUE(waitForChange(*stream, 3));
+    EXPECT_FALSE(reports(path("outside/leaving/sub/a.txt"))) << "a folder moved out still reports";
+
+    ASSERT_TRUE(QDir(path("root/doomed")).removeRecursively());
+    ASSERT_TRUE(waitForChange(*stream, 1));
+
+    // The folder itself is still watched.
+    EXPECT_TRUE(reports(path("root/a.txt")));
+}
+
+TEST_F(InotifyWatcherTest, RenamedDirectoryKeepsItsSubtreeUnderTheNewName)
+{
+    makeFolder("root/before/sub/deeper");
+    makeFolder("outside");
+    auto stream = startStream();
+
+    ASSERT_TRUE(QFile::rename(path("root/before"), path("root/after")));
+    ASSERT_TRUE(waitForChange(*stream, 4));
+    EXPECT_TRUE(reports(path("root/after/sub/deeper/a.txt")));
+
+    // Only a subtree known under its new name can be dropped when it leaves.
+    ASSERT_TRUE(QFile::rename(path("root/after/sub"), path("outside/sub")));
+    ASSERT_TRUE(waitForChange(*stream, 2));
+    EXPECT_FALSE(reports(path("outside/sub/deeper/b.txt")));
+}
+
+TEST_F(InotifyWatcherTest, NeverReportsFromOutsideTheFolder)
+{
+    makeFolder("elsewhere/inner");
+    makeFolder("root/.hidden");
+    ASSERT_TRUE(QFile::link(path("elsewhere"), path("root/link")));
+    auto stream = startStream();
+    EXPECT_EQ(stream->watchCount(), 1);
+
+    EXPECT_FALSE(reports(path("elsewhere/inner/a.txt"))) << "followed a symbolic link";
+    EXPECT_FALSE(reports(path("root/.hidden/a.txt")));
+
+    // A link that appears later is no more followed.
+    ASSERT_TRUE(QFile::link(path("elsewhere/inner"), path("root/later-link")));
+    ASSERT_TRUE(waitForChange(*stream, 1));
+    EXPECT_FALSE(reports(path("elsewhere/inner/b.txt")));
+
+    // Watches follow a moved folder; it must not report from its new place.
+    ASSERT_TRUE(QFile::rename(root, path("moved-root")));
+    ASSERT_TRUE(waitForChange(*stream, 0));
+    EXPECT_FALSE(reports(path("moved-root/a.txt")));
+}
+
+TEST_F(InotifyWatcherTest, ReportsABurstAtOnceThenAtMostOncePerLatency)
+{
+    auto stream = startStream(500);
+    save("root/first.txt");
+    ASSERT_TRUE(waitUntil([&] { return deliveries == 1; }, 400)) << "the first change waited for the latency";
+
+    for (int i = 0; i < 20; ++i)
+        save(QString("root/more%1.txt").arg(i));
+    settle(50);
+    EXPECT_EQ(deliveries, 1) << "reported again within the latency";
+
+    ASSERT_TRUE(waitUntil([&] { return deliveries == 2; }, 2000)) << "the rest of the burst was never reported";
+    settle(700);
+    EXPECT_EQ(deliveries, 2);
+}
+
+TEST_F(InotifyWatcherTest, QueueOverflowCountsAsChangeAndRewatchesTheTree)
+{
+    save("root/a.txt");
+    save("root/b.txt");
+    auto stream = startStream();
+
+    // More events than the kernel queues (16384 by default) while the event
+    // loop does not read them; alternating files keeps them from merging.
+    const auto plain = QFile::ReadOwner | QFile::WriteOwner;
+    for (int i = 0; i < 20000; ++i)
+        QFile::setPermissions(path(i % 2 ? "root/a.txt" : "root/b.txt"), i % 4 < 2 ? plain : plain | QFile::ReadGroup);
+    // Its creation event is lost: only a fresh walk finds it.
+    makeFolder("root/late/inner");
+
+    ASSERT_TRUE(waitForChange(*stream, 3));
+    EXPECT_TRUE(reports(path("root/late/inner/a.txt")));
+}
+
+TEST_F(InotifyWatcherTest, StartFailsForWhatIsNoFolder)
+{
+    save("file.txt");
+    for (const QString &bad : {path("missing"), path("file.txt")}) {
+        InotifyWatcher stream(bad);
+        EXPECT_FALSE(stream.start()) << qPrintable(bad);
+        EXPECT_FALSE(stream.isActive());
+        EXPECT_EQ(stream.watchCount(), 0);
+    }
+}
