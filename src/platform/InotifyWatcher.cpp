@@ -35,14 +35,23 @@ QByteArray childPath(const QByteArray &dir, const char *name)
     return path + name;
 }
 
-int maxUserWatches()
+int readLimit(const QString &path)
 {
-    QFile file(QStringLiteral("/proc/sys/fs/inotify/max_user_watches"));
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return -1;
     bool ok = false;
     const int limit = file.readAll().trimmed().toInt(&ok);
     return ok ? limit : -1;
+}
+
+// The system-wide setting, unless the user namespace we run in (a container,
+// a sandbox) sets a lower one of its own.
+int maxUserWatches()
+{
+    const int global = readLimit(QStringLiteral("/proc/sys/fs/inotify/max_user_watches"));
+    const int own = readLimit(QStringLiteral("/proc/sys/user/max_inotify_watches"));
+    return own > 0 && (global < 0 || own < global) ? own : global;
 }
 
 // The visible subdirectories of `dir`, without following symbolic links

@@ -205,7 +205,7 @@ TEST_F(FileWatcherTest, NoDescriptorsLeakAcrossStopRestartAndDestruction)
     makeFolder("two");
     const int before = openDescriptorCount();
 
-    for (int round = 0; round < 5; ++round) {
+    for (int round = 0; round < 3; ++round) {
         auto watcher = makeWatcher();
         watcher->watch(path("one"));
         watcher->watch(path("missing"));

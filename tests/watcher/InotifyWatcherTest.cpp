@@ -5,6 +5,10 @@
 #include <QFile>
 #include <memory>
 
+#include <sched.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 using testsupport::waitUntil;
 
 // The stream's own job: keeping one watch per directory of the folder as
@@ -165,4 +169,50 @@ TEST_F(InotifyWatcherTest, StartFailsForWhatIsNoFolder)
         EXPECT_FALSE(stream.isActive());
         EXPECT_EQ(stream.watchCount(), 0);
     }
+}
+
+namespace {
+
+// Runs in a child process: a user namespace of its own gets its own, low
+// watch limit without touching the machine's.
+void startUnderWatchLimit(const QString &root, int limit)
+{
+    const auto writeProc = [](const char *file, const QByteArray &text) {
+        QFile proc(file);
+        return proc.open(QIODevice::WriteOnly) && proc.write(text) == text.size();
+    };
+    const QByteArray uid = QByteArray::number(::getuid()), gid = QByteArray::number(::getgid());
+    if (::unshare(CLONE_NEWUSER) != 0 || !writeProc("/proc/self/setgroups", "deny")
+        || !writeProc("/proc/self/uid_map", "0 " + uid + " 1") || !writeProc("/proc/self/gid_map", "0 " + gid + " 1")
+        || !writeProc("/proc/sys/user/max_inotify_watches", QByteArray::number(limit))) {
+        fprintf(stderr, "no user namespace here\n");
+        ::_exit(2);
+    }
+    InotifyWatcher stream(root);
+    const bool started = stream.start();
+    fprintf(stderr, "started=%d watches=%d\n", int(started), stream.watchCount());
+    ::_exit(started && stream.watchCount() == limit ? 0 : 1);
+}
+
+bool userNamespacesWork()
+{
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(::unshare(CLONE_NEWUSER) == 0 ? 0 : 1);
+    int status = 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+} // namespace
+
+TEST_F(InotifyWatcherTest, WatchLimitIsLoggedAndTheWatchesMadeAreKept)
+{
+    if (!userNamespacesWork())
+        GTEST_SKIP() << "needs unprivileged user namespaces to lower the watch limit";
+    for (int i = 0; i < 8; ++i)
+        makeFolder(QString("root/dir%1/sub").arg(i));
+    const std::string expectedLine = "Watch limit of 4 reached while watching " + root.toStdString()
+        + "; changes below it are picked up by the timer(.|\n)*started=1 watches=4";
+
+    EXPECT_EXIT(startUnderWatchLimit(root, 4), testing::ExitedWithCode(0), expectedLine);
 }
