@@ -1,0 +1,94 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace devserver {
+
+// One parsed request head. Header names are lower-cased; the path is the
+// target without its query, exactly as sent.
+struct HttpRequest {
+    std::string method;
+    std::string target;
+    std::string path;
+    std::string query;
+    std::multimap<std::string, std::string> headers;
+
+    std::string header(const std::string &lowerName) const;
+    // Query parameters, percent-decoded. A '+' stays a '+': clients send
+    // time stamps with offsets unescaped.
+    std::map<std::string, std::string> queryParameters() const;
+};
+
+// The request body, read as it arrives (Content-Length or chunked framing).
+class BodyReader {
+public:
+    virtual ~BodyReader() = default;
+    // Up to `size` bytes into `buffer`; 0 at the end of the body, -1 when the
+    // connection failed or the framing is broken.
+    virtual long read(char *buffer, std::size_t size) = 0;
+    // Reads and discards the rest; false if the body could not be read to its end.
+    bool drain();
+};
+
+struct HttpResponse {
+    int status = 200;
+    std::string contentType = "application/json";
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+    // When set, the body is streamed from this file instead of `body`.
+    std::string filePath;
+    int64_t fileSize = 0;
+    // Announce the full length, send about half of the body, then close.
+    bool dropMidBody = false;
+};
+
+using HttpHandler = std::function<HttpResponse(const HttpRequest &, BodyReader &)>;
+
+// A small HTTP/1.1 server: one thread per connection, so that concurrent
+// clients (and delayed answers) really run side by side. Keep-alive, chunked
+// request bodies and "Expect: 100-continue" are understood.
+class HttpServer {
+public:
+    explicit HttpServer(HttpHandler handler);
+    ~HttpServer();
+
+    // Binds and listens before returning; returns the port. Throws
+    // std::runtime_error when the address cannot be bound.
+    int listen(const std::string &host, int port);
+    void stop();
+    bool stopping() const { return m_stopping.load(); }
+    // Sleeps up to `ms`, returning early (false) once the server stops.
+    bool sleepUnlessStopping(int ms) const;
+
+private:
+    struct Connection {
+        int fd = -1;
+        std::thread thread;
+        std::atomic<bool> done{false};
+    };
+
+    void acceptLoop();
+    void serve(Connection &connection);
+    void reapFinished();
+
+    HttpHandler m_handler;
+    int m_listenFd = -1;
+    std::atomic<bool> m_stopping{false};
+    std::thread m_acceptThread;
+    std::mutex m_connectionsMutex;
+    std::list<std::unique_ptr<Connection>> m_connections;
+};
+
+std::string statusText(int status);
+
+} // namespace devserver

@@ -1,0 +1,75 @@
+#include "devserver/DevServer.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+void onSignal(int)
+{
+    stopRequested = 1;
+}
+
+void usage()
+{
+    std::cerr << "usage: tavrel-devserver [--host H] [--port P] [--data-dir DIR] [--demo]\n";
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    DevServer::Options options;
+    options.port = 8765;
+    bool demo = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (argument == "--host" && hasValue) {
+            options.host = argv[++i];
+        } else if (argument == "--port" && hasValue) {
+            try {
+                options.port = std::stoi(argv[++i]);
+            } catch (const std::exception &) {
+                usage();
+                return 2;
+            }
+        } else if (argument == "--data-dir" && hasValue) {
+            options.dataDir = argv[++i];
+        } else if (argument == "--demo") {
+            demo = true;
+        } else if (argument == "--help" || argument == "-h") {
+            usage();
+            return 0;
+        } else {
+            usage();
+            return 2;
+        }
+    }
+
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+
+    try {
+        DevServer server(options);
+        if (demo)
+            server.addUser("demo@tavrel.test", "demo-password", "Demo User", "Tavrel Demo", "Demo", "User");
+        server.start();
+        std::cout << "TavrelSync development server listening on " << server.baseURL() << std::endl;
+        if (demo)
+            std::cout << "Demo account: demo@tavrel.test / demo-password" << std::endl;
+        while (!stopRequested)
+            ::usleep(100 * 1000);
+        server.stop();
+    } catch (const std::exception &error) {
+        std::cerr << "tavrel-devserver: " << error.what() << std::endl;
+        return 1;
+    }
+    return 0;
+}
