@@ -160,17 +160,6 @@ TEST_F(InotifyWatcherTest, QueueOverflowCountsAsChangeAndRewatchesTheTree)
     EXPECT_TRUE(reports(path("root/late/inner/a.txt")));
 }
 
-TEST_F(InotifyWatcherTest, StartFailsForWhatIsNoFolder)
-{
-    save("file.txt");
-    for (const QString &bad : {path("missing"), path("file.txt")}) {
-        InotifyWatcher stream(bad);
-        EXPECT_FALSE(stream.start()) << qPrintable(bad);
-        EXPECT_FALSE(stream.isActive());
-        EXPECT_EQ(stream.watchCount(), 0);
-    }
-}
-
 namespace {
 
 // Runs in a child process: a user namespace of its own gets its own, low
