@@ -138,7 +138,9 @@ void InotifyWatcher::readEvents()
     alignas(inotify_event) char buffer[64 * 1024];
     bool sawChange = false;
     bool overflowed = false;
-    for (;;) {
+    // Bounded, so that a process writing without pause cannot keep the main
+    // thread in here; the notifier fires again for what is left.
+    for (int batch = 0; batch < 16; ++batch) {
         const ssize_t length = ::read(m_fd, buffer, sizeof buffer);
         if (length <= 0)
             break; // EAGAIN: the queue is drained (EINTR: the notifier fires again)
