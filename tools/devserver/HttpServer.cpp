@@ -20,7 +20,6 @@ namespace {
 constexpr std::size_t maxHeadBytes = 64 * 1024;
 constexpr int idleTimeoutMs = 60 * 1000;   // keep-alive connection without a request
 constexpr int readTimeoutMs = 30 * 1000;   // a request that stops sending mid-way
-constexpr int pollSliceMs = 100;           // how quickly a stop is noticed
 
 std::string lowered(std::string text)
 {
@@ -83,7 +82,7 @@ bool sendAll(int fd, const char *data, std::size_t size)
 // the server stops.
 class SocketStream {
 public:
-    SocketStream(int fd, const std::atomic<bool> &stopping) : m_fd(fd), m_stopping(stopping) {}
+    SocketStream(int fd, int wakeFd) : m_fd(fd), m_wakeFd(wakeFd) {}
 
     // Reads the request head up to the blank line. False on close, time-out or
     // an oversized head.
@@ -145,17 +144,13 @@ public:
 private:
     bool waitReadable(int timeoutMs)
     {
-        for (int waited = 0; waited < timeoutMs; waited += pollSliceMs) {
-            if (m_stopping.load())
-                return false;
-            pollfd pfd{m_fd, POLLIN, 0};
-            const int ready = ::poll(&pfd, 1, pollSliceMs);
-            if (ready > 0)
-                return true;
-            if (ready < 0 && errno != EINTR)
-                return false;
+        for (;;) {
+            pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
+            const int ready = ::poll(fds, 2, timeoutMs);
+            if (ready < 0 && errno == EINTR)
+                continue;
+            return ready > 0 && fds[1].revents == 0 && fds[0].revents != 0;
         }
-        return false;
     }
 
     bool fill(int timeoutMs)
@@ -186,7 +181,7 @@ private:
     }
 
     int m_fd;
-    const std::atomic<bool> &m_stopping;
+    int m_wakeFd;
     std::string m_buffer;
     std::size_t m_position = 0;
 };
@@ -442,6 +437,13 @@ int HttpServer::listen(const std::string &host, int port)
         ? ntohs(reinterpret_cast<sockaddr_in6 *>(&bound)->sin6_port)
         : ntohs(reinterpret_cast<sockaddr_in *>(&bound)->sin_port);
 
+    int wake[2];
+    if (::pipe2(wake, O_CLOEXEC) != 0) {
+        ::close(fd);
+        throw std::runtime_error("cannot create the stop pipe");
+    }
+    m_wakeRead = wake[0];
+    m_wakeWrite = wake[1];
     m_listenFd = fd;
     m_stopping = false;
     m_acceptThread = std::thread([this] { acceptLoop(); });
@@ -451,6 +453,11 @@ int HttpServer::listen(const std::string &host, int port)
 void HttpServer::stop()
 {
     m_stopping = true;
+    if (m_wakeWrite >= 0) {
+        const char byte = 1;
+        while (::write(m_wakeWrite, &byte, 1) < 0 && errno == EINTR) {
+        }
+    }
     if (m_acceptThread.joinable())
         m_acceptThread.join();
     if (m_listenFd >= 0) {
@@ -470,16 +477,22 @@ void HttpServer::stop()
             connection->thread.join();
         ::close(connection->fd);
     }
+    if (m_wakeRead >= 0) {
+        ::close(m_wakeRead);
+        ::close(m_wakeWrite);
+        m_wakeRead = m_wakeWrite = -1;
+    }
 }
 
 bool HttpServer::sleepUnlessStopping(int ms) const
 {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (std::chrono::steady_clock::now() < until) {
-        if (m_stopping.load())
-            return false;
+    for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
-        std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(left, std::chrono::milliseconds(20)));
+        if (m_stopping.load() || left.count() <= 0)
+            break;
+        pollfd wake{m_wakeRead, POLLIN, 0};
+        ::poll(&wake, 1, static_cast<int>(left.count()));
     }
     return !m_stopping.load();
 }
@@ -487,8 +500,8 @@ bool HttpServer::sleepUnlessStopping(int ms) const
 void HttpServer::acceptLoop()
 {
     while (!m_stopping.load()) {
-        pollfd pfd{m_listenFd, POLLIN, 0};
-        if (::poll(&pfd, 1, pollSliceMs) <= 0)
+        pollfd fds[2] = {{m_listenFd, POLLIN, 0}, {m_wakeRead, POLLIN, 0}};
+        if (::poll(fds, 2, -1) <= 0 || fds[1].revents != 0)
             continue;
         const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0)
@@ -525,7 +538,7 @@ void HttpServer::reapFinished()
 void HttpServer::serve(Connection &connection)
 {
     const int fd = connection.fd;
-    SocketStream stream(fd, m_stopping);
+    SocketStream stream(fd, m_wakeRead);
     while (!m_stopping.load()) {
         std::string head;
         if (!stream.readHead(head))

@@ -83,6 +83,8 @@ private:
 
     HttpHandler m_handler;
     int m_listenFd = -1;
+    // Becomes readable on stop(), waking every poll at once.
+    int m_wakeRead = -1, m_wakeWrite = -1;
     std::atomic<bool> m_stopping{false};
     std::thread m_acceptThread;
     std::mutex m_connectionsMutex;
