@@ -104,9 +104,8 @@ FolderRecord Store::folderView(const DevServer::Folder &folder, const std::strin
     const auto &entry = m_folders.at(folder.id);
     record.createdAt = secondsText(entry.createdAt);
     record.updatedAt = secondsText(entry.updatedAt);
-    record.documentCount = std::count_if(m_documents.begin(), m_documents.end(), [&](const auto &pair) {
-        return pair.second.document.folderId == folder.id && !pair.second.document.deleted;
-    });
+    const auto live = m_liveByFolder.find(folder.id);
+    record.documentCount = live == m_liveByFolder.end() ? 0 : static_cast<int64_t>(live->second.size());
     return record;
 }
 
@@ -161,10 +160,9 @@ std::optional<StoredUpload> Store::storeUpload(const std::string &owner, int64_t
     if (folder == m_folders.end() || folder->second.owner != owner)
         return std::nullopt;
 
-    DocumentRecord *existing = nullptr;
-    for (auto &[id, record] : m_documents)
-        if (record.document.folderId == folderId && record.document.name == name && !record.document.deleted)
-            existing = &record;
+    auto &live = m_liveByFolder[folderId];
+    const auto liveEntry = live.find(name);
+    const DocumentRecord *existing = liveEntry == live.end() ? nullptr : &m_documents.at(liveEntry->second);
 
     const Micros now = tick();
     StoredUpload result;
@@ -200,6 +198,7 @@ std::optional<StoredUpload> Store::storeUpload(const std::string &owner, int64_t
 
     folder->second.updatedAt = now;
     m_documents[record.document.id] = record;
+    live[name] = record.document.id;
     result.record = record;
     return result;
 }
@@ -231,6 +230,7 @@ bool Store::deleteDocument(const std::string &owner, int64_t id)
         return false;
     it->second.document.deleted = true;
     it->second.deletedAt = tick();
+    m_liveByFolder[it->second.document.folderId].erase(it->second.document.name);
     std::error_code error;
     fs::remove(it->second.contentPath, error);
     auto folder = m_folders.find(it->second.document.folderId);

@@ -125,6 +125,8 @@ private:
     std::map<std::string, std::string> m_tokens; // token -> email
     std::map<int64_t, FolderEntry> m_folders;
     std::map<int64_t, DocumentRecord> m_documents;
+    // Live documents by folder and name: versioning and counts without a scan.
+    std::map<int64_t, std::map<std::string, int64_t>> m_liveByFolder;
     std::map<std::string, Link> m_links;
 };
 
