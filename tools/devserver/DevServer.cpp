@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -118,6 +120,7 @@ HttpResponse DevServer::Impl::answer(const HttpRequest &request, BodyReader &bod
 
 HttpResponse DevServer::Impl::handle(const HttpRequest &request, BodyReader &body)
 {
+    const auto started = std::chrono::steady_clock::now();
     traffic.enter(request.method, request.path);
     const std::optional<Fault> fault = faults.take(request.method, request.path);
     RecordingBodyReader recorder(body, options.recordedBodyLimit);
@@ -137,6 +140,11 @@ HttpResponse DevServer::Impl::handle(const HttpRequest &request, BodyReader &bod
     if (fault && fault->dropMidBody)
         response.dropMidBody = true;
     traffic.leave(request.method, request.path);
+    if (options.logRequests) {
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+        std::fprintf(stderr, "%s %s -> %d (%lld ms)\n", request.method.c_str(), request.path.c_str(), response.status,
+                     static_cast<long long>(ms.count()));
+    }
     return response;
 }
 

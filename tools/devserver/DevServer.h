@@ -18,6 +18,7 @@ public:
         std::string dataDir;      // where document contents are kept; empty: a private temporary dir
         int downloadLinkSeconds = 300; // lifetime of a download link
         std::size_t recordedBodyLimit = 16 * 1024 * 1024; // bytes of each request body kept by requests()
+        bool logRequests = false; // one line per answered request on stderr
     };
 
     // A canned answer for requests matching method + path (path without the

@@ -18,7 +18,7 @@ void onSignal(int)
 
 void usage()
 {
-    std::cerr << "usage: tavrel-devserver [--host H] [--port P] [--data-dir DIR] [--demo]\n";
+    std::cerr << "usage: tavrel-devserver [--host H] [--port P] [--data-dir DIR] [--demo] [--quiet]\n";
 }
 
 } // namespace
@@ -27,6 +27,7 @@ int main(int argc, char **argv)
 {
     DevServer::Options options;
     options.port = 8765;
+    options.logRequests = true;
     bool demo = false;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
@@ -42,6 +43,8 @@ int main(int argc, char **argv)
             }
         } else if (argument == "--data-dir" && hasValue) {
             options.dataDir = argv[++i];
+        } else if (argument == "--quiet") {
+            options.logRequests = false;
         } else if (argument == "--demo") {
             demo = true;
         } else if (argument == "--help" || argument == "-h") {
