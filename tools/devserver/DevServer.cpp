@@ -2,6 +2,7 @@
 
 #include "ApiRoutes.h"
 #include "HttpServer.h"
+#include "MetadataFile.h"
 #include "Sha256.h"
 #include "Store.h"
 #include "Traffic.h"
@@ -71,6 +72,7 @@ struct DevServer::Impl {
         : options(std::move(opts)),
           ownsDataDir(options.dataDir.empty()),
           store(ownsDataDir ? makeTemporaryDir() : options.dataDir),
+          metadataFile(options.persistMetadata && !ownsDataDir ? std::make_unique<MetadataFile>(store) : nullptr),
           routes(store, options.downloadLinkSeconds),
           http([this](const HttpRequest &request, BodyReader &body) { return handle(request, body); })
     {
@@ -79,6 +81,7 @@ struct DevServer::Impl {
     ~Impl()
     {
         http.stop();
+        metadataFile.reset(); // the last save, after the last request
         if (ownsDataDir) {
             std::error_code ignored; // a leftover temporary directory is harmless
             fs::remove_all(store.dataDir(), ignored);
@@ -91,6 +94,7 @@ struct DevServer::Impl {
     Options options;
     bool ownsDataDir;
     Store store;
+    std::unique_ptr<MetadataFile> metadataFile;
     ApiRoutes routes;
     FaultTable faults;
     TrafficLog traffic;

@@ -19,6 +19,7 @@ public:
         int downloadLinkSeconds = 300; // lifetime of a download link
         std::size_t recordedBodyLimit = 16 * 1024 * 1024; // bytes of each request body kept by requests()
         bool logRequests = false; // one line per answered request on stderr
+        bool persistMetadata = false; // keep folders, documents and sessions in dataDir across restarts
     };
 
     // A canned answer for requests matching method + path (path without the

@@ -14,6 +14,11 @@ Store::Store(std::string dataDir) : m_dataDir(std::move(dataDir))
 {
     fs::create_directories(fs::path(m_dataDir) / "documents");
     fs::create_directories(fs::path(m_dataDir) / "uploads");
+    // Uploads cut short by an earlier run of the server are of no use.
+    std::error_code error;
+    for (const auto &entry : fs::directory_iterator(fs::path(m_dataDir) / "uploads", error))
+        if (entry.path().extension() == ".part")
+            fs::remove(entry.path(), error);
 }
 
 std::string Store::newTempPath()
@@ -61,6 +66,7 @@ std::string Store::issueToken(const std::string &email)
     const std::string token = randomHex(24);
     std::lock_guard lock(m_mutex);
     m_tokens[token] = email;
+    ++m_revision;
     return token;
 }
 
@@ -77,6 +83,7 @@ void Store::revokeToken(const std::string &token)
 {
     std::lock_guard lock(m_mutex);
     m_tokens.erase(token);
+    ++m_revision;
 }
 
 std::string Store::folderPath(int64_t id) const
@@ -148,6 +155,7 @@ std::optional<std::pair<FolderRecord, bool>> Store::createFolder(const std::stri
     entry.owner = owner;
     entry.createdAt = entry.updatedAt = tick();
     m_folders[entry.folder.id] = entry;
+    ++m_revision;
     return std::make_pair(folderView(entry.folder, owner), true);
 }
 
@@ -199,6 +207,7 @@ std::optional<StoredUpload> Store::storeUpload(const std::string &owner, int64_t
     folder->second.updatedAt = now;
     m_documents[record.document.id] = record;
     live[name] = record.document.id;
+    ++m_revision;
     result.record = record;
     return result;
 }
@@ -231,6 +240,7 @@ bool Store::deleteDocument(const std::string &owner, int64_t id)
     it->second.document.deleted = true;
     it->second.deletedAt = tick();
     m_liveByFolder[it->second.document.folderId].erase(it->second.document.name);
+    ++m_revision;
     std::error_code error;
     fs::remove(it->second.contentPath, error);
     auto folder = m_folders.find(it->second.document.folderId);

@@ -3,7 +3,9 @@
 #include "DevServer.h"
 #include "TimeText.h"
 
+#include <atomic>
 #include <chrono>
+#include <nlohmann/json_fwd.hpp>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -101,6 +103,14 @@ public:
     std::optional<std::string> createDownloadLink(const std::string &owner, int64_t documentId, int lifetimeSeconds);
     std::optional<DownloadTarget> resolveDownloadLink(const std::string &token) const;
 
+    // Sessions, folders and documents (deleted ones too, for later "since"
+    // queries) as JSON, and back. Users and download links are not kept.
+    nlohmann::json metadata() const;
+    // Throws std::runtime_error when the metadata is not in the expected form.
+    void restoreMetadata(const nlohmann::json &metadata);
+    // Grows with every change to what metadata() holds.
+    uint64_t revision() const { return m_revision.load(); }
+
 private:
     Micros tick(); // under m_mutex
     FolderRecord folderView(const DevServer::Folder &folder, const std::string &owner) const;
@@ -121,6 +131,7 @@ private:
     Micros m_lastTick = 0;
     int64_t m_nextUserId = 1, m_nextFolderId = 1, m_nextDocumentId = 1;
     uint64_t m_tempCounter = 0;
+    std::atomic<uint64_t> m_revision{0};
     std::map<std::string, UserRecord> m_users;
     std::map<std::string, std::string> m_tokens; // token -> email
     std::map<int64_t, FolderEntry> m_folders;

@@ -56,6 +56,7 @@ int main(int argc, char **argv)
         }
     }
 
+    options.persistMetadata = !options.dataDir.empty();
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
 
