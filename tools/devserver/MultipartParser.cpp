@@ -1,5 +1,7 @@
 #include "MultipartParser.h"
 
+#include "Text.h"
+
 #include <algorithm>
 #include <cctype>
 #include <functional>
@@ -9,21 +11,6 @@ namespace devserver {
 namespace {
 
 constexpr std::size_t maxHeaderBlock = 16 * 1024;
-
-std::string lowered(std::string text)
-{
-    for (char &c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-std::string trimmed(const std::string &text)
-{
-    const auto begin = text.find_first_not_of(" \t");
-    if (begin == std::string::npos)
-        return {};
-    return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
-}
 
 // The quoted `name` parameter, not the tail of "filename".
 std::optional<std::string> fieldName(const std::string &disposition)

@@ -1,0 +1,211 @@
+#include "HttpStream.h"
+
+#include "Text.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
+
+namespace devserver {
+
+bool sendAll(int fd, const char *data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR)
+            continue;
+        if (sent <= 0)
+            return false;
+        data += sent;
+        size -= static_cast<std::size_t>(sent);
+    }
+    return true;
+}
+
+bool SocketStream::readHead(std::string &head)
+{
+    bool first = true;
+    for (;;) {
+        const auto end = m_buffer.find("\r\n\r\n", m_position);
+        if (end != std::string::npos) {
+            head = m_buffer.substr(m_position, end + 4 - m_position);
+            m_position = end + 4;
+            compact();
+            return true;
+        }
+        if (m_buffer.size() - m_position > maxHeadBytes)
+            return false;
+        if (!fill(first && m_buffer.size() == m_position ? idleTimeoutMs : readTimeoutMs))
+            return false;
+        first = false;
+    }
+}
+
+long SocketStream::readSome(char *out, std::size_t size)
+{
+    if (m_position < m_buffer.size()) {
+        const std::size_t n = std::min(size, m_buffer.size() - m_position);
+        std::memcpy(out, m_buffer.data() + m_position, n);
+        m_position += n;
+        compact();
+        return static_cast<long>(n);
+    }
+    if (!waitReadable(readTimeoutMs))
+        return -1;
+    for (;;) {
+        const ssize_t got = ::recv(m_fd, out, size, 0);
+        if (got < 0 && errno == EINTR)
+            continue;
+        return got > 0 ? static_cast<long>(got) : -1;
+    }
+}
+
+bool SocketStream::readLine(std::string &line)
+{
+    for (;;) {
+        const auto end = m_buffer.find("\r\n", m_position);
+        if (end != std::string::npos) {
+            line = m_buffer.substr(m_position, end - m_position);
+            m_position = end + 2;
+            compact();
+            return true;
+        }
+        if (m_buffer.size() - m_position > maxHeadBytes || !fill(readTimeoutMs))
+            return false;
+    }
+}
+
+bool SocketStream::waitReadable(int timeoutMs)
+{
+    for (;;) {
+        pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
+        const int ready = ::poll(fds, 2, timeoutMs);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        return ready > 0 && fds[1].revents == 0 && fds[0].revents != 0;
+    }
+}
+
+bool SocketStream::fill(int timeoutMs)
+{
+    if (!waitReadable(timeoutMs))
+        return false;
+    char chunk[16 * 1024];
+    for (;;) {
+        const ssize_t got = ::recv(m_fd, chunk, sizeof chunk, 0);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        m_buffer.append(chunk, static_cast<std::size_t>(got));
+        return true;
+    }
+}
+
+void SocketStream::compact()
+{
+    if (m_position == m_buffer.size()) {
+        m_buffer.clear();
+        m_position = 0;
+    } else if (m_position > 64 * 1024) {
+        m_buffer.erase(0, m_position);
+        m_position = 0;
+    }
+}
+
+long FramedBodyReader::read(char *buffer, std::size_t size)
+{
+    if (m_failed)
+        return -1;
+    if (m_finished || size == 0)
+        return 0;
+    if (m_chunked && m_remaining == 0 && !startChunk())
+        return m_failed ? -1 : 0;
+    const std::size_t wanted = static_cast<std::size_t>(std::min<uint64_t>(size, m_remaining));
+    const long got = m_stream.readSome(buffer, wanted);
+    if (got <= 0) {
+        m_failed = true;
+        return -1;
+    }
+    m_remaining -= static_cast<uint64_t>(got);
+    if (!m_chunked && m_remaining == 0)
+        m_finished = true;
+    if (m_chunked && m_remaining == 0) {
+        std::string crlf;
+        if (!m_stream.readLine(crlf) || !crlf.empty())
+            m_failed = true;
+    }
+    return got;
+}
+
+// Reads the next chunk-size line; after the last chunk, the trailer too.
+bool FramedBodyReader::startChunk()
+{
+    std::string line;
+    if (!m_stream.readLine(line)) {
+        m_failed = true;
+        return false;
+    }
+    const std::string digits = trimmed(line.substr(0, line.find(';')));
+    if (digits.empty() || digits.size() > 15) {
+        m_failed = true;
+        return false;
+    }
+    uint64_t value = 0;
+    for (char c : digits) {
+        const int v = hexValue(c);
+        if (v < 0) {
+            m_failed = true;
+            return false;
+        }
+        value = value * 16 + static_cast<uint64_t>(v);
+    }
+    if (value == 0) {
+        do {
+            if (!m_stream.readLine(line)) {
+                m_failed = true;
+                return false;
+            }
+        } while (!line.empty());
+        m_finished = true;
+        return false;
+    }
+    m_remaining = value;
+    return true;
+}
+
+bool parseRequestHead(const std::string &head, HttpRequest &request, std::string &version)
+{
+    const auto lineEnd = head.find("\r\n");
+    const std::string requestLine = head.substr(0, lineEnd);
+    const auto firstSpace = requestLine.find(' ');
+    const auto secondSpace = requestLine.find(' ', firstSpace + 1);
+    if (firstSpace == std::string::npos || secondSpace == std::string::npos)
+        return false;
+    request.method = requestLine.substr(0, firstSpace);
+    request.target = requestLine.substr(firstSpace + 1, secondSpace - firstSpace - 1);
+    version = requestLine.substr(secondSpace + 1);
+    if (request.method.empty() || request.target.empty() || version.rfind("HTTP/1.", 0) != 0)
+        return false;
+    const auto question = request.target.find('?');
+    request.path = request.target.substr(0, question);
+    request.query = question == std::string::npos ? std::string() : request.target.substr(question + 1);
+
+    std::size_t position = lineEnd + 2;
+    while (position < head.size()) {
+        const auto end = head.find("\r\n", position);
+        if (end == std::string::npos || end == position)
+            break;
+        const std::string line = head.substr(position, end - position);
+        position = end + 2;
+        const auto colon = line.find(':');
+        if (colon == std::string::npos || colon == 0)
+            return false;
+        request.headers.emplace(lowered(line.substr(0, colon)), trimmed(line.substr(colon + 1)));
+    }
+    return true;
+}
+
+} // namespace devserver
