@@ -112,6 +112,14 @@ TEST_F(TestFacilitiesTest, RequestsAreRecordedAsReceived)
     EXPECT_EQ(recorded[1].target, "/api/v1/sync/status?folder_id=1&since=2026-01-01T00:00:00+01:00");
     EXPECT_TRUE(recorded[1].body.empty());
 
+    // An empty token is refused, and recorded with its trailing blank.
+    server.clearRequests();
+    rawhttp::Connection bare(server.port());
+    bare.send("GET /api/v1/folders HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer \r\n\r\n");
+    EXPECT_EQ(bare.readResponse().status, 401);
+    ASSERT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(server.requests()[0].headers.find("authorization")->second, "Bearer ");
+
     server.clearRequests();
     EXPECT_TRUE(server.requests().empty());
 }

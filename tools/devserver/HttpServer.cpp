@@ -61,7 +61,7 @@ bool sendFile(int fd, const std::string &path, uint64_t limit)
 std::string HttpRequest::header(const std::string &lowerName) const
 {
     const auto it = headers.find(lowerName);
-    return it == headers.end() ? std::string() : it->second;
+    return it == headers.end() ? std::string() : trimmed(it->second);
 }
 
 std::map<std::string, std::string> HttpRequest::queryParameters() const

@@ -14,8 +14,9 @@
 
 namespace devserver {
 
-// One parsed request head. Header names are lower-cased; the path is the
-// target without its query, exactly as sent.
+// One parsed request head. Header names are lower-cased, values keep what
+// followed the colon's blanks; the path is the target without its query,
+// exactly as sent.
 struct HttpRequest {
     std::string method;
     std::string target;
@@ -23,6 +24,7 @@ struct HttpRequest {
     std::string query;
     std::multimap<std::string, std::string> headers;
 
+    // The first value of that header, without surrounding blanks.
     std::string header(const std::string &lowerName) const;
     // Query parameters, percent-decoded. A '+' stays a '+': clients send
     // time stamps with offsets unescaped.
