@@ -155,7 +155,8 @@ TEST_F(DocumentApiTest, EveryApiCallButSignInNeedsAValidBearerAndSignOutRevokesI
     EXPECT_EQ(rawhttp::request(server.port(), "GET", "/api/v1/folders", fresh).status, 401);
     EXPECT_EQ(get("/api/v1/folders").status, 200); // other sessions stay
 
-    const auto unknown = get("/api/v1/nothing-here");
+    EXPECT_EQ(rawhttp::request(server.port(), "GET", "/api/v1/nothing-here").status, 404);
+    const auto unknown = get("/api/v1/documents/12/nothing");
     EXPECT_EQ(unknown.status, 404);
     EXPECT_EQ(unknown.json().at("error"), "Not found");
 }

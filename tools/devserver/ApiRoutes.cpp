@@ -14,7 +14,6 @@ namespace devserver {
 namespace {
 
 constexpr std::size_t maxJsonBody = 1024 * 1024;
-const std::string apiPrefix = "/api/v1/";
 
 HttpResponse jsonAnswer(int status, const json &value)
 {
@@ -119,54 +118,80 @@ HttpResponse jsonError(int status, const std::string &message)
     return jsonAnswer(status, json{{"error", message}});
 }
 
+namespace {
+
+enum class Route { Unknown, Login, Logout, Folders, Documents, SyncStatus, Document, DocumentDownload, File };
+
+// Which endpoint a path names, with the document id or link token in it.
+Route routeOf(const std::string &path, int64_t &documentId, std::string &fileToken)
+{
+    if (path.rfind("/files/", 0) == 0) {
+        fileToken = path.substr(7);
+        return Route::File;
+    }
+    if (path == "/api/v1/auth/login") return Route::Login;
+    if (path == "/api/v1/auth/logout") return Route::Logout;
+    if (path == "/api/v1/folders") return Route::Folders;
+    if (path == "/api/v1/documents") return Route::Documents;
+    if (path == "/api/v1/sync/status") return Route::SyncStatus;
+    const std::string documentsPrefix = "/api/v1/documents/";
+    if (path.rfind(documentsPrefix, 0) != 0)
+        return Route::Unknown;
+    std::string rest = path.substr(documentsPrefix.size());
+    const std::string suffix = "/download";
+    const bool download = rest.size() > suffix.size() && rest.compare(rest.size() - suffix.size(), suffix.size(), suffix) == 0;
+    if (download)
+        rest.resize(rest.size() - suffix.size());
+    const auto id = parseId(rest);
+    if (!id)
+        return Route::Unknown;
+    documentId = *id;
+    return download ? Route::DocumentDownload : Route::Document;
+}
+
+} // namespace
+
 HttpResponse ApiRoutes::handle(const HttpRequest &request, BodyReader &body)
 {
     const std::string &method = request.method;
-    const std::string &path = request.path;
+    int64_t documentId = 0;
+    std::string fileToken;
+    const Route route = routeOf(request.path, documentId, fileToken);
+    const HttpResponse notAllowed = jsonError(405, "Method not allowed");
 
-    if (path.rfind("/files/", 0) == 0) {
-        if (method != "GET" && method != "HEAD")
-            return jsonError(405, "Method not allowed");
-        return serveFile(path.substr(7));
-    }
-    if (path.rfind(apiPrefix, 0) != 0)
+    switch (route) {
+    case Route::Unknown:
         return jsonError(404, "Not found");
-
-    if (path == "/api/v1/auth/login")
-        return method == "POST" ? login(body) : jsonError(405, "Method not allowed");
+    case Route::File:
+        return method == "GET" || method == "HEAD" ? serveFile(fileToken) : notAllowed;
+    case Route::Login:
+        return method == "POST" ? login(body) : notAllowed;
+    default:
+        break;
+    }
 
     const auto user = m_store.userForToken(bearerToken(request));
     if (!user)
         return jsonError(401, "Authentication required");
 
-    if (path == "/api/v1/auth/logout")
-        return method == "DELETE" ? logout(request) : jsonError(405, "Method not allowed");
-    if (path == "/api/v1/folders") {
+    switch (route) {
+    case Route::Logout:
+        return method == "DELETE" ? logout(request) : notAllowed;
+    case Route::Folders:
         if (method == "GET")
             return listFolders(*user);
-        if (method == "POST")
-            return createFolder(*user, body);
-        return jsonError(405, "Method not allowed");
+        return method == "POST" ? createFolder(*user, body) : notAllowed;
+    case Route::Documents:
+        return method == "POST" ? upload(*user, request, body) : notAllowed;
+    case Route::SyncStatus:
+        return method == "GET" ? syncStatus(*user, request) : notAllowed;
+    case Route::DocumentDownload:
+        return method == "GET" ? downloadLink(*user, request, documentId) : notAllowed;
+    case Route::Document:
+        return method == "DELETE" ? deleteDocument(*user, documentId) : notAllowed;
+    default:
+        return jsonError(404, "Not found");
     }
-    if (path == "/api/v1/documents")
-        return method == "POST" ? upload(*user, request, body) : jsonError(405, "Method not allowed");
-    if (path == "/api/v1/sync/status")
-        return method == "GET" ? syncStatus(*user, request) : jsonError(405, "Method not allowed");
-
-    const std::string documentsPrefix = "/api/v1/documents/";
-    if (path.rfind(documentsPrefix, 0) == 0) {
-        std::string rest = path.substr(documentsPrefix.size());
-        const bool download = rest.size() > 9 && rest.compare(rest.size() - 9, 9, "/download") == 0;
-        if (download)
-            rest.resize(rest.size() - 9);
-        const auto id = parseId(rest);
-        if (!id)
-            return jsonError(404, "Not found");
-        if (download)
-            return method == "GET" ? downloadLink(*user, request, *id) : jsonError(405, "Method not allowed");
-        return method == "DELETE" ? deleteDocument(*user, *id) : jsonError(405, "Method not allowed");
-    }
-    return jsonError(404, "Not found");
 }
 
 HttpResponse ApiRoutes::login(BodyReader &body)
