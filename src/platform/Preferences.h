@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <optional>
@@ -28,5 +29,8 @@ public:
     void remove(const QString &key);
 
 private:
+    void writeFile() const;
+
     QString m_filePath;
+    QJsonObject m_values; // loaded at construction, written whole on each change
 };

@@ -1,0 +1,144 @@
+#include "platform/Preferences.h"
+
+#include "platform/Logging.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSaveFile>
+
+namespace {
+
+QJsonObject readObject(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
+    // A corrupt file reads as empty; the next write replaces it.
+    if (error.error != QJsonParseError::NoError || !document.isObject()) {
+        qCCritical(lcApp) << "Ignoring unreadable preferences file" << path;
+        return {};
+    }
+    return document.object();
+}
+
+bool ensurePrivateDirectory(const QString &dirPath)
+{
+    QDir dir(dirPath);
+    if (dir.exists())
+        return true;
+    if (!dir.mkpath(QStringLiteral(".")))
+        return false;
+    return QFile::setPermissions(dirPath,
+                                 QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+} // namespace
+
+Preferences::Preferences(QString filePath)
+    : m_filePath(std::move(filePath))
+    , m_values(readObject(m_filePath))
+{
+}
+
+QString Preferences::defaultFilePath()
+{
+    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (base.isEmpty())
+        base = QDir::homePath() + QStringLiteral("/.config");
+    return QDir::cleanPath(base + QStringLiteral("/TavrelSync/preferences.json"));
+}
+
+std::optional<QString> Preferences::string(const QString &key) const
+{
+    const QJsonValue value = m_values.value(key);
+    if (!value.isString())
+        return std::nullopt;
+    return value.toString();
+}
+
+std::optional<QList<QByteArray>> Preferences::dataArray(const QString &key) const
+{
+    const QJsonValue value = m_values.value(key);
+    if (!value.isArray())
+        return std::nullopt;
+    QList<QByteArray> result;
+    for (const QJsonValue &element : value.toArray()) {
+        const QJsonValue data = element.toObject().value(QStringLiteral("data"));
+        if (!element.isObject() || !data.isString())
+            return std::nullopt;
+        auto decoded = QByteArray::fromBase64Encoding(data.toString().toLatin1(),
+                                                      QByteArray::AbortOnBase64DecodingErrors);
+        if (!decoded)
+            return std::nullopt;
+        result.append(*decoded);
+    }
+    return result;
+}
+
+std::optional<double> Preferences::doubleValue(const QString &key) const
+{
+    const QJsonValue value = m_values.value(key);
+    if (!value.isDouble())
+        return std::nullopt;
+    return value.toDouble();
+}
+
+bool Preferences::contains(const QString &key) const
+{
+    return m_values.contains(key);
+}
+
+void Preferences::setString(const QString &key, const QString &value)
+{
+    m_values.insert(key, value);
+    writeFile();
+}
+
+void Preferences::setDataArray(const QString &key, const QList<QByteArray> &value)
+{
+    QJsonArray array;
+    for (const QByteArray &data : value)
+        array.append(QJsonObject{{QStringLiteral("data"), QString::fromLatin1(data.toBase64())}});
+    m_values.insert(key, array);
+    writeFile();
+}
+
+void Preferences::setDouble(const QString &key, double value)
+{
+    m_values.insert(key, value);
+    writeFile();
+}
+
+void Preferences::remove(const QString &key)
+{
+    if (!m_values.contains(key))
+        return;
+    m_values.remove(key);
+    writeFile();
+}
+
+void Preferences::writeFile() const
+{
+    const QString dirPath = QFileInfo(m_filePath).absolutePath();
+    if (!ensurePrivateDirectory(dirPath)) {
+        qCCritical(lcApp) << "Cannot create the preferences folder" << dirPath;
+        return;
+    }
+    // QSaveFile writes a temporary file beside the target and renames it
+    // over, so a crash leaves either the old file or the new one.
+    QSaveFile file(m_filePath);
+    if (!file.open(QIODevice::WriteOnly)) {
+        qCCritical(lcApp) << "Cannot write the preferences file" << m_filePath << file.errorString();
+        return;
+    }
+    // Restricted before any byte lands: the file holds the bearer token.
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    file.write(QJsonDocument(m_values).toJson(QJsonDocument::Indented));
+    if (!file.commit())
+        qCCritical(lcApp) << "Cannot save the preferences file" << m_filePath << file.errorString();
+}
