@@ -1,0 +1,176 @@
+#include "state/AppState.h"
+
+#include "platform/Bookmarks.h"
+#include "platform/Preferences.h"
+#include "state/CredentialStore.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+const QString bookmarksKey = QStringLiteral("watchedFolderBookmarks");
+
+// Two folders are the same folder when their absolute, cleaned paths match.
+QString normalizedFolderPath(const QString &path)
+{
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+bool sameRecentFiles(const QList<RecentFile> &a, const QList<RecentFile> &b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        if (a[i].id != b[i].id || a[i].name != b[i].name || a[i].action != b[i].action
+            || a[i].timestamp != b[i].timestamp)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+AppState::AppState(Preferences &preferences, QObject *parent)
+    : QObject(parent)
+    , m_preferences(preferences)
+{
+}
+
+void AppState::setIsLoggedIn(bool value)
+{
+    if (m_isLoggedIn == value)
+        return;
+    m_isLoggedIn = value;
+    emit isLoggedInChanged();
+}
+
+void AppState::setSyncStatus(const SyncStatus &value)
+{
+    if (m_syncStatus == value)
+        return;
+    m_syncStatus = value;
+    emit syncStatusChanged();
+}
+
+void AppState::setUserInfo(const std::optional<UserInfo> &value)
+{
+    if (m_userInfo == value)
+        return;
+    m_userInfo = value;
+    emit userInfoChanged();
+}
+
+void AppState::setWatchedFolders(const QStringList &value)
+{
+    if (m_watchedFolders == value)
+        return;
+    m_watchedFolders = value;
+    emit watchedFoldersChanged();
+}
+
+void AppState::setRecentFiles(const QList<RecentFile> &value)
+{
+    if (sameRecentFiles(m_recentFiles, value))
+        return;
+    m_recentFiles = value;
+    emit recentFilesChanged();
+}
+
+void AppState::recordTransfer(const QString &name, const QString &action)
+{
+    QList<RecentFile> files = m_recentFiles;
+    files.prepend(RecentFile{QUuid::createUuid(), name, action, QDateTime::currentDateTimeUtc()});
+    if (files.size() > maxRecentFiles)
+        files.resize(maxRecentFiles);
+    setRecentFiles(files);
+}
+
+QString AppState::statusText() const
+{
+    switch (m_syncStatus.kind) {
+    case SyncStatus::Kind::idle:
+        return QStringLiteral("Synced");
+    case SyncStatus::Kind::syncing:
+        return QStringLiteral("Syncing...");
+    case SyncStatus::Kind::error:
+        return QStringLiteral("Error: ") + m_syncStatus.message;
+    }
+    return {};
+}
+
+void AppState::loadSavedState()
+{
+    const CredentialStore credentials(m_preferences);
+    const auto token = credentials.read(QStringLiteral("api_token"));
+    if (token && !token->isEmpty()) {
+        setIsLoggedIn(true);
+        const auto email = credentials.read(QStringLiteral("user_email"));
+        const auto name = credentials.read(QStringLiteral("user_name"));
+        const auto organization = credentials.read(QStringLiteral("user_org"));
+        // Restored details are partial: the id and the names come only from
+        // a fresh sign-in.
+        if (email && name && organization) {
+            UserInfo user;
+            user.email = *email;
+            user.displayName = *name;
+            user.organization = *organization;
+            setUserInfo(user);
+        }
+    }
+    loadBookmarks();
+}
+
+void AppState::loadBookmarks()
+{
+    // Absent or malformed (any element not binary data): keep what we have.
+    const auto bookmarks = m_preferences.dataArray(bookmarksKey);
+    if (!bookmarks)
+        return;
+    QStringList folders;
+    for (const QByteArray &bookmark : *bookmarks) {
+        // Stale or unresolvable bookmarks are dropped here but stay stored
+        // until the next save, so a folder that comes back is not forgotten
+        // merely because it was briefly missing at start.
+        const auto resolved = Bookmarks::resolve(bookmark);
+        if (!resolved || resolved->isStale)
+            continue;
+        const QString path = normalizedFolderPath(resolved->path);
+        if (folders.contains(path) || folders.size() >= maxWatchedFolders)
+            continue;
+        Bookmarks::startAccessing(path);
+        folders.append(path);
+    }
+    setWatchedFolders(folders);
+}
+
+void AppState::saveBookmarks()
+{
+    QList<QByteArray> bookmarks;
+    for (const QString &folder : std::as_const(m_watchedFolders)) {
+        // A folder without a bookmark stays watched for this run only.
+        if (const auto bookmark = Bookmarks::create(folder))
+            bookmarks.append(*bookmark);
+    }
+    m_preferences.setDataArray(bookmarksKey, bookmarks);
+}
+
+void AppState::addWatchedFolder(const QString &folderPath)
+{
+    const QString path = normalizedFolderPath(folderPath);
+    if (m_watchedFolders.size() >= maxWatchedFolders || m_watchedFolders.contains(path))
+        return;
+    setWatchedFolders(m_watchedFolders + QStringList{path});
+    saveBookmarks();
+}
+
+void AppState::removeWatchedFolder(int index)
+{
+    if (index < 0 || index >= m_watchedFolders.size())
+        return;
+    Bookmarks::stopAccessing(m_watchedFolders.at(index));
+    QStringList folders = m_watchedFolders;
+    folders.removeAt(index);
+    setWatchedFolders(folders);
+    saveBookmarks();
+}
