@@ -1,6 +1,7 @@
 #include "RawHttp.h"
 #include "devserver/DevServer.h"
 
+#include <future>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -223,6 +224,28 @@ TEST_F(DocumentApiTest, DeletedDocumentIsNoLongerListedNorDownloadable)
     EXPECT_TRUE(status().at("documents").empty());
     EXPECT_EQ(rawhttp::request(server.port(), "GET", rawhttp::pathOf(url)).status, 404);
     EXPECT_EQ(rawhttp::request(server.port(), "DELETE", "/api/v1/documents/" + std::to_string(id), token).status, 404);
+}
+
+TEST_F(DocumentApiTest, DownloadInProgressSurvivesANewVersion)
+{
+    const std::string original(150000, 'o');
+    const int64_t id = server.putDocument(email, folderId, "doc.txt", original);
+    const std::string url = get("/api/v1/documents/" + std::to_string(id) + "/download").json().at("download_url");
+
+    // The answer waits after the link is resolved; meanwhile another client replaces the document.
+    DevServer::Fault slow;
+    slow.path = "/files/*";
+    slow.delayMs = 300;
+    slow.count = 1;
+    server.injectFault(slow);
+    auto download = std::async(std::launch::async, [&] { return rawhttp::request(server.port(), "GET", rawhttp::pathOf(url)); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    server.putDocument(email, folderId, "doc.txt", "new and short");
+
+    const auto file = download.get();
+    EXPECT_TRUE(file.complete);
+    EXPECT_TRUE(file.body == original);
+    EXPECT_EQ(server.content(id), "new and short");
 }
 
 } // namespace

@@ -340,7 +340,7 @@ HttpResponse ApiRoutes::serveFile(const std::string &token)
         return jsonError(404, "Download link expired or unknown");
     HttpResponse response;
     response.contentType = target->contentType;
-    response.filePath = target->path;
+    response.file = target->file;
     response.fileSize = target->size;
     return response;
 }

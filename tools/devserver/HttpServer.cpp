@@ -34,15 +34,13 @@ std::string responseHead(const HttpResponse &response, uint64_t length, bool kee
 
 // Streams a file (or its first `limit` bytes) to the socket in small pieces,
 // so that large downloads never sit in memory.
-bool sendFile(int fd, const std::string &path, uint64_t limit)
+bool sendFile(int fd, int file, uint64_t limit)
 {
-    const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (file < 0)
-        return false;
     std::vector<char> buffer(256 * 1024);
     bool ok = true;
+    off_t offset = 0;
     while (limit > 0 && ok) {
-        const ssize_t got = ::read(file, buffer.data(), static_cast<std::size_t>(std::min<uint64_t>(buffer.size(), limit)));
+        const ssize_t got = ::pread(file, buffer.data(), static_cast<std::size_t>(std::min<uint64_t>(buffer.size(), limit)), offset);
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0) {
@@ -51,12 +49,18 @@ bool sendFile(int fd, const std::string &path, uint64_t limit)
         }
         ok = sendAll(fd, buffer.data(), static_cast<std::size_t>(got));
         limit -= static_cast<uint64_t>(got);
+        offset += got;
     }
-    ::close(file);
     return ok;
 }
 
 } // namespace
+
+OpenFile::~OpenFile()
+{
+    if (fd >= 0)
+        ::close(fd);
+}
 
 std::string HttpRequest::header(const std::string &lowerName) const
 {
@@ -309,16 +313,15 @@ void HttpServer::serve(Connection &connection)
         const bool keepAlive = bodyConsumed && !response.dropMidBody && connectionHeader != "close"
             && (version != "HTTP/1.0" || connectionHeader == "keep-alive");
 
-        const uint64_t fullLength = response.filePath.empty() ? response.body.size()
-                                                              : static_cast<uint64_t>(response.fileSize);
+        const uint64_t fullLength = response.file ? static_cast<uint64_t>(response.fileSize) : response.body.size();
         const uint64_t sendLength = response.dropMidBody ? fullLength / 2 : fullLength;
         const std::string out = responseHead(response, fullLength, keepAlive);
         bool sent = sendAll(fd, out.data(), out.size());
         if (sent && request.method != "HEAD") {
-            if (response.filePath.empty())
-                sent = sendAll(fd, response.body.data(), static_cast<std::size_t>(sendLength));
+            if (response.file)
+                sent = sendFile(fd, response.file->fd, sendLength);
             else
-                sent = sendFile(fd, response.filePath, sendLength);
+                sent = sendAll(fd, response.body.data(), static_cast<std::size_t>(sendLength));
         }
         if (!sent || !keepAlive) {
             ::shutdown(fd, SHUT_RDWR);

@@ -42,13 +42,22 @@ public:
     bool drain();
 };
 
+// A file descriptor closed with its last owner.
+struct OpenFile {
+    explicit OpenFile(int descriptor) : fd(descriptor) {}
+    ~OpenFile();
+    OpenFile(const OpenFile &) = delete;
+    OpenFile &operator=(const OpenFile &) = delete;
+    const int fd;
+};
+
 struct HttpResponse {
     int status = 200;
     std::string contentType = "application/json";
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
-    // When set, the body is streamed from this file instead of `body`.
-    std::string filePath;
+    // When set, the body is streamed from this open file instead of `body`.
+    std::shared_ptr<OpenFile> file;
     int64_t fileSize = 0;
     // Announce the full length, send about half of the body, then close.
     bool dropMidBody = false;

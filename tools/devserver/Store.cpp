@@ -3,6 +3,7 @@
 #include "Sha256.h"
 
 #include <algorithm>
+#include <fcntl.h>
 #include <filesystem>
 #include <system_error>
 
@@ -296,7 +297,10 @@ std::optional<DownloadTarget> Store::resolveDownloadLink(const std::string &toke
     const auto it = m_documents.find(link->second.documentId);
     if (it == m_documents.end() || it->second.document.deleted)
         return std::nullopt;
-    return DownloadTarget{it->second.contentPath, it->second.document.fileSize, it->second.contentType};
+    const int fd = ::open(it->second.contentPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    return DownloadTarget{std::make_shared<OpenFile>(fd), it->second.document.fileSize, it->second.contentType};
 }
 
 } // namespace devserver

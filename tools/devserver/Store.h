@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DevServer.h"
+#include "HttpServer.h"
 #include "TimeText.h"
 
 #include <atomic>
@@ -58,7 +59,7 @@ struct StoredUpload {
 };
 
 struct DownloadTarget {
-    std::string path;
+    std::shared_ptr<OpenFile> file; // opened under the lock, so a new version cannot pull it away
     int64_t size = 0;
     std::string contentType;
 };
