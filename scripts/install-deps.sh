@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-qpa-plugins
   qcoro-qt6-dev
-  libssl-dev nlohmann-json3-dev libcpp-httplib-dev
+  libssl-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev
   xvfb xauth
 )

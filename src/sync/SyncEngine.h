@@ -1,5 +1,6 @@
 #pragma once
 
+#include "state/FileWatcher.h"
 #include "sync/SyncState.h"
 
 #include <QCoroTask>

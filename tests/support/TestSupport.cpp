@@ -21,8 +21,8 @@ TempHome::TempHome()
 
 TempHome::~TempHome()
 {
-    m_oldConfig.isEmpty() ? qunsetenv("XDG_CONFIG_HOME") : void(qputenv("XDG_CONFIG_HOME", m_oldConfig));
-    m_oldData.isEmpty() ? qunsetenv("XDG_DATA_HOME") : void(qputenv("XDG_DATA_HOME", m_oldData));
+    m_oldConfig.isEmpty() ? void(qunsetenv("XDG_CONFIG_HOME")) : void(qputenv("XDG_CONFIG_HOME", m_oldConfig));
+    m_oldData.isEmpty() ? void(qunsetenv("XDG_DATA_HOME")) : void(qputenv("XDG_DATA_HOME", m_oldData));
 }
 
 QString TempHome::preferencesPath() const

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <vector>
+
+// Writes JSON in the form the state file has always had: two-space indent,
+// " : " between a member's name and value, forward slashes escaped as "\/".
+// The caller adds members in the order it wants them in the file.
+class PrettyJsonWriter {
+public:
+    void beginObject();
+    void endObject();
+    void beginArray();
+    void endArray();
+
+    // Names the next value inside an object.
+    void key(const QString &name);
+    void string(const QString &value);
+    void integer(qint64 value);
+    // Shortest text that reads back as the same double; false for NaN or
+    // infinity, which JSON cannot hold.
+    bool number(double value);
+
+    const QByteArray &bytes() const { return m_out; }
+
+private:
+    void beforeValue();
+    void newlineAndIndent();
+    void appendEscaped(const QString &text);
+
+    struct Level {
+        bool isObject = false;
+        bool empty = true;
+    };
+    QByteArray m_out;
+    std::vector<Level> m_levels;
+    bool m_afterKey = false;
+};

@@ -1,0 +1,241 @@
+// The JSON form of SyncState: how it is written and what a reader accepts.
+#include "sync/SyncState.h"
+
+#include "sync/PrettyJsonWriter.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+using json = nlohmann::json;
+
+// Modification times are stored as seconds since 2001-01-01T00:00:00Z.
+constexpr qint64 referenceDateMSecs = 978307200000LL;
+
+double secondsSinceReferenceDate(const QDateTime &date)
+{
+    // An invalid date cannot come from the file system (an unreadable time
+    // reads as now); writing the reference date keeps the file loadable.
+    if (!date.isValid())
+        return 0;
+    return double(date.toMSecsSinceEpoch() - referenceDateMSecs) / 1000.0;
+}
+
+QDateTime dateFromSecondsSinceReferenceDate(double seconds)
+{
+    return QDateTime::fromMSecsSinceEpoch(qint64(std::llround(seconds * 1000.0)) + referenceDateMSecs,
+                                          Qt::UTC);
+}
+
+QString text(const json &value)
+{
+    return QString::fromStdString(value.get_ref<const std::string &>());
+}
+
+// An integer, or a number with no fraction that fits one (as a decoder of
+// integers accepts "12.0").
+std::optional<qint64> integerValue(const json &value)
+{
+    if (value.is_number_integer())
+        return value.get<qint64>();
+    if (value.is_number_float()) {
+        const double d = value.get<double>();
+        if (std::isfinite(d) && d == std::floor(d) && std::fabs(d) < 9.0e18)
+            return qint64(d);
+    }
+    return std::nullopt;
+}
+
+// Null and a missing member both mean "absent" for an optional member.
+const json *optionalMember(const json &object, const char *name)
+{
+    const auto it = object.find(name);
+    if (it == object.end() || it->is_null())
+        return nullptr;
+    return &*it;
+}
+
+// Throws when the entry lacks a required member or has one of a wrong type.
+struct InvalidFile {};
+
+const json &requiredMember(const json &object, const char *name)
+{
+    const auto it = object.find(name);
+    if (it == object.end() || it->is_null())
+        throw InvalidFile{};
+    return *it;
+}
+
+QString requiredString(const json &object, const char *name)
+{
+    const json &value = requiredMember(object, name);
+    if (!value.is_string())
+        throw InvalidFile{};
+    return text(value);
+}
+
+qint64 requiredInteger(const json &value)
+{
+    const auto integer = integerValue(value);
+    if (!integer)
+        throw InvalidFile{};
+    return *integer;
+}
+
+std::optional<QString> optionalString(const json &object, const char *name)
+{
+    const json *value = optionalMember(object, name);
+    if (!value)
+        return std::nullopt;
+    if (!value->is_string())
+        throw InvalidFile{};
+    return text(*value);
+}
+
+const json &requiredObject(const json &object, const char *name)
+{
+    const json &value = requiredMember(object, name);
+    if (!value.is_object())
+        throw InvalidFile{};
+    return value;
+}
+
+TrackedFile decodeTrackedFile(const json &object)
+{
+    if (!object.is_object())
+        throw InvalidFile{};
+    TrackedFile file;
+    file.localHash = requiredString(object, "localHash");
+    file.remoteId = requiredInteger(requiredMember(object, "remoteId"));
+    file.remoteHash = optionalString(object, "remoteHash");
+    file.lastSynced = requiredString(object, "lastSynced");
+    const json &modified = requiredMember(object, "localModified");
+    if (!modified.is_number() || !std::isfinite(modified.get<double>()))
+        throw InvalidFile{};
+    file.localModified = dateFromSecondsSinceReferenceDate(modified.get<double>());
+    return file;
+}
+
+SyncState decodeState(const json &root)
+{
+    if (!root.is_object())
+        throw InvalidFile{};
+    SyncState state;
+    if (const json *id = optionalMember(root, "serverFolderId"))
+        state.serverFolderId = requiredInteger(*id);
+    state.lastSyncTime = optionalString(root, "lastSyncTime");
+
+    const json &folders = requiredMember(root, "watchedFolders");
+    if (!folders.is_array())
+        throw InvalidFile{};
+    for (const json &folder : folders) {
+        if (!folder.is_string())
+            throw InvalidFile{};
+        state.watchedFolders.append(text(folder));
+    }
+    for (const auto &[path, id] : requiredObject(root, "folderMappings").items())
+        state.folderMappings.insert(QString::fromStdString(path), requiredInteger(id));
+    for (const auto &[path, entry] : requiredObject(root, "trackedFiles").items())
+        state.trackedFiles.insert(QString::fromStdString(path), decodeTrackedFile(entry));
+
+    // Per-folder since times are an addition to the format: a malformed
+    // member is dropped on its own (each folder then falls back to
+    // lastSyncTime) rather than costing the whole file.
+    if (const json *times = optionalMember(root, "folderSyncTimes"); times && times->is_object()) {
+        QMap<QString, QString> decoded;
+        bool valid = true;
+        for (const auto &[path, since] : times->items()) {
+            if (!since.is_string()) {
+                valid = false;
+                break;
+            }
+            decoded.insert(QString::fromStdString(path), text(since));
+        }
+        if (valid)
+            state.folderSyncTimes = decoded;
+    }
+    return state;
+}
+
+bool encodeTrackedFile(PrettyJsonWriter &out, const TrackedFile &file)
+{
+    out.beginObject();
+    out.key(QStringLiteral("lastSynced"));
+    out.string(file.lastSynced);
+    out.key(QStringLiteral("localHash"));
+    out.string(file.localHash);
+    out.key(QStringLiteral("localModified"));
+    if (!out.number(secondsSinceReferenceDate(file.localModified)))
+        return false;
+    if (file.remoteHash) {
+        out.key(QStringLiteral("remoteHash"));
+        out.string(*file.remoteHash);
+    }
+    out.key(QStringLiteral("remoteId"));
+    out.integer(file.remoteId);
+    out.endObject();
+    return true;
+}
+
+} // namespace
+
+QByteArray SyncState::encode() const
+{
+    // Members in key order, so that the same state always gives the same file.
+    PrettyJsonWriter out;
+    out.beginObject();
+    out.key(QStringLiteral("folderMappings"));
+    out.beginObject();
+    for (auto it = folderMappings.cbegin(); it != folderMappings.cend(); ++it) {
+        out.key(it.key());
+        out.integer(it.value());
+    }
+    out.endObject();
+    if (!folderSyncTimes.isEmpty()) {
+        out.key(QStringLiteral("folderSyncTimes"));
+        out.beginObject();
+        for (auto it = folderSyncTimes.cbegin(); it != folderSyncTimes.cend(); ++it) {
+            out.key(it.key());
+            out.string(it.value());
+        }
+        out.endObject();
+    }
+    if (lastSyncTime) {
+        out.key(QStringLiteral("lastSyncTime"));
+        out.string(*lastSyncTime);
+    }
+    if (serverFolderId) {
+        out.key(QStringLiteral("serverFolderId"));
+        out.integer(*serverFolderId);
+    }
+    out.key(QStringLiteral("trackedFiles"));
+    out.beginObject();
+    for (auto it = trackedFiles.cbegin(); it != trackedFiles.cend(); ++it) {
+        out.key(it.key());
+        if (!encodeTrackedFile(out, it.value()))
+            return {};
+    }
+    out.endObject();
+    out.key(QStringLiteral("watchedFolders"));
+    out.beginArray();
+    for (const QString &folder : watchedFolders)
+        out.string(folder);
+    out.endArray();
+    out.endObject();
+    return out.bytes();
+}
+
+std::optional<SyncState> SyncState::decode(const QByteArray &bytes)
+{
+    const json root = json::parse(bytes.cbegin(), bytes.cend(), nullptr, /*allow_exceptions=*/false);
+    if (root.is_discarded())
+        return std::nullopt;
+    try {
+        return decodeState(root);
+    } catch (const InvalidFile &) {
+        return std::nullopt;
+    }
+}
