@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 namespace {
@@ -14,6 +15,7 @@ using json = nlohmann::json;
 
 // Modification times are stored as seconds since 2001-01-01T00:00:00Z.
 constexpr qint64 referenceDateMSecs = 978307200000LL;
+constexpr double maxSecondsFromReferenceDate = 1.0e13;
 
 double secondsSinceReferenceDate(const QDateTime &date)
 {
@@ -39,6 +41,14 @@ QString text(const json &value)
 // integers accepts "12.0").
 std::optional<qint64> integerValue(const json &value)
 {
+    // A number above the signed range is read as unsigned; converting it
+    // would wrap round to a different (negative) id.
+    if (value.is_number_unsigned()) {
+        const auto u = value.get<std::uint64_t>();
+        if (u > std::uint64_t(std::numeric_limits<qint64>::max()))
+            return std::nullopt;
+        return qint64(u);
+    }
     if (value.is_number_integer())
         return value.get<qint64>();
     if (value.is_number_float()) {
@@ -113,7 +123,10 @@ TrackedFile decodeTrackedFile(const json &object)
     file.remoteHash = optionalString(object, "remoteHash");
     file.lastSynced = requiredString(object, "lastSynced");
     const json &modified = requiredMember(object, "localModified");
-    if (!modified.is_number() || !std::isfinite(modified.get<double>()))
+    // Beyond a few hundred thousand years the time no longer fits in
+    // milliseconds; no file system gives such a time, so the file is bad.
+    if (!modified.is_number() || !std::isfinite(modified.get<double>())
+        || std::fabs(modified.get<double>()) > maxSecondsFromReferenceDate)
         throw InvalidFile{};
     file.localModified = dateFromSecondsSinceReferenceDate(modified.get<double>());
     return file;

@@ -1,0 +1,89 @@
+#include "sync/LocalScanner.h"
+
+#include "api/Errors.h"
+#include "support/TestSupport.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using testsupport::writeFile;
+
+class FileHashTest : public ::testing::Test {
+protected:
+    QString path(const QString &name) const { return dir.filePath(name); }
+    QTemporaryDir dir;
+};
+
+TEST_F(FileHashTest, KnownVectors)
+{
+    writeFile(path("empty"), "");
+    EXPECT_EQ(LocalScanner::computeFileHash(path("empty")),
+              "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    writeFile(path("abc"), "abc");
+    EXPECT_EQ(LocalScanner::computeFileHash(path("abc")),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    writeFile(path("two-blocks"), "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq");
+    EXPECT_EQ(LocalScanner::computeFileHash(path("two-blocks")),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+}
+
+TEST_F(FileHashTest, FilesAcrossChunkBoundariesHashAsTheirWholeContent)
+{
+    constexpr qsizetype mib = 1024 * 1024;
+    for (const qsizetype size : {mib - 1, mib, mib + 1, 3 * mib + 1}) {
+        QByteArray content(size, Qt::Uninitialized);
+        for (qsizetype i = 0; i < size; ++i)
+            content[i] = char((i * 2654435761u) >> 13);
+        const QString file = path(QStringLiteral("f%1").arg(size));
+        writeFile(file, content);
+        const QString expected =
+            QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex());
+        EXPECT_EQ(LocalScanner::computeFileHash(file), expected) << size;
+    }
+}
+
+TEST_F(FileHashTest, ThrowsWhenTheFileCannotBeRead)
+{
+    EXPECT_THROW(LocalScanner::computeFileHash(path("missing")), FileError);
+    try {
+        LocalScanner::computeFileHash(path("missing"));
+    } catch (const FileError &error) {
+        EXPECT_TRUE(error.description().contains(path("missing"))) << error.description().toStdString();
+    }
+    EXPECT_THROW(LocalScanner::computeFileHash(dir.path()), FileError);
+
+    // A pipe in a file's place is refused at once rather than waited on.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("pipe")).constData(), 0600), 0);
+    EXPECT_THROW(LocalScanner::computeFileHash(path("pipe")), FileError);
+
+    writeFile(path("target"), "x");
+    ASSERT_EQ(::symlink(QFile::encodeName(path("target")).constData(), QFile::encodeName(path("link")).constData()), 0);
+    EXPECT_THROW(LocalScanner::computeFileHash(path("link")), FileError);
+
+    if (::geteuid() != 0) {
+        writeFile(path("private"), "x");
+        ASSERT_TRUE(QFile::setPermissions(path("private"), {}));
+        EXPECT_THROW(LocalScanner::computeFileHash(path("private")), FileError);
+    }
+}
+
+TEST_F(FileHashTest, ModificationDateIsTheFilesOrNow)
+{
+    writeFile(path("dated"), "x");
+    const timespec times[2] = {{0, UTIME_OMIT}, {1767225600, 123456789}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path("dated")).constData(), times, 0), 0);
+    EXPECT_EQ(LocalScanner::fileModificationDate(path("dated")),
+              QDateTime::fromMSecsSinceEpoch(1767225600123LL, Qt::UTC));
+
+    const QDateTime before = QDateTime::currentDateTimeUtc();
+    const QDateTime missing = LocalScanner::fileModificationDate(path("missing"));
+    EXPECT_GE(missing, before);
+    EXPECT_LE(missing, QDateTime::currentDateTimeUtc());
+}

@@ -1,0 +1,181 @@
+#include "sync/LocalScanner.h"
+
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using testsupport::writeFile;
+
+class LocalScannerTest : public ::testing::Test {
+protected:
+    void SetUp() override { root = dir.filePath("root"); }
+    void TearDown() override
+    {
+        // Give back permission so that the temporary directory can go.
+        for (const QString &path : std::as_const(restricted))
+            QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+
+    QString path(const QString &relative) const { return root + "/" + relative; }
+    void file(const QString &relative) { writeFile(path(relative), relative.toUtf8()); }
+    void makeDir(const QString &relative) { ASSERT_TRUE(QDir().mkpath(path(relative))); }
+    void link(const QString &target, const QString &relative)
+    {
+        ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(path(relative)).constData()), 0);
+    }
+    void restrict(const QString &fullPath, QFileDevice::Permissions permissions)
+    {
+        restricted.append(fullPath);
+        ASSERT_TRUE(QFile::setPermissions(fullPath, permissions));
+    }
+
+    static QStringList names(const LocalScanner::Listing &listing)
+    {
+        QStringList result;
+        for (const auto &[name, path] : listing.files)
+            result.append(name);
+        return result;
+    }
+
+    QTemporaryDir dir;
+    QString root;
+    QStringList restricted;
+};
+
+TEST_F(LocalScannerTest, LeavesOutTheIgnoredHiddenAndPartialFiles)
+{
+    for (const char *name : {"a.txt", "desktop.ini", "Report.TMP", "thumbs.db", "x.tmp.txt", ".hidden", "._a.txt",
+                             "~lock.docx", "b.tmp", "c.crdownload", "d.part", ".DS_Store", "Thumbs.db",
+                             ".localized"})
+        file(name);
+    // Hidden directories are skipped with everything inside them; the tables
+    // themselves apply to files only.
+    file(".git/config");
+    file(".cache/deep/x.pdf");
+    file("~backup/kept.txt");
+    file("build.tmp/inner.txt");
+
+    const auto listing = LocalScanner::scanLocalFiles(root);
+    EXPECT_TRUE(listing.readable);
+    EXPECT_EQ(names(listing), (QStringList{"Report.TMP", "a.txt", "desktop.ini", "inner.txt", "kept.txt",
+                                           "thumbs.db", "x.tmp.txt"}));
+    EXPECT_EQ(listing.files.at("a.txt"), path("a.txt"));
+    EXPECT_EQ(listing.files.at("kept.txt"), path("~backup/kept.txt"));
+    EXPECT_EQ(listing.allPaths.size(), 7);
+    EXPECT_TRUE(listing.unreadableDirectories.isEmpty());
+
+    EXPECT_TRUE(LocalScanner::isIgnoredName(".DS_Store"));
+    EXPECT_TRUE(LocalScanner::isIgnoredName("~$budget.xlsx"));
+    EXPECT_TRUE(LocalScanner::isIgnoredName("movie.mkv.part"));
+    EXPECT_FALSE(LocalScanner::isIgnoredName("caf\u00e9~.txt"));
+    EXPECT_FALSE(LocalScanner::isIgnoredName("a.PART"));
+}
+
+TEST_F(LocalScannerTest, DescendsIntoSubdirectoriesAndKeepsEveryPathOfSharedNames)
+{
+    file("x.pdf");
+    file("Sub/x.pdf");
+    file("Sub/Deeper/x.pdf");
+    file("Sub/Deeper/only.txt");
+    makeDir("Empty/Nested");
+
+    const auto listing = LocalScanner::scanLocalFiles(root + "/");
+    EXPECT_TRUE(listing.readable);
+    EXPECT_EQ(names(listing), (QStringList{"only.txt", "x.pdf"}));
+    EXPECT_EQ(listing.files.at("only.txt"), path("Sub/Deeper/only.txt"));
+    EXPECT_EQ(listing.allPaths,
+              (QSet<QString>{path("x.pdf"), path("Sub/x.pdf"), path("Sub/Deeper/x.pdf"), path("Sub/Deeper/only.txt")}));
+    EXPECT_TRUE(listing.allPaths.contains(listing.files.at("x.pdf")));
+    // Which of the same-named files is kept does not change from scan to scan.
+    EXPECT_EQ(LocalScanner::scanLocalFiles(root).files, listing.files);
+}
+
+TEST_F(LocalScannerTest, NeverFollowsOrListsSymbolicLinks)
+{
+    file("real.txt");
+    file("inner/inside.txt");
+    writeFile(dir.filePath("outside/secret.txt"), "outside");
+    link(path("real.txt"), "link-to-file.txt");
+    link(path("inner"), "link-to-dir");
+    link(dir.filePath("outside"), "link-outside");
+    link(dir.filePath("outside/secret.txt"), "inner/secret-link.txt");
+    link(path("missing"), "dangling.txt");
+    link(root, "inner/loop");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("pipe")).constData(), 0600), 0);
+
+    const auto listing = LocalScanner::scanLocalFiles(root);
+    EXPECT_TRUE(listing.readable);
+    EXPECT_EQ(names(listing), (QStringList{"inside.txt", "real.txt"}));
+    EXPECT_EQ(listing.allPaths, (QSet<QString>{path("real.txt"), path("inner/inside.txt")}));
+    EXPECT_TRUE(listing.unreadableDirectories.isEmpty());
+
+    // The watched folder itself may be reached through a link.
+    link(root, "../root-link");
+    const auto viaLink = LocalScanner::scanLocalFiles(dir.filePath("root-link"));
+    EXPECT_TRUE(viaLink.readable);
+    EXPECT_EQ(viaLink.files.at("real.txt"), dir.filePath("root-link/real.txt"));
+}
+
+TEST_F(LocalScannerTest, TellsAMissingFolderFromAnEmptyOne)
+{
+    const auto missing = LocalScanner::scanLocalFiles(root);
+    EXPECT_FALSE(missing.readable);
+    EXPECT_TRUE(missing.files.empty());
+    EXPECT_FALSE(LocalScanner::scanLocalFiles(QString()).readable);
+
+    makeDir("");
+    const auto empty = LocalScanner::scanLocalFiles(root);
+    EXPECT_TRUE(empty.readable);
+    EXPECT_TRUE(empty.files.empty());
+
+    // A file where the folder should be is no folder.
+    writeFile(dir.filePath("plain"), "x");
+    EXPECT_FALSE(LocalScanner::scanLocalFiles(dir.filePath("plain")).readable);
+}
+
+TEST_F(LocalScannerTest, ReportsUnreadableDirectoriesWithoutLosingTheRest)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root reads every directory";
+    file("top.txt");
+    file("locked/hidden-from-us.txt");
+    file("listable-only/a.txt");
+    file("open/b.txt");
+    restrict(path("locked"), {});
+    // Names readable but not reachable: its files could not be hashed.
+    restrict(path("listable-only"), QFileDevice::ReadOwner);
+
+    const auto listing = LocalScanner::scanLocalFiles(root);
+    EXPECT_TRUE(listing.readable);
+    EXPECT_EQ(names(listing), (QStringList{"b.txt", "top.txt"}));
+    QStringList unreadable = listing.unreadableDirectories;
+    unreadable.sort();
+    EXPECT_EQ(unreadable, (QStringList{path("listable-only"), path("locked")}));
+
+    // The folder itself unreadable: nothing is listed and it says so.
+    restrict(root, QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const auto closed = LocalScanner::scanLocalFiles(root);
+    EXPECT_FALSE(closed.readable);
+    EXPECT_TRUE(closed.files.empty());
+}
+
+TEST_F(LocalScannerTest, SkipsNamesThatAreNotValidText)
+{
+    makeDir("");
+    file("good.txt");
+    const QByteArray badName = QFile::encodeName(root) + "/bad\xff.txt";
+    const int fd = ::open(badName.constData(), O_CREAT | O_WRONLY, 0600);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+
+    const auto listing = LocalScanner::scanLocalFiles(root);
+    EXPECT_EQ(names(listing), QStringList{"good.txt"});
+}

@@ -1,0 +1,197 @@
+#include "sync/SyncState.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QDateTime referencePlus(double seconds)
+{
+    return QDateTime(QDate(2001, 1, 1), QTime(0, 0), Qt::UTC).addMSecs(qint64(seconds * 1000));
+}
+
+SyncState sampleState()
+{
+    SyncState state;
+    state.serverFolderId = 7;
+    state.lastSyncTime = QStringLiteral("2026-01-02T03:04:05Z");
+    state.folderMappings.insert(QStringLiteral("/home/u/Docs"), 12);
+    TrackedFile file;
+    file.localHash = QStringLiteral("ab");
+    file.remoteId = 3;
+    file.remoteHash = QStringLiteral("cd");
+    file.lastSynced = QStringLiteral("2026-01-02T03:04:05Z");
+    file.localModified = referencePlus(1.5);
+    state.trackedFiles.insert(QStringLiteral("/home/u/Docs/a.txt"), file);
+    return state;
+}
+
+// A valid file with one tracked entry whose members are given as raw JSON.
+QByteArray fileWithEntry(const QByteArray &entryMembers)
+{
+    return R"({"watchedFolders":[],"folderMappings":{},"trackedFiles":{"/d/a.txt":{)" + entryMembers + "}}}";
+}
+
+const QByteArray completeEntry =
+    R"("localHash":"ab","remoteId":3,"lastSynced":"2026-01-02T03:04:05Z","localModified":10)";
+
+} // namespace
+
+TEST(StateFileFormat, WritesTheKnownLayoutByteForByte)
+{
+    const QByteArray expected = R"({
+  "folderMappings" : {
+    "\/home\/u\/Docs" : 12
+  },
+  "lastSyncTime" : "2026-01-02T03:04:05Z",
+  "serverFolderId" : 7,
+  "trackedFiles" : {
+    "\/home\/u\/Docs\/a.txt" : {
+      "lastSynced" : "2026-01-02T03:04:05Z",
+      "localHash" : "ab",
+      "localModified" : 1.5,
+      "remoteHash" : "cd",
+      "remoteId" : 3
+    }
+  },
+  "watchedFolders" : []
+})";
+    EXPECT_EQ(sampleState().encode(), expected);
+
+    // Optional members are left out, never written as null; time zero is
+    // the reference date itself.
+    SyncState bare;
+    TrackedFile file;
+    file.localHash = QStringLiteral("h");
+    file.lastSynced = QStringLiteral("t");
+    file.localModified = referencePlus(0);
+    bare.trackedFiles.insert(QStringLiteral("p"), file);
+    EXPECT_EQ(bare.encode(), QByteArray(R"({
+  "folderMappings" : {},
+  "trackedFiles" : {
+    "p" : {
+      "lastSynced" : "t",
+      "localHash" : "h",
+      "localModified" : 0,
+      "remoteId" : 0
+    }
+  },
+  "watchedFolders" : []
+})"));
+}
+
+TEST(StateFileFormat, RoundTripsEveryMember)
+{
+    SyncState state = sampleState();
+    state.watchedFolders = QStringList{QStringLiteral("/kept/as/loaded")};
+    state.folderSyncTimes.insert(QStringLiteral("/home/u/Docs"), QStringLiteral("2026-01-02T03:04:00Z"));
+    // Paths with characters that need escaping or are outside the BMP.
+    TrackedFile odd = state.trackedFiles.first();
+    odd.remoteHash.reset();
+    odd.localModified = referencePlus(-12345.678);
+    state.trackedFiles.insert(QStringLiteral("/home/u/Docs/\"quoted\" \\ tab\t caf\u00e9 \U0001F600.txt"), odd);
+    state.trackedFiles.insert(QStringLiteral("/home/u/Docs/later.txt"),
+                              TrackedFile{"ff", 9007199254740993LL, std::nullopt, "x",
+                                          QDateTime::fromMSecsSinceEpoch(1767225600123LL, Qt::UTC)});
+
+    const auto decoded = SyncState::decode(state.encode());
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(*decoded, state);
+    EXPECT_EQ(decoded->trackedFiles.value("/home/u/Docs/later.txt").remoteId, 9007199254740993LL);
+}
+
+TEST(StateFileFormat, ReadsAnyMemberOrderBothSlashFormsAndExtraKeys)
+{
+    const QByteArray reordered = R"({
+      "trackedFiles": {"\/d\/a.txt": {"localModified": 1.5, "remoteId": 3, "lastSynced": "2026-01-02T03:04:05Z",
+                                      "remoteHash": "cd", "localHash": "ab", "futureKey": [1, 2]}},
+      "serverFolderId": 7, "unknown": {"x": null}, "watchedFolders": [],
+      "folderMappings": {"/d": 12}, "lastSyncTime": "2026-01-02T03:04:05Z"})";
+    const auto state = SyncState::decode(reordered);
+    ASSERT_TRUE(state);
+    EXPECT_EQ(state->serverFolderId, 7);
+    EXPECT_EQ(state->lastSyncTime, QStringLiteral("2026-01-02T03:04:05Z"));
+    EXPECT_EQ(state->folderMappings.value("/d"), 12);
+    ASSERT_TRUE(state->trackedFiles.contains("/d/a.txt"));
+    const TrackedFile &file = state->trackedFiles.value("/d/a.txt");
+    EXPECT_EQ(file.localHash, "ab");
+    EXPECT_EQ(file.remoteHash, QStringLiteral("cd"));
+    EXPECT_EQ(file.localModified, referencePlus(1.5));
+}
+
+TEST(StateFileFormat, AcceptsTheSmallestFileAndAbsentOrNullOptionals)
+{
+    const auto minimal = SyncState::decode(R"({"watchedFolders":[],"folderMappings":{},"trackedFiles":{}})");
+    ASSERT_TRUE(minimal);
+    EXPECT_EQ(*minimal, SyncState{});
+
+    const auto nulls = SyncState::decode(
+        R"({"serverFolderId":null,"lastSyncTime":null,"watchedFolders":[],"folderMappings":{},"trackedFiles":{}})");
+    ASSERT_TRUE(nulls);
+    EXPECT_FALSE(nulls->serverFolderId);
+    EXPECT_FALSE(nulls->lastSyncTime);
+
+    // Whole numbers written with a fraction still read as ids; integer
+    // seconds read as dates.
+    const auto entry = SyncState::decode(fileWithEntry(
+        R"("localHash":"ab","remoteId":3.0,"remoteHash":null,"lastSynced":"t","localModified":10)"));
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->trackedFiles.value("/d/a.txt").remoteId, 3);
+    EXPECT_FALSE(entry->trackedFiles.value("/d/a.txt").remoteHash);
+    EXPECT_EQ(entry->trackedFiles.value("/d/a.txt").localModified, referencePlus(10));
+}
+
+TEST(StateFileFormat, RejectsTheWholeFileByTheRules)
+{
+    ASSERT_TRUE(SyncState::decode(fileWithEntry(completeEntry)));
+
+    const QList<QByteArray> rejected = {
+        "",
+        "not json",
+        "[]",
+        R"({"watchedFolders":[],"folderMappings":{},"trackedFiles":{}} trailing)",
+        // A required member missing, null or of a wrong type.
+        R"({"folderMappings":{},"trackedFiles":{}})",
+        R"({"watchedFolders":[],"trackedFiles":{}})",
+        R"({"watchedFolders":[],"folderMappings":{}})",
+        R"({"watchedFolders":null,"folderMappings":{},"trackedFiles":{}})",
+        R"({"watchedFolders":{},"folderMappings":{},"trackedFiles":{}})",
+        R"({"watchedFolders":[1],"folderMappings":{},"trackedFiles":{}})",
+        R"({"watchedFolders":[],"folderMappings":[],"trackedFiles":{}})",
+        R"({"watchedFolders":[],"folderMappings":{"/d":"12"},"trackedFiles":{}})",
+        R"({"watchedFolders":[],"folderMappings":{"/d":1.5},"trackedFiles":{}})",
+        R"({"watchedFolders":[],"folderMappings":{},"trackedFiles":[]})",
+        R"({"watchedFolders":[],"folderMappings":{},"trackedFiles":{"/d/a":"x"}})",
+        // Optional members present with a wrong type.
+        R"({"serverFolderId":"7","watchedFolders":[],"folderMappings":{},"trackedFiles":{}})",
+        R"({"lastSyncTime":5,"watchedFolders":[],"folderMappings":{},"trackedFiles":{}})",
+        // Ids outside the signed 64-bit range must not wrap round.
+        R"({"serverFolderId":18446744073709551615,"watchedFolders":[],"folderMappings":{},"trackedFiles":{}})",
+        R"({"watchedFolders":[],"folderMappings":{"/d":9223372036854775808},"trackedFiles":{}})",
+        R"({"watchedFolders":[],"folderMappings":{"/d":1e300},"trackedFiles":{}})",
+        // One bad tracked entry.
+        fileWithEntry(R"("remoteId":3,"lastSynced":"t","localModified":10)"),
+        fileWithEntry(R"("localHash":"ab","lastSynced":"t","localModified":10)"),
+        fileWithEntry(R"("localHash":"ab","remoteId":3,"localModified":10)"),
+        fileWithEntry(R"("localHash":"ab","remoteId":3,"lastSynced":"t")"),
+        fileWithEntry(R"("localHash":null,"remoteId":3,"lastSynced":"t","localModified":10)"),
+        fileWithEntry(R"("localHash":5,"remoteId":3,"lastSynced":"t","localModified":10)"),
+        fileWithEntry(R"("localHash":"ab","remoteId":"3","lastSynced":"t","localModified":10)"),
+        fileWithEntry(R"("localHash":"ab","remoteId":3,"remoteHash":1,"lastSynced":"t","localModified":10)"),
+        fileWithEntry(R"("localHash":"ab","remoteId":3,"lastSynced":"t","localModified":"10")"),
+        // A time too far out to be held: no file system produces it.
+        fileWithEntry(R"("localHash":"ab","remoteId":3,"lastSynced":"t","localModified":1e300)"),
+        // Bytes that are not UTF-8 text.
+        QByteArray("{\"watchedFolders\":[\"\xff\"],\"folderMappings\":{},\"trackedFiles\":{}}"),
+    };
+    for (const QByteArray &text : rejected)
+        EXPECT_FALSE(SyncState::decode(text)) << text.toStdString();
+}
+
+TEST(StateFileFormat, MalformedPerFolderTimesCostOnlyThemselves)
+{
+    const auto state = SyncState::decode(
+        R"({"watchedFolders":[],"folderMappings":{"/d":1},"trackedFiles":{},"folderSyncTimes":{"/d":5}})");
+    ASSERT_TRUE(state);
+    EXPECT_EQ(state->folderMappings.value("/d"), 1);
+    EXPECT_TRUE(state->folderSyncTimes.isEmpty());
+}

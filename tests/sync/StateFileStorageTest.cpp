@@ -1,0 +1,127 @@
+#include "sync/SyncState.h"
+
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using testsupport::readFile;
+using testsupport::writeFile;
+
+namespace {
+
+SyncState stateWithFile(const QString &path, qint64 remoteId)
+{
+    SyncState state;
+    state.serverFolderId = 1;
+    state.trackedFiles.insert(path, TrackedFile{"hash", remoteId, std::nullopt, "2026-01-01T00:00:00Z",
+                                                QDateTime::fromMSecsSinceEpoch(1767225600000LL, Qt::UTC)});
+    return state;
+}
+
+unsigned modeOf(const QString &path)
+{
+    struct stat st {};
+    ::stat(QFile::encodeName(path).constData(), &st);
+    return st.st_mode & 07777;
+}
+
+} // namespace
+
+class StateFileStorage : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QString file() const { return dir.filePath("sync_state.json"); }
+};
+
+TEST_F(StateFileStorage, SavesPrivatelyAndLoadsBackWhatWasSaved)
+{
+    // A path under the user's home comes back unchanged.
+    const QString tracked = QDir::homePath() + "/Documents/Report 2026.docx";
+    const SyncState state = stateWithFile(tracked, 42);
+    state.save(file());
+    EXPECT_EQ(modeOf(file()), 0600u);
+    EXPECT_EQ(readFile(file()), state.encode());
+    EXPECT_EQ(SyncState::load(file()), state);
+
+    // Only the state file is left in the directory: no temporary files.
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{"sync_state.json"});
+}
+
+TEST_F(StateFileStorage, MissingOrCorruptFilesGiveTheEmptyStateAndStayInPlace)
+{
+    EXPECT_EQ(SyncState::load(file()), SyncState{});
+
+    writeFile(file(), R"({"watchedFolders":[],"folderMappings":{},"trackedFiles":{"/a":{"remoteId":1}}})");
+    EXPECT_EQ(SyncState::load(file()), SyncState{});
+    EXPECT_TRUE(QFileInfo::exists(file()));
+
+    // A directory where the file should be reads as no file.
+    EXPECT_EQ(SyncState::load(dir.path()), SyncState{});
+
+    // The next save replaces the bad file.
+    const SyncState state = stateWithFile("/a", 1);
+    state.save(file());
+    EXPECT_EQ(SyncState::load(file()), state);
+}
+
+TEST_F(StateFileStorage, SaveReplacesTheFileWholeInsteadOfRewritingIt)
+{
+    const SyncState first = stateWithFile("/first", 1);
+    first.save(file());
+    const QByteArray firstBytes = readFile(file());
+
+    // A reader that opened the old file keeps reading the old bytes whole:
+    // the new state went to a new file that was renamed over the old one.
+    QFile reader(file());
+    ASSERT_TRUE(reader.open(QIODevice::ReadOnly));
+    SyncState second = stateWithFile("/second", 2);
+    for (int i = 0; i < 200; ++i)
+        second.folderMappings.insert(QStringLiteral("/folder/%1").arg(i), i);
+    second.save(file());
+    EXPECT_EQ(reader.readAll(), firstBytes);
+    EXPECT_EQ(SyncState::load(file()), second);
+    EXPECT_EQ(modeOf(file()), 0600u);
+}
+
+TEST_F(StateFileStorage, FailedSavesLeaveTheOldFileAndAreIgnored)
+{
+    // Into a directory that does not exist: nothing is written, nothing thrown.
+    stateWithFile("/a", 1).save(dir.filePath("missing/sync_state.json"));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("missing")));
+
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root writes into read-only directories";
+    const SyncState old = stateWithFile("/old", 1);
+    old.save(file());
+    ASSERT_TRUE(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    stateWithFile("/new", 2).save(file());
+    QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    EXPECT_EQ(SyncState::load(file()), old);
+}
+
+// The only test in this program that computes the file's location, which is
+// fixed for the rest of the run once computed.
+TEST(StateFileLocation, IsInTheDataHomeAndItsDirectoryIsCreated)
+{
+    testsupport::TempHome home;
+    ASSERT_FALSE(QFileInfo::exists(QFileInfo(home.stateFilePath()).absolutePath()));
+    EXPECT_EQ(SyncState::fileURL(), home.stateFilePath());
+    EXPECT_TRUE(QFileInfo(QFileInfo(home.stateFilePath()).absolutePath()).isDir());
+    EXPECT_FALSE(QFileInfo::exists(home.stateFilePath()));
+
+    // Load and save default to that location.
+    EXPECT_EQ(SyncState::load(), SyncState{});
+    const SyncState state = stateWithFile("/a", 5);
+    state.save();
+    EXPECT_EQ(SyncState::load(), state);
+    EXPECT_EQ(readFile(home.stateFilePath()), state.encode());
+}
