@@ -57,7 +57,13 @@ public:
     // Percent-encoding of a since time for the status query.
     static QString encodeQueryValue(const QString &value);
 
+    // The text after the last dot of a file name, empty without a dot.
+    static QString extensionOf(const QString &fileName);
+
 private:
+    QString endpointURL(const QString &path) const;
+    void addAuthorization(QNetworkRequest &request) const;
+
     QString m_baseURL;
     std::optional<QString> m_token;
     QNetworkAccessManager m_session;

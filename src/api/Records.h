@@ -102,3 +102,16 @@ struct DeleteResponse {
 // std::vector<FolderResponse> (the folder listing).
 template <typename T>
 T decodeBody(const QByteArray &body);
+
+template <> UserInfo decodeBody<UserInfo>(const QByteArray &body);
+template <> LoginResponse decodeBody<LoginResponse>(const QByteArray &body);
+template <> LogoutResponse decodeBody<LogoutResponse>(const QByteArray &body);
+template <> ErrorResponse decodeBody<ErrorResponse>(const QByteArray &body);
+template <> DocumentResponse decodeBody<DocumentResponse>(const QByteArray &body);
+template <> SyncDocument decodeBody<SyncDocument>(const QByteArray &body);
+template <> SyncFolder decodeBody<SyncFolder>(const QByteArray &body);
+template <> SyncStatusResponse decodeBody<SyncStatusResponse>(const QByteArray &body);
+template <> FolderResponse decodeBody<FolderResponse>(const QByteArray &body);
+template <> std::vector<FolderResponse> decodeBody<std::vector<FolderResponse>>(const QByteArray &body);
+template <> DownloadResponse decodeBody<DownloadResponse>(const QByteArray &body);
+template <> DeleteResponse decodeBody<DeleteResponse>(const QByteArray &body);

@@ -1,0 +1,273 @@
+#include "api/APIClient.h"
+
+#include "api/Errors.h"
+#include "api/HttpExchange.h"
+#include "api/MultipartBodyDevice.h"
+#include "platform/Preferences.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+#include <QNetworkReply>
+#include <QTemporaryFile>
+#include <QUuid>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const QByteArray jsonType("application/json");
+
+// A status outside 200-299 with an ErrorResponse body gives its message,
+// any other body the operation's own fallback text.
+APIError serverErrorFrom(const QByteArray &body, const QString &fallback)
+{
+    try {
+        return APIError::serverError(decodeBody<ErrorResponse>(body).error);
+    } catch (const DecodingError &) {
+        return APIError::serverError(fallback);
+    }
+}
+
+bool isSuccess(int status)
+{
+    return status >= 200 && status <= 299;
+}
+
+// Only absolute http and https URLs reach the network; anything else (a
+// relative or mistyped address, file:, data:) would make Qt read local
+// data or fail obscurely.
+bool isWebURL(const QUrl &url)
+{
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https"))
+        && !url.host().isEmpty();
+}
+
+QUrl checkedURL(const QString &text)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    if (!isWebURL(url))
+        throw NetworkError(QNetworkReply::ProtocolUnknownError,
+                           QStringLiteral("\"%1\" is not a valid http or https address.").arg(text));
+    return url;
+}
+
+QByteArray serializeBody(const nlohmann::json &body)
+{
+    try {
+        return QByteArray::fromStdString(body.dump());
+    } catch (const nlohmann::json::exception &error) {
+        throw Error(QStringLiteral("Cannot encode the request body: %1").arg(QString::fromUtf8(error.what())));
+    }
+}
+
+} // namespace
+
+APIClient::APIClient(Preferences &preferences, QObject *parent) : QObject(parent)
+{
+    m_baseURL = preferences.string(QStringLiteral("tavrel_server_url")).value_or(defaultOrigin());
+    m_token = preferences.string(QStringLiteral("tavrel_api_token"));
+}
+
+QString APIClient::defaultOrigin()
+{
+    return QStringLiteral("https://api.tavrel.com");
+}
+
+QString APIClient::endpointURL(const QString &path) const
+{
+    // A base URL typed with a trailing slash must not turn "/api/v1/..."
+    // into "//api/v1/...", which servers treat as another path.
+    QString base = m_baseURL;
+    if (path.startsWith(QLatin1Char('/')))
+        while (base.endsWith(QLatin1Char('/')))
+            base.chop(1);
+    return base + path;
+}
+
+void APIClient::addAuthorization(QNetworkRequest &request) const
+{
+    if (m_token && !m_token->isEmpty())
+        request.setRawHeader("Authorization", "Bearer " + m_token->toUtf8());
+}
+
+QCoro::Task<LoginResponse> APIClient::login(QString email, QString password, QString serverURL)
+{
+    m_baseURL = serverURL;
+    QNetworkRequest request = makeRequest(checkedURL(endpointURL(QStringLiteral("/api/v1/auth/login"))), {});
+    request.setRawHeader("Content-Type", jsonType);
+    request.setRawHeader("Accept", jsonType);
+    const QByteArray body = LoginRequest{email, password}.encode();
+
+    const HttpAnswer answer = co_await exchange(m_session, request, "POST", body);
+    if (answer.status == 401)
+        throw APIError::unauthorized();
+    if (answer.status != 200)
+        throw serverErrorFrom(answer.body, QStringLiteral("Login failed"));
+    LoginResponse response = decodeBody<LoginResponse>(answer.body);
+    m_token = response.token;
+    co_return response;
+}
+
+QCoro::Task<QByteArray> APIClient::requestBody(QString method, QString path, std::optional<nlohmann::json> body)
+{
+    QNetworkRequest request = makeRequest(checkedURL(endpointURL(path)), {});
+    request.setRawHeader("Accept", jsonType);
+    addAuthorization(request);
+    QByteArray payload;
+    if (body) {
+        request.setRawHeader("Content-Type", jsonType);
+        payload = serializeBody(*body);
+    }
+
+    const HttpAnswer answer = co_await exchange(m_session, request, method.toUtf8(), payload);
+    if (answer.status == 401)
+        throw APIError::unauthorized();
+    if (answer.status == 404)
+        throw APIError::serverError(QStringLiteral("Not found"));
+    if (!isSuccess(answer.status))
+        throw serverErrorFrom(answer.body, QStringLiteral("Request failed"));
+    co_return answer.body;
+}
+
+QString APIClient::encodeQueryValue(const QString &value)
+{
+    // RFC 3986 query characters: unreserved, sub-delims, ':', '@', '/', '?'.
+    // Everything else goes as %XX per UTF-8 byte, upper-case hex.
+    static const QByteArray allowed("!$&'()*+,;=:@/?");
+    QByteArray encoded;
+    for (const char c : value.toUtf8()) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool plain = (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9')
+            || byte == '-' || byte == '.' || byte == '_' || byte == '~' || allowed.contains(c);
+        if (plain) {
+            encoded += c;
+        } else {
+            static const char hex[] = "0123456789ABCDEF";
+            encoded += '%';
+            encoded += hex[byte >> 4];
+            encoded += hex[byte & 0xF];
+        }
+    }
+    return QString::fromLatin1(encoded);
+}
+
+QCoro::Task<SyncStatusResponse> APIClient::getSyncStatus(qint64 folderId, std::optional<QString> since)
+{
+    QString path = QStringLiteral("/api/v1/sync/status?folder_id=") + QString::number(folderId);
+    if (since)
+        path += QStringLiteral("&since=") + encodeQueryValue(*since);
+    co_return co_await request<SyncStatusResponse>(QStringLiteral("GET"), path);
+}
+
+QCoro::Task<FolderResponse> APIClient::createFolder(QString name, std::optional<qint64> parentId)
+{
+    nlohmann::json body = {{"name", name.toStdString()}};
+    if (parentId)
+        body["parent_id"] = *parentId;
+    co_return co_await request<FolderResponse>(QStringLiteral("POST"), QStringLiteral("/api/v1/folders"), body);
+}
+
+QString APIClient::mimeTypeForExtension(const QString &extension)
+{
+    static const QHash<QString, QString> types{
+        {QStringLiteral("pdf"), QStringLiteral("application/pdf")},
+        {QStringLiteral("doc"), QStringLiteral("application/msword")},
+        {QStringLiteral("docx"), QStringLiteral("application/vnd.openxmlformats-officedocument.wordprocessingml.document")},
+        {QStringLiteral("xls"), QStringLiteral("application/vnd.ms-excel")},
+        {QStringLiteral("xlsx"), QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.sheet")},
+        {QStringLiteral("png"), QStringLiteral("image/png")},
+        {QStringLiteral("jpg"), QStringLiteral("image/jpeg")},
+        {QStringLiteral("jpeg"), QStringLiteral("image/jpeg")},
+        {QStringLiteral("gif"), QStringLiteral("image/gif")},
+        {QStringLiteral("txt"), QStringLiteral("text/plain")},
+    };
+    return types.value(extension.toLower(), QStringLiteral("application/octet-stream"));
+}
+
+QString APIClient::extensionOf(const QString &fileName)
+{
+    const int dot = fileName.lastIndexOf(QLatin1Char('.'));
+    return dot < 0 ? QString() : fileName.mid(dot + 1);
+}
+
+QCoro::Task<DocumentResponse> APIClient::uploadDocument(QString filePath, QString name, qint64 folderId)
+{
+    QNetworkRequest request = makeRequest(checkedURL(endpointURL(QStringLiteral("/api/v1/documents"))), {});
+    addAuthorization(request);
+    request.setRawHeader("Accept", jsonType);
+
+    MultipartBodyDevice::Form form;
+    form.boundary = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    form.fileName = QFileInfo(filePath).fileName();
+    form.mimeType = mimeTypeForExtension(extensionOf(form.fileName));
+    form.documentName = name;
+    form.folderId = folderId;
+    // Opens the file now: an unreadable file fails here, before anything is sent.
+    MultipartBodyDevice body(filePath, form);
+    request.setRawHeader("Content-Type", "multipart/form-data; boundary=" + form.boundary.toUtf8());
+    request.setHeader(QNetworkRequest::ContentLengthHeader, body.size());
+
+    const HttpAnswer answer = co_await exchange(m_session, request, "POST", &body);
+    if (answer.status == 401)
+        throw APIError::unauthorized();
+    if (!isSuccess(answer.status))
+        throw serverErrorFrom(answer.body, QStringLiteral("Upload failed"));
+    co_return decodeBody<DocumentResponse>(answer.body);
+}
+
+QCoro::Task<QUrl> APIClient::getDownloadURL(qint64 documentId)
+{
+    const QString path = QStringLiteral("/api/v1/documents/%1/download").arg(documentId);
+    const DownloadResponse link = co_await request<DownloadResponse>(QStringLiteral("GET"), path);
+    const QUrl url(link.downloadUrl, QUrl::StrictMode);
+    if (!isWebURL(url))
+        throw APIError::invalidResponse();
+    co_return url;
+}
+
+QCoro::Task<void> APIClient::downloadFile(QUrl source, QString destinationPath)
+{
+    if (!isWebURL(source))
+        throw NetworkError(QNetworkReply::ProtocolUnknownError,
+                           QStringLiteral("\"%1\" is not a valid http or https address.").arg(source.toString()));
+
+    // A hidden temporary beside the destination: same file system, so the
+    // final rename is atomic, and the folder scan passes it over.
+    const QFileInfo destination(destinationPath);
+    QTemporaryFile temporary(destination.absoluteDir().filePath(QStringLiteral(".tavrel-download-XXXXXX")));
+    if (!temporary.open())
+        throw FileError(QStringLiteral("Cannot write into %1: %2").arg(destination.absolutePath(), temporary.errorString()));
+
+    // The link grants access by itself: none of the client's headers go with it.
+    HttpExchangeOptions options;
+    options.sameOriginRedirectsOnly = false;
+    options.sink = &temporary;
+    const HttpAnswer answer = co_await exchange(m_session, makeRequest(source, options), "GET", QByteArray(), options);
+    if (!isSuccess(answer.status))
+        throw APIError::serverError(QStringLiteral("Download failed with status %1").arg(answer.status));
+    if (!temporary.flush())
+        throw FileError(QStringLiteral("Cannot write %1: %2").arg(temporary.fileName(), temporary.errorString()));
+    // The file takes the place of the old one with its permissions, or the
+    // usual ones of a new document (QTemporaryFile makes it owner-only).
+    temporary.setPermissions(destination.exists() && destination.isFile()
+                                 ? destination.permissions()
+                                 : QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+                                     | QFileDevice::ReadOther);
+    temporary.close();
+
+    // rename(2) replaces an existing destination in one step, so there is
+    // never a moment without a file there; a folder at the destination makes
+    // it fail and stays as it is.
+    const QByteArray from = QFile::encodeName(temporary.fileName());
+    const QByteArray to = QFile::encodeName(destination.absoluteFilePath());
+    if (destination.isDir() || std::rename(from.constData(), to.constData()) != 0) {
+        const QString reason = destination.isDir() ? QStringLiteral("a folder is in the way")
+                                                   : QString::fromLocal8Bit(std::strerror(errno));
+        throw FileError(QStringLiteral("Cannot move the download to %1: %2").arg(destinationPath, reason));
+    }
+    temporary.setAutoRemove(false);
+    co_return;
+}

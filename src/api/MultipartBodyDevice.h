@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QIODevice>
+#include <QString>
+
+// The upload form as a readable, seekable device of known size: the form's
+// text pieces are held in memory, the file's bytes are read from disk as the
+// network asks for them, so a file of any size costs only a small buffer.
+//
+// Layout: "--B" CRLF, the file part's headers, the file, CRLF, the "name"
+// part, the "folder_id" part, "--B--" CRLF.
+class MultipartBodyDevice : public QIODevice {
+    Q_OBJECT
+public:
+    struct Form {
+        QString boundary;
+        QString fileName;     // written into the filename parameter, see quoteFileName
+        QString mimeType;
+        QString documentName; // the "name" part, unchanged
+        qint64 folderId = 0;
+    };
+
+    // Opens `filePath` for reading and the device itself (read-only); throws
+    // FileError when the file cannot be opened or is not a regular file.
+    MultipartBodyDevice(const QString &filePath, const Form &form, QObject *parent = nullptr);
+
+    bool isSequential() const override { return false; }
+    qint64 size() const override;
+    bool seek(qint64 position) override;
+
+    qint64 fileSize() const { return m_fileSize; }
+
+    // The filename parameter's value: UTF-8, with the three bytes that
+    // would end the quoted text or the header line written as %22, %0D and
+    // %0A; every other byte as it is.
+    static QByteArray quoteFileName(const QString &fileName);
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override;
+    qint64 writeData(const char *data, qint64 maxSize) override;
+
+private:
+    QFile m_file;
+    qint64 m_fileSize = 0;
+    QByteArray m_head;
+    QByteArray m_tail;
+    qint64 m_offset = 0; // where the next readData starts, in the whole body
+};

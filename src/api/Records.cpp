@@ -1,0 +1,332 @@
+#include "api/Records.h"
+
+#include "api/Errors.h"
+
+#include <limits>
+#include <nlohmann/json.hpp>
+
+using nlohmann::json;
+
+namespace {
+
+const char *typeName(const json &value)
+{
+    switch (value.type()) {
+    case json::value_t::null: return "null";
+    case json::value_t::boolean: return "a boolean";
+    case json::value_t::number_integer:
+    case json::value_t::number_unsigned: return "an integer";
+    case json::value_t::number_float: return "a fractional number";
+    case json::value_t::string: return "text";
+    case json::value_t::array: return "an array";
+    case json::value_t::object: return "an object";
+    default: return "an unknown value";
+    }
+}
+
+[[noreturn]] void fail(const QString &record, const QString &problem)
+{
+    throw DecodingError(QStringLiteral("Cannot read the %1 in the server's answer: %2").arg(record, problem));
+}
+
+// Reads the members of one JSON object with the strict rules of the wire
+// records. `where` names the object inside the body ("user",
+// "documents[3]") so that an error says which member was wrong.
+class ObjectReader {
+public:
+    ObjectReader(const json &object, QString record, QString where)
+        : m_object(object), m_record(std::move(record)), m_where(std::move(where))
+    {
+        if (!m_object.is_object())
+            fail(m_record, QStringLiteral("%1 must be an object, not %2").arg(describeSelf(), typeName(m_object)));
+    }
+
+    QString text(const char *key) const { return asText(key, required(key)); }
+    std::optional<QString> optionalText(const char *key) const
+    {
+        const json *value = optional(key);
+        return value ? std::optional(asText(key, *value)) : std::nullopt;
+    }
+    qint64 integer(const char *key) const { return asInteger(key, required(key)); }
+    std::optional<qint64> optionalInteger(const char *key) const
+    {
+        const json *value = optional(key);
+        return value ? std::optional(asInteger(key, *value)) : std::nullopt;
+    }
+    bool boolean(const char *key) const
+    {
+        const json &value = required(key);
+        if (!value.is_boolean())
+            wrongType(key, "true or false", value);
+        return value.get<bool>();
+    }
+    ObjectReader object(const char *key, const QString &record) const
+    {
+        const json &value = required(key);
+        if (!value.is_object())
+            wrongType(key, "an object", value);
+        return ObjectReader(value, record, memberName(key));
+    }
+    const json &array(const char *key) const
+    {
+        const json &value = required(key);
+        if (!value.is_array())
+            wrongType(key, "an array", value);
+        return value;
+    }
+    QString memberName(const char *key) const
+    {
+        return m_where.isEmpty() ? QString::fromUtf8(key) : m_where + QLatin1Char('.') + QString::fromUtf8(key);
+    }
+    const QString &record() const { return m_record; }
+
+    static qint64 integerValue(const QString &record, const QString &name, const json &value)
+    {
+        if (value.is_number_integer()) {
+            if (value.is_number_unsigned()
+                && value.get<json::number_unsigned_t>() > json::number_unsigned_t(std::numeric_limits<qint64>::max()))
+                fail(record, QStringLiteral("\"%1\" does not fit a 64-bit integer").arg(name));
+            return value.get<qint64>();
+        }
+        fail(record, QStringLiteral("\"%1\" must be an integer, not %2").arg(name, typeName(value)));
+    }
+
+private:
+    QString describeSelf() const
+    {
+        return m_where.isEmpty() ? QStringLiteral("the body") : QStringLiteral("\"%1\"").arg(m_where);
+    }
+    const json &required(const char *key) const
+    {
+        const auto found = m_object.find(key);
+        if (found == m_object.end())
+            fail(m_record, QStringLiteral("\"%1\" is missing").arg(memberName(key)));
+        if (found->is_null())
+            fail(m_record, QStringLiteral("\"%1\" is null").arg(memberName(key)));
+        return *found;
+    }
+    const json *optional(const char *key) const
+    {
+        const auto found = m_object.find(key);
+        return found == m_object.end() || found->is_null() ? nullptr : &*found;
+    }
+    [[noreturn]] void wrongType(const char *key, const char *expected, const json &value) const
+    {
+        fail(m_record, QStringLiteral("\"%1\" must be %2, not %3").arg(memberName(key), QString::fromUtf8(expected),
+                                                                          QString::fromUtf8(typeName(value))));
+    }
+    QString asText(const char *key, const json &value) const
+    {
+        if (!value.is_string())
+            wrongType(key, "text", value);
+        return QString::fromStdString(value.get_ref<const std::string &>());
+    }
+    qint64 asInteger(const char *key, const json &value) const
+    {
+        return integerValue(m_record, memberName(key), value);
+    }
+
+    const json &m_object;
+    QString m_record;
+    QString m_where;
+};
+
+json parseBody(const QByteArray &body, const QString &record)
+{
+    try {
+        return json::parse(body.constBegin(), body.constEnd());
+    } catch (const json::parse_error &error) {
+        // Drop nlohmann's "[json.exception.parse_error.101] " tag; the rest
+        // says where and what.
+        QString detail = QString::fromUtf8(error.what());
+        if (const int tagEnd = detail.indexOf(QLatin1String("] ")); detail.startsWith(QLatin1Char('[')) && tagEnd > 0)
+            detail = detail.mid(tagEnd + 2);
+        fail(record, QStringLiteral("the body is not valid JSON (%1)").arg(detail));
+    }
+}
+
+UserInfo readUser(const ObjectReader &in)
+{
+    UserInfo user;
+    user.id = in.integer("id");
+    user.email = in.text("email");
+    user.firstName = in.optionalText("first_name");
+    user.lastName = in.optionalText("last_name");
+    user.displayName = in.text("display_name");
+    user.organization = in.text("organization");
+    return user;
+}
+
+SyncDocument readSyncDocument(const ObjectReader &in)
+{
+    SyncDocument document;
+    document.id = in.integer("id");
+    document.name = in.text("name");
+    document.fileHash = in.optionalText("file_hash");
+    document.fileSize = in.optionalInteger("file_size");
+    document.contentType = in.optionalText("content_type");
+    document.folderId = in.optionalInteger("folder_id");
+    document.updatedAt = in.text("updated_at");
+    document.createdAt = in.text("created_at");
+    return document;
+}
+
+FolderResponse readFolder(const ObjectReader &in)
+{
+    FolderResponse folder;
+    folder.id = in.integer("id");
+    folder.name = in.text("name");
+    folder.path = in.optionalText("path");
+    folder.parentId = in.optionalInteger("parent_id");
+    folder.documentCount = in.optionalInteger("document_count");
+    folder.createdAt = in.optionalText("created_at");
+    folder.updatedAt = in.optionalText("updated_at");
+    return folder;
+}
+
+// Decodes a body that is one JSON object with `read`.
+template <typename Read>
+auto decodeObject(const QByteArray &body, const char *record, Read read)
+{
+    const QString name = QString::fromUtf8(record);
+    const json value = parseBody(body, name);
+    return read(ObjectReader(value, name, QString()));
+}
+
+} // namespace
+
+QByteArray LoginRequest::encode() const
+{
+    nlohmann::ordered_json body;
+    body["email"] = email.toStdString();
+    body["password"] = password.toStdString();
+    return QByteArray::fromStdString(body.dump());
+}
+
+template <>
+UserInfo decodeBody<UserInfo>(const QByteArray &body)
+{
+    return decodeObject(body, "user", readUser);
+}
+
+template <>
+LoginResponse decodeBody<LoginResponse>(const QByteArray &body)
+{
+    return decodeObject(body, "sign-in answer", [](const ObjectReader &in) {
+        LoginResponse response;
+        response.token = in.text("token");
+        response.user = readUser(in.object("user", in.record()));
+        return response;
+    });
+}
+
+template <>
+LogoutResponse decodeBody<LogoutResponse>(const QByteArray &body)
+{
+    return decodeObject(body, "sign-out answer", [](const ObjectReader &in) {
+        return LogoutResponse{in.text("message")};
+    });
+}
+
+template <>
+ErrorResponse decodeBody<ErrorResponse>(const QByteArray &body)
+{
+    return decodeObject(body, "error answer", [](const ObjectReader &in) {
+        return ErrorResponse{in.text("error")};
+    });
+}
+
+template <>
+DocumentResponse decodeBody<DocumentResponse>(const QByteArray &body)
+{
+    return decodeObject(body, "document", [](const ObjectReader &in) {
+        DocumentResponse document;
+        document.id = in.integer("id");
+        document.name = in.text("name");
+        document.description = in.optionalText("description");
+        document.fileHash = in.optionalText("file_hash");
+        document.fileSize = in.optionalInteger("file_size");
+        document.contentType = in.optionalText("content_type");
+        document.visibility = in.optionalText("visibility");
+        document.status = in.optionalText("status");
+        document.folderId = in.optionalInteger("folder_id");
+        document.version = in.optionalInteger("version");
+        document.createdAt = in.text("created_at");
+        document.updatedAt = in.text("updated_at");
+        return document;
+    });
+}
+
+template <>
+SyncDocument decodeBody<SyncDocument>(const QByteArray &body)
+{
+    return decodeObject(body, "sync document", readSyncDocument);
+}
+
+template <>
+SyncFolder decodeBody<SyncFolder>(const QByteArray &body)
+{
+    return decodeObject(body, "sync folder", [](const ObjectReader &in) {
+        return SyncFolder{in.integer("id"), in.text("name"), in.optionalText("path")};
+    });
+}
+
+template <>
+SyncStatusResponse decodeBody<SyncStatusResponse>(const QByteArray &body)
+{
+    return decodeObject(body, "sync status", [](const ObjectReader &in) {
+        SyncStatusResponse status;
+        status.serverTime = in.text("server_time");
+        const ObjectReader folder = in.object("folder", in.record());
+        status.folder = SyncFolder{folder.integer("id"), folder.text("name"), folder.optionalText("path")};
+        const json &documents = in.array("documents");
+        status.documents.reserve(documents.size());
+        for (std::size_t i = 0; i < documents.size(); ++i) {
+            const QString where = QStringLiteral("documents[%1]").arg(i);
+            status.documents.push_back(readSyncDocument(ObjectReader(documents[i], in.record(), where)));
+        }
+        const json &deleted = in.array("deleted_ids");
+        status.deletedIds.reserve(deleted.size());
+        for (std::size_t i = 0; i < deleted.size(); ++i) {
+            const QString where = QStringLiteral("deleted_ids[%1]").arg(i);
+            status.deletedIds.push_back(ObjectReader::integerValue(in.record(), where, deleted[i]));
+        }
+        return status;
+    });
+}
+
+template <>
+FolderResponse decodeBody<FolderResponse>(const QByteArray &body)
+{
+    return decodeObject(body, "folder", readFolder);
+}
+
+template <>
+std::vector<FolderResponse> decodeBody<std::vector<FolderResponse>>(const QByteArray &body)
+{
+    const QString record = QStringLiteral("folder list");
+    const json value = parseBody(body, record);
+    if (!value.is_array())
+        fail(record, QStringLiteral("the body must be an array, not %1").arg(typeName(value)));
+    std::vector<FolderResponse> folders;
+    folders.reserve(value.size());
+    for (std::size_t i = 0; i < value.size(); ++i)
+        folders.push_back(readFolder(ObjectReader(value[i], record, QStringLiteral("[%1]").arg(i))));
+    return folders;
+}
+
+template <>
+DownloadResponse decodeBody<DownloadResponse>(const QByteArray &body)
+{
+    return decodeObject(body, "download link", [](const ObjectReader &in) {
+        return DownloadResponse{in.text("download_url")};
+    });
+}
+
+template <>
+DeleteResponse decodeBody<DeleteResponse>(const QByteArray &body)
+{
+    return decodeObject(body, "deletion answer", [](const ObjectReader &in) {
+        return DeleteResponse{in.boolean("deleted"), in.boolean("archived")};
+    });
+}
