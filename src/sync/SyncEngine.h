@@ -1,24 +1,43 @@
 #pragma once
 
+#include "api/Records.h"
 #include "state/FileWatcher.h"
+#include "sync/LocalScanner.h"
 #include "sync/SyncState.h"
 
 #include <QCoroTask>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
+#include <vector>
 
 class APIClient;
 class AppState;
 class FileWatcher;
-struct SyncDocument;
+class Preferences;
 
 // Keeps every watched folder in step with its server folder. Lives on the
 // main thread; passes are coroutines that suspend at each request.
+//
+// Coroutines of the engine hold it weakly: after each suspension they check
+// that it still exists and end quietly when it does not, so an engine dropped
+// in the middle of a pass is never touched again.
 class SyncEngine : public QObject {
     Q_OBJECT
 public:
     static constexpr int maxConcurrent = 3;
+    static constexpr int defaultSyncIntervalMs = 30000;
+
+    // An upload: the local file and the name it gets on the server.
+    struct UploadItem {
+        QString path;
+        QString name;
+    };
+    // A download: the document and the local path it is written to.
+    struct DownloadItem {
+        SyncDocument document;
+        QString destination;
+    };
 
     // stateFilePath defaults to SyncState::fileURL().
     SyncEngine(APIClient &apiClient, AppState &appState, QString stateFilePath = QString(),
@@ -31,16 +50,44 @@ public:
     QCoro::Task<void> syncNow();
     QCoro::Task<void> performSync();
 
+    QCoro::Task<qint64> getOrCreateServerFolder();
+    QCoro::Task<qint64> getOrCreateSubfolder(QString folderPath, qint64 parentId);
+    QCoro::Task<void> uploadFile(QString filePath, QString name, qint64 folderId);
+    QCoro::Task<void> downloadDocument(SyncDocument document, QString destinationPath);
+    void addRecentFile(const QString &name, const QString &action);
+
+    // The timer interval that the "syncInterval" preference asks for:
+    // positive seconds, otherwise 30 s.
+    static int syncIntervalMs(const Preferences &preferences);
+
     bool isSyncing() const { return m_isSyncing; }
     const SyncState &syncState() const { return m_syncState; }
     FileWatcher *fileWatcher() const { return m_fileWatcher; }
     QTimer *syncTimer() const { return m_syncTimer; }
+
+    // Quiet period of the watchers made by start(), in milliseconds.
+    int debounceInterval = 2000;
+    // When positive, replaces the preference's timer interval (milliseconds).
+    int syncIntervalOverrideMs = 0;
 
 signals:
     // Emitted at the end of every pass that ran (not for dropped requests).
     void passFinished();
 
 private:
+    QCoro::Task<void> syncFolder(QString folderPath, qint64 serverFolderId,
+                                 LocalScanner::Listing listing);
+    void removeLocalFilesDeletedOnServer(const std::vector<qint64> &deletedIds);
+    QCoro::Task<void> deleteRemoteDocumentsOfRemovedFiles(QString folderPath,
+                                                          LocalScanner::Listing listing);
+    QCoro::Task<void> runTransfers(std::vector<UploadItem> uploads,
+                                   std::vector<DownloadItem> downloads, qint64 folderId);
+    void recordAgreement(const QString &path, qint64 remoteId, const std::optional<QString> &remoteHash,
+                         const QString &localHash);
+    // Starts a pass from the event loop, unless the engine was stopped since.
+    void schedulePass();
+    void saveState();
+
     APIClient &m_apiClient;
     AppState &m_appState;
     QString m_stateFilePath;
@@ -48,4 +95,6 @@ private:
     QPointer<QTimer> m_syncTimer;
     SyncState m_syncState;
     bool m_isSyncing = false;
+    bool m_running = false;     // between start() and stop()
+    int m_failedTransfers = 0;  // of the folder being synced
 };
