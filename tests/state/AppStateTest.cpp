@@ -1,0 +1,243 @@
+#include "state/AppState.h"
+
+#include "platform/Bookmarks.h"
+#include "platform/Preferences.h"
+#include "state/CredentialStore.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using testsupport::readFile;
+
+class AppStateTest : public ::testing::Test {
+protected:
+    // A fresh start of the application: preferences read from disk again.
+    AppState &restart()
+    {
+        state.reset();
+        preferences = std::make_unique<Preferences>();
+        state = std::make_unique<AppState>(*preferences);
+        return *state;
+    }
+    QString folder(const QString &name)
+    {
+        const QString path = home.filePath("folders/" + name);
+        EXPECT_TRUE(QDir().mkpath(path));
+        return path;
+    }
+    void storeCredentials(const QStringList &shortKeys)
+    {
+        CredentialStore store(*preferences);
+        for (const QString &key : shortKeys)
+            store.write(key, "value of " + key);
+    }
+    QList<QByteArray> storedBookmarks() const
+    {
+        return Preferences().dataArray("watchedFolderBookmarks").value_or(QList<QByteArray>{});
+    }
+
+    testsupport::TempHome home;
+    std::unique_ptr<Preferences> preferences = std::make_unique<Preferences>();
+    std::unique_ptr<AppState> state = std::make_unique<AppState>(*preferences);
+};
+
+TEST_F(AppStateTest, SignInStateComesFromTheStoredSessionKeys)
+{
+    // Nothing stored: signed out, and no key gets written by loading.
+    state->loadSavedState();
+    EXPECT_FALSE(state->isLoggedIn());
+    EXPECT_FALSE(state->userInfo());
+    EXPECT_FALSE(QFileInfo::exists(home.preferencesPath()));
+
+    CredentialStore(*preferences).write("api_token", "");
+    restart().loadSavedState();
+    EXPECT_FALSE(state->isLoggedIn());
+
+    // A token without the organisation: signed in, but no user restored.
+    storeCredentials({"api_token", "user_email", "user_name"});
+    restart().loadSavedState();
+    EXPECT_TRUE(state->isLoggedIn());
+    EXPECT_FALSE(state->userInfo());
+
+    // User details without a token do not sign in.
+    storeCredentials({"user_org"});
+    preferences->remove("tavrel_api_token");
+    restart().loadSavedState();
+    EXPECT_FALSE(state->isLoggedIn());
+    EXPECT_FALSE(state->userInfo());
+
+    storeCredentials({"api_token"});
+    restart().loadSavedState();
+    EXPECT_TRUE(state->isLoggedIn());
+    ASSERT_TRUE(state->userInfo());
+    EXPECT_EQ(state->userInfo()->id, 0);
+    EXPECT_EQ(state->userInfo()->email, "value of user_email");
+    EXPECT_EQ(state->userInfo()->displayName, "value of user_name");
+    EXPECT_EQ(state->userInfo()->organization, "value of user_org");
+    EXPECT_FALSE(state->userInfo()->firstName);
+    EXPECT_FALSE(state->userInfo()->lastName);
+
+    // A token stored as another type counts as absent.
+    preferences->setDouble("tavrel_api_token", 5);
+    restart().loadSavedState();
+    EXPECT_FALSE(state->isLoggedIn());
+}
+
+TEST_F(AppStateTest, WatchedFoldersAreLimitedUniqueAndPersisted)
+{
+    QSignalSpy changes(state.get(), &AppState::watchedFoldersChanged);
+    QStringList folders;
+    for (int i = 0; i < 6; ++i)
+        folders.append(folder(QStringLiteral("F%1").arg(i)));
+
+    for (int i = 0; i < 5; ++i)
+        state->addWatchedFolder(folders[i]);
+    EXPECT_EQ(state->watchedFolders(), folders.mid(0, 5));
+    EXPECT_EQ(changes.count(), 5);
+    EXPECT_EQ(storedBookmarks().size(), 5);
+
+    // A sixth folder and the same folder spelled differently change nothing
+    // and write nothing.
+    const QByteArray before = readFile(home.preferencesPath());
+    state->addWatchedFolder(folders[5]);
+    state->addWatchedFolder(folders[1] + "/");
+    state->addWatchedFolder(folders[1] + "/../F1");
+    state->removeWatchedFolder(5);
+    state->removeWatchedFolder(-1);
+    EXPECT_EQ(state->watchedFolders(), folders.mid(0, 5));
+    EXPECT_EQ(changes.count(), 5);
+    EXPECT_EQ(readFile(home.preferencesPath()), before);
+
+    state->removeWatchedFolder(1);
+    EXPECT_EQ(state->watchedFolders(), (QStringList{folders[0], folders[2], folders[3], folders[4]}));
+    EXPECT_EQ(changes.count(), 6);
+    EXPECT_EQ(storedBookmarks().size(), 4);
+
+    // Sign-out empties the list but not the stored bookmarks: the folders
+    // are watched again at the next start.
+    CredentialStore(*preferences).clearAll();
+    state->setWatchedFolders({});
+    restart().loadSavedState();
+    EXPECT_EQ(state->watchedFolders(), (QStringList{folders[0], folders[2], folders[3], folders[4]}));
+}
+
+TEST_F(AppStateTest, StaleAndMissingBookmarksAreDroppedButKeptStoredUntilTheNextSave)
+{
+    const QString first = folder("First"), second = folder("Second"), third = folder("Third"),
+                  gone = folder("Gone");
+    for (const QString &path : {first, second, third, gone})
+        state->addWatchedFolder(path);
+    ASSERT_EQ(storedBookmarks().size(), 4);
+
+    // Second is replaced by another folder at the same path; Gone is removed.
+    ASSERT_TRUE(QDir().rename(second, second + "-old"));
+    ASSERT_TRUE(QDir().mkpath(second));
+    ASSERT_TRUE(QDir(gone).removeRecursively());
+
+    restart().loadSavedState();
+    EXPECT_EQ(state->watchedFolders(), (QStringList{first, third}));
+    EXPECT_EQ(storedBookmarks().size(), 4);
+
+    state->removeWatchedFolder(0);
+    EXPECT_EQ(state->watchedFolders(), QStringList{third});
+    ASSERT_EQ(storedBookmarks().size(), 1);
+    EXPECT_EQ(Bookmarks::resolve(storedBookmarks().at(0))->path, third);
+}
+
+TEST_F(AppStateTest, MalformedBookmarkListsLeaveTheFoldersAlone)
+{
+    const QString docs = folder("Docs");
+    state->addWatchedFolder(docs);
+
+    preferences->setString("watchedFolderBookmarks", "not an array");
+    state->loadBookmarks();
+    EXPECT_EQ(state->watchedFolders(), QStringList{docs});
+
+    testsupport::writeFile(home.preferencesPath(),
+                           R"({"watchedFolderBookmarks": [{"data": "e30="}, "not data"]})");
+    restart().loadBookmarks();
+    EXPECT_TRUE(state->watchedFolders().isEmpty());
+
+    // A list written elsewhere with duplicates and too many folders still
+    // gives at most five distinct folders, in stored order.
+    QList<QByteArray> bookmarks;
+    QStringList expected;
+    for (int i = 0; i < 7; ++i) {
+        const QString path = folder(QStringLiteral("M%1").arg(i));
+        bookmarks.append(*Bookmarks::create(path));
+        bookmarks.append(*Bookmarks::create(path));
+        if (i < 5)
+            expected.append(path);
+    }
+    preferences->setDataArray("watchedFolderBookmarks", bookmarks);
+    restart().loadBookmarks();
+    EXPECT_EQ(state->watchedFolders(), expected);
+}
+
+TEST_F(AppStateTest, RecentFilesKeepTheTenNewestFirst)
+{
+    QSignalSpy changes(state.get(), &AppState::recentFilesChanged);
+    for (int i = 1; i <= 11; ++i)
+        state->recordTransfer(QStringLiteral("file%1.txt").arg(i), i % 2 ? "uploaded" : "downloaded");
+    EXPECT_EQ(changes.count(), 11);
+
+    const QList<RecentFile> recent = state->recentFiles();
+    ASSERT_EQ(recent.size(), 10);
+    EXPECT_EQ(recent.first().name, "file11.txt");
+    EXPECT_EQ(recent.first().action, "uploaded");
+    EXPECT_EQ(recent.last().name, "file2.txt");
+    for (qsizetype i = 1; i < recent.size(); ++i) {
+        EXPECT_GE(recent[i - 1].timestamp, recent[i].timestamp);
+        EXPECT_NE(recent[i - 1].id, recent[i].id);
+    }
+    EXPECT_FALSE(recent.first().id.isNull());
+
+    state->setRecentFiles(recent);
+    EXPECT_EQ(changes.count(), 11);
+}
+
+TEST_F(AppStateTest, ChangeSignalsFireOnceAndOnlyOnChange)
+{
+    QSignalSpy loggedIn(state.get(), &AppState::isLoggedInChanged);
+    QSignalSpy status(state.get(), &AppState::syncStatusChanged);
+    QSignalSpy user(state.get(), &AppState::userInfoChanged);
+    QSignalSpy folders(state.get(), &AppState::watchedFoldersChanged);
+
+    state->setIsLoggedIn(false);
+    state->setIsLoggedIn(true);
+    state->setIsLoggedIn(true);
+    EXPECT_EQ(loggedIn.count(), 1);
+
+    state->setSyncStatus(SyncStatus::idle());
+    EXPECT_EQ(state->statusText(), "Synced");
+    state->setSyncStatus(SyncStatus::syncing());
+    EXPECT_EQ(state->statusText(), "Syncing...");
+    state->setSyncStatus(SyncStatus::error("Invalid credentials"));
+    state->setSyncStatus(SyncStatus::error("Invalid credentials"));
+    EXPECT_EQ(state->statusText(), "Error: Invalid credentials");
+    state->setSyncStatus(SyncStatus::error(""));
+    EXPECT_EQ(state->statusText(), "Error: ");
+    EXPECT_EQ(status.count(), 3);
+
+    UserInfo info;
+    info.email = "a@b.c";
+    state->setUserInfo(info);
+    state->setUserInfo(info);
+    info.firstName = "A";
+    state->setUserInfo(info);
+    state->setUserInfo(std::nullopt);
+    EXPECT_EQ(user.count(), 3);
+
+    // Loading when nothing is stored changes nothing and says nothing.
+    state->setIsLoggedIn(false);
+    loggedIn.clear();
+    state->loadSavedState();
+    EXPECT_EQ(loggedIn.count(), 0);
+    EXPECT_EQ(folders.count(), 0);
+}
