@@ -21,14 +21,20 @@ QCoro::Task<void> SyncEngine::runTransfers(std::vector<UploadItem> uploads,
                                            std::vector<DownloadItem> downloads, qint64 folderId)
 {
     const QPointer<SyncEngine> self(this);
-    co_await runBounded(std::move(uploads), maxConcurrent, [self, folderId](const UploadItem &item) {
+    const auto uploadOne = [self, folderId](const UploadItem &item) {
         return self ? self->uploadFile(item.path, item.name, folderId) : nothingToDo();
-    });
+    };
+    const auto downloadOne = [self](const DownloadItem &item) {
+        return self ? self->downloadDocument(item.document, item.destination) : nothingToDo();
+    };
+    // Each queue's task is made before it is awaited: no temporary with a
+    // destructor is part of a co_await expression.
+    QCoro::Task<void> uploading = runBounded(std::move(uploads), maxConcurrent, uploadOne);
+    co_await uploading;
     if (!self)
         co_return;
-    co_await runBounded(std::move(downloads), maxConcurrent, [self](const DownloadItem &item) {
-        return self ? self->downloadDocument(item.document, item.destination) : nothingToDo();
-    });
+    QCoro::Task<void> downloading = runBounded(std::move(downloads), maxConcurrent, downloadOne);
+    co_await downloading;
 }
 
 QCoro::Task<void> SyncEngine::uploadFile(QString filePath, QString name, qint64 folderId)

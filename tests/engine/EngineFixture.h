@@ -1,0 +1,169 @@
+#pragma once
+
+#include "api/APIClient.h"
+#include "platform/Preferences.h"
+#include "state/AppState.h"
+#include "support/TestSupport.h"
+#include "sync/SyncEngine.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <memory>
+
+// Log lines of the engine's category ("info: ..." / "critical: ..."),
+// captured while an instance lives.
+class EngineLog {
+public:
+    EngineLog() { s_previous = qInstallMessageHandler(&EngineLog::handle); }
+    ~EngineLog()
+    {
+        qInstallMessageHandler(s_previous);
+        s_lines.clear();
+    }
+    static QStringList lines() { return s_lines; }
+    static int count(const QString &line) { return int(s_lines.count(line)); }
+    static bool has(const QString &line) { return s_lines.contains(line); }
+    static void clear() { s_lines.clear(); }
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
+    {
+        if (QByteArray(context.category).endsWith(".SyncEngine"))
+            s_lines << QString(type == QtCriticalMsg ? "critical: " : type == QtInfoMsg ? "info: " : "other: ") + message;
+    }
+    static inline QtMessageHandler s_previous = nullptr;
+    static inline QStringList s_lines;
+};
+
+// A signed-in application state, a client talking to a development server
+// on loopback, real folders in a temporary directory and an engine over them.
+class EngineFixture : public testing::Test {
+protected:
+    static constexpr const char *email = testsupport::RunningServer::email;
+
+    void SetUp() override
+    {
+        preferences = std::make_unique<Preferences>(home.preferencesPath());
+        appState = std::make_unique<AppState>(*preferences);
+        client = std::make_unique<APIClient>(*preferences);
+        client->setBaseURL(running.baseURL);
+        client->setToken(QString::fromStdString(running.server.issueToken(email)));
+        appState->setIsLoggedIn(true);
+        engine = makeEngine();
+    }
+
+    std::unique_ptr<SyncEngine> makeEngine()
+    {
+        return std::make_unique<SyncEngine>(*client, *appState, home.stateFilePath());
+    }
+
+    // Creates (if need be) and watches a folder below the temporary area.
+    QString watch(const QString &relative)
+    {
+        const QString path = QDir::cleanPath(area.filePath(relative));
+        QDir().mkpath(path);
+        QStringList folders = appState->watchedFolders();
+        folders << path;
+        appState->setWatchedFolders(folders);
+        return path;
+    }
+
+    void sync() { testsupport::run(engine->performSync()); }
+
+    // Runs a pass and expects it to end well.
+    void syncOk()
+    {
+        sync();
+        ASSERT_EQ(appState->syncStatus(), SyncStatus::idle()) << appState->syncStatus().message.toStdString();
+    }
+
+    int64_t serverFolderOf(const QString &folder) const
+    {
+        return engine->syncState().folderMappings.value(folder, -1);
+    }
+
+    // Live documents of the folder's server folder, by name.
+    std::map<std::string, DevServer::Document> documentsOf(const QString &folder) const
+    {
+        std::map<std::string, DevServer::Document> byName;
+        for (const auto &document : running.server.documents(serverFolderOf(folder)))
+            byName[document.name] = document;
+        return byName;
+    }
+
+    std::string serverContent(const QString &folder, const std::string &name) const
+    {
+        const auto documents = documentsOf(folder);
+        const auto found = documents.find(name);
+        return found == documents.end() ? std::string("<absent>")
+                                        : running.server.content(found->second.id).value_or("<no content>");
+    }
+
+    int64_t putDocument(const QString &folder, const std::string &name, const std::string &content,
+                        std::optional<std::string> updatedAt = std::nullopt)
+    {
+        return running.server.putDocument(email, serverFolderOf(folder), name, content, std::move(updatedAt));
+    }
+
+    // Requests of one method whose path starts with the prefix.
+    int requestCount(const std::string &method, const std::string &pathPrefix) const
+    {
+        int count = 0;
+        for (const auto &request : running.server.requests())
+            if (request.method == method && request.path.rfind(pathPrefix, 0) == 0)
+                ++count;
+        return count;
+    }
+
+    int transferRequests() const
+    {
+        int count = requestCount("POST", "/api/v1/documents");
+        for (const auto &request : running.server.requests())
+            if (request.method == "GET" && request.path.size() > 9
+                && request.path.compare(request.path.size() - 9, 9, "/download") == 0)
+                ++count;
+        return count;
+    }
+
+    static DevServer::Fault delay(const std::string &method, const std::string &path, int delayMs)
+    {
+        DevServer::Fault fault;
+        fault.method = method;
+        fault.path = path;
+        fault.delayMs = delayMs;
+        return fault;
+    }
+
+    static DevServer::Fault failure(const std::string &method, const std::string &path, int count)
+    {
+        DevServer::Fault fault;
+        fault.method = method;
+        fault.path = path;
+        fault.status = 500;
+        fault.body = R"({"error":"Storage unavailable"})";
+        fault.count = count;
+        return fault;
+    }
+
+    static void setModified(const QString &path, const QDateTime &time)
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(time, QFileDevice::FileModificationTime));
+    }
+
+    static QDateTime utc(const char *text) { return QDateTime::fromString(QString::fromLatin1(text), Qt::ISODate); }
+
+    EngineLog log;
+    testsupport::TempHome home;
+    testsupport::RunningServer running;
+    QTemporaryDir area;
+    std::unique_ptr<Preferences> preferences;
+    std::unique_ptr<AppState> appState;
+    std::unique_ptr<APIClient> client;
+    std::unique_ptr<SyncEngine> engine;
+};
