@@ -47,6 +47,11 @@ bool isIgnoredBytes(std::string_view name)
     return false;
 }
 
+bool isAscii(std::string_view text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) { return (unsigned char)c < 0x80; });
+}
+
 constexpr qsizetype hashChunkSize = 0x100000; // 1 MiB
 
 QString systemError(const QString &what, const QString &path, int error)
@@ -74,6 +79,10 @@ public:
     // Lists the directory open at `fd` (taking ownership of it) whose path,
     // ending in a slash, is `prefix`. False when it could not be read whole.
     bool walk(int fd, const QString &prefix);
+
+    // Files in the order they were met, as (name, path). Gathered first and
+    // put into the listing at the end, when their number is known.
+    std::vector<std::pair<QString, QString>> found;
 
 private:
     enum class Kind { file, directory };
@@ -123,13 +132,12 @@ bool Walker::walk(int fd, const QString &prefix)
         const QString name = QFile::decodeName(entry.name.c_str());
         // A name that is not valid in the locale's encoding (UTF-8) cannot be
         // turned back into the same bytes, so the file could be neither read
-        // nor replaced under it: leave it alone.
-        if (QFile::encodeName(name) != QByteArrayView(entry.name))
+        // nor replaced under it: leave it alone. ASCII names always can.
+        if (!isAscii(entry.name) && QFile::encodeName(name) != QByteArrayView(entry.name))
             continue;
         const QString path = prefix + name;
         if (entry.kind == Kind::file) {
-            m_out.files.insert_or_assign(name, path);
-            m_out.allPaths.insert(path);
+            found.push_back({name, path});
         } else {
             descend(::dirfd(dir), entry.name, path);
         }
@@ -216,6 +224,11 @@ Listing scanLocalFiles(const QString &folderPath)
         // A folder that could not be read whole must not look like one whose
         // files were removed.
         return Listing{};
+    }
+    listing.allPaths.reserve(qsizetype(walker.found.size()));
+    for (auto &[name, path] : walker.found) {
+        listing.allPaths.insert(path);
+        listing.files.insert_or_assign(std::move(name), std::move(path));
     }
     listing.readable = true;
     return listing;
