@@ -6,6 +6,7 @@
 #include "state/AppState.h"
 #include "sync/FailureText.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QMetaObject>
 #include <cmath>
@@ -25,6 +26,8 @@ SyncEngine::SyncEngine(APIClient &apiClient, AppState &appState, QString stateFi
       m_stateFilePath(stateFilePath.isEmpty() ? SyncState::fileURL() : std::move(stateFilePath)),
       m_syncState(SyncState::load(m_stateFilePath))
 {
+    // The default location makes its own directory; a given one may not exist yet.
+    QDir().mkpath(QFileInfo(m_stateFilePath).absolutePath());
 }
 
 // The watcher and the timer are children and go with the engine; a pass still

@@ -1,0 +1,169 @@
+// Deletions in both directions, and what must survive them.
+#include "EngineFixture.h"
+
+using testsupport::readFile;
+using testsupport::writeFile;
+
+class DeletionTest : public EngineFixture {};
+
+TEST_F(DeletionTest, DocumentsDeletedOnTheServerTakeTheirUnchangedFilesWithThem)
+{
+    const QString docs = watch("Docs");
+    writeFile(docs + "/gone.txt", "old");
+    writeFile(docs + "/Sub/also-gone.txt", "old");
+    writeFile(docs + "/removed-by-hand.txt", "old");
+    writeFile(docs + "/stays.txt", "kept");
+    syncOk();
+    const auto documents = documentsOf(docs);
+    running.server.deleteDocument(documents.at("gone.txt").id);
+    running.server.deleteDocument(documents.at("also-gone.txt").id);
+    running.server.deleteDocument(documents.at("removed-by-hand.txt").id);
+    QFile::remove(docs + "/removed-by-hand.txt");
+    EngineLog::clear();
+    syncOk();
+
+    EXPECT_FALSE(QFileInfo::exists(docs + "/gone.txt"));
+    EXPECT_FALSE(QFileInfo::exists(docs + "/Sub/also-gone.txt"));
+    EXPECT_EQ(readFile(docs + "/stays.txt"), "kept");
+    const auto &tracked = engine->syncState().trackedFiles;
+    EXPECT_EQ(tracked.size(), 1);
+    EXPECT_TRUE(tracked.contains(docs + "/stays.txt"));
+    EXPECT_EQ(EngineLog::count("info: Deleted local file: gone.txt"), 1);
+    EXPECT_EQ(EngineLog::count("info: Deleted local file: also-gone.txt"), 1);
+    EXPECT_EQ(EngineLog::lines().filter("removed-by-hand").size(), 0);
+    EXPECT_EQ(requestCount("DELETE", "/api/v1/documents/"), 0);
+}
+
+TEST_F(DeletionTest, AFileChangedLocallyOutlivesItsDeletedDocumentAndGoesUpAgain)
+{
+    const QString docs = watch("Docs");
+    writeFile(docs + "/draft.txt", "agreed");
+    syncOk();
+    const int64_t oldId = documentsOf(docs).at("draft.txt").id;
+    running.server.deleteDocument(oldId);
+    writeFile(docs + "/draft.txt", "unsaved work");
+    syncOk();
+
+    EXPECT_EQ(readFile(docs + "/draft.txt"), "unsaved work");
+    EXPECT_TRUE(EngineLog::has("info: Kept local file changed since its document was deleted: draft.txt"));
+    EXPECT_EQ(serverContent(docs, "draft.txt"), "unsaved work");
+    const TrackedFile entry = engine->syncState().trackedFiles.value(docs + "/draft.txt");
+    EXPECT_EQ(entry.remoteId, documentsOf(docs).at("draft.txt").id);
+}
+
+TEST_F(DeletionTest, RemovedLocalFilesDeleteTheirDocumentsBeforeAnyTransfer)
+{
+    const QString docs = watch("Docs");
+    writeFile(docs + "/old.txt", "x");
+    writeFile(docs + "/Sub/old2.txt", "y");
+    syncOk();
+    QFile::remove(docs + "/old.txt");
+    QDir(docs + "/Sub").removeRecursively();
+    writeFile(docs + "/new.txt", "z");
+    running.server.clearRequests();
+    EngineLog::clear();
+    syncOk();
+
+    const auto documents = documentsOf(docs);
+    EXPECT_EQ(documents.size(), 1u);
+    EXPECT_TRUE(documents.count("new.txt"));
+    EXPECT_EQ(engine->syncState().trackedFiles.size(), 1);
+    EXPECT_EQ(EngineLog::count("info: Deleted remote document for removed local file"), 2);
+
+    const auto requests = running.server.requests();
+    int lastDelete = -1, firstUpload = -1;
+    for (int i = 0; i < int(requests.size()); ++i) {
+        if (requests[i].method == "DELETE")
+            lastDelete = i;
+        if (requests[i].method == "POST" && requests[i].path == "/api/v1/documents" && firstUpload < 0)
+            firstUpload = i;
+    }
+    EXPECT_LT(lastDelete, firstUpload);
+}
+
+TEST_F(DeletionTest, AFailedDeleteRequestStillForgetsTheFile)
+{
+    const QString docs = watch("Docs");
+    writeFile(docs + "/old.txt", "x");
+    syncOk();
+    QFile::remove(docs + "/old.txt");
+    running.server.injectFault(failure("DELETE", "/api/v1/documents/*", 1));
+    syncOk();
+    EXPECT_TRUE(engine->syncState().trackedFiles.isEmpty());
+    EXPECT_TRUE(EngineLog::has("info: Deleted remote document for removed local file"));
+}
+
+TEST_F(DeletionTest, FoldersWithACommonPrefixKeepTheirFilesApart)
+{
+    const QString docs = watch("home/Docs");
+    const QString docs2 = watch("home/Docs2");
+    writeFile(docs + "/a.txt", "a");
+    writeFile(docs2 + "/b.txt", "b");
+    syncOk();
+    ASSERT_NE(serverFolderOf(docs), serverFolderOf(docs2));
+    QFile::remove(docs + "/a.txt");
+    running.server.clearRequests();
+    syncOk();
+
+    EXPECT_EQ(requestCount("DELETE", "/api/v1/documents/"), 1);
+    EXPECT_TRUE(documentsOf(docs).empty());
+    EXPECT_EQ(serverContent(docs2, "b.txt"), "b");
+    EXPECT_TRUE(engine->syncState().trackedFiles.contains(docs2 + "/b.txt"));
+}
+
+TEST_F(DeletionTest, AMissingFolderChangesNothingWhileTheOthersStillSync)
+{
+    const QString lost = watch("Lost");
+    const QString docs = watch("Docs");
+    writeFile(lost + "/keep.txt", "server copy must stay");
+    writeFile(docs + "/a.txt", "a");
+    syncOk();
+    ASSERT_EQ(documentsOf(lost).size(), 1u);
+
+    // The folder goes away (an unmounted disk, a rename); the server meanwhile changes.
+    ASSERT_TRUE(QDir().rename(lost, area.filePath("Lost-elsewhere")));
+    putDocument(lost, "fresh.txt", "new on the server");
+    writeFile(docs + "/b.txt", "b");
+    running.server.clearRequests();
+    EngineLog::clear();
+    sync();
+
+    EXPECT_EQ(appState->syncStatus(), SyncStatus::error("Cannot read folder " + lost));
+    EXPECT_TRUE(EngineLog::has("critical: Sync failed: Cannot read folder " + lost));
+    EXPECT_EQ(requestCount("DELETE", "/api/v1/documents/"), 0);
+    EXPECT_EQ(documentsOf(lost).size(), 2u);
+    EXPECT_TRUE(engine->syncState().trackedFiles.contains(lost + "/keep.txt"));
+    EXPECT_FALSE(QFileInfo::exists(lost));
+    EXPECT_EQ(serverContent(docs, "b.txt"), "b");
+
+    // Once it is back, it syncs as if nothing had happened, the missed change included.
+    ASSERT_TRUE(QDir().rename(area.filePath("Lost-elsewhere"), lost));
+    syncOk();
+    EXPECT_EQ(readFile(lost + "/fresh.txt"), "new on the server");
+    EXPECT_EQ(readFile(lost + "/keep.txt"), "server copy must stay");
+}
+
+TEST_F(DeletionTest, ServerNamesThatAreNotOnePlainComponentAreNeverUsedAsDestinations)
+{
+    const QString docs = watch("home/Docs");
+    syncOk();
+    writeFile(area.filePath("home/x"), "neighbour");
+    const QStringList before = QDir(area.filePath("home")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    const bool etcHadX = QFileInfo::exists("/etc/x");
+    for (const char *name : {"../x", "a/b", "/etc/x", "..", "."})
+        putDocument(docs, name, "hostile");
+    putDocument(docs, std::string("nul\0name", 8), "hostile");
+    putDocument(docs, "fine.txt", "fine");
+    EngineLog::clear();
+    syncOk();
+
+    EXPECT_EQ(readFile(area.filePath("home/x")), "neighbour");
+    EXPECT_EQ(QDir(area.filePath("home")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+    EXPECT_EQ(QFileInfo::exists("/etc/x"), etcHadX);
+    EXPECT_FALSE(QFileInfo::exists(docs + "/a"));
+    EXPECT_EQ(QDir(docs).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList{"fine.txt"});
+    for (const char *shown : {"../x", "a/b", "/etc/x", "..", ".", "nul\\0name"})
+        EXPECT_TRUE(EngineLog::has(QString("critical: Skipped server document with an unusable name: \"%1\"").arg(shown)))
+            << shown;
+    EXPECT_EQ(engine->syncState().trackedFiles.size(), 1);
+}

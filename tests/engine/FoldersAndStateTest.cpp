@@ -1,0 +1,107 @@
+// Several watched folders, the since time of each, and what the state file
+// carries across a restart.
+#include "EngineFixture.h"
+
+using testsupport::readFile;
+using testsupport::waitUntil;
+using testsupport::writeFile;
+
+class FoldersAndStateTest : public EngineFixture {};
+
+TEST_F(FoldersAndStateTest, AStateThatSurvivesARestartAgreesAndTheNextPassTransfersNothing)
+{
+    const QString docs = watch("Docs");
+    for (int i = 0; i < 20; ++i)
+        writeFile(docs + QString("/Level%1/file%2.txt").arg(i % 4).arg(i), QByteArray::number(i));
+    syncOk();
+    const SyncState first = engine->syncState();
+    ASSERT_EQ(first.trackedFiles.size(), 20);
+    ASSERT_TRUE(first.lastSyncTime.has_value());
+    EXPECT_EQ(first.folderSyncTimes.value(docs), *first.lastSyncTime);
+
+    engine = makeEngine(); // a new run of the application
+    EXPECT_EQ(engine->syncState(), first);
+    running.server.clearRequests();
+    syncOk();
+    EXPECT_EQ(transferRequests(), 0);
+    EXPECT_EQ(requestCount("DELETE", "/api/v1/documents/"), 0);
+    EXPECT_EQ(requestCount("GET", "/api/v1/folders"), 0);
+    EXPECT_EQ(engine->syncState().trackedFiles, first.trackedFiles);
+}
+
+TEST_F(FoldersAndStateTest, EachFolderAsksForChangesSinceItsOwnLastPass)
+{
+    const QString first = watch("First");
+    const QString second = watch("Second");
+    syncOk();
+
+    // A change lands in the first folder's server folder after its status
+    // answer, while the pass is still busy with that folder's upload.
+    writeFile(first + "/slow.txt", "slow");
+    running.server.injectFault(delay("POST", "/api/v1/documents", 300));
+    auto pass = engine->performSync();
+    ASSERT_TRUE(waitUntil([&] { return running.server.peakInFlight("POST", "/api/v1/documents") == 1; }));
+    putDocument(first, "late.txt", "arrived mid-pass");
+    ASSERT_TRUE(waitUntil([&] { return !engine->isSyncing(); }));
+    const SyncState state = engine->syncState();
+    EXPECT_NE(state.folderSyncTimes.value(first), state.folderSyncTimes.value(second));
+    EXPECT_EQ(state.lastSyncTime, state.folderSyncTimes.value(second));
+
+    syncOk();
+    EXPECT_EQ(readFile(first + "/late.txt"), "arrived mid-pass");
+}
+
+TEST_F(FoldersAndStateTest, FoldersWithTheSameNameShareOneServerFolderAndEachOthersDocuments)
+{
+    const QString work = watch("work/Docs");
+    const QString home = watch("home/Docs");
+    writeFile(work + "/report.txt", "from work");
+    syncOk();
+    EXPECT_EQ(serverFolderOf(work), serverFolderOf(home));
+    EXPECT_EQ(running.server.folders(email).size(), 2u);
+    // The second folder's pass took the first one's new document for a new server document.
+    EXPECT_EQ(readFile(home + "/report.txt"), "from work");
+    EXPECT_TRUE(engine->syncState().trackedFiles.contains(home + "/report.txt"));
+    EXPECT_TRUE(engine->syncState().trackedFiles.contains(work + "/report.txt"));
+
+    running.server.clearRequests();
+    syncOk();
+    EXPECT_EQ(transferRequests(), 0);
+}
+
+TEST_F(FoldersAndStateTest, NotSignedInOrNothingWatchedIsNoPassAtAll)
+{
+    running.server.clearRequests();
+    sync(); // nothing watched
+    const QString docs = watch("Docs");
+    writeFile(docs + "/a.txt", "a");
+    appState->setIsLoggedIn(false);
+    int statusChanges = 0;
+    QObject::connect(appState.get(), &AppState::syncStatusChanged, [&] { ++statusChanges; });
+    sync();
+    EXPECT_EQ(statusChanges, 0);
+    EXPECT_TRUE(running.server.requests().empty());
+    EXPECT_TRUE(EngineLog::lines().isEmpty());
+}
+
+TEST_F(FoldersAndStateTest, AFailedStatusRequestFailsThePassAndLaterFoldersWait)
+{
+    const QString first = watch("First");
+    const QString second = watch("Second");
+    syncOk();
+    const auto before = engine->syncState();
+    writeFile(second + "/waits.txt", "w");
+    running.server.injectFault(failure("GET", "/api/v1/sync/status", 1));
+    EngineLog::clear();
+    sync();
+
+    EXPECT_EQ(appState->syncStatus(), SyncStatus::error("Storage unavailable"));
+    EXPECT_TRUE(EngineLog::has("critical: Sync failed: Storage unavailable"));
+    EXPECT_FALSE(EngineLog::has("info: Sync completed"));
+    EXPECT_TRUE(documentsOf(second).empty());
+    EXPECT_EQ(engine->syncState().lastSyncTime, before.lastSyncTime);
+    EXPECT_FALSE(engine->isSyncing());
+
+    syncOk(); // the next pass replaces the error
+    EXPECT_EQ(serverContent(second, "waits.txt"), "w");
+}
