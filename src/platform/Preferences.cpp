@@ -11,18 +11,17 @@
 
 namespace {
 
-QJsonObject readObject(const QString &path)
+// Empty when there is no file; nullopt when there is one that cannot be
+// read as a JSON object.
+std::optional<QJsonObject> readObject(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return {};
+        return file.exists() ? std::nullopt : std::optional(QJsonObject());
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
-    // A corrupt file reads as empty; the next write replaces it.
-    if (error.error != QJsonParseError::NoError || !document.isObject()) {
-        qCCritical(lcApp) << "Ignoring unreadable preferences file" << path;
-        return {};
-    }
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return std::nullopt;
     return document.object();
 }
 
@@ -41,14 +40,21 @@ bool ensurePrivateDirectory(const QString &dirPath)
 
 Preferences::Preferences(QString filePath)
     : m_filePath(std::move(filePath))
-    , m_values(readObject(m_filePath))
 {
+    // An unreadable file reads as empty.
+    if (auto values = readObject(m_filePath)) {
+        m_values = std::move(*values);
+    } else {
+        qCCritical(lcApp) << "Ignoring unreadable preferences file" << m_filePath;
+        m_keepUnreadableFile = true;
+    }
 }
 
 QString Preferences::defaultFilePath()
 {
     QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (base.isEmpty())
+    // A relative value is invalid and ignored, as the base directory rules say.
+    if (base.isEmpty() || QDir::isRelativePath(base))
         base = QDir::homePath() + QStringLiteral("/.config");
     return QDir::cleanPath(base + QStringLiteral("/TavrelSync/preferences.json"));
 }
@@ -122,12 +128,19 @@ void Preferences::remove(const QString &key)
     writeFile();
 }
 
-void Preferences::writeFile() const
+void Preferences::writeFile()
 {
     const QString dirPath = QFileInfo(m_filePath).absolutePath();
     if (!ensurePrivateDirectory(dirPath)) {
         qCCritical(lcApp) << "Cannot create the preferences folder" << dirPath;
         return;
+    }
+    if (m_keepUnreadableFile) {
+        const QString aside = m_filePath + QStringLiteral(".unreadable");
+        QFile::remove(aside);
+        if (QFile::rename(m_filePath, aside))
+            qCCritical(lcApp) << "Kept the unreadable preferences file as" << aside;
+        m_keepUnreadableFile = false;
     }
     // QSaveFile writes a temporary file beside the target and renames it
     // over, so a crash leaves either the old file or the new one.

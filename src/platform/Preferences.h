@@ -10,7 +10,8 @@
 // $XDG_CONFIG_HOME/TavrelSync/preferences.json (default ~/.config), written
 // atomically with mode 0600 because it holds the bearer token. Values keep
 // their type (text, array of binary data, double); a value of another type
-// reads as absent. An unreadable or corrupt file reads as empty.
+// reads as absent. An unreadable or corrupt file reads as empty and is kept
+// beside the new one as "preferences.json.unreadable".
 class Preferences {
 public:
     explicit Preferences(QString filePath = defaultFilePath());
@@ -29,8 +30,12 @@ public:
     void remove(const QString &key);
 
 private:
-    void writeFile() const;
+    void writeFile();
 
     QString m_filePath;
     QJsonObject m_values; // loaded at construction, written whole on each change
+    // A file was there but could not be read: it is moved aside, not
+    // overwritten, by the first write, so that a hand-edit gone wrong can
+    // still be repaired.
+    bool m_keepUnreadableFile = false;
 };

@@ -15,7 +15,8 @@ namespace {
 QString dataHome()
 {
     const QString base = qEnvironmentVariable("XDG_DATA_HOME");
-    return base.isEmpty() ? QDir::homePath() + QStringLiteral("/.local/share") : base;
+    // A relative value is invalid and ignored, as the base directory rules say.
+    return base.isEmpty() || QDir::isRelativePath(base) ? QDir::homePath() + QStringLiteral("/.local/share") : base;
 }
 
 // After the rename, the directory entry itself must reach the disk for the

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using testsupport::readFile;
 using testsupport::writeFile;
@@ -87,14 +88,35 @@ TEST_F(PreferencesTest, MalformedValuesAndFilesReadAsAbsent)
         Preferences unreadable;
         EXPECT_FALSE(unreadable.contains("a"));
         EXPECT_FALSE(unreadable.string("good"));
-        // A write replaces the corrupt file with a readable one.
+        // A write puts a readable file in its place and keeps the corrupt
+        // one aside, for the user to repair.
         unreadable.setString("a", "b");
+        EXPECT_EQ(Preferences().string("a"), QStringLiteral("b"));
+        EXPECT_EQ(readFile(home.preferencesPath() + ".unreadable"), corrupt);
+        unreadable.setString("a", "c");
+        EXPECT_EQ(readFile(home.preferencesPath() + ".unreadable"), corrupt);
+    }
+
+    // A file that cannot be opened is not lost either.
+    if (::geteuid() != 0) {
+        writeFile(home.preferencesPath(), R"({"tavrel_api_token": "kept"})");
+        ASSERT_TRUE(QFile::setPermissions(home.preferencesPath(), {}));
+        Preferences closed;
+        EXPECT_FALSE(closed.string("tavrel_api_token"));
+        closed.setString("a", "b");
+        QFile::setPermissions(home.preferencesPath() + ".unreadable", QFileDevice::ReadOwner);
+        EXPECT_EQ(readFile(home.preferencesPath() + ".unreadable"), R"({"tavrel_api_token": "kept"})");
         EXPECT_EQ(Preferences().string("a"), QStringLiteral("b"));
     }
 }
 
 TEST_F(PreferencesTest, WritesPrivatelyAndAtomically)
 {
+    // A relative base directory is not used.
+    qputenv("XDG_CONFIG_HOME", "relative/config");
+    EXPECT_EQ(Preferences::defaultFilePath(), QDir::homePath() + "/.config/TavrelSync/preferences.json");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath("config")));
+
     // Nothing is written until something changes.
     Preferences preferences;
     preferences.remove("absent");
