@@ -157,6 +157,10 @@ void AppState::saveBookmarks()
 
 void AppState::addWatchedFolder(const QString &folderPath)
 {
+    // An empty path names no folder (and would otherwise become the
+    // current directory).
+    if (folderPath.isEmpty())
+        return;
     const QString path = normalizedFolderPath(folderPath);
     if (m_watchedFolders.size() >= maxWatchedFolders || m_watchedFolders.contains(path))
         return;

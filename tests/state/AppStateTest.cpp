@@ -96,6 +96,10 @@ TEST_F(AppStateTest, WatchedFoldersAreLimitedUniqueAndPersisted)
     for (int i = 0; i < 6; ++i)
         folders.append(folder(QStringLiteral("F%1").arg(i)));
 
+    // An empty path is no folder.
+    state->addWatchedFolder("");
+    EXPECT_TRUE(state->watchedFolders().isEmpty());
+
     for (int i = 0; i < 5; ++i)
         state->addWatchedFolder(folders[i]);
     EXPECT_EQ(state->watchedFolders(), folders.mid(0, 5));
