@@ -1,0 +1,34 @@
+#include "ui/ActionRow.h"
+
+#include "ui/Symbols.h"
+#include "ui/ViewStyle.h"
+
+ActionRow::ActionRow(const QString &symbol, const QString &title, QWidget *parent)
+    : QPushButton(title, parent)
+{
+    setIcon(symbols::icon(symbol, palette().color(QPalette::ButtonText)));
+    setIconSize(QSize(14, 14));
+    setFont(viewstyle::font(viewstyle::TextStyle::body));
+    setCursor(Qt::PointingHandCursor);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setFlat(true);
+    setStyleSheet(QStringLiteral(
+        "QPushButton { text-align: left; padding: 6px 12px; border: none; background: transparent; }"
+        "QPushButton:hover { background: rgba(0, 0, 0, 22); }"
+        "QPushButton:pressed { background: rgba(0, 0, 0, 40); }"
+        "QPushButton:disabled { color: rgba(0, 0, 0, 90); }"));
+}
+
+void makeProminent(QPushButton *button, bool small)
+{
+    const QString accent = symbols::blue().name();
+    const QString pressed = symbols::blue().darker(120).name();
+    button->setCursor(Qt::PointingHandCursor);
+    button->setStyleSheet(QStringLiteral(
+        "QPushButton { color: white; background: %1; border: none; border-radius: 5px; padding: %2; }"
+        "QPushButton:pressed { background: %3; }"
+        "QPushButton:disabled { background: rgba(10, 132, 255, 90); }")
+                              .arg(accent, small ? QStringLiteral("3px 10px") : QStringLiteral("6px 12px"), pressed));
+    if (small)
+        button->setFont(viewstyle::font(viewstyle::TextStyle::caption));
+}

@@ -1,0 +1,57 @@
+#include "ui/SessionFlows.h"
+
+#include "api/APIClient.h"
+#include "platform/Logging.h"
+#include "state/AppState.h"
+#include "state/CredentialStore.h"
+#include "ui/ErrorText.h"
+
+QCoro::Task<std::optional<QString>> signInAndStore(APIClient &apiClient, AppState &appState, QString email,
+                                                   QString password, QString serverURL)
+{
+    LoginResponse response;
+    try {
+        response = co_await apiClient.login(email, password, serverURL);
+    } catch (const std::exception &error) {
+        qCInfo(lcApp) << "Sign-in failed:" << errorText(error);
+        co_return errorText(error);
+    }
+
+    // The address stored beside the token is the one that issued it, even
+    // if the field was edited while the request ran: a token must never be
+    // sent to another server at the next start.
+    CredentialStore credentials(appState.preferences());
+    credentials.write(QStringLiteral("api_token"), response.token);
+    credentials.write(QStringLiteral("server_url"), serverURL);
+    credentials.write(QStringLiteral("user_email"), response.user.email);
+    credentials.write(QStringLiteral("user_name"), response.user.displayName);
+    credentials.write(QStringLiteral("user_org"), response.user.organization);
+
+    appState.setIsLoggedIn(true);
+    appState.setUserInfo(response.user);
+    qCInfo(lcApp) << "Signed in as" << response.user.email;
+    co_return std::nullopt;
+}
+
+QCoro::Task<> signOut(APIClient &apiClient, AppState &appState, std::function<void()> onLogout)
+{
+    try {
+        co_await apiClient.request<LogoutResponse>(QStringLiteral("DELETE"), QStringLiteral("/api/v1/auth/logout"));
+    } catch (const std::exception &error) {
+        // The local sign-out goes ahead; the server forgets the session on
+        // its own time.
+        qCInfo(lcApp) << "Sign-out request failed:" << errorText(error);
+    }
+    // Forgotten in both cases: a signed-out client holds no token, so nothing
+    // it sends later (to this or another server) can carry the old session.
+    apiClient.setToken(std::nullopt);
+    CredentialStore(appState.preferences()).clearAll();
+
+    appState.setIsLoggedIn(false);
+    appState.setUserInfo(std::nullopt);
+    appState.setWatchedFolders({});
+    appState.setSyncStatus(SyncStatus::idle());
+    qCInfo(lcApp) << "Signed out";
+    if (onLogout)
+        onLogout();
+}

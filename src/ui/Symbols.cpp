@@ -1,0 +1,112 @@
+#include "ui/Symbols.h"
+
+#include <QFile>
+#include <QPainter>
+#include <QSvgRenderer>
+
+static void initTavrelResources() { Q_INIT_RESOURCE(tavrelsync); }
+
+namespace symbols {
+
+namespace {
+
+QByteArray svgSource(const QString &name)
+{
+    QFile file(QStringLiteral(":/icons/%1.svg").arg(name));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+QPixmap render(const QByteArray &svg, int size, qreal devicePixelRatio)
+{
+    const int pixels = qMax(1, qRound(size * devicePixelRatio));
+    QPixmap pixmap(pixels, pixels);
+    pixmap.fill(Qt::transparent);
+    QSvgRenderer renderer(svg);
+    if (renderer.isValid()) {
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        renderer.render(&painter, QRectF(0, 0, pixels, pixels));
+    }
+    pixmap.setDevicePixelRatio(devicePixelRatio);
+    return pixmap;
+}
+
+} // namespace
+
+void initResources() { initTavrelResources(); }
+
+QPixmap pixmap(const QString &name, const QColor &color, int size, qreal devicePixelRatio)
+{
+    QByteArray svg = svgSource(name);
+    svg.replace("#000000", color.name(QColor::HexRgb).toLatin1());
+    return render(svg, size, devicePixelRatio);
+}
+
+QIcon icon(const QString &name, const QColor &color)
+{
+    QIcon result;
+    for (int size : {16, 22, 24, 32, 48, 64})
+        result.addPixmap(pixmap(name, color, size));
+    return result;
+}
+
+QIcon appIcon()
+{
+    QIcon result;
+    for (int size : {16, 22, 32, 48, 64, 128, 256})
+        result.addPixmap(appPixmap(size));
+    return result;
+}
+
+QPixmap appPixmap(int size, qreal devicePixelRatio)
+{
+    return render(svgSource(QStringLiteral("tavrelsync")), size, devicePixelRatio);
+}
+
+QString trayName(const SyncStatus &status)
+{
+    switch (status.kind) {
+    case SyncStatus::Kind::idle: return QStringLiteral("checkmark.circle.fill");
+    case SyncStatus::Kind::syncing: return QStringLiteral("arrow.triangle.2.circlepath");
+    case SyncStatus::Kind::error: return QStringLiteral("exclamationmark.triangle.fill");
+    }
+    return QStringLiteral("checkmark.circle.fill");
+}
+
+QColor trayColor(const SyncStatus &status)
+{
+    switch (status.kind) {
+    case SyncStatus::Kind::idle: return green();
+    case SyncStatus::Kind::syncing: return blue();
+    case SyncStatus::Kind::error: return orange();
+    }
+    return green();
+}
+
+QString actionName(const QString &action)
+{
+    if (action == QLatin1String("uploaded"))
+        return QStringLiteral("arrow.up.circle.fill");
+    if (action == QLatin1String("downloaded"))
+        return QStringLiteral("arrow.down.circle.fill");
+    return QStringLiteral("arrow.triangle.2.circlepath");
+}
+
+QColor actionColor(const QString &action)
+{
+    if (action == QLatin1String("uploaded"))
+        return blue();
+    if (action == QLatin1String("downloaded"))
+        return green();
+    return orange();
+}
+
+QColor blue() { return QColor(0x0A, 0x84, 0xFF); }
+QColor green() { return QColor(0x30, 0xB0, 0x50); }
+QColor orange() { return QColor(0xF5, 0x8A, 0x07); }
+QColor red() { return QColor(0xE0, 0x32, 0x2B); }
+QColor secondary() { return QColor(0x7A, 0x7A, 0x80); }
+
+} // namespace symbols

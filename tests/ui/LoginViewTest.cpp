@@ -1,0 +1,129 @@
+#include "UiFixture.h"
+
+#include "api/APIClient.h"
+#include "state/AppState.h"
+#include "ui/LoginView.h"
+#include "ui/MenuBarView.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+using testsupport::RunningServer;
+using testsupport::waitUntil;
+
+class LoginTest : public UiFixture {
+protected:
+    LoginView &openLogin()
+    {
+        TavrelSyncApp &app = makeApp();
+        app.openLogin();
+        return *app.loginWindow();
+    }
+
+    void fill(LoginView &login, const QString &password)
+    {
+        login.serverField()->setText(server.baseURL);
+        login.emailField()->setText(RunningServer::email);
+        login.passwordField()->setText(password);
+    }
+};
+
+TEST_F(LoginTest, ButtonNeedsEmailAndPassword)
+{
+    Preferences().setString("tavrel_server_url", "https://elsewhere.example");
+    LoginView &login = openLogin();
+    EXPECT_EQ(login.serverField()->text(), APIClient::defaultOrigin());
+    EXPECT_EQ(login.windowTitle(), "Sign In");
+    EXPECT_EQ(login.width(), LoginView::contentWidth);
+
+    QPushButton *button = login.signInButton();
+    EXPECT_FALSE(button->isEnabled());
+    login.emailField()->setText("someone@tavrel.test");
+    EXPECT_FALSE(button->isEnabled());
+    login.passwordField()->setText("secret");
+    EXPECT_TRUE(button->isEnabled());
+    login.serverField()->clear(); // plays no part
+    EXPECT_TRUE(button->isEnabled());
+    login.emailField()->clear();
+    EXPECT_FALSE(button->isEnabled());
+
+    // A second request brings the same window forward.
+    m_app->openLogin();
+    EXPECT_EQ(m_app->loginWindow(), &login);
+}
+
+TEST_F(LoginTest, SuccessStoresSessionStartsEngineAndCloses)
+{
+    LoginView &login = openLogin();
+    QPointer<LoginView> window(&login);
+    fill(login, RunningServer::password);
+    login.signInButton()->click();
+    EXPECT_TRUE(login.isLoading());
+    EXPECT_FALSE(login.signInButton()->isEnabled());
+    EXPECT_TRUE(login.signInButton()->text().isEmpty()); // the indicator is shown instead
+
+    ASSERT_TRUE(waitUntil([&] { return window.isNull(); }));
+    Preferences stored;
+    EXPECT_FALSE(stored.string("tavrel_api_token").value_or("").isEmpty());
+    EXPECT_EQ(stored.string("tavrel_server_url"), server.baseURL);
+    EXPECT_EQ(stored.string("tavrel_user_email"), RunningServer::email);
+    EXPECT_EQ(stored.string("tavrel_user_name"), "Demo User");
+    EXPECT_EQ(stored.string("tavrel_user_org"), "Tavrel Demo");
+
+    AppState &state = m_app->appState();
+    EXPECT_TRUE(state.isLoggedIn());
+    ASSERT_TRUE(state.userInfo().has_value());
+    EXPECT_EQ(state.userInfo()->firstName, "Demo");
+    EXPECT_NE(state.userInfo()->id, 0);
+    ASSERT_NE(m_app->syncEngine(), nullptr);
+    EXPECT_TRUE(m_app->syncEngine()->syncTimer() && m_app->syncEngine()->syncTimer()->isActive());
+    EXPECT_TRUE(m_app->menuBarView()->showsSignedInFace());
+}
+
+TEST_F(LoginTest, FailureShowsRedTextAndStoresNothing)
+{
+    LoginView &login = openLogin();
+    fill(login, "wrong-password");
+    QSignalSpy finished(&login, &LoginView::attemptFinished);
+    login.signInButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return finished.count() == 1; }));
+
+    EXPECT_EQ(login.errorMessage(), "Invalid credentials");
+    EXPECT_TRUE(login.errorLabel()->isVisible());
+    EXPECT_EQ(login.errorLabel()->text(), "Invalid credentials");
+    EXPECT_EQ(login.errorLabel()->palette().color(QPalette::WindowText).red(), 0xE0);
+    EXPECT_FALSE(login.isLoading());
+    EXPECT_EQ(login.signInButton()->text(), "Sign In");
+    EXPECT_TRUE(login.isVisible());
+    EXPECT_EQ(login.passwordField()->text(), "wrong-password"); // kept for correcting
+    EXPECT_FALSE(Preferences().contains("tavrel_api_token"));
+    EXPECT_FALSE(m_app->appState().isLoggedIn());
+    EXPECT_EQ(m_app->syncEngine(), nullptr);
+
+    // A new attempt removes the old text at once; Return in the password
+    // field signs in even with the e-mail empty, and the server decides.
+    login.emailField()->clear();
+    QTest::keyClick(login.passwordField(), Qt::Key_Return);
+    EXPECT_FALSE(login.errorMessage().has_value());
+    EXPECT_TRUE(login.errorLabel()->isHidden());
+    ASSERT_TRUE(waitUntil([&] { return finished.count() == 2; }));
+    EXPECT_TRUE(login.errorMessage().has_value());
+    EXPECT_FALSE(Preferences().contains("tavrel_api_token"));
+}
+
+// The stored address is the one that issued the token, even when the field
+// was edited while the request ran.
+TEST_F(LoginTest, StoredServerIsTheOneSignedInTo)
+{
+    server.server.injectFault({.method = "POST", .path = "/api/v1/auth/login", .delayMs = 600, .count = 1});
+    LoginView &login = openLogin();
+    QPointer<LoginView> window(&login);
+    fill(login, RunningServer::password);
+    login.signInButton()->click();
+    login.serverField()->setText("https://typed-meanwhile.example");
+    ASSERT_TRUE(waitUntil([&] { return window.isNull(); }));
+    EXPECT_EQ(Preferences().string("tavrel_server_url"), server.baseURL);
+}

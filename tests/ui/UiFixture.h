@@ -1,0 +1,61 @@
+#pragma once
+
+#include "platform/Preferences.h"
+#include "support/TestSupport.h"
+#include "sync/SyncEngine.h"
+#include "ui/TavrelSyncApp.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <memory>
+
+// A private home, a development server with the demo user, and an
+// application shell built on them (without a tray: the offscreen platform
+// has none).
+class UiFixture : public ::testing::Test {
+protected:
+    void TearDown() override { destroyApp(); }
+
+    TavrelSyncApp &makeApp()
+    {
+        destroyApp();
+        m_app = std::make_unique<TavrelSyncApp>(
+            TavrelSyncApp::Options{home.stateFilePath(), false});
+        return *m_app;
+    }
+
+    // A pass suspended in the engine must end before the shell goes.
+    void destroyApp()
+    {
+        if (m_app && m_app->syncEngine())
+            testsupport::waitUntil([this] { return !m_app->syncEngine()->isSyncing(); });
+        m_app.reset();
+    }
+
+    // Writes a signed-in session into the preferences, as a former run left it.
+    void storeSession(const QString &serverURL, bool withUser = true)
+    {
+        Preferences preferences;
+        preferences.setString("tavrel_api_token",
+                              QString::fromStdString(server.server.issueToken(testsupport::RunningServer::email)));
+        preferences.setString("tavrel_server_url", serverURL);
+        if (withUser) {
+            preferences.setString("tavrel_user_email", testsupport::RunningServer::email);
+            preferences.setString("tavrel_user_name", "Demo User");
+            preferences.setString("tavrel_user_org", "Tavrel Demo");
+        }
+    }
+
+    QString makeFolder(const QString &relative)
+    {
+        const QString path = folders.filePath(relative);
+        QDir().mkpath(path);
+        return QDir::cleanPath(path);
+    }
+
+    testsupport::TempHome home;
+    testsupport::RunningServer server;
+    QTemporaryDir folders;
+    std::unique_ptr<TavrelSyncApp> m_app;
+};
