@@ -78,6 +78,8 @@ TEST_F(StateFileStorage, SaveReplacesTheFileWholeInsteadOfRewritingIt)
     const SyncState first = stateWithFile("/first", 1);
     first.save(file());
     const QByteArray firstBytes = readFile(file());
+    // An older file readable by others becomes private again.
+    ASSERT_TRUE(QFile::setPermissions(file(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther));
 
     // A reader that opened the old file keeps reading the old bytes whole:
     // the new state went to a new file that was renamed over the old one.
