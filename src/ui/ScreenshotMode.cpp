@@ -7,6 +7,7 @@
 #include "ui/MenuBarView.h"
 #include "ui/PanelWindow.h"
 #include "ui/SettingsView.h"
+#include "ui/SyncStatusView.h"
 #include "ui/TavrelSyncApp.h"
 
 #include <QApplication>
@@ -16,6 +17,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <chrono>
@@ -48,6 +50,18 @@ bool save(QWidget *window, const QString &dir, const QString &name)
     const bool saved = window->grab().save(path, "PNG");
     qCInfo(lcApp).noquote() << (saved ? "Saved" : "Could not save") << path;
     return saved;
+}
+
+// The part of the screen with the open panel and, beside it, the tray.
+void saveScreenAround(QWidget *panel, const QString &dir, const QString &name)
+{
+    QScreen *screen = panel->screen();
+    if (!screen)
+        return;
+    const QRect area = panel->frameGeometry().adjusted(-60, -40, 60, 20).intersected(screen->geometry());
+    const QString path = QDir(dir).filePath(name);
+    const bool saved = screen->grabWindow(0, area.x(), area.y(), area.width(), area.height()).save(path, "PNG");
+    qCInfo(lcApp).noquote() << (saved ? "Saved" : "Could not save") << path;
 }
 
 void writeSample(const QString &folder, const QString &name, const QByteArray &content)
@@ -100,6 +114,20 @@ QCoro::Task<int> capture(TavrelSyncApp &shell, QString dir, QString serverURL)
         co_await engine->syncNow();
     check(co_await waitFor([&shell] { return shell.appState().recentFiles().size() >= 4; }, 30s));
 
+    // A document that arrives from elsewhere, for a download in the list.
+    if (SyncEngine *engine = shell.syncEngine()) {
+        const qint64 folderId = engine->syncState().folderMappings.value(reports);
+        const QString incoming = samples.filePath(QStringLiteral("Minutes 2026-12-01.docx"));
+        writeSample(samples.path(), QStringLiteral("Minutes 2026-12-01.docx"), "minutes");
+        try {
+            co_await shell.apiClient().uploadDocument(incoming, QStringLiteral("Minutes 2026-12-01.docx"), folderId);
+            co_await QCoro::sleepFor(1500ms); // the server's clock moves on
+            co_await engine->syncNow();
+        } catch (const std::exception &error) {
+            qCWarning(lcApp) << "No document from elsewhere:" << error.what();
+        }
+    }
+
     SettingsView *settings = shell.settingsWindow();
     settings->setCurrentIndex(0);
     co_await settle();
@@ -110,8 +138,11 @@ QCoro::Task<int> capture(TavrelSyncApp &shell, QString dir, QString serverURL)
     settings->close();
 
     shell.showPanel();
+    co_await QCoro::sleepFor(2s); // ages of a few seconds
+    shell.menuBarView()->statusView()->refreshAges();
     co_await settle();
     check(save(shell.panel(), dir, QStringLiteral("panel-signed-in.png")));
+    saveScreenAround(shell.panel(), dir, QStringLiteral("tray-and-panel.png"));
     shell.panel()->close();
     co_return failures == 0 ? 0 : 1;
 }

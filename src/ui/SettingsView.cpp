@@ -129,6 +129,7 @@ QWidget *SettingsView::buildAccountTab()
     layout->addWidget(viewstyle::label(QStringLiteral("Account"), TextStyle::headline));
     m_accountForm = new QFormLayout;
     m_accountForm->setLabelAlignment(Qt::AlignRight);
+    m_accountForm->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
     m_accountForm->setHorizontalSpacing(12);
     m_accountForm->setVerticalSpacing(8);
     layout->addLayout(m_accountForm);
@@ -196,9 +197,8 @@ void SettingsView::refreshAccount()
     while (m_accountForm->rowCount() > 0)
         m_accountForm->removeRow(0);
     auto addValue = [this](const QString &title, const QString &value) {
-        auto *valueLabel = new QLabel(value);
-        valueLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        valueLabel->setWordWrap(true);
+        auto *valueLabel = new ElidedLabel(value);
+        valueLabel->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
         auto *titleLabel = new QLabel(title);
         viewstyle::setColor(titleLabel, symbols::secondary());
         m_accountForm->addRow(titleLabel, valueLabel);

@@ -6,6 +6,7 @@
 #include "ui/TavrelSyncApp.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <memory>
@@ -20,6 +21,7 @@ protected:
     TavrelSyncApp &makeApp()
     {
         destroyApp();
+        QDir().mkpath(QFileInfo(home.stateFilePath()).absolutePath());
         m_app = std::make_unique<TavrelSyncApp>(
             TavrelSyncApp::Options{home.stateFilePath(), false});
         return *m_app;
