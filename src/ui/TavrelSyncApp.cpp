@@ -56,13 +56,14 @@ TavrelSyncApp::~TavrelSyncApp()
 
 void TavrelSyncApp::launch()
 {
+    // The application lives in the tray (or in a panel that closing only
+    // hides): closing the last window never ends it, only "Quit" does.
+    QApplication::setQuitOnLastWindowClosed(false);
     if (m_usesTray) {
         m_tray->show();
         return;
     }
-    // No tray to click: the panel opens at once, so its appear action runs,
-    // and closing it leaves the application running until "Quit".
-    QApplication::setQuitOnLastWindowClosed(false);
+    // No tray to click: the panel opens at once, so its appear action runs.
     showPanel();
 }
 

@@ -114,9 +114,10 @@ TEST_F(LoginTest, FailureShowsRedTextAndStoresNothing)
     EXPECT_FALSE(Preferences().contains("tavrel_api_token"));
 }
 
-// The stored address is the one that issued the token, even when the field
-// was edited while the request ran.
-TEST_F(LoginTest, StoredServerIsTheOneSignedInTo)
+// A sign-in still running when the window is closed completes all the same,
+// and the stored address is the one that issued the token, even when the
+// field was edited while the request ran.
+TEST_F(LoginTest, SignInOutlivesItsWindow)
 {
     server.server.injectFault({.method = "POST", .path = "/api/v1/auth/login", .delayMs = 600, .count = 1});
     LoginView &login = openLogin();
@@ -124,6 +125,17 @@ TEST_F(LoginTest, StoredServerIsTheOneSignedInTo)
     fill(login, RunningServer::password);
     login.signInButton()->click();
     login.serverField()->setText("https://typed-meanwhile.example");
+    login.close();
     ASSERT_TRUE(waitUntil([&] { return window.isNull(); }));
+    EXPECT_FALSE(m_app->appState().isLoggedIn());
+
+    ASSERT_TRUE(waitUntil([&] { return m_app->appState().isLoggedIn(); }));
     EXPECT_EQ(Preferences().string("tavrel_server_url"), server.baseURL);
+    EXPECT_EQ(m_app->appState().userInfo()->organization, "Tavrel Demo");
+    EXPECT_NE(m_app->syncEngine(), nullptr);
+
+    // Opening it again gives a fresh form.
+    m_app->openLogin();
+    EXPECT_TRUE(m_app->loginWindow()->emailField()->text().isEmpty());
+    EXPECT_EQ(m_app->loginWindow()->serverField()->text(), APIClient::defaultOrigin());
 }
