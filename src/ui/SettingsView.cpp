@@ -83,7 +83,6 @@ QWidget *SettingsView::buildFoldersTab()
 {
     auto *tab = new QWidget(this);
     auto *layout = tabLayout(tab);
-    layout->setSpacing(10);
     layout->addWidget(viewstyle::label(QStringLiteral("Watched Folders"), TextStyle::headline));
     layout->addWidget(viewstyle::label(QStringLiteral("Select up to 5 folders to sync with Tavrel."), TextStyle::caption,
                                        symbols::secondary()));

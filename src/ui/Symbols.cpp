@@ -12,6 +12,7 @@ namespace {
 
 QByteArray svgSource(const QString &name)
 {
+    initResources();
     QFile file(QStringLiteral(":/icons/%1.svg").arg(name));
     if (!file.open(QIODevice::ReadOnly))
         return {};
@@ -35,7 +36,14 @@ QPixmap render(const QByteArray &svg, int size, qreal devicePixelRatio)
 
 } // namespace
 
-void initResources() { initTavrelResources(); }
+void initResources()
+{
+    static const bool registered = [] {
+        initTavrelResources();
+        return true;
+    }();
+    Q_UNUSED(registered);
+}
 
 QPixmap pixmap(const QString &name, const QColor &color, int size, qreal devicePixelRatio)
 {

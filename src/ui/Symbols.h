@@ -12,8 +12,8 @@
 // tint the views need.
 namespace symbols {
 
-// Registers the bundled resources of the static UI library; call once
-// before the first icon is drawn (main and the tests do).
+// Registers the bundled resources of the static UI library, once; the
+// drawing functions below call it themselves.
 void initResources();
 
 QPixmap pixmap(const QString &name, const QColor &color, int size, qreal devicePixelRatio = 1.0);

@@ -5,6 +5,7 @@
 #include "ui/PanelWindow.h"
 #include "ui/SettingsView.h"
 
+#include <QImage>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -153,7 +154,12 @@ TEST_F(UiFixture, TrayIconFollowsSyncStatus)
     EXPECT_EQ(app.trayIconName(), "exclamationmark.triangle.fill");
     app.appState().setSyncStatus(SyncStatus::idle());
     EXPECT_EQ(app.trayIconName(), "checkmark.circle.fill");
-    EXPECT_FALSE(app.trayIcon()->icon().isNull());
+
+    // The bundled drawing is really there: the icon has painted pixels.
+    const QImage image = app.trayIcon()->icon().pixmap(22, 22).toImage();
+    ASSERT_FALSE(image.isNull());
+    EXPECT_GT(qAlpha(image.pixel(11, 11)), 0);
+    EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0);
 }
 
 // The popup sits beside the tray icon and never leaves the screen.
