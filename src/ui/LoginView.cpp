@@ -70,8 +70,9 @@ LoginView::LoginView(AppState &appState, APIClient &apiClient, std::function<voi
     icon->setPixmap(symbols::appPixmap(64, devicePixelRatioF()));
     icon->setFixedSize(64, 64);
     layout->addWidget(icon, 0, Qt::AlignHCenter);
-    layout->addWidget(viewstyle::label(QStringLiteral("TavrelSync"), TextStyle::title2), 0, Qt::AlignHCenter);
-    layout->itemAt(1)->widget()->setFont(viewstyle::font(TextStyle::title2, true));
+    auto *title = viewstyle::label(QStringLiteral("TavrelSync"), TextStyle::title2, QColor(), this);
+    title->setFont(viewstyle::font(TextStyle::title2, true));
+    layout->addWidget(title, 0, Qt::AlignHCenter);
     layout->addWidget(viewstyle::label(QStringLiteral("Sign in to sync your documents"), TextStyle::subheadline,
                                        symbols::secondary()),
                       0, Qt::AlignHCenter);
