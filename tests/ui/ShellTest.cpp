@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTest>
 
 using testsupport::waitUntil;
 
@@ -58,7 +59,8 @@ TEST_F(UiFixture, PanelShowingDrivesSessionAndEngine)
     // The start runs a pass at once against the stored server.
     EXPECT_TRUE(waitUntil([&] { return authorizedRequests(server.server) >= 1 && !engine->isSyncing(); }));
 
-    app.panel()->close();
+    QTest::keyClick(app.panel(), Qt::Key_Escape);
+    EXPECT_FALSE(app.panel()->isVisible());
     app.showPanel();
     EXPECT_EQ(app.syncEngine(), engine);
 
@@ -71,11 +73,15 @@ TEST_F(UiFixture, PanelShowingDrivesSessionAndEngine)
     EXPECT_EQ(app.menuBarView()->syncEngine(), nullptr);
     EXPECT_TRUE(waitUntil([&] { return released.count() == 1; }));
 
-    // Signed out, showing the panel creates no engine.
+    // Signed out, showing the panel creates no engine; "Sign In..." opens
+    // the one sign-in window.
     app.panel()->close();
     app.showPanel();
     EXPECT_EQ(app.syncEngine(), nullptr);
     EXPECT_FALSE(app.menuBarView()->showsSignedInFace());
+    app.menuBarView()->findChild<QPushButton *>("signInButton")->click();
+    ASSERT_NE(app.loginWindow(), nullptr);
+    EXPECT_TRUE(app.loginWindow()->isVisible());
 }
 
 // The panel's signed-in face: the header without an organization when the
