@@ -213,4 +213,6 @@ QCoro::Task<qint64> SyncEngine::getOrCreateSubfolder(QString folderPath, qint64 
 void SyncEngine::saveState()
 {
     m_syncState.save(m_stateFilePath);
+    ++m_stateSaves;
+    m_stateBytes += QFileInfo(m_stateFilePath).size();
 }

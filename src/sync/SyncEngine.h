@@ -64,6 +64,10 @@ public:
     const SyncState &syncState() const { return m_syncState; }
     FileWatcher *fileWatcher() const { return m_fileWatcher; }
     QTimer *syncTimer() const { return m_syncTimer; }
+    // Saves of the state file so far, and the bytes they wrote (each save
+    // writes the whole file): what a pass costs the disk.
+    qint64 stateSaveCount() const { return m_stateSaves; }
+    qint64 stateBytesWritten() const { return m_stateBytes; }
 
     // Quiet period of the watchers made by start(), in milliseconds.
     int debounceInterval = 2000;
@@ -97,4 +101,6 @@ private:
     bool m_isSyncing = false;
     bool m_running = false;     // between start() and stop()
     int m_failedTransfers = 0;  // of the folder being synced
+    qint64 m_stateSaves = 0;
+    qint64 m_stateBytes = 0;
 };

@@ -9,21 +9,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStringList>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <memory>
 
-// Log lines of the engine's category ("info: ..." / "critical: ..."),
-// captured while an instance lives.
+// Lines of the engine's log category, "info: ..." or "critical: ...".
 class EngineLog {
 public:
     EngineLog() { s_previous = qInstallMessageHandler(&EngineLog::handle); }
-    ~EngineLog()
-    {
-        qInstallMessageHandler(s_previous);
-        s_lines.clear();
-    }
+    ~EngineLog() { qInstallMessageHandler(s_previous), s_lines.clear(); }
     static QStringList lines() { return s_lines; }
     static int count(const QString &line) { return int(s_lines.count(line)); }
     static bool has(const QString &line) { return s_lines.contains(line); }
@@ -33,14 +26,14 @@ private:
     static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
     {
         if (QByteArray(context.category).endsWith(".SyncEngine"))
-            s_lines << QString(type == QtCriticalMsg ? "critical: " : type == QtInfoMsg ? "info: " : "other: ") + message;
+            s_lines << (type == QtCriticalMsg ? "critical: " : "info: ") + message;
     }
     static inline QtMessageHandler s_previous = nullptr;
     static inline QStringList s_lines;
 };
 
-// A signed-in application state, a client talking to a development server
-// on loopback, real folders in a temporary directory and an engine over them.
+// A signed-in application state, a client of a development server on
+// loopback, real folders in a temporary directory and an engine over them.
 class EngineFixture : public testing::Test {
 protected:
     static constexpr const char *email = testsupport::RunningServer::email;
@@ -61,20 +54,15 @@ protected:
         return std::make_unique<SyncEngine>(*client, *appState, home.stateFilePath());
     }
 
-    // Creates (if need be) and watches a folder below the temporary area.
     QString watch(const QString &relative)
     {
         const QString path = QDir::cleanPath(area.filePath(relative));
         QDir().mkpath(path);
-        QStringList folders = appState->watchedFolders();
-        folders << path;
-        appState->setWatchedFolders(folders);
+        appState->setWatchedFolders(appState->watchedFolders() << path);
         return path;
     }
 
     void sync() { testsupport::run(engine->performSync()); }
-
-    // Runs a pass and expects it to end well.
     void syncOk()
     {
         sync();
@@ -85,8 +73,6 @@ protected:
     {
         return engine->syncState().folderMappings.value(folder, -1);
     }
-
-    // Live documents of the folder's server folder, by name.
     std::map<std::string, DevServer::Document> documentsOf(const QString &folder) const
     {
         std::map<std::string, DevServer::Document> byName;
@@ -94,68 +80,59 @@ protected:
             byName[document.name] = document;
         return byName;
     }
-
     std::string serverContent(const QString &folder, const std::string &name) const
     {
         const auto documents = documentsOf(folder);
         const auto found = documents.find(name);
-        return found == documents.end() ? std::string("<absent>")
-                                        : running.server.content(found->second.id).value_or("<no content>");
+        return found == documents.end() ? "<absent>" : running.server.content(found->second.id).value_or("");
     }
-
     int64_t putDocument(const QString &folder, const std::string &name, const std::string &content,
                         std::optional<std::string> updatedAt = std::nullopt)
     {
         return running.server.putDocument(email, serverFolderOf(folder), name, content, std::move(updatedAt));
     }
 
-    // Requests of one method whose path starts with the prefix.
     int requestCount(const std::string &method, const std::string &pathPrefix) const
     {
         int count = 0;
         for (const auto &request : running.server.requests())
-            if (request.method == method && request.path.rfind(pathPrefix, 0) == 0)
-                ++count;
+            count += request.method == method && request.path.rfind(pathPrefix, 0) == 0;
         return count;
     }
-
+    // Uploads plus download links asked for.
     int transferRequests() const
     {
-        int count = requestCount("POST", "/api/v1/documents");
-        for (const auto &request : running.server.requests())
-            if (request.method == "GET" && request.path.size() > 9
-                && request.path.compare(request.path.size() - 9, 9, "/download") == 0)
-                ++count;
-        return count;
+        return requestCount("POST", "/api/v1/documents") + requestCount("GET", "/api/v1/documents/");
+    }
+    // Index of the first (or last) request matching, -1 when none.
+    int requestIndex(const std::string &method, const std::string &pathPrefix, bool last) const
+    {
+        const auto requests = running.server.requests();
+        int found = -1;
+        for (int i = 0; i < int(requests.size()); ++i)
+            if (requests[i].method == method && requests[i].path.rfind(pathPrefix, 0) == 0 && (last || found < 0))
+                found = i;
+        return found;
     }
 
     static DevServer::Fault delay(const std::string &method, const std::string &path, int delayMs)
     {
         DevServer::Fault fault;
-        fault.method = method;
-        fault.path = path;
-        fault.delayMs = delayMs;
+        fault.method = method, fault.path = path, fault.delayMs = delayMs;
         return fault;
     }
-
     static DevServer::Fault failure(const std::string &method, const std::string &path, int count)
     {
         DevServer::Fault fault;
-        fault.method = method;
-        fault.path = path;
-        fault.status = 500;
+        fault.method = method, fault.path = path, fault.status = 500, fault.count = count;
         fault.body = R"({"error":"Storage unavailable"})";
-        fault.count = count;
         return fault;
     }
-
     static void setModified(const QString &path, const QDateTime &time)
     {
         QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-        ASSERT_TRUE(file.setFileTime(time, QFileDevice::FileModificationTime));
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite) && file.setFileTime(time, QFileDevice::FileModificationTime));
     }
-
     static QDateTime utc(const char *text) { return QDateTime::fromString(QString::fromLatin1(text), Qt::ISODate); }
 
     EngineLog log;

@@ -1,0 +1,164 @@
+#pragma once
+
+// Shared setting for the engine benchmarks: a private home, a development
+// server in this process on loopback, a signed-in client and a watched
+// folder of many small files.
+#include "api/APIClient.h"
+#include "devserver/DevServer.h"
+#include "platform/Preferences.h"
+#include "state/AppState.h"
+#include "sync/LocalScanner.h"
+#include "sync/SyncEngine.h"
+#include "sync/SyncState.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <QDateTime>
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QFile>
+#include <QLoggingCategory>
+#include <QTemporaryDir>
+#include <QThread>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <random>
+
+namespace enginebench {
+
+constexpr const char *email = "bench@tavrel.test";
+
+struct Setting {
+    QTemporaryDir home;
+    std::unique_ptr<DevServer> server;
+    std::unique_ptr<Preferences> preferences;
+    std::unique_ptr<AppState> appState;
+    std::unique_ptr<APIClient> client;
+    QString folder;
+
+    Setting()
+    {
+        qputenv("XDG_CONFIG_HOME", home.filePath("config").toLocal8Bit());
+        qputenv("XDG_DATA_HOME", home.filePath("data").toLocal8Bit());
+        // One info line per transfer would measure the terminal.
+        QLoggingCategory::setFilterRules(QStringLiteral("com.tavrel.TavrelSync.*.info=false"));
+
+        DevServer::Options options;
+        options.dataDir = home.filePath("server").toStdString();
+        options.recordedBodyLimit = 0; // count requests, keep no bodies
+        QDir().mkpath(home.filePath("server"));
+        server = std::make_unique<DevServer>(options);
+        server->start();
+        server->addUser(email, "bench-password", "Bench User", "Bench");
+
+        preferences = std::make_unique<Preferences>(home.filePath("config/TavrelSync/preferences.json"));
+        appState = std::make_unique<AppState>(*preferences);
+        client = std::make_unique<APIClient>(*preferences);
+        client->setBaseURL(QString::fromStdString(server->baseURL()));
+        client->setToken(QString::fromStdString(server->issueToken(email)));
+        appState->setIsLoggedIn(true);
+        folder = home.filePath("Documents");
+        QDir().mkpath(folder);
+        appState->setWatchedFolders({folder});
+    }
+
+    QString stateFilePath() const { return home.filePath("data/TavrelSync/sync_state.json"); }
+
+    std::unique_ptr<SyncEngine> makeEngine()
+    {
+        return std::make_unique<SyncEngine>(*client, *appState, stateFilePath());
+    }
+
+    // Puts every file of the folder on the server and writes the state file
+    // that a first sync would have left: all files tracked and in step.
+    void seedAgreement()
+    {
+        const int64_t root = server->createFolder(email, "Desktop Sync", std::nullopt);
+        const int64_t sub = server->createFolder(email, QFileInfo(folder).fileName().toStdString(), root);
+        SyncState state;
+        state.serverFolderId = root;
+        state.folderMappings.insert(folder, sub);
+        QDirIterator files(folder, QDir::Files, QDirIterator::Subdirectories);
+        while (files.hasNext()) {
+            const QString path = files.next();
+            QFile file(path);
+            file.open(QIODevice::ReadOnly);
+            const QByteArray content = file.readAll();
+            const int64_t id = server->putDocument(email, sub, QFileInfo(path).fileName().toStdString(),
+                                                   content.toStdString());
+            TrackedFile entry;
+            entry.localHash = LocalScanner::computeFileHash(path);
+            entry.remoteId = id;
+            entry.remoteHash = entry.localHash; // the server hashes the same way
+            entry.lastSynced = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+            entry.localModified = LocalScanner::fileModificationDate(path);
+            state.trackedFiles.insert(path, entry);
+        }
+        QDir().mkpath(QFileInfo(stateFilePath()).absolutePath());
+        state.save(stateFilePath());
+    }
+
+    // `count` files of 1 to 64 KiB, a hundred per subdirectory; returns their total size.
+    qint64 writeFiles(int count)
+    {
+        std::mt19937 random(20261207);
+        std::uniform_int_distribution<int> size(1024, 64 * 1024);
+        qint64 total = 0;
+        for (int i = 0; i < count; ++i) {
+            const QString dir = QString("%1/dir%2").arg(folder).arg(i / 100, 3, 10, QChar('0'));
+            if (i % 100 == 0)
+                QDir().mkpath(dir);
+            QByteArray content(size(random), Qt::Uninitialized);
+            for (int j = 0; j < content.size(); j += 8)
+                content[j] = char(random());
+            content.prepend(QByteArray::number(i));
+            QFile file(QString("%1/file%2.dat").arg(dir).arg(i, 5, 10, QChar('0')));
+            if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size()) {
+                std::fprintf(stderr, "cannot write %s\n", qPrintable(file.fileName()));
+                std::exit(1);
+            }
+            total += content.size();
+        }
+        return total;
+    }
+};
+
+// Spins the event loop until the predicate holds or the time runs out.
+inline bool waitUntil(const std::function<bool()> &predicate, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!predicate()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+// Runs the event loop for the time given, without spinning.
+inline void idle(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// A counter of /proc/self/io ("rchar", "wchar"): bytes passed through
+// read() and write() calls of this process, page cache or not.
+inline qint64 procIo(const char *key)
+{
+    QFile file(QStringLiteral("/proc/self/io"));
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : file.readAll().split('\n'))
+        if (line.startsWith(QByteArray(key) + ':'))
+            return line.mid(qstrlen(key) + 1).trimmed().toLongLong();
+    return -1;
+}
+
+} // namespace enginebench
