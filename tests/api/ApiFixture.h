@@ -8,6 +8,13 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <memory>
+#include <ostream>
+
+// Readable QString values in failure messages.
+inline void PrintTo(const QString &text, std::ostream *out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
 
 // A development server, a private home and a client signed in to the
 // server through a real token.
@@ -38,6 +45,7 @@ protected:
         return found == request.headers.end() ? std::nullopt : std::optional(found->second);
     }
 
+    // A canned answer for the next matching request only.
     DevServer::Fault fault(const std::string &method, const std::string &path, int status, const std::string &body)
     {
         DevServer::Fault f;
@@ -45,6 +53,7 @@ protected:
         f.path = path;
         f.status = status;
         f.body = body;
+        f.count = 1;
         return f;
     }
 

@@ -7,7 +7,10 @@
 #include <QString>
 #include <QTemporaryDir>
 #include <functional>
+#include <exception>
 #include <memory>
+#include <optional>
+#include <type_traits>
 
 namespace testsupport {
 
@@ -37,11 +40,41 @@ struct RunningServer {
     static constexpr const char *password = "demo-password";
 };
 
-// Runs a coroutine to completion on the real event loop.
+namespace detail {
+// QCoro::waitFor drops an exception thrown by the task and never returns;
+// this wrapper catches it so that run() can throw it again.
+template <typename T>
+QCoro::Task<std::optional<T>> catching(QCoro::Task<T> task, std::exception_ptr &failure)
+{
+    try {
+        co_return co_await std::move(task);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    co_return std::nullopt;
+}
+inline QCoro::Task<bool> catching(QCoro::Task<void> task, std::exception_ptr &failure)
+{
+    try {
+        co_await std::move(task);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    co_return true;
+}
+} // namespace detail
+
+// Runs a coroutine to completion on the real event loop; what it throws is
+// thrown from here.
 template <typename T>
 T run(QCoro::Task<T> &&task)
 {
-    return QCoro::waitFor(std::move(task));
+    std::exception_ptr failure;
+    auto result = QCoro::waitFor(detail::catching(std::move(task), failure));
+    if (failure)
+        std::rethrow_exception(failure);
+    if constexpr (!std::is_void_v<T>)
+        return std::move(*result);
 }
 
 // Spins the event loop until the predicate holds or the time runs out.

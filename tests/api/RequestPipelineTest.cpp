@@ -1,0 +1,187 @@
+// The generic request, the sign-in and their classification of answers, as
+// the development server answered and recorded them.
+#include "ApiFixture.h"
+
+#include <QFile>
+
+using testsupport::run;
+
+namespace {
+const char *loginBody = R"({"token":"fresh","user":{"id":1,"email":"e","display_name":"d","organization":"o"}})";
+}
+
+TEST_F(ApiFixture, RequestClassifiesStatusesInOrder)
+{
+    const std::string path = "/api/v1/folders";
+    auto status = [&](int code, const std::string &body) {
+        running.server.injectFault(fault("GET", path, code, body));
+        return failureOf<APIError>(client->requestBody("GET", "/api/v1/folders"));
+    };
+    EXPECT_EQ(status(500, R"({"error":"Disk full"})"), "Disk full");
+    EXPECT_EQ(status(500, "<html>Bad gateway</html>"), "Request failed");
+    EXPECT_EQ(status(503, R"({"message":"no error member"})"), "Request failed");
+    EXPECT_EQ(status(404, R"({"error":"Folder gone"})"), "Not found");
+    EXPECT_EQ(status(401, R"({"error":"Token expired"})"), "Invalid credentials");
+
+    running.server.injectFault(fault("GET", path, 401, "{}"));
+    try {
+        run(client->requestBody("GET", "/api/v1/folders"));
+    } catch (const APIError &error) {
+        EXPECT_EQ(error.kind(), APIError::Kind::unauthorized);
+    }
+    EXPECT_TRUE(client->token().has_value()) << "a 401 leaves the token alone";
+
+    // Any 2xx is a success; its body must decode as asked.
+    running.server.injectFault(fault("GET", path, 203, "[]"));
+    EXPECT_TRUE(run(client->request<std::vector<FolderResponse>>("GET", "/api/v1/folders")).empty());
+    running.server.injectFault(fault("GET", path, 200, ""));
+    EXPECT_FALSE(failureOf<DecodingError>(client->request<std::vector<FolderResponse>>("GET", "/api/v1/folders")).isEmpty());
+    running.server.injectFault(fault("GET", path, 200, R"({"error":"not a list"})"));
+    failureOf<DecodingError>(client->request<std::vector<FolderResponse>>("GET", "/api/v1/folders"));
+}
+
+TEST_F(ApiFixture, TransportFailuresArePassedOnAsNetworkErrors)
+{
+    // A closed port: nothing answers.
+    DevServer closed;
+    closed.start();
+    const QString deadURL = QString::fromStdString(closed.baseURL());
+    closed.stop();
+    client->setBaseURL(deadURL);
+    EXPECT_FALSE(failureOf<NetworkError>(client->requestBody("GET", "/api/v1/folders")).isEmpty());
+
+    // An answer cut off in the middle of its body is not a success.
+    client->setBaseURL(running.baseURL);
+    DevServer::Fault drop;
+    drop.path = "/api/v1/folders";
+    drop.dropMidBody = true;
+    drop.count = 1;
+    for (int i = 0; i < 40; ++i)
+        running.server.createFolder(testsupport::RunningServer::email, "F" + std::to_string(i), std::nullopt);
+    running.server.injectFault(drop);
+    failureOf<NetworkError>(client->requestBody("GET", "/api/v1/folders"));
+
+    // Addresses that are not http(s) never reach the network.
+    for (const QString base : {"", "not a url", "ftp://example.com", "file://"}) {
+        SCOPED_TRACE(base.toStdString());
+        client->setBaseURL(base);
+        failureOf<NetworkError>(client->requestBody("GET", "/api/v1/folders"));
+        failureOf<NetworkError>(client->uploadDocument(files.filePath("none"), "x", 1));
+    }
+}
+
+TEST_F(ApiFixture, HeadersFollowTokenAndBody)
+{
+    running.server.clearRequests();
+    run(client->request<std::vector<FolderResponse>>("GET", "/api/v1/folders"));
+    run(client->createFolder("Sub", folderId));
+    const QString token = *client->token();
+    client->setToken(std::nullopt);
+    failureOf<APIError>(client->requestBody("GET", "/api/v1/folders"));
+    client->setToken(QString());
+    failureOf<APIError>(client->requestBody("GET", "/api/v1/folders"));
+
+    const auto seen = requestsTo("/api/v1/folders");
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_EQ(header(seen[0], "authorization"), "Bearer " + token.toStdString());
+    EXPECT_EQ(header(seen[0], "accept"), "application/json");
+    EXPECT_EQ(header(seen[0], "content-type"), std::nullopt) << "no body, no Content-Type";
+    EXPECT_EQ(header(seen[1], "content-type"), "application/json");
+    EXPECT_EQ(nlohmann::json::parse(seen[1].body), (nlohmann::json{{"name", "Sub"}, {"parent_id", folderId}}));
+    EXPECT_EQ(header(seen[2], "authorization"), std::nullopt) << "no token";
+    EXPECT_EQ(header(seen[3], "authorization"), std::nullopt) << "an empty token is no credential";
+}
+
+TEST_F(ApiFixture, PathsAndQueriesAsSent)
+{
+    running.server.clearRequests();
+    client->setBaseURL(running.baseURL + "/");
+    run(client->createFolder("Top", std::nullopt));
+    run(client->getSyncStatus(folderId, std::nullopt));
+    run(client->getSyncStatus(folderId, QString("2026-12-07T01:02:03+01:00")));
+    running.server.injectFault(fault("GET", "/api/v1/sync/status", 400, R"({"error":"Invalid since time"})"));
+    EXPECT_EQ(failureOf<APIError>(client->getSyncStatus(-12, QString::fromUtf8("a b&c=d/é%"))), "Invalid since time");
+
+    const auto all = running.server.requests();
+    ASSERT_EQ(all.size(), 4u);
+    EXPECT_EQ(all[0].target, "/api/v1/folders") << "a trailing slash on the base URL does not double";
+    EXPECT_EQ(nlohmann::json::parse(all[0].body), (nlohmann::json{{"name", "Top"}}));
+    EXPECT_EQ(all[1].target, "/api/v1/sync/status?folder_id=" + std::to_string(folderId));
+    EXPECT_EQ(all[2].target, "/api/v1/sync/status?folder_id=" + std::to_string(folderId) + "&since=2026-12-07T01:02:03+01:00");
+    EXPECT_EQ(all[3].target, "/api/v1/sync/status?folder_id=-12&since=a%20b&c=d/%C3%A9%25");
+
+    EXPECT_EQ(APIClient::encodeQueryValue("AZaz09-._~!$&'()*+,;=:@/?"), "AZaz09-._~!$&'()*+,;=:@/?");
+    EXPECT_EQ(APIClient::encodeQueryValue("\"#[]\\^`{|}<>\x7f"), "%22%23%5B%5D%5C%5E%60%7B%7C%7D%3C%3E%7F");
+}
+
+TEST_F(ApiFixture, SignInClassifiesAndStoresNothing)
+{
+    const QByteArray before = QFile::exists(home.preferencesPath()) ? testsupport::readFile(home.preferencesPath()) : "";
+    const std::string path = "/api/v1/auth/login";
+    auto signIn = [&](const QString &password = testsupport::RunningServer::password) {
+        return client->login(testsupport::RunningServer::email, password, running.baseURL);
+    };
+
+    running.server.injectFault(fault("POST", path, 201, loginBody));
+    EXPECT_EQ(failureOf<APIError>(signIn()), "Login failed");
+    running.server.injectFault(fault("POST", path, 404, R"({"error":"No such service"})"));
+    EXPECT_EQ(failureOf<APIError>(signIn()), "No such service") << "sign-in has no 404 rule";
+    running.server.injectFault(fault("POST", path, 401, R"({"error":"whatever"})"));
+    EXPECT_EQ(failureOf<APIError>(signIn()), "Invalid credentials");
+    EXPECT_EQ(failureOf<APIError>(signIn("wrong")), "Invalid credentials");
+    running.server.injectFault(fault("POST", path, 200, R"({"token":"t","user":{"id":1}})"));
+    failureOf<DecodingError>(signIn());
+    EXPECT_NE(client->token(), "fresh");
+    EXPECT_NE(client->token(), "t");
+
+    const LoginResponse ok = run(signIn());
+    EXPECT_EQ(client->token(), ok.token);
+    const auto sent = requestsTo(path);
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(header(sent.back(), "authorization"), std::nullopt) << "no token travels with the sign-in";
+    EXPECT_EQ(header(sent.back(), "content-type"), "application/json");
+    EXPECT_EQ(header(sent.back(), "accept"), "application/json");
+    EXPECT_EQ(sent.back().body, R"({"email":"demo@tavrel.test","password":"demo-password"})");
+
+    const QByteArray after = QFile::exists(home.preferencesPath()) ? testsupport::readFile(home.preferencesPath()) : "";
+    EXPECT_EQ(before, after) << "the caller stores the credentials, not the client";
+
+    // A failed sign-in elsewhere still moves the client to that server.
+    DevServer other;
+    other.start();
+    const QString otherURL = QString::fromStdString(other.baseURL());
+    failureOf<APIError>(client->login("nobody@x", "pw", otherURL));
+    EXPECT_EQ(client->baseURL(), otherURL);
+    EXPECT_EQ(client->token(), ok.token);
+}
+
+TEST_F(ApiFixture, RedirectsKeepTheTokenAtHome)
+{
+    DevServer elsewhere;
+    elsewhere.start();
+    elsewhere.addUser("x@y", "pw", "X", "Y");
+
+    DevServer::Fault away = fault("GET", "/api/v1/folders", 307, "");
+    away.headers["Location"] = elsewhere.baseURL() + "/api/v1/folders";
+    away.count = 1;
+    running.server.injectFault(away);
+    EXPECT_EQ(failureOf<APIError>(client->requestBody("GET", "/api/v1/folders")), "Request failed");
+    EXPECT_TRUE(elsewhere.requests().empty()) << "the request, token and all, never left for another origin";
+
+    DevServer::Fault home = fault("POST", "/api/v1/auth/login", 307, "");
+    home.headers["Location"] = elsewhere.baseURL() + "/api/v1/auth/login";
+    home.count = 1;
+    running.server.injectFault(home);
+    failureOf<APIError>(client->login(testsupport::RunningServer::email, "secret", running.baseURL));
+    EXPECT_TRUE(elsewhere.requests().empty()) << "nor did the password";
+
+    // Within the same server a redirect is followed, the token with it.
+    DevServer::Fault same = fault("GET", "/api/v1/old-folders", 308, "");
+    same.headers["Location"] = running.server.baseURL() + "/api/v1/folders";
+    running.server.injectFault(same);
+    running.server.clearRequests();
+    EXPECT_NO_THROW(run(client->request<std::vector<FolderResponse>>("GET", "/api/v1/old-folders")));
+    const auto followed = requestsTo("/api/v1/folders");
+    ASSERT_EQ(followed.size(), 1u);
+    EXPECT_TRUE(header(followed[0], "authorization").has_value());
+}

@@ -1,0 +1,163 @@
+// The upload form as the server received it, byte for byte, and the
+// upload's own classification of answers.
+#include "ApiFixture.h"
+
+#include "api/MultipartBodyDevice.h"
+
+#include <QFile>
+#include <QRegularExpression>
+
+using testsupport::run;
+using testsupport::writeFile;
+
+namespace {
+
+std::string boundaryOf(const DevServer::RecordedRequest &request)
+{
+    const std::string type = request.headers.find("content-type")->second;
+    const std::string prefix = "multipart/form-data; boundary=";
+    EXPECT_EQ(type.rfind(prefix, 0), 0u) << type;
+    return type.substr(prefix.size());
+}
+
+std::string expectedForm(const std::string &boundary, const std::string &fileName, const std::string &mime,
+                         const std::string &content, const std::string &name, const std::string &folder)
+{
+    return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" + fileName
+        + "\"\r\nContent-Type: " + mime + "\r\n\r\n" + content + "\r\n--" + boundary
+        + "\r\nContent-Disposition: form-data; name=\"name\"\r\n\r\n" + name + "\r\n--" + boundary
+        + "\r\nContent-Disposition: form-data; name=\"folder_id\"\r\n\r\n" + folder + "\r\n--" + boundary + "--\r\n";
+}
+
+} // namespace
+
+TEST_F(ApiFixture, UploadSendsTheFormByteForByte)
+{
+    const std::string content("line one\r\n--not a boundary\0binary\xff", 37);
+    const QString plain = files.filePath("report.txt");
+    writeFile(plain, QByteArray::fromStdString(content));
+    running.server.clearRequests();
+    const DocumentResponse first = run(client->uploadDocument(plain, "report.txt", folderId));
+    run(client->uploadDocument(plain, "report.txt", folderId));
+
+    const auto sent = requestsTo("/api/v1/documents");
+    ASSERT_EQ(sent.size(), 2u);
+    const std::string boundary = boundaryOf(sent[0]);
+    EXPECT_TRUE(QRegularExpression("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$")
+                    .match(QString::fromStdString(boundary)).hasMatch()) << boundary;
+    EXPECT_NE(boundaryOf(sent[1]), boundary) << "every upload draws a new boundary";
+    EXPECT_EQ(sent[0].body, expectedForm(boundary, "report.txt", "text/plain", content, "report.txt",
+                                         std::to_string(folderId)));
+    EXPECT_EQ(header(sent[0], "content-length"), std::to_string(sent[0].body.size()));
+    EXPECT_EQ(header(sent[0], "accept"), "application/json");
+    EXPECT_EQ(header(sent[0], "authorization"), "Bearer " + client->token()->toStdString());
+    EXPECT_EQ(running.server.content(first.id), content);
+    EXPECT_EQ(first.fileSize, qint64(content.size()));
+
+    // A name that would break out of the quoted filename, and non-ASCII text.
+    const QString awkward = QString::fromUtf8("a\"b\r\nc é.PDF");
+    const QString odd = files.filePath(awkward);
+    writeFile(odd, "%PDF");
+    running.server.clearRequests();
+    const DocumentResponse second = run(client->uploadDocument(odd, QString::fromUtf8("Ré\"sumé"), folderId));
+    const auto oddSent = requestsTo("/api/v1/documents");
+    ASSERT_EQ(oddSent.size(), 1u);
+    EXPECT_EQ(oddSent[0].body, expectedForm(boundaryOf(oddSent[0]), "a%22b%0D%0Ac \xc3\xa9.PDF", "application/pdf",
+                                            "%PDF", "R\xc3\xa9\"sum\xc3\xa9", std::to_string(folderId)));
+    EXPECT_EQ(second.name, QString::fromUtf8("Ré\"sumé"));
+
+    // An empty file still makes a complete form.
+    const QString empty = files.filePath("empty");
+    writeFile(empty, "");
+    running.server.clearRequests();
+    run(client->uploadDocument(empty, "empty", folderId));
+    const auto emptySent = requestsTo("/api/v1/documents");
+    ASSERT_EQ(emptySent.size(), 1u);
+    EXPECT_EQ(emptySent[0].body, expectedForm(boundaryOf(emptySent[0]), "empty", "application/octet-stream", "",
+                                              "empty", std::to_string(folderId)));
+}
+
+TEST_F(ApiFixture, UploadFailuresAndUnreadableFiles)
+{
+    const QString path = files.filePath("a.txt");
+    writeFile(path, "abc");
+    auto upload = [&] { return client->uploadDocument(path, "a.txt", folderId); };
+    running.server.injectFault(fault("POST", "/api/v1/documents", 404, R"({"error":"Folder not found"})"));
+    EXPECT_EQ(failureOf<APIError>(upload()), "Folder not found") << "uploads have no 404 rule";
+    running.server.injectFault(fault("POST", "/api/v1/documents", 404, "<html>"));
+    EXPECT_EQ(failureOf<APIError>(upload()), "Upload failed");
+    running.server.injectFault(fault("POST", "/api/v1/documents", 500, ""));
+    EXPECT_EQ(failureOf<APIError>(upload()), "Upload failed");
+    running.server.injectFault(fault("POST", "/api/v1/documents", 401, R"({"error":"x"})"));
+    EXPECT_EQ(failureOf<APIError>(upload()), "Invalid credentials");
+    running.server.injectFault(fault("POST", "/api/v1/documents", 201, R"({"id":1})"));
+    failureOf<DecodingError>(upload());
+
+    // The real server rejects a folder that does not exist.
+    EXPECT_FALSE(failureOf<APIError>(client->uploadDocument(path, "a.txt", 987654)).isEmpty());
+
+    running.server.clearRequests();
+    failureOf<FileError>(client->uploadDocument(files.filePath("missing.txt"), "m", folderId));
+    failureOf<FileError>(client->uploadDocument(files.path(), "dir", folderId));
+    const QString locked = files.filePath("locked.txt");
+    writeFile(locked, "x");
+    QFile::setPermissions(locked, QFileDevice::WriteOwner);
+    if (!QFile(locked).open(QIODevice::ReadOnly)) // root reads anything
+        failureOf<FileError>(client->uploadDocument(locked, "locked", folderId));
+    EXPECT_TRUE(requestsTo("/api/v1/documents").empty()) << "nothing is sent for an unreadable file";
+}
+
+TEST(MultipartBodyDeviceTest, ReadsInAnyChunkingAndFailsWhenTheFileShrinks)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("data.bin");
+    QByteArray content;
+    for (int i = 0; i < 100000; ++i)
+        content += char(i * 7);
+    testsupport::writeFile(path, content);
+    MultipartBodyDevice::Form form{"B", "data.bin", "application/octet-stream", "data.bin", 5};
+    MultipartBodyDevice device(path, form);
+
+    QByteArray whole;
+    for (qint64 chunk = 1; !device.atEnd(); chunk = chunk * 3 % 7919 + 1)
+        whole += device.read(chunk);
+    EXPECT_EQ(whole.size(), device.size());
+    EXPECT_TRUE(whole.contains("filename=\"data.bin\"\r\nContent-Type: application/octet-stream\r\n\r\n" + content
+                               + "\r\n--B\r\n"));
+    EXPECT_TRUE(whole.endsWith("\r\n\r\n5\r\n--B--\r\n"));
+    ASSERT_TRUE(device.seek(0)) << "Qt rewinds the body to send it again";
+    EXPECT_EQ(device.readAll(), whole);
+
+    // Cut the file after the size was taken: the body can no longer be
+    // what was announced, so reading must fail, not pad or end early.
+    ASSERT_TRUE(device.seek(0));
+    QFile::resize(path, 10);
+    QByteArray got;
+    qint64 n = 0;
+    char buffer[4096];
+    while ((n = device.read(buffer, sizeof buffer)) > 0)
+        got.append(buffer, n);
+    EXPECT_EQ(n, -1);
+    EXPECT_LT(got.size(), device.size());
+}
+
+TEST(MimeTypeTest, ByLowerCasedExtension)
+{
+    const std::vector<std::pair<const char *, const char *>> cases{
+        {"Report.PDF", "application/pdf"},
+        {"photo.JPEG", "image/jpeg"},
+        {"photo.jpg", "image/jpeg"},
+        {"archive.tar.gz", "application/octet-stream"},
+        {"Makefile", "application/octet-stream"},
+        {"trailing.", "application/octet-stream"},
+        {"a.docx", "application/vnd.openxmlformats-officedocument.wordprocessingml.document"},
+        {"a.XLSX", "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet"},
+        {"a.doc", "application/msword"},
+        {"a.xls", "application/vnd.ms-excel"},
+        {"a.png", "image/png"},
+        {"a.gif", "image/gif"},
+        {"a.Txt", "text/plain"},
+    };
+    for (const auto &[name, mime] : cases)
+        EXPECT_EQ(APIClient::mimeTypeForExtension(APIClient::extensionOf(name)), mime) << name;
+}
