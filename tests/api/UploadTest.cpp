@@ -161,3 +161,43 @@ TEST(MimeTypeTest, ByLowerCasedExtension)
     for (const auto &[name, mime] : cases)
         EXPECT_EQ(APIClient::mimeTypeForExtension(APIClient::extensionOf(name)), mime) << name;
 }
+
+TEST_F(ApiFixture, UploadsInterleaveAndAShrinkingFileFailsCleanly)
+{
+    // Three uploads at once, as the transfer phase runs them: all in flight
+    // together, each stored with its own bytes.
+    DevServer::Fault slow;
+    slow.method = "POST";
+    slow.path = "/api/v1/documents";
+    slow.delayMs = 300;
+    slow.count = 3;
+    running.server.injectFault(slow);
+    running.server.clearRequests();
+    auto three = [&]() -> QCoro::Task<std::vector<DocumentResponse>> {
+        std::vector<QCoro::Task<DocumentResponse>> pending;
+        for (int i = 0; i < 3; ++i) {
+            const QString path = files.filePath(QString("p%1.bin").arg(i));
+            writeFile(path, QByteArray(100000 + i, char('a' + i)));
+            pending.push_back(client->uploadDocument(path, QString("p%1.bin").arg(i), folderId));
+        }
+        std::vector<DocumentResponse> done;
+        for (auto &task : pending)
+            done.push_back(co_await std::move(task));
+        co_return done;
+    };
+    const auto uploaded = run(three());
+    ASSERT_EQ(uploaded.size(), 3u);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(running.server.content(uploaded[i].id), std::string(100000 + i, char('a' + i)));
+    EXPECT_GE(running.server.peakInFlight("POST", "/api/v1/documents"), 2);
+
+    // The file loses its tail after the upload started: the request fails
+    // instead of sending a body shorter than announced, and nothing is stored.
+    const QString path = files.filePath("shrinks.bin");
+    writeFile(path, QByteArray(8 * 1024 * 1024, 's'));
+    auto task = client->uploadDocument(path, "shrinks.bin", folderId);
+    QFile::resize(path, 1000);
+    EXPECT_THROW(run(std::move(task)), NetworkError);
+    for (const auto &document : running.server.documents(folderId))
+        EXPECT_NE(document.name, "shrinks.bin");
+}
