@@ -6,6 +6,7 @@
 #include "platform/Logging.h"
 #include "state/AppState.h"
 #include "sync/FailureText.h"
+#include "sync/Reconciler.h"
 #include "sync/TransferQueue.h"
 
 namespace {
@@ -68,6 +69,10 @@ QCoro::Task<void> SyncEngine::downloadDocument(SyncDocument document, QString de
         const QUrl source = co_await m_apiClient.getDownloadURL(document.id);
         if (!self)
             co_return;
+        // A new document never replaces a file that the user made at its
+        // place while the pass was running; the next pass sees the pair.
+        if (!m_syncState.trackedFiles.contains(destinationPath) && Reconciler::existsAt(destinationPath))
+            throw FileError(QStringLiteral("A local file appeared at %1").arg(destinationPath));
         co_await m_apiClient.downloadFile(source, destinationPath);
         if (!self)
             co_return;

@@ -74,3 +74,17 @@ TEST_F(TransferTest, FilesThatChangeWhileTheyGoUpAreNotTakenAsAgreed)
     syncOk();
     EXPECT_EQ(transferRequests(), 0);
 }
+
+TEST_F(TransferTest, ANewDocumentNeverReplacesAFileMadeAtItsPlaceDuringThePass)
+{
+    const QString docs = watch("Docs");
+    syncOk();
+    putDocument(docs, "notes.txt", "server notes");
+    running.server.injectFault(delay("GET", "/api/v1/documents/*", 400));
+    auto pass = engine->performSync();
+    ASSERT_TRUE(waitUntil([&] { return running.server.peakInFlight("GET", "/api/v1/documents/*") == 1; }));
+    writeFile(docs + "/notes.txt", "typed meanwhile");
+    ASSERT_TRUE(waitUntil([&] { return !engine->isSyncing(); }));
+    EXPECT_EQ(readFile(docs + "/notes.txt"), "typed meanwhile");
+    EXPECT_EQ(EngineLog::lines().filter("critical: Download failed for notes.txt: A local file appeared").size(), 1);
+}
