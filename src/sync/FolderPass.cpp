@@ -63,7 +63,9 @@ QCoro::Task<void> SyncEngine::syncFolder(QString folderPath, qint64 serverFolder
 
     // A failed download is decided again only if the server lists its
     // document again, so the folder's own since time moves on only when every
-    // transfer went through. An empty text stands for "from the beginning".
+    // transfer went through. An empty text stands for "from the beginning";
+    // lastSyncTime is only the fallback of folders mapped before per-folder
+    // times were kept.
     m_syncState.folderSyncTimes.insert(folderPath, m_failedTransfers == 0 ? status.serverTime
                                                                           : since.value_or(QString()));
     m_syncState.lastSyncTime = status.serverTime;

@@ -206,6 +206,10 @@ QCoro::Task<qint64> SyncEngine::getOrCreateSubfolder(QString folderPath, qint64 
         found = created.id;
     }
     m_syncState.folderMappings.insert(folderPath, *found);
+    // A folder new to the engine asks for everything its server folder
+    // holds, not for what changed since another folder's pass.
+    if (!m_syncState.folderSyncTimes.contains(folderPath))
+        m_syncState.folderSyncTimes.insert(folderPath, QString());
     saveState();
     co_return *found;
 }

@@ -49,6 +49,14 @@ TEST_F(FoldersAndStateTest, EachFolderAsksForChangesSinceItsOwnLastPass)
 
     syncOk();
     EXPECT_EQ(readFile(first + "/late.txt"), "arrived mid-pass");
+
+    // A folder added later gets everything its server folder already held.
+    const int64_t existing = running.server.createFolder(email, "Third", *engine->syncState().serverFolderId);
+    running.server.putDocument(email, existing, "old.txt", "held before");
+    syncOk();
+    const QString third = watch("Third");
+    syncOk();
+    EXPECT_EQ(readFile(third + "/old.txt"), "held before");
 }
 
 TEST_F(FoldersAndStateTest, FoldersWithTheSameNameShareOneServerFolderAndEachOthersDocuments)
