@@ -87,9 +87,20 @@ QString APIClient::endpointURL(const QString &path) const
     return base + path;
 }
 
+// A token is sent only when it can be one header value: Qt writes raw
+// header values as they are, so a line break in a stored or received token
+// would add headers of its own to every request.
+static bool isHeaderSafe(const QString &value)
+{
+    for (const QChar c : value)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            return false;
+    return true;
+}
+
 void APIClient::addAuthorization(QNetworkRequest &request) const
 {
-    if (m_token && !m_token->isEmpty())
+    if (m_token && !m_token->isEmpty() && isHeaderSafe(*m_token))
         request.setRawHeader("Authorization", "Bearer " + m_token->toUtf8());
 }
 

@@ -75,12 +75,14 @@ TEST_F(ApiFixture, HeadersFollowTokenAndBody)
     client->setToken(QString());
     failureOf<APIError>(client->requestBody("GET", "/api/v1/folders"));
 
+    client->setToken(QString("abc\r\nX-Injected: 1"));
+    failureOf<APIError>(client->requestBody("GET", "/api/v1/folders"));
     client->setToken(token);
     EXPECT_FALSE(run(client->request<LogoutResponse>("DELETE", "/api/v1/auth/logout")).message.isEmpty());
     EXPECT_EQ(client->token(), token) << "the sign-out flow, not the client, forgets the token";
 
     const auto seen = requestsTo("/api/v1/folders");
-    ASSERT_EQ(seen.size(), 4u);
+    ASSERT_EQ(seen.size(), 5u);
     EXPECT_EQ(header(seen[0], "authorization"), "Bearer " + token.toStdString());
     EXPECT_EQ(header(seen[0], "accept"), "application/json");
     EXPECT_EQ(header(seen[0], "content-type"), std::nullopt) << "no body, no Content-Type";
@@ -88,6 +90,8 @@ TEST_F(ApiFixture, HeadersFollowTokenAndBody)
     EXPECT_EQ(nlohmann::json::parse(seen[1].body), (nlohmann::json{{"name", "Sub"}, {"parent_id", folderId}}));
     EXPECT_EQ(header(seen[2], "authorization"), std::nullopt) << "no token";
     EXPECT_EQ(header(seen[3], "authorization"), std::nullopt) << "an empty token is no credential";
+    EXPECT_EQ(header(seen[4], "authorization"), std::nullopt) << "a token with a line break is no header";
+    EXPECT_EQ(header(seen[4], "x-injected"), std::nullopt);
 }
 
 TEST_F(ApiFixture, PathsAndQueriesAsSent)
