@@ -6,49 +6,32 @@ using testsupport::writeFile;
 
 class DeletionTest : public EngineFixture {};
 
-TEST_F(DeletionTest, DocumentsDeletedOnTheServerTakeTheirUnchangedFilesWithThem)
+TEST_F(DeletionTest, DocumentsDeletedOnTheServerTakeOnlyTheirUnchangedFilesWithThem)
 {
     const QString docs = watch("Docs");
-    writeFile(docs + "/gone.txt", "old");
-    writeFile(docs + "/Sub/also-gone.txt", "old");
-    writeFile(docs + "/removed-by-hand.txt", "old");
-    writeFile(docs + "/stays.txt", "kept");
+    for (const char *name : {"gone.txt", "Sub/also-gone.txt", "removed-by-hand.txt", "draft.txt", "stays.txt"})
+        writeFile(docs + "/" + name, "agreed");
     syncOk();
-    const auto documents = documentsOf(docs);
-    running.server.deleteDocument(documents.at("gone.txt").id);
-    running.server.deleteDocument(documents.at("also-gone.txt").id);
-    running.server.deleteDocument(documents.at("removed-by-hand.txt").id);
+    for (const auto &[name, document] : documentsOf(docs))
+        if (name != "stays.txt")
+            running.server.deleteDocument(document.id);
     QFile::remove(docs + "/removed-by-hand.txt");
+    writeFile(docs + "/draft.txt", "unsaved work"); // changed since the agreement
     EngineLog::clear();
     syncOk();
 
     EXPECT_FALSE(QFileInfo::exists(docs + "/gone.txt"));
     EXPECT_FALSE(QFileInfo::exists(docs + "/Sub/also-gone.txt"));
-    EXPECT_EQ(readFile(docs + "/stays.txt"), "kept");
-    const auto &tracked = engine->syncState().trackedFiles;
-    EXPECT_EQ(tracked.size(), 1);
-    EXPECT_TRUE(tracked.contains(docs + "/stays.txt"));
+    EXPECT_EQ(readFile(docs + "/stays.txt"), "agreed");
     EXPECT_EQ(EngineLog::count("info: Deleted local file: gone.txt"), 1);
     EXPECT_EQ(EngineLog::count("info: Deleted local file: also-gone.txt"), 1);
     EXPECT_EQ(EngineLog::lines().filter("removed-by-hand").size(), 0);
     EXPECT_EQ(requestCount("DELETE", "/api/v1/documents/"), 0);
-}
-
-TEST_F(DeletionTest, AFileChangedLocallyOutlivesItsDeletedDocumentAndGoesUpAgain)
-{
-    const QString docs = watch("Docs");
-    writeFile(docs + "/draft.txt", "agreed");
-    syncOk();
-    const int64_t oldId = documentsOf(docs).at("draft.txt").id;
-    running.server.deleteDocument(oldId);
-    writeFile(docs + "/draft.txt", "unsaved work");
-    syncOk();
-
+    // The changed file stays and goes up as a new document.
     EXPECT_EQ(readFile(docs + "/draft.txt"), "unsaved work");
     EXPECT_TRUE(EngineLog::has("info: Kept local file changed since its document was deleted: draft.txt"));
     EXPECT_EQ(serverContent(docs, "draft.txt"), "unsaved work");
-    const TrackedFile entry = engine->syncState().trackedFiles.value(docs + "/draft.txt");
-    EXPECT_EQ(entry.remoteId, documentsOf(docs).at("draft.txt").id);
+    EXPECT_EQ(engine->syncState().trackedFiles.keys(), (QStringList{docs + "/draft.txt", docs + "/stays.txt"}));
 }
 
 TEST_F(DeletionTest, RemovedLocalFilesDeleteTheirDocumentsBeforeAnyTransfer)
