@@ -5,6 +5,7 @@
 #include "api/APIClient.h"
 #include "platform/Logging.h"
 #include "sync/Reconciler.h"
+#include "sync/UnreadableFolder.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -36,8 +37,7 @@ bool unchangedSinceAgreement(const QString &path, const TrackedFile &entry)
 
 } // namespace
 
-QCoro::Task<void> SyncEngine::syncFolder(QString folderPath, qint64 serverFolderId,
-                                         LocalScanner::Listing listing)
+QCoro::Task<void> SyncEngine::syncFolder(QString folderPath, qint64 serverFolderId)
 {
     const QPointer<SyncEngine> self(this);
     std::optional<QString> since = m_syncState.lastSyncTime;
@@ -48,6 +48,9 @@ QCoro::Task<void> SyncEngine::syncFolder(QString folderPath, qint64 serverFolder
     const SyncStatusResponse status = co_await m_apiClient.getSyncStatus(serverFolderId, since);
     if (!self)
         co_return;
+    LocalScanner::Listing listing = LocalScanner::scanLocalFiles(folderPath);
+    if (!listing.readable)
+        throw UnreadableFolder(folderPath);
 
     const Reconciler::FolderPlan plan =
         Reconciler::planFolder(folderPath, listing, status.documents, m_syncState.trackedFiles);

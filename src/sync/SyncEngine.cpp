@@ -5,6 +5,7 @@
 #include "platform/Preferences.h"
 #include "state/AppState.h"
 #include "sync/FailureText.h"
+#include "sync/UnreadableFolder.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -122,20 +123,22 @@ QCoro::Task<void> SyncEngine::performSync()
             co_return;
         const QStringList folders = m_appState.watchedFolders();
         for (const QString &folderPath : folders) {
-            LocalScanner::Listing listing = LocalScanner::scanLocalFiles(folderPath);
-            if (!listing.readable) {
-                // A folder that cannot be read is not an emptied one: nothing
-                // of it changes on either side, and the others still sync.
+            // A folder that cannot be read is not an emptied one: nothing of
+            // it changes on either side (not even a server folder made for
+            // it), and the others still sync.
+            try {
+                if (!canOpenDirectory(folderPath))
+                    throw UnreadableFolder(folderPath);
+                const qint64 folderId = co_await getOrCreateSubfolder(folderPath, rootId);
+                if (!self)
+                    co_return;
+                co_await syncFolder(folderPath, folderId);
+                if (!self)
+                    co_return;
+            } catch (const UnreadableFolder &unreadable) {
                 if (!failure)
-                    failure = QStringLiteral("Cannot read folder %1").arg(folderPath);
-                continue;
+                    failure = unreadable.description();
             }
-            const qint64 folderId = co_await getOrCreateSubfolder(folderPath, rootId);
-            if (!self)
-                co_return;
-            co_await syncFolder(folderPath, folderId, std::move(listing));
-            if (!self)
-                co_return;
         }
     } catch (const std::exception &error) {
         if (!self)

@@ -79,8 +79,9 @@ signals:
     void passFinished();
 
 private:
-    QCoro::Task<void> syncFolder(QString folderPath, qint64 serverFolderId,
-                                 LocalScanner::Listing listing);
+    // Throws UnreadableFolder when the folder cannot be listed; nothing of
+    // it has been changed then.
+    QCoro::Task<void> syncFolder(QString folderPath, qint64 serverFolderId);
     void removeLocalFilesDeletedOnServer(const std::vector<qint64> &deletedIds);
     QCoro::Task<void> deleteRemoteDocumentsOfRemovedFiles(QString folderPath,
                                                           LocalScanner::Listing listing);
