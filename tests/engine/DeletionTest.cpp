@@ -87,9 +87,12 @@ TEST_F(DeletionTest, AMissingFolderChangesNothingWhileTheOthersStillSync)
     ASSERT_TRUE(QDir().rename(lost, area.filePath("Lost-elsewhere")));
     putDocument(lost, "fresh.txt", "new on the server");
     writeFile(docs + "/b.txt", "b");
+    appState->setWatchedFolders(appState->watchedFolders() << area.filePath("Never"));
+    const auto serverFolders = running.server.folders(email).size();
     running.server.clearRequests();
     EngineLog::clear();
     sync();
+    EXPECT_EQ(running.server.folders(email).size(), serverFolders);
 
     EXPECT_EQ(appState->syncStatus(), SyncStatus::error("Cannot read folder " + lost));
     EXPECT_TRUE(EngineLog::has("critical: Sync failed: Cannot read folder " + lost));
