@@ -104,6 +104,7 @@ TEST_F(DeletionTest, AMissingFolderChangesNothingWhileTheOthersStillSync)
 
     // Once it is back, it syncs as if nothing had happened, the missed change included.
     ASSERT_TRUE(QDir().rename(area.filePath("Lost-elsewhere"), lost));
+    appState->setWatchedFolders({lost, docs});
     syncOk();
     EXPECT_EQ(readFile(lost + "/fresh.txt"), "new on the server");
     EXPECT_EQ(readFile(lost + "/keep.txt"), "server copy must stay");
