@@ -2,14 +2,17 @@
 
 #include "api/Errors.h"
 
-#include <QBuffer>
 #include <QCoroNetworkReply>
+#include <QElapsedTimer>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPointer>
 #include <QTimer>
 
 namespace {
+
+// Hops of same-origin redirects before the answer counts as it is.
+constexpr int kMaxRedirects = 10;
 
 // Qt turns HTTP error statuses into reply errors of these groups; they are
 // answers, not failed transfers. Everything else (connection, TLS,
@@ -23,12 +26,17 @@ bool isStatusError(QNetworkReply::NetworkError error)
         || (code >= QNetworkReply::InternalServerError && code <= QNetworkReply::UnknownServerError);
 }
 
+bool isRedirect(int status)
+{
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
 // Everything one request's handlers share; lives in the coroutine frame
 // and outlives the reply's connections.
 struct Exchange {
     bool timedOut = false;
-    int refusedRedirectStatus = 0;
     QString sinkError;
+    qint64 sunk = 0; // body bytes written to the sink
 };
 
 // Deletes the reply when the exchange ends, unless the session already
@@ -38,18 +46,30 @@ struct ReplyOwner {
     ~ReplyOwner() { delete reply.data(); }
 };
 
-bool allBodyWritten(QIODevice &sink, QNetworkReply &reply)
+bool allBodyWritten(QIODevice &sink, QNetworkReply &reply, qint64 &written)
 {
     const QByteArray chunk = reply.readAll();
-    return sink.write(chunk) == chunk.size();
+    const bool whole = sink.write(chunk) == chunk.size();
+    written += chunk.size();
+    return whole;
 }
 
-QCoro::Task<HttpAnswer> finish(QNetworkReply *sent, HttpExchangeOptions options)
+// Qt can report a body that the server cut short as complete, and it may
+// resend a request by itself on a fresh connection. The announced length
+// tells whether exactly one whole body arrived; Qt drops that header itself
+// when it decompresses a body.
+bool differsFromAnnouncedLength(const QNetworkReply &reply, qint64 received)
+{
+    const QVariant announced = reply.header(QNetworkRequest::ContentLengthHeader);
+    return announced.isValid() && received != announced.toLongLong();
+}
+
+// Waits for one reply to finish and reads its answer.
+QCoro::Task<HttpAnswer> finish(QNetworkReply *sent, const HttpExchangeOptions &options, int timeLeftMs)
 {
     Exchange state;
     ReplyOwner owner{sent};
     QNetworkReply *reply = sent;
-    const QUrl origin = reply->request().url();
 
     QTimer deadline;
     deadline.setSingleShot(true);
@@ -57,19 +77,8 @@ QCoro::Task<HttpAnswer> finish(QNetworkReply *sent, HttpExchangeOptions options)
         state.timedOut = true;
         reply->abort();
     });
-    deadline.start(kResourceTimeoutMs);
+    deadline.start(qMax(timeLeftMs, 0));
 
-    if (options.sameOriginRedirectsOnly) {
-        QObject::connect(reply, &QNetworkReply::redirected, reply, [&state, reply, origin](const QUrl &target) {
-            if (isSameOrigin(origin, target)) {
-                emit reply->redirectAllowed();
-                return;
-            }
-            const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-            state.refusedRedirectStatus = status.isValid() ? status.toInt() : 302;
-            reply->abort();
-        });
-    }
     if (options.sink) {
         // Keep Qt from queueing more than a few MiB ahead of the disk.
         reply->setReadBufferSize(4 * 1024 * 1024);
@@ -77,7 +86,7 @@ QCoro::Task<HttpAnswer> finish(QNetworkReply *sent, HttpExchangeOptions options)
         QObject::connect(reply, &QNetworkReply::readyRead, reply, [&state, reply, sink] {
             if (!state.sinkError.isEmpty())
                 return;
-            if (!allBodyWritten(*sink, *reply)) {
+            if (!allBodyWritten(*sink, *reply, state.sunk)) {
                 state.sinkError = sink->errorString();
                 reply->abort();
             }
@@ -88,8 +97,6 @@ QCoro::Task<HttpAnswer> finish(QNetworkReply *sent, HttpExchangeOptions options)
         co_await qCoro(reply).waitForFinished();
     deadline.stop();
 
-    if (state.refusedRedirectStatus)
-        co_return HttpAnswer{state.refusedRedirectStatus, {}};
     if (!state.sinkError.isEmpty())
         throw FileError(state.sinkError);
     if (state.timedOut)
@@ -103,13 +110,75 @@ QCoro::Task<HttpAnswer> finish(QNetworkReply *sent, HttpExchangeOptions options)
 
     HttpAnswer answer;
     answer.status = status.toInt();
+    answer.location = reply->rawHeader("Location");
     if (options.sink) {
-        if (!allBodyWritten(*options.sink, *reply))
+        if (!allBodyWritten(*options.sink, *reply, state.sunk))
             throw FileError(options.sink->errorString());
     } else {
         answer.body = reply->readAll();
     }
+    const qint64 received = options.sink ? state.sunk : answer.body.size();
+    if (differsFromAnnouncedLength(*reply, received))
+        throw NetworkError(QNetworkReply::RemoteHostClosedError,
+                           QStringLiteral("The answer was cut short: %1 of %2 bytes arrived.")
+                               .arg(received)
+                               .arg(reply->header(QNetworkRequest::ContentLengthHeader).toLongLong()));
     co_return answer;
+}
+
+// What one attempt sends: the verb and, unless a redirect turned it into a
+// GET, the body.
+struct Attempt {
+    QNetworkRequest request;
+    QByteArray verb;
+    QIODevice *device = nullptr;
+    QByteArray bytes; // null: no body
+};
+
+QNetworkReply *send(QNetworkAccessManager &session, const Attempt &attempt)
+{
+    if (attempt.device)
+        return session.sendCustomRequest(attempt.request, attempt.verb, attempt.device);
+    if (attempt.bytes.isNull())
+        return session.sendCustomRequest(attempt.request, attempt.verb);
+    return session.sendCustomRequest(attempt.request, attempt.verb, attempt.bytes);
+}
+
+// Credentialed requests follow redirects here rather than in Qt, so that a
+// hop to another origin is never taken (and Qt never has to abandon a reply
+// half-way through a redirect, which can leave stale bytes on a kept-alive
+// connection). 303, and 301/302 after a POST, continue as a GET without a
+// body, as browsers do; 307/308 send the same body again.
+QCoro::Task<HttpAnswer> run(QNetworkAccessManager &session, Attempt attempt, HttpExchangeOptions options)
+{
+    QElapsedTimer clock;
+    clock.start();
+    const QUrl origin = attempt.request.url();
+    for (int hop = 0;; ++hop) {
+        QNetworkReply *reply = send(session, attempt);
+        const int timeLeftMs = kResourceTimeoutMs - int(clock.elapsed());
+        HttpAnswer answer = co_await finish(reply, options, timeLeftMs);
+        if (!options.sameOriginRedirectsOnly || !isRedirect(answer.status) || answer.location.isEmpty()
+            || hop == kMaxRedirects)
+            co_return answer;
+        const QUrl target = attempt.request.url().resolved(QUrl::fromEncoded(answer.location));
+        if (!target.isValid() || !isSameOrigin(origin, target))
+            co_return answer;
+
+        attempt.request.setUrl(target);
+        const bool becomesGet = answer.status == 303
+            || ((answer.status == 301 || answer.status == 302) && attempt.verb == "POST");
+        if (becomesGet) {
+            attempt.verb = "GET";
+            attempt.device = nullptr;
+            attempt.bytes = QByteArray();
+            attempt.request.setHeader(QNetworkRequest::ContentTypeHeader, QVariant());
+            attempt.request.setHeader(QNetworkRequest::ContentLengthHeader, QVariant());
+            attempt.request.setRawHeader("Content-Type", QByteArray());
+        } else if (attempt.device && !attempt.device->seek(0)) {
+            co_return answer;
+        }
+    }
 }
 
 } // namespace
@@ -127,7 +196,7 @@ QNetworkRequest makeRequest(const QUrl &url, const HttpExchangeOptions &options)
     QNetworkRequest request(url);
     request.setTransferTimeout(kTransferTimeoutMs);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         options.sameOriginRedirectsOnly ? QNetworkRequest::UserVerifiedRedirectPolicy
+                         options.sameOriginRedirectsOnly ? QNetworkRequest::ManualRedirectPolicy
                                                          : QNetworkRequest::NoLessSafeRedirectPolicy);
     return request;
 }
@@ -137,14 +206,15 @@ QCoro::Task<HttpAnswer> exchange(QNetworkAccessManager &session, QNetworkRequest
 {
     if (body)
         request.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
-    QNetworkReply *reply = session.sendCustomRequest(request, verb, body);
-    co_return co_await finish(reply, options);
+    // Named, not a temporary inside the co_await: GCC 12 can destroy such
+    // temporaries twice.
+    Attempt attempt{request, verb, body, {}};
+    co_return co_await run(session, std::move(attempt), options);
 }
 
 QCoro::Task<HttpAnswer> exchange(QNetworkAccessManager &session, QNetworkRequest request, QByteArray verb,
                                  QByteArray body, HttpExchangeOptions options)
 {
-    QNetworkReply *reply = body.isNull() ? session.sendCustomRequest(request, verb)
-                                         : session.sendCustomRequest(request, verb, body);
-    co_return co_await finish(reply, options);
+    Attempt attempt{request, verb, nullptr, body};
+    co_return co_await run(session, std::move(attempt), options);
 }

@@ -12,12 +12,13 @@ class QNetworkAccessManager;
 struct HttpAnswer {
     int status = 0;
     QByteArray body;
+    QByteArray location; // the Location header of a redirect that was not followed
 };
 
 struct HttpExchangeOptions {
     // For requests that carry credentials: follow a redirect only to the
     // same origin (scheme, host, port). A redirect elsewhere is not followed
-    // and comes back as its own 3xx answer without a body.
+    // and comes back as its own 3xx answer.
     bool sameOriginRedirectsOnly = true;
     // When set, the body is written here as it arrives and HttpAnswer::body
     // stays empty; a failed write ends the transfer with FileError.

