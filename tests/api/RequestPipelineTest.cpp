@@ -186,4 +186,13 @@ TEST_F(ApiFixture, RedirectsKeepTheTokenAtHome)
     const auto followed = requestsTo("/api/v1/folders");
     ASSERT_FALSE(followed.empty());
     EXPECT_TRUE(header(followed.back(), "authorization").has_value());
+
+    // A 307 on an upload sends the whole form again, from the file.
+    DevServer::Fault again = fault("POST", "/api/v1/documents", 307, "");
+    again.headers["Location"] = "/api/v1/documents";
+    running.server.injectFault(again);
+    const QString path = files.filePath("again.txt");
+    testsupport::writeFile(path, QByteArray(50000, 'g'));
+    const DocumentResponse uploaded = run(client->uploadDocument(path, "again.txt", folderId));
+    EXPECT_EQ(running.server.content(uploaded.id), std::string(50000, 'g'));
 }
