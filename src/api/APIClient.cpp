@@ -274,10 +274,12 @@ QCoro::Task<void> APIClient::downloadFile(QUrl source, QString destinationPath)
     // it fail and stays as it is.
     const QByteArray from = QFile::encodeName(temporary.fileName());
     const QByteArray to = QFile::encodeName(destination.absoluteFilePath());
-    if (destination.isDir() || std::rename(from.constData(), to.constData()) != 0) {
-        const QString reason = destination.isDir() ? QStringLiteral("a folder is in the way")
-                                                   : QString::fromLocal8Bit(std::strerror(errno));
-        throw FileError(QStringLiteral("Cannot move the download to %1: %2").arg(destinationPath, reason));
+    if (destination.isDir())
+        throw FileError(QStringLiteral("Cannot move the download to %1: a folder is in the way").arg(destinationPath));
+    if (std::rename(from.constData(), to.constData()) != 0) {
+        const int error = errno;
+        throw FileError(QStringLiteral("Cannot move the download to %1: %2")
+                            .arg(destinationPath, QString::fromLocal8Bit(std::strerror(error))));
     }
     temporary.setAutoRemove(false);
     co_return;
