@@ -100,7 +100,9 @@ static bool isHeaderSafe(const QString &value)
 
 void APIClient::addAuthorization(QNetworkRequest &request) const
 {
-    if (m_token && !m_token->isEmpty() && isHeaderSafe(*m_token))
+    // An empty token still goes out as "Bearer ": the server, not the
+    // client, decides what an empty credential is worth.
+    if (m_token && isHeaderSafe(*m_token))
         request.setRawHeader("Authorization", "Bearer " + m_token->toUtf8());
 }
 
