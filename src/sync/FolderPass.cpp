@@ -54,7 +54,7 @@ QCoro::Task<void> SyncEngine::syncFolder(QString folderPath, qint64 serverFolder
 
     const Reconciler::FolderPlan plan =
         Reconciler::planFolder(folderPath, listing, status.documents, m_syncState.trackedFiles);
-    removeLocalFilesDeletedOnServer(status.deletedIds);
+    removeLocalFilesDeletedOnServer(folderPath, status.deletedIds);
     co_await deleteRemoteDocumentsOfRemovedFiles(folderPath, std::move(listing));
     if (!self)
         co_return;
@@ -75,12 +75,22 @@ QCoro::Task<void> SyncEngine::syncFolder(QString folderPath, qint64 serverFolder
     saveState();
 }
 
-void SyncEngine::removeLocalFilesDeletedOnServer(const std::vector<qint64> &deletedIds)
+void SyncEngine::removeLocalFilesDeletedOnServer(const QString &folderPath, const std::vector<qint64> &deletedIds)
 {
+    // Only files of the folder being synced: another folder mapped to the
+    // same server folder, or one no longer watched, is not this pass's to
+    // change.
+    const QString prefix = folderPath + QLatin1Char('/');
     auto &tracked = m_syncState.trackedFiles;
+    const auto findInFolder = [&](qint64 id) {
+        // The folder's paths are one run of the sorted map.
+        for (auto entry = tracked.lowerBound(prefix); entry != tracked.end() && entry.key().startsWith(prefix); ++entry)
+            if (entry->remoteId == id)
+                return entry;
+        return tracked.end();
+    };
     for (const qint64 id : deletedIds) {
-        const auto entry = std::find_if(tracked.begin(), tracked.end(),
-                                        [id](const TrackedFile &file) { return file.remoteId == id; });
+        const auto entry = findInFolder(id);
         if (entry == tracked.end())
             continue;
         const QString path = entry.key();

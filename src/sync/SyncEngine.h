@@ -82,7 +82,7 @@ private:
     // Throws UnreadableFolder when the folder cannot be listed; nothing of
     // it has been changed then.
     QCoro::Task<void> syncFolder(QString folderPath, qint64 serverFolderId);
-    void removeLocalFilesDeletedOnServer(const std::vector<qint64> &deletedIds);
+    void removeLocalFilesDeletedOnServer(const QString &folderPath, const std::vector<qint64> &deletedIds);
     QCoro::Task<void> deleteRemoteDocumentsOfRemovedFiles(QString folderPath,
                                                           LocalScanner::Listing listing);
     QCoro::Task<void> runTransfers(std::vector<UploadItem> uploads,

@@ -134,3 +134,19 @@ TEST_F(DeletionTest, ServerNamesThatAreNotOnePlainComponentAreNeverUsedAsDestina
             << shown;
     EXPECT_EQ(engine->syncState().trackedFiles.size(), 1);
 }
+
+TEST_F(DeletionTest, AServerDeletionLeavesFilesOfFoldersNoLongerWatchedAlone)
+{
+    // Both folders map to the server folder "Docs" and both track report.txt.
+    const QString work = watch("work/Docs");
+    const QString home = watch("home/Docs");
+    writeFile(work + "/report.txt", "shared");
+    syncOk();
+    ASSERT_EQ(readFile(home + "/report.txt"), "shared");
+    appState->setWatchedFolders({work});
+    running.server.deleteDocument(documentsOf(work).at("report.txt").id);
+    syncOk();
+
+    EXPECT_FALSE(QFileInfo::exists(work + "/report.txt"));
+    EXPECT_EQ(readFile(home + "/report.txt"), "shared") << "a folder no longer watched is not touched";
+}
