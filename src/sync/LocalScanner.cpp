@@ -68,6 +68,24 @@ struct FdCloser {
     }
 };
 
+// Opens the file for reading, or throws FileError. Non-blocking so that a
+// pipe put in the file's place cannot hang the caller; only regular files
+// are accepted.
+int openRegularFile(const QString &filePath)
+{
+    const int fd = ::open(QFile::encodeName(filePath).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        throw FileError(systemError(QStringLiteral("Cannot open"), filePath, errno));
+    FdCloser closer{fd};
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        throw FileError(systemError(QStringLiteral("Cannot read"), filePath, errno));
+    if (!S_ISREG(st.st_mode))
+        throw FileError(QStringLiteral("Cannot read %1: not a regular file").arg(filePath));
+    closer.fd = -1;
+    return fd;
+}
+
 // Walks a folder below an open directory descriptor. Every step is relative
 // to its parent's descriptor and never follows a symbolic link, so nothing
 // outside the folder is visited even when links point out of it or a
@@ -234,19 +252,15 @@ Listing scanLocalFiles(const QString &folderPath)
     return listing;
 }
 
+void checkReadable(const QString &filePath)
+{
+    const FdCloser closer{openRegularFile(filePath)};
+}
+
 QString computeFileHash(const QString &filePath)
 {
-    // Non-blocking so that a pipe put in the file's place cannot hang the
-    // caller; only regular files are hashed.
-    const int fd = ::open(QFile::encodeName(filePath).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0)
-        throw FileError(systemError(QStringLiteral("Cannot open"), filePath, errno));
+    const int fd = openRegularFile(filePath);
     const FdCloser closer{fd};
-    struct stat st;
-    if (::fstat(fd, &st) != 0)
-        throw FileError(systemError(QStringLiteral("Cannot read"), filePath, errno));
-    if (!S_ISREG(st.st_mode))
-        throw FileError(QStringLiteral("Cannot read %1: not a regular file").arg(filePath));
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
     const std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX *)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);

@@ -49,7 +49,7 @@ QCoro::Task<void> SyncEngine::uploadFile(QString filePath, QString name, qint64 
         const DocumentResponse document = co_await m_apiClient.uploadDocument(filePath, name, folderId);
         if (!self)
             co_return;
-        LocalScanner::computeFileHash(filePath); // the file must still be there to be tracked
+        LocalScanner::checkReadable(filePath); // the file must still be there to be tracked
         recordAgreement(filePath, document.id, document.fileHash, hashBefore);
         addRecentFile(name, QStringLiteral("uploaded"));
         qCInfo(lcSyncEngine, "Uploaded: %s", qUtf8Printable(name));
