@@ -171,6 +171,11 @@ SyncDocument readSyncDocument(const ObjectReader &in)
     return document;
 }
 
+SyncFolder readSyncFolder(const ObjectReader &in)
+{
+    return SyncFolder{in.integer("id"), in.text("name"), in.optionalText("path")};
+}
+
 FolderResponse readFolder(const ObjectReader &in)
 {
     FolderResponse folder;
@@ -266,9 +271,7 @@ SyncDocument decodeBody<SyncDocument>(const QByteArray &body)
 template <>
 SyncFolder decodeBody<SyncFolder>(const QByteArray &body)
 {
-    return decodeObject(body, "sync folder", [](const ObjectReader &in) {
-        return SyncFolder{in.integer("id"), in.text("name"), in.optionalText("path")};
-    });
+    return decodeObject(body, "sync folder", readSyncFolder);
 }
 
 template <>
@@ -277,8 +280,7 @@ SyncStatusResponse decodeBody<SyncStatusResponse>(const QByteArray &body)
     return decodeObject(body, "sync status", [](const ObjectReader &in) {
         SyncStatusResponse status;
         status.serverTime = in.text("server_time");
-        const ObjectReader folder = in.object("folder", in.record());
-        status.folder = SyncFolder{folder.integer("id"), folder.text("name"), folder.optionalText("path")};
+        status.folder = readSyncFolder(in.object("folder", in.record()));
         const json &documents = in.array("documents");
         status.documents.reserve(documents.size());
         for (std::size_t i = 0; i < documents.size(); ++i) {
