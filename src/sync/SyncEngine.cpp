@@ -163,25 +163,12 @@ QCoro::Task<qint64> SyncEngine::getOrCreateServerFolder()
         co_return *m_syncState.serverFolderId;
 
     const QPointer<SyncEngine> self(this);
-    const auto folders = co_await m_apiClient.request<std::vector<FolderResponse>>(QStringLiteral("GET"), foldersPath);
+    const qint64 id = co_await findOrCreateFolder(rootFolderName, std::nullopt);
     if (!self)
         co_return 0;
-    std::optional<qint64> found;
-    for (const FolderResponse &folder : folders) {
-        if (folder.name == rootFolderName) {
-            found = folder.id;
-            break;
-        }
-    }
-    if (!found) {
-        const FolderResponse created = co_await m_apiClient.createFolder(rootFolderName, std::nullopt);
-        if (!self)
-            co_return 0;
-        found = created.id;
-    }
-    m_syncState.serverFolderId = *found;
+    m_syncState.serverFolderId = id;
     saveState();
-    co_return *found;
+    co_return id;
 }
 
 QCoro::Task<qint64> SyncEngine::getOrCreateSubfolder(QString folderPath, qint64 parentId)
@@ -192,29 +179,31 @@ QCoro::Task<qint64> SyncEngine::getOrCreateSubfolder(QString folderPath, qint64 
 
     const QPointer<SyncEngine> self(this);
     const QString name = QFileInfo(folderPath).fileName();
-    const auto folders = co_await m_apiClient.request<std::vector<FolderResponse>>(QStringLiteral("GET"), foldersPath);
+    const qint64 id = co_await findOrCreateFolder(name, parentId);
     if (!self)
         co_return 0;
-    std::optional<qint64> found;
-    for (const FolderResponse &folder : folders) {
-        if (folder.name == name && folder.parentId == parentId) {
-            found = folder.id;
-            break;
-        }
-    }
-    if (!found) {
-        const FolderResponse created = co_await m_apiClient.createFolder(name, parentId);
-        if (!self)
-            co_return 0;
-        found = created.id;
-    }
-    m_syncState.folderMappings.insert(folderPath, *found);
+    m_syncState.folderMappings.insert(folderPath, id);
     // A folder new to the engine asks for everything its server folder
     // holds, not for what changed since another folder's pass.
     if (!m_syncState.folderSyncTimes.contains(folderPath))
         m_syncState.folderSyncTimes.insert(folderPath, QString());
     saveState();
-    co_return *found;
+    co_return id;
+}
+
+QCoro::Task<qint64> SyncEngine::findOrCreateFolder(QString name, std::optional<qint64> parentId)
+{
+    const QPointer<SyncEngine> self(this);
+    const auto folders = co_await m_apiClient.request<std::vector<FolderResponse>>(QStringLiteral("GET"), foldersPath);
+    if (!self)
+        co_return 0;
+    // The root is taken by its name alone, wherever it lies; a subfolder
+    // must also lie under the given parent.
+    for (const FolderResponse &folder : folders)
+        if (folder.name == name && (!parentId || folder.parentId == parentId))
+            co_return folder.id;
+    const FolderResponse created = co_await m_apiClient.createFolder(name, parentId);
+    co_return created.id;
 }
 
 void SyncEngine::saveState()

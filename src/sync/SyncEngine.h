@@ -82,6 +82,9 @@ private:
     // Throws UnreadableFolder when the folder cannot be listed; nothing of
     // it has been changed then.
     QCoro::Task<void> syncFolder(QString folderPath, qint64 serverFolderId);
+    // The id of the first listed folder with that name (and, when a parent
+    // is given, that parent), or of a new one made for it.
+    QCoro::Task<qint64> findOrCreateFolder(QString name, std::optional<qint64> parentId);
     void removeLocalFilesDeletedOnServer(const QString &folderPath, const std::vector<qint64> &deletedIds);
     QCoro::Task<void> deleteRemoteDocumentsOfRemovedFiles(QString folderPath,
                                                           LocalScanner::Listing listing);
