@@ -45,12 +45,17 @@ bool isWebURL(const QUrl &url)
         && !url.host().isEmpty();
 }
 
+NetworkError notAWebAddress(const QString &text)
+{
+    return NetworkError(QNetworkReply::ProtocolUnknownError,
+                        QStringLiteral("\"%1\" is not a valid http or https address.").arg(text));
+}
+
 QUrl checkedURL(const QString &text)
 {
     const QUrl url(text, QUrl::StrictMode);
     if (!isWebURL(url))
-        throw NetworkError(QNetworkReply::ProtocolUnknownError,
-                           QStringLiteral("\"%1\" is not a valid http or https address.").arg(text));
+        throw notAWebAddress(text);
     return url;
 }
 
@@ -244,8 +249,7 @@ QCoro::Task<QUrl> APIClient::getDownloadURL(qint64 documentId)
 QCoro::Task<void> APIClient::downloadFile(QUrl source, QString destinationPath)
 {
     if (!isWebURL(source))
-        throw NetworkError(QNetworkReply::ProtocolUnknownError,
-                           QStringLiteral("\"%1\" is not a valid http or https address.").arg(source.toString()));
+        throw notAWebAddress(source.toString());
 
     // A hidden temporary beside the destination: same file system, so the
     // final rename is atomic, and the folder scan passes it over.
