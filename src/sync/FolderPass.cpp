@@ -52,7 +52,7 @@ QCoro::Task<void> SyncEngine::syncFolder(QString folderPath, qint64 serverFolder
     if (!listing.readable)
         throw UnreadableFolder(folderPath);
 
-    const Reconciler::FolderPlan plan =
+    Reconciler::FolderPlan plan =
         Reconciler::planFolder(folderPath, listing, status.documents, m_syncState.trackedFiles);
     removeLocalFilesDeletedOnServer(folderPath, status.deletedIds);
     co_await deleteRemoteDocumentsOfRemovedFiles(folderPath, std::move(listing));
@@ -60,7 +60,7 @@ QCoro::Task<void> SyncEngine::syncFolder(QString folderPath, qint64 serverFolder
         co_return;
 
     m_failedTransfers = 0;
-    co_await runTransfers(plan.uploads, plan.downloads, serverFolderId);
+    co_await runTransfers(std::move(plan.uploads), std::move(plan.downloads), serverFolderId);
     if (!self)
         co_return;
 
@@ -113,10 +113,12 @@ QCoro::Task<void> SyncEngine::deleteRemoteDocumentsOfRemovedFiles(QString folder
 {
     const QPointer<SyncEngine> self(this);
     const QString prefix = folderPath + QLatin1Char('/');
+    const auto &tracked = m_syncState.trackedFiles;
     QStringList removed;
-    for (auto entry = m_syncState.trackedFiles.cbegin(); entry != m_syncState.trackedFiles.cend(); ++entry) {
+    // The folder's paths are one run of the sorted map.
+    for (auto entry = tracked.lowerBound(prefix); entry != tracked.cend() && entry.key().startsWith(prefix); ++entry) {
         const QString &path = entry.key();
-        if (!path.startsWith(prefix) || listing.allPaths.contains(path))
+        if (listing.allPaths.contains(path))
             continue;
         // Below an unreadable directory, or still present though not listed
         // (no longer a regular file): not known to be removed.
