@@ -4,7 +4,7 @@
 #include "platform/Logging.h"
 #include "state/AppState.h"
 #include "state/CredentialStore.h"
-#include "ui/ErrorText.h"
+#include "sync/FailureText.h"
 
 QCoro::Task<std::optional<QString>> signInAndStore(APIClient &apiClient, AppState &appState, QString email,
                                                    QString password, QString serverURL)
@@ -13,8 +13,8 @@ QCoro::Task<std::optional<QString>> signInAndStore(APIClient &apiClient, AppStat
     try {
         response = co_await apiClient.login(email, password, serverURL);
     } catch (const std::exception &error) {
-        qCInfo(lcApp) << "Sign-in failed:" << errorText(error);
-        co_return errorText(error);
+        qCInfo(lcApp) << "Sign-in failed:" << failureText(error);
+        co_return failureText(error);
     }
 
     // The address stored beside the token is the one that issued it, even
@@ -40,7 +40,7 @@ QCoro::Task<> signOut(APIClient &apiClient, AppState &appState, std::function<vo
     } catch (const std::exception &error) {
         // The local sign-out goes ahead; the server forgets the session on
         // its own time.
-        qCInfo(lcApp) << "Sign-out request failed:" << errorText(error);
+        qCInfo(lcApp) << "Sign-out request failed:" << failureText(error);
     }
     // Forgotten in both cases: a signed-out client holds no token, so nothing
     // it sends later (to this or another server) can carry the old session.
