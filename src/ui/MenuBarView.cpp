@@ -1,6 +1,5 @@
 #include "ui/MenuBarView.h"
 
-#include "platform/Logging.h"
 #include "state/AppState.h"
 #include "sync/SyncEngine.h"
 #include "ui/ActionRow.h"
@@ -15,23 +14,6 @@
 #include <QVBoxLayout>
 
 using viewstyle::TextStyle;
-
-namespace {
-
-// Runs the pass without holding the button: its progress and outcome reach
-// the user through the status, and an engine released meanwhile ends it.
-QCoro::Task<> runSyncNow(QPointer<SyncEngine> engine)
-{
-    if (!engine)
-        co_return;
-    try {
-        co_await engine->syncNow();
-    } catch (const std::exception &error) {
-        qCCritical(lcApp) << "Sync failed:" << error.what();
-    }
-}
-
-} // namespace
 
 MenuBarView::MenuBarView(AppState &appState, QWidget *parent)
     : QWidget(parent)
@@ -156,7 +138,8 @@ void MenuBarView::refresh()
 
 void MenuBarView::syncNow()
 {
-    if (!m_syncEngine)
-        return;
-    runSyncNow(m_syncEngine);
+    // Not awaited: the pass reports its progress and outcome through the
+    // status, and ends its own failures.
+    if (m_syncEngine)
+        m_syncEngine->syncNow();
 }
