@@ -17,18 +17,6 @@ QString normalizedFolderPath(const QString &path)
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
 }
 
-bool sameRecentFiles(const QList<RecentFile> &a, const QList<RecentFile> &b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (qsizetype i = 0; i < a.size(); ++i) {
-        if (a[i].id != b[i].id || a[i].name != b[i].name || a[i].action != b[i].action
-            || a[i].timestamp != b[i].timestamp)
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 AppState::AppState(Preferences &preferences, QObject *parent)
@@ -71,7 +59,7 @@ void AppState::setWatchedFolders(const QStringList &value)
 
 void AppState::setRecentFiles(const QList<RecentFile> &value)
 {
-    if (sameRecentFiles(m_recentFiles, value))
+    if (m_recentFiles == value)
         return;
     m_recentFiles = value;
     emit recentFilesChanged();

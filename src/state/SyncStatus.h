@@ -22,4 +22,5 @@ struct RecentFile {
     QString name;
     QString action; // "uploaded" or "downloaded"
     QDateTime timestamp;
+    bool operator==(const RecentFile &) const = default;
 };
