@@ -235,8 +235,7 @@ void SettingsView::selectFolder()
 {
     if (!m_chooseFolder)
         return;
-    const std::optional<QString> chosen = m_chooseFolder(this);
-    if (chosen && !chosen->isEmpty())
+    if (const std::optional<QString> chosen = m_chooseFolder(this))
         m_appState.addWatchedFolder(*chosen);
 }
 
