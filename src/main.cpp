@@ -15,7 +15,7 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("TavrelSync"));
     QApplication::setDesktopFileName(QStringLiteral("tavrelsync"));
     qSetMessagePattern(QStringLiteral("%{time yyyy-MM-dd hh:mm:ss.zzz} %{if-category}%{category} %{endif}%{type}: %{message}"));
-    symbols::initResources();
+    // Every window of the application shows it.
     QApplication::setWindowIcon(symbols::appIcon());
 
     // The one option is for producing the documentation's pictures.

@@ -59,7 +59,6 @@ LoginView::LoginView(AppState &appState, APIClient &apiClient, std::function<voi
     , m_onLogin(std::move(onLogin))
 {
     setWindowTitle(QStringLiteral("Sign In"));
-    setWindowIcon(symbols::appIcon());
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(24, 24, 24, 24);

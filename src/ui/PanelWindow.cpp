@@ -1,7 +1,6 @@
 #include "ui/PanelWindow.h"
 
 #include "ui/MenuBarView.h"
-#include "ui/Symbols.h"
 
 #include <QCursor>
 #include <QGuiApplication>
@@ -20,7 +19,6 @@ PanelWindow::PanelWindow(MenuBarView *content, Mode mode)
     , m_mode(mode)
 {
     setWindowTitle(QStringLiteral("TavrelSync"));
-    setWindowIcon(symbols::appIcon());
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);

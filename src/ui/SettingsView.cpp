@@ -47,7 +47,6 @@ SettingsView::SettingsView(AppState &appState, APIClient &apiClient, std::functi
     , m_chooseFolder(defaultFolderChooser())
 {
     setWindowTitle(QStringLiteral("TavrelSync Settings"));
-    setWindowIcon(symbols::appIcon());
     setFixedSize(450, 350);
     const QColor iconColor = palette().color(QPalette::WindowText);
     addTab(buildFoldersTab(), symbols::icon(QStringLiteral("folder"), iconColor), QStringLiteral("Folders"));

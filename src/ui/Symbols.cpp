@@ -10,6 +10,16 @@ namespace symbols {
 
 namespace {
 
+// Registers the bundled resources of the static UI library, once.
+void initResources()
+{
+    static const bool registered = [] {
+        initTavrelResources();
+        return true;
+    }();
+    Q_UNUSED(registered);
+}
+
 QByteArray svgSource(const QString &name)
 {
     initResources();
@@ -17,6 +27,14 @@ QByteArray svgSource(const QString &name)
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return file.readAll();
+}
+
+// The symbol drawn in `color` instead of its placeholder black.
+QByteArray tintedSource(const QString &name, const QColor &color)
+{
+    QByteArray svg = svgSource(name);
+    svg.replace("#000000", color.name(QColor::HexRgb).toLatin1());
+    return svg;
 }
 
 QPixmap render(const QByteArray &svg, int size, qreal devicePixelRatio)
@@ -36,27 +54,17 @@ QPixmap render(const QByteArray &svg, int size, qreal devicePixelRatio)
 
 } // namespace
 
-void initResources()
-{
-    static const bool registered = [] {
-        initTavrelResources();
-        return true;
-    }();
-    Q_UNUSED(registered);
-}
-
 QPixmap pixmap(const QString &name, const QColor &color, int size, qreal devicePixelRatio)
 {
-    QByteArray svg = svgSource(name);
-    svg.replace("#000000", color.name(QColor::HexRgb).toLatin1());
-    return render(svg, size, devicePixelRatio);
+    return render(tintedSource(name, color), size, devicePixelRatio);
 }
 
 QIcon icon(const QString &name, const QColor &color)
 {
+    const QByteArray svg = tintedSource(name, color);
     QIcon result;
     for (int size : {16, 22, 24, 32, 48, 64})
-        result.addPixmap(pixmap(name, color, size));
+        result.addPixmap(render(svg, size, 1.0));
     return result;
 }
 

@@ -12,10 +12,6 @@
 // tint the views need.
 namespace symbols {
 
-// Registers the bundled resources of the static UI library, once; the
-// drawing functions below call it themselves.
-void initResources();
-
 QPixmap pixmap(const QString &name, const QColor &color, int size, qreal devicePixelRatio = 1.0);
 QIcon icon(const QString &name, const QColor &color);
 

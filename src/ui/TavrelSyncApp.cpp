@@ -17,7 +17,6 @@ TavrelSyncApp::TavrelSyncApp(Options options, QObject *parent)
     , m_appState(m_preferences)
     , m_apiClient(m_preferences)
 {
-    symbols::initResources();
     m_usesTray = m_options.useTray.value_or(QSystemTrayIcon::isSystemTrayAvailable());
 
     m_tray = std::make_unique<QSystemTrayIcon>();
