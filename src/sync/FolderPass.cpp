@@ -21,13 +21,10 @@ bool isBelowAny(const QString &path, const QStringList &directories)
 }
 
 // Only a file whose content is still what was last agreed may go with its
-// document; a file changed since (or one that cannot be read) is the user's
-// newer work.
+// document; a file changed since (or one that cannot be read, or is no
+// longer a regular file) is the user's newer work.
 bool unchangedSinceAgreement(const QString &path, const TrackedFile &entry)
 {
-    const QFileInfo info(path);
-    if (!info.isFile() || info.isSymLink())
-        return false;
     try {
         return LocalScanner::computeFileHash(path) == entry.localHash;
     } catch (const std::exception &) {
