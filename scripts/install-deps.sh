@@ -9,7 +9,6 @@ packages=(
   qcoro-qt6-dev
   libssl-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev
-  xvfb xauth
 )
 
 missing=()
