@@ -180,6 +180,22 @@ QCoro::Task<SyncStatusResponse> APIClient::getSyncStatus(qint64 folderId, std::o
     co_return co_await request<SyncStatusResponse>(QStringLiteral("GET"), path);
 }
 
+QCoro::Task<std::vector<FolderResponse>> APIClient::listFolders()
+{
+    co_return co_await request<std::vector<FolderResponse>>(QStringLiteral("GET"), QStringLiteral("/api/v1/folders"));
+}
+
+QCoro::Task<DeleteResponse> APIClient::deleteDocument(qint64 documentId)
+{
+    co_return co_await request<DeleteResponse>(QStringLiteral("DELETE"),
+                                               QStringLiteral("/api/v1/documents/") + QString::number(documentId));
+}
+
+QCoro::Task<LogoutResponse> APIClient::logout()
+{
+    co_return co_await request<LogoutResponse>(QStringLiteral("DELETE"), QStringLiteral("/api/v1/auth/logout"));
+}
+
 QCoro::Task<FolderResponse> APIClient::createFolder(QString name, std::optional<qint64> parentId)
 {
     nlohmann::json body = {{"name", name.toStdString()}};

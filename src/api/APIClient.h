@@ -44,7 +44,11 @@ public:
     }
 
     QCoro::Task<SyncStatusResponse> getSyncStatus(qint64 folderId, std::optional<QString> since);
+    QCoro::Task<std::vector<FolderResponse>> listFolders();
     QCoro::Task<FolderResponse> createFolder(QString name, std::optional<qint64> parentId);
+    QCoro::Task<DeleteResponse> deleteDocument(qint64 documentId);
+    // Ends the session on the server; the stored token is the caller's to clear.
+    QCoro::Task<LogoutResponse> logout();
     // Streams the file from disk; the bytes on the wire are the multipart form.
     QCoro::Task<DocumentResponse> uploadDocument(QString filePath, QString name, qint64 folderId);
     QCoro::Task<QUrl> getDownloadURL(qint64 documentId);

@@ -10,6 +10,7 @@
 namespace {
 
 const QString bookmarksKey = QStringLiteral("watchedFolderBookmarks");
+const QString pausedKey = QStringLiteral("syncPaused");
 
 // Two folders are the same folder when their absolute, cleaned paths match.
 QString normalizedFolderPath(const QString &path)
@@ -65,13 +66,87 @@ void AppState::setRecentFiles(const QList<RecentFile> &value)
     emit recentFilesChanged();
 }
 
-void AppState::recordTransfer(const QString &name, const QString &action)
+void AppState::recordTransfer(const QString &name, const QString &action, const QString &path)
 {
     QList<RecentFile> files = m_recentFiles;
-    files.prepend(RecentFile{QUuid::createUuid(), name, action, QDateTime::currentDateTimeUtc()});
+    files.prepend(RecentFile{QUuid::createUuid(), name, action, QDateTime::currentDateTimeUtc(), path});
     if (files.size() > maxRecentFiles)
         files.resize(maxRecentFiles);
     setRecentFiles(files);
+}
+
+void AppState::setSyncProgress(const SyncProgress &value)
+{
+    if (m_syncProgress == value)
+        return;
+    m_syncProgress = value;
+    emit syncProgressChanged();
+}
+
+void AppState::setLastSyncTime(const std::optional<QDateTime> &value)
+{
+    if (m_lastSyncTime == value)
+        return;
+    m_lastSyncTime = value;
+    emit lastSyncTimeChanged();
+}
+
+void AppState::setNextSyncTime(const std::optional<QDateTime> &value)
+{
+    if (m_nextSyncTime == value)
+        return;
+    m_nextSyncTime = value;
+    emit nextSyncTimeChanged();
+}
+
+void AppState::setNotSyncedFiles(const QString &folder, const QList<NotSyncedFile> &files)
+{
+    QList<NotSyncedFile> all;
+    for (const NotSyncedFile &file : std::as_const(m_notSyncedFiles))
+        if (file.folder != folder)
+            all.append(file);
+    all.append(files);
+    if (all == m_notSyncedFiles)
+        return;
+    m_notSyncedFiles = all;
+    emit notSyncedFilesChanged();
+}
+
+void AppState::setFolderNeedsChoice(const QString &folder, bool needsChoice)
+{
+    if (m_foldersNeedingChoice.contains(folder) == needsChoice)
+        return;
+    if (needsChoice)
+        m_foldersNeedingChoice.append(folder);
+    else
+        m_foldersNeedingChoice.removeAll(folder);
+    emit foldersNeedingChoiceChanged();
+}
+
+void AppState::setRemovalQuestions(const QList<RemovalQuestion> &value)
+{
+    if (m_removalQuestions == value)
+        return;
+    m_removalQuestions = value;
+    emit removalQuestionsChanged();
+}
+
+bool AppState::isPaused() const
+{
+    return m_preferences.doubleValue(pausedKey).value_or(0) != 0;
+}
+
+void AppState::setPaused(bool value)
+{
+    if (isPaused() == value)
+        return;
+    m_preferences.setDouble(pausedKey, value ? 1 : 0);
+    emit isPausedChanged();
+}
+
+void AppState::postNotice(const QString &title, const QString &text)
+{
+    emit notice(title, text);
 }
 
 QString AppState::statusText() const

@@ -1,7 +1,11 @@
 #pragma once
 
 #include "api/Records.h"
+#include "state/SyncActivity.h"
 #include "state/SyncStatus.h"
+
+#include <QDateTime>
+#include <QSet>
 
 #include <QList>
 #include <QObject>
@@ -40,9 +44,42 @@ public:
     QList<RecentFile> recentFiles() const { return m_recentFiles; }
     void setRecentFiles(const QList<RecentFile> &value);
     // Inserts a fresh entry at the front and keeps the newest ten.
-    void recordTransfer(const QString &name, const QString &action);
+    void recordTransfer(const QString &name, const QString &action, const QString &path = QString());
 
     QString statusText() const;
+
+    // Progress of the running pass (all zero between passes).
+    SyncProgress syncProgress() const { return m_syncProgress; }
+    void setSyncProgress(const SyncProgress &value);
+
+    // When the last pass ended well, and when the next timed pass is due.
+    std::optional<QDateTime> lastSyncTime() const { return m_lastSyncTime; }
+    void setLastSyncTime(const std::optional<QDateTime> &value);
+    std::optional<QDateTime> nextSyncTime() const { return m_nextSyncTime; }
+    void setNextSyncTime(const std::optional<QDateTime> &value);
+
+    // Files that the sync leaves alone, of every watched folder; each pass
+    // replaces its folder's list.
+    QList<NotSyncedFile> notSyncedFiles() const { return m_notSyncedFiles; }
+    void setNotSyncedFiles(const QString &folder, const QList<NotSyncedFile> &files);
+
+    // Watched folders that are missing or were replaced by another folder at
+    // the same path: they are not synced until chosen again.
+    QStringList foldersNeedingChoice() const { return m_foldersNeedingChoice; }
+    void setFolderNeedsChoice(const QString &folder, bool needsChoice);
+
+    // Mass-removal questions waiting for the user (answered through the engine).
+    QList<RemovalQuestion> removalQuestions() const { return m_removalQuestions; }
+    void setRemovalQuestions(const QList<RemovalQuestion> &value);
+
+    // Paused: timed and watched passes do not run. Kept in the preferences
+    // ("syncPaused").
+    bool isPaused() const;
+    void setPaused(bool value);
+
+    // Something the user should hear about even with the panel closed (a
+    // conflict copy made, files moved to the Trash, a question waiting).
+    void postNotice(const QString &title, const QString &text);
 
     void loadSavedState();
     void loadBookmarks();
@@ -56,6 +93,14 @@ signals:
     void userInfoChanged();
     void watchedFoldersChanged();
     void recentFilesChanged();
+    void syncProgressChanged();
+    void lastSyncTimeChanged();
+    void nextSyncTimeChanged();
+    void notSyncedFilesChanged();
+    void foldersNeedingChoiceChanged();
+    void removalQuestionsChanged();
+    void isPausedChanged();
+    void notice(const QString &title, const QString &text);
 
 private:
     Preferences &m_preferences;
@@ -64,4 +109,10 @@ private:
     std::optional<UserInfo> m_userInfo;
     QStringList m_watchedFolders;
     QList<RecentFile> m_recentFiles;
+    SyncProgress m_syncProgress;
+    std::optional<QDateTime> m_lastSyncTime;
+    std::optional<QDateTime> m_nextSyncTime;
+    QList<NotSyncedFile> m_notSyncedFiles;
+    QStringList m_foldersNeedingChoice;
+    QList<RemovalQuestion> m_removalQuestions;
 };

@@ -22,5 +22,6 @@ struct RecentFile {
     QString name;
     QString action; // "uploaded" or "downloaded"
     QDateTime timestamp;
+    QString path; // the local file, for opening it; empty when unknown
     bool operator==(const RecentFile &) const = default;
 };

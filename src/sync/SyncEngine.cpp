@@ -212,3 +212,9 @@ void SyncEngine::saveState()
     ++m_stateSaves;
     m_stateBytes += QFileInfo(m_stateFilePath).size();
 }
+
+void SyncEngine::answerRemovalQuestion(const QString &folder, bool remove)
+{
+    Q_UNUSED(folder);
+    Q_UNUSED(remove);
+}

@@ -56,6 +56,11 @@ public:
     QCoro::Task<void> downloadDocument(SyncDocument document, QString destinationPath);
     void addRecentFile(const QString &name, const QString &action);
 
+    // The user's answer to a mass-removal question of that folder: remove
+    // the documents of the removed files from the server too, or download
+    // them again.
+    void answerRemovalQuestion(const QString &folder, bool remove);
+
     // The timer interval that the "syncInterval" preference asks for:
     // positive seconds, otherwise 30 s.
     static int syncIntervalMs(const Preferences &preferences);
