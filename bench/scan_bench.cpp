@@ -65,7 +65,7 @@ int main(int argc, char **argv)
     }
 
     qsizetype listed = 0;
-    const double scan = bestOf(3, [&] { listed = LocalScanner::scanLocalFiles(root).allPaths.size(); });
+    const double scan = bestOf(3, [&] { listed = LocalScanner::scanLocalFiles(root).files.size(); });
 
     qsizetype found = 0;
     const double find = bestOf(3, [&] {

@@ -9,11 +9,6 @@
 
 namespace {
 
-struct FolderIdentity {
-    qint64 device = 0;
-    qint64 inode = 0;
-};
-
 std::optional<FolderIdentity> identityOf(const QString &path)
 {
     struct stat info {};
@@ -40,7 +35,7 @@ std::optional<QByteArray> create(const QString &folderPath)
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
-std::optional<Resolved> resolve(const QByteArray &bookmark)
+std::optional<Resolved> read(const QByteArray &bookmark)
 {
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(bookmark, &error);
@@ -56,12 +51,21 @@ std::optional<Resolved> resolve(const QByteArray &bookmark)
     if (!QDir::isAbsolutePath(path.toString()))
         return std::nullopt;
 
-    const auto current = identityOf(path.toString());
-    if (!current)
-        return std::nullopt;
     Resolved resolved;
     resolved.path = path.toString();
-    resolved.isStale = current->device != device.toInteger() || current->inode != inode.toInteger();
+    resolved.identity = FolderIdentity{device.toInteger(), inode.toInteger()};
+    return resolved;
+}
+
+std::optional<Resolved> resolve(const QByteArray &bookmark)
+{
+    std::optional<Resolved> resolved = read(bookmark);
+    if (!resolved)
+        return std::nullopt;
+    const auto current = identityOf(resolved->path);
+    if (!current)
+        return std::nullopt;
+    resolved->isStale = *current != resolved->identity;
     return resolved;
 }
 

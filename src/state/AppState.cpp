@@ -192,16 +192,18 @@ void AppState::loadBookmarks()
         return;
     QStringList folders;
     for (const QByteArray &bookmark : *bookmarks) {
-        // Stale or unresolvable bookmarks are dropped here but stay stored
-        // until the next save, so a folder that comes back is not forgotten
-        // merely because it was briefly missing at start.
-        const auto resolved = Bookmarks::resolve(bookmark);
-        if (!resolved || resolved->isStale)
+        const auto recorded = Bookmarks::read(bookmark);
+        if (!recorded)
             continue;
-        const QString path = normalizedFolderPath(resolved->path);
+        const QString path = normalizedFolderPath(recorded->path);
         if (folders.contains(path) || folders.size() >= maxWatchedFolders)
             continue;
+        // A missing or replaced folder stays in the list, marked, so that
+        // nothing of it is synced until it is back or chosen again.
+        const auto resolved = Bookmarks::resolve(bookmark);
+        setFolderNeedsChoice(path, !resolved || resolved->isStale);
         Bookmarks::startAccessing(path);
+        m_bookmarks.insert(path, bookmark);
         folders.append(path);
     }
     setWatchedFolders(folders);
@@ -211,11 +213,27 @@ void AppState::saveBookmarks()
 {
     QList<QByteArray> bookmarks;
     for (const QString &folder : std::as_const(m_watchedFolders)) {
-        // A folder without a bookmark stays watched for this run only.
-        if (const auto bookmark = Bookmarks::create(folder))
-            bookmarks.append(*bookmark);
+        // A folder keeps the bookmark it was chosen with; a folder without
+        // one gets one now, or stays watched for this run only.
+        if (!m_bookmarks.contains(folder)) {
+            if (const auto bookmark = Bookmarks::create(folder))
+                m_bookmarks.insert(folder, *bookmark);
+            else
+                continue;
+        }
+        bookmarks.append(m_bookmarks.value(folder));
     }
     m_preferences.setDataArray(bookmarksKey, bookmarks);
+}
+
+std::optional<FolderIdentity> AppState::watchedFolderIdentity(const QString &folderPath) const
+{
+    const auto bookmark = m_bookmarks.constFind(folderPath);
+    if (bookmark == m_bookmarks.cend())
+        return std::nullopt;
+    if (const auto recorded = Bookmarks::read(*bookmark))
+        return recorded->identity;
+    return std::nullopt;
 }
 
 void AppState::addWatchedFolder(const QString &folderPath)
@@ -236,6 +254,8 @@ void AppState::removeWatchedFolder(int index)
     if (index < 0 || index >= m_watchedFolders.size())
         return;
     Bookmarks::stopAccessing(m_watchedFolders.at(index));
+    m_bookmarks.remove(m_watchedFolders.at(index));
+    setFolderNeedsChoice(m_watchedFolders.at(index), false);
     QStringList folders = m_watchedFolders;
     folders.removeAt(index);
     setWatchedFolders(folders);

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "api/Records.h"
+#include "platform/Bookmarks.h"
 #include "state/SyncActivity.h"
 #include "state/SyncStatus.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QSet>
 
 #include <QList>
@@ -85,6 +87,9 @@ public:
     void loadBookmarks();
     void saveBookmarks();
     void addWatchedFolder(const QString &folderPath);
+    // The folder the user chose at that path, as its bookmark recorded it;
+    // none for a folder that has no bookmark.
+    std::optional<FolderIdentity> watchedFolderIdentity(const QString &folderPath) const;
     void removeWatchedFolder(int index);
 
 signals:
@@ -115,4 +120,7 @@ private:
     QList<NotSyncedFile> m_notSyncedFiles;
     QStringList m_foldersNeedingChoice;
     QList<RemovalQuestion> m_removalQuestions;
+    // The bookmark of each watched folder, kept as read or made: a folder
+    // replaced since is not silently taken for the chosen one.
+    QHash<QString, QByteArray> m_bookmarks;
 };

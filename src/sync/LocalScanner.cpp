@@ -1,15 +1,12 @@
 #include "sync/LocalScanner.h"
 
-#include "api/Errors.h"
+#include "platform/FileHash.h"
 
 #include <QFile>
 #include <QFileInfo>
 
-#include <openssl/evp.h>
-
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -52,13 +49,6 @@ bool isAscii(std::string_view text)
     return std::all_of(text.begin(), text.end(), [](char c) { return (unsigned char)c < 0x80; });
 }
 
-constexpr qsizetype hashChunkSize = 0x100000; // 1 MiB
-
-QString systemError(const QString &what, const QString &path, int error)
-{
-    return QStringLiteral("%1 %2: %3").arg(what, path, QString::fromLocal8Bit(std::strerror(error)));
-}
-
 struct FdCloser {
     int fd;
     ~FdCloser()
@@ -68,22 +58,11 @@ struct FdCloser {
     }
 };
 
-// Opens the file for reading, or throws FileError. Non-blocking so that a
-// pipe put in the file's place cannot hang the caller; only regular files
-// are accepted.
-int openRegularFile(const QString &filePath)
+FileFacts factsOf(const struct stat &st)
 {
-    const int fd = ::open(QFile::encodeName(filePath).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0)
-        throw FileError(systemError(QStringLiteral("Cannot open"), filePath, errno));
-    FdCloser closer{fd};
-    struct stat st;
-    if (::fstat(fd, &st) != 0)
-        throw FileError(systemError(QStringLiteral("Cannot read"), filePath, errno));
-    if (!S_ISREG(st.st_mode))
-        throw FileError(QStringLiteral("Cannot read %1: not a regular file").arg(filePath));
-    closer.fd = -1;
-    return fd;
+    return FileFacts{qint64(st.st_size), qint64(st.st_ino),
+                     qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+                     qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec};
 }
 
 // Walks a folder below an open directory descriptor. Every step is relative
@@ -98,15 +77,12 @@ public:
     // ending in a slash, is `prefix`. False when it could not be read whole.
     bool walk(int fd, const QString &prefix);
 
-    // Files in the order they were met, as (name, path). Gathered first and
-    // put into the listing at the end, when their number is known.
-    std::vector<std::pair<QString, QString>> found;
-
 private:
-    enum class Kind { file, directory };
+    enum class Kind { file, directory, other };
     struct Entry {
         std::string name;
         Kind kind;
+        FileFacts facts;
     };
 
     bool readEntries(DIR *dir, std::vector<Entry> &entries);
@@ -154,11 +130,12 @@ bool Walker::walk(int fd, const QString &prefix)
         if (!isAscii(entry.name) && QFile::encodeName(name) != QByteArrayView(entry.name))
             continue;
         const QString path = prefix + name;
-        if (entry.kind == Kind::file) {
-            found.push_back({name, path});
-        } else {
+        if (entry.kind == Kind::file)
+            m_out.files.push_back({path, name, entry.facts});
+        else if (entry.kind == Kind::directory)
             descend(::dirfd(dir), entry.name, path);
-        }
+        if (entry.kind != Kind::file && m_ancestors.size() == 1)
+            m_out.topLevelOthers.insert(name);
     }
     m_ancestors.pop_back();
     return complete;
@@ -177,21 +154,26 @@ bool Walker::readEntries(DIR *dir, std::vector<Entry> &entries)
         // directories.
         if (name.starts_with('.'))
             continue;
-        unsigned char type = ent->d_type;
-        if (type == DT_UNKNOWN) {
-            // Some file systems do not report the type with the name.
-            struct stat st;
-            if (::fstatat(fd, ent->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-                continue;
-            type = S_ISREG(st.st_mode) ? DT_REG : S_ISDIR(st.st_mode) ? DT_DIR : DT_LNK;
+        if (ent->d_type == DT_DIR) {
+            entries.push_back({std::string(name), Kind::directory, {}});
+            continue;
         }
-        if (type == DT_REG) {
+        if ((ent->d_type == DT_REG || ent->d_type == DT_UNKNOWN) && isIgnoredBytes(name))
+            continue;
+        // One stat per file gives the facts that spare reading unchanged
+        // files (and the type where the file system does not report it).
+        struct stat st;
+        if (::fstatat(fd, ent->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue; // gone since it was listed
+        if (S_ISREG(st.st_mode)) {
             if (!isIgnoredBytes(name))
-                entries.push_back({std::string(name), Kind::file});
-        } else if (type == DT_DIR) {
-            entries.push_back({std::string(name), Kind::directory});
+                entries.push_back({std::string(name), Kind::file, factsOf(st)});
+        } else if (S_ISDIR(st.st_mode)) {
+            entries.push_back({std::string(name), Kind::directory, {}});
+        } else {
+            // Symbolic links, devices, sockets and pipes are not synced.
+            entries.push_back({std::string(name), Kind::other, {}});
         }
-        // Symbolic links, devices, sockets and pipes are not synced.
     }
 }
 
@@ -243,53 +225,51 @@ Listing scanLocalFiles(const QString &folderPath)
         // files were removed.
         return Listing{};
     }
-    listing.allPaths.reserve(qsizetype(walker.found.size()));
-    for (auto &[name, path] : walker.found) {
-        listing.allPaths.insert(path);
-        listing.files.insert_or_assign(std::move(name), std::move(path));
-    }
     listing.readable = true;
     return listing;
 }
 
+Absence classifyUnlisted(const QString &folderPath, const QString &path)
+{
+    const QString prefix = folderPath.endsWith(QLatin1Char('/')) ? folderPath : folderPath + QLatin1Char('/');
+    if (!path.startsWith(prefix))
+        return Absence::crossesLink;
+    const QStringList parts = path.mid(prefix.size()).split(QLatin1Char('/'));
+    int fd = ::open(QFile::encodeName(folderPath).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return Absence::present; // the folder itself cannot be examined now
+    for (qsizetype i = 0; i + 1 < parts.size(); ++i) {
+        const int next = ::openat(fd, QFile::encodeName(parts[i]).constData(),
+                                  O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int error = errno;
+        ::close(fd);
+        if (next < 0) {
+            if (error == ENOENT)
+                return Absence::gone;
+            if (error == ELOOP || error == ENOTDIR)
+                return Absence::crossesLink;
+            return Absence::present;
+        }
+        fd = next;
+    }
+    struct stat st;
+    const int result = ::fstatat(fd, QFile::encodeName(parts.last()).constData(), &st, AT_SYMLINK_NOFOLLOW);
+    const int error = errno;
+    ::close(fd);
+    if (result != 0 && (error == ENOENT || error == ENOTDIR))
+        return Absence::gone;
+    return Absence::present;
+}
+
 void checkReadable(const QString &filePath)
 {
-    const FdCloser closer{openRegularFile(filePath)};
+    const FdCloser closer{FileHash::openRegularFile(AT_FDCWD, QFile::encodeName(filePath), filePath)};
 }
 
 QString computeFileHash(const QString &filePath)
 {
-    const int fd = openRegularFile(filePath);
-    const FdCloser closer{fd};
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-
-    const std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX *)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1)
-        throw FileError(QStringLiteral("Cannot hash %1: SHA-256 is unavailable").arg(filePath));
-
-    // One buffer for the whole file: memory stays at one chunk however large
-    // the file is.
-    const std::unique_ptr<char[]> chunk(new char[hashChunkSize]);
-    for (;;) {
-        const ssize_t n = ::read(fd, chunk.get(), size_t(hashChunkSize));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            // A read failure part-way must not pass for the hash of a
-            // shorter file.
-            throw FileError(systemError(QStringLiteral("Cannot read"), filePath, errno));
-        }
-        if (n == 0)
-            break;
-        if (EVP_DigestUpdate(ctx.get(), chunk.get(), size_t(n)) != 1)
-            throw FileError(QStringLiteral("Cannot hash %1").arg(filePath));
-    }
-
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_DigestFinal_ex(ctx.get(), digest, &length) != 1)
-        throw FileError(QStringLiteral("Cannot hash %1").arg(filePath));
-    return QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(digest), length).toHex());
+    const FdCloser closer{FileHash::openRegularFile(AT_FDCWD, QFile::encodeName(filePath), filePath)};
+    return FileHash::sha256Of(closer.fd, filePath);
 }
 
 QDateTime fileModificationDate(const QString &filePath)

@@ -129,7 +129,47 @@ TrackedFile decodeTrackedFile(const json &object)
         || std::fabs(modified.get<double>()) > maxSecondsFromReferenceDate)
         throw InvalidFile{};
     file.localModified = dateFromSecondsSinceReferenceDate(modified.get<double>());
+    // The file-system facts are an addition: one that does not read is left
+    // out, which only costs one hash of the file.
+    const auto fact = [&](const char *name) -> std::optional<qint64> {
+        const json *value = optionalMember(object, name);
+        return value ? integerValue(*value) : std::nullopt;
+    };
+    file.size = fact("size");
+    file.inode = fact("inode");
+    file.modifiedNs = fact("modifiedNs");
+    file.changedNs = fact("changedNs");
     return file;
+}
+
+// The remembered server folders are an addition as well: one that does not
+// read is dropped alone; that folder is then asked for everything again.
+std::optional<KnownDocuments> decodeKnownDocuments(const json &object)
+{
+    if (!object.is_object())
+        return std::nullopt;
+    KnownDocuments documents;
+    for (const auto &[idText, entry] : object.items()) {
+        bool ok = false;
+        const qint64 id = QString::fromStdString(idText).toLongLong(&ok);
+        if (!ok || !entry.is_object())
+            return std::nullopt;
+        const json *name = optionalMember(entry, "name");
+        const json *updatedAt = optionalMember(entry, "updatedAt");
+        const json *fileHash = optionalMember(entry, "fileHash");
+        if (!name || !name->is_string() || (updatedAt && !updatedAt->is_string())
+            || (fileHash && !fileHash->is_string()))
+            return std::nullopt;
+        KnownDocument document;
+        document.name = text(*name);
+        document.updatedAt = updatedAt ? text(*updatedAt) : QString();
+        if (fileHash)
+            document.fileHash = text(*fileHash);
+        if (const json *size = optionalMember(entry, "fileSize"))
+            document.fileSize = integerValue(*size);
+        documents.insert(id, document);
+    }
+    return documents;
 }
 
 SyncState decodeState(const json &root)
@@ -170,6 +210,16 @@ SyncState decodeState(const json &root)
         if (valid)
             state.folderSyncTimes = decoded;
     }
+    if (const json *folders = optionalMember(root, "serverDocuments"); folders && folders->is_object()) {
+        for (const auto &[idText, documents] : folders->items()) {
+            bool ok = false;
+            const qint64 id = QString::fromStdString(idText).toLongLong(&ok);
+            if (!ok)
+                continue;
+            if (auto decoded = decodeKnownDocuments(documents))
+                state.serverDocuments.insert(id, std::move(*decoded));
+        }
+    }
     return state;
 }
 
@@ -183,12 +233,22 @@ bool encodeTrackedFile(PrettyJsonWriter &out, const TrackedFile &file)
     out.key(QStringLiteral("localModified"));
     if (!out.number(secondsSinceReferenceDate(file.localModified)))
         return false;
+    const auto fact = [&](const QString &name, const std::optional<qint64> &value) {
+        if (value) {
+            out.key(name);
+            out.integer(*value);
+        }
+    };
+    fact(QStringLiteral("changedNs"), file.changedNs);
+    fact(QStringLiteral("inode"), file.inode);
+    fact(QStringLiteral("modifiedNs"), file.modifiedNs);
     if (file.remoteHash) {
         out.key(QStringLiteral("remoteHash"));
         out.string(*file.remoteHash);
     }
     out.key(QStringLiteral("remoteId"));
     out.integer(file.remoteId);
+    fact(QStringLiteral("size"), file.size);
     out.endObject();
     return true;
 }
@@ -219,6 +279,33 @@ QByteArray SyncState::encode() const
     if (lastSyncTime) {
         out.key(QStringLiteral("lastSyncTime"));
         out.string(*lastSyncTime);
+    }
+    if (!serverDocuments.isEmpty()) {
+        out.key(QStringLiteral("serverDocuments"));
+        out.beginObject();
+        for (auto folder = serverDocuments.cbegin(); folder != serverDocuments.cend(); ++folder) {
+            out.key(QString::number(folder.key()));
+            out.beginObject();
+            for (auto document = folder->cbegin(); document != folder->cend(); ++document) {
+                out.key(QString::number(document.key()));
+                out.beginObject();
+                if (document->fileHash) {
+                    out.key(QStringLiteral("fileHash"));
+                    out.string(*document->fileHash);
+                }
+                if (document->fileSize) {
+                    out.key(QStringLiteral("fileSize"));
+                    out.integer(*document->fileSize);
+                }
+                out.key(QStringLiteral("name"));
+                out.string(document->name);
+                out.key(QStringLiteral("updatedAt"));
+                out.string(document->updatedAt);
+                out.endObject();
+            }
+            out.endObject();
+        }
+        out.endObject();
     }
     if (serverFolderId) {
         out.key(QStringLiteral("serverFolderId"));

@@ -1,10 +1,13 @@
 #include "sync/SyncEngine.h"
 
 #include "api/APIClient.h"
+#include "platform/FolderAccess.h"
 #include "platform/Logging.h"
 #include "platform/Preferences.h"
 #include "state/AppState.h"
+#include "state/FileWatcher.h"
 #include "sync/FailureText.h"
+#include "sync/FolderRun.h"
 #include "sync/UnreadableFolder.h"
 
 #include <QDir>
@@ -16,9 +19,94 @@
 namespace {
 
 const QString rootFolderName = QStringLiteral("Desktop Sync");
-const QString foldersPath = QStringLiteral("/api/v1/folders");
+constexpr int saveIntervalMs = 1000;
+
+// Which engine runs a pass over which state file, and how often each file
+// was written: an engine that finds the file written by another one since
+// it last read it reads it again before its pass.
+struct StateFileUse {
+    QPointer<SyncEngine> passOwner;
+    quint64 generation = 0;
+    QList<QPointer<SyncEngine>> waiting;
+};
+QHash<QString, StateFileUse> &stateFileUses()
+{
+    static QHash<QString, StateFileUse> uses;
+    return uses;
+}
+
+class ReplacedFolder : public Error {
+public:
+    explicit ReplacedFolder(const QString &folderPath)
+        : Error(QStringLiteral("Folder %1 was replaced or moved; choose it again in the settings").arg(folderPath))
+    {
+    }
+};
 
 } // namespace
+
+// Hands a folder run's results to the engine while it exists and has not
+// been stopped; after that they go nowhere.
+class SyncEngine::RunResults : public FolderRun::Results {
+public:
+    RunResults(SyncEngine *engine, QString folderPath) : m_engine(engine), m_folderPath(std::move(folderPath)) {}
+
+    void learned(qint64 serverFolderId, const KnownDocuments &documents, const QString &serverTime) override
+    {
+        if (!m_engine)
+            return;
+        SyncState &state = m_engine->m_syncState;
+        state.serverDocuments.insert(serverFolderId, documents);
+        // The answer is in the remembered server folder, so the next one
+        // need only tell what changed after it.
+        state.folderSyncTimes.insert(m_folderPath, serverTime);
+        state.lastSyncTime = serverTime;
+        m_engine->requestSave();
+    }
+    void agreed(const QString &path, const TrackedFile &entry) override
+    {
+        if (!m_engine)
+            return;
+        m_engine->m_syncState.trackedFiles.insert(path, entry);
+        m_engine->requestSave();
+    }
+    void forgotten(const QString &path) override
+    {
+        if (m_engine && m_engine->m_syncState.trackedFiles.remove(path))
+            m_engine->requestSave();
+    }
+    void documentChanged(qint64 serverFolderId, qint64 documentId, const KnownDocument &document) override
+    {
+        if (m_engine)
+            m_engine->m_syncState.serverDocuments[serverFolderId].insert(documentId, document);
+    }
+    void documentDeleted(qint64 serverFolderId, qint64 documentId) override
+    {
+        if (m_engine)
+            m_engine->m_syncState.serverDocuments[serverFolderId].remove(documentId);
+    }
+    void planned(const FolderPlanning::FolderPlan &plan) override
+    {
+        if (m_engine)
+            m_engine->applyPlan(m_folderPath, plan);
+    }
+    void transferred(const QString &name, const QString &action, const QString &path, qint64 bytes,
+                     const std::optional<QString> &failure) override
+    {
+        if (m_engine)
+            m_engine->applyTransfer(name, action, path, bytes, failure);
+    }
+    void notice(const QString &title, const QString &text) override
+    {
+        if (m_engine)
+            m_engine->m_appState.postNotice(title, text);
+    }
+    bool wanted() const override { return m_engine && !m_engine->m_stopped; }
+
+private:
+    QPointer<SyncEngine> m_engine;
+    QString m_folderPath;
+};
 
 SyncEngine::SyncEngine(APIClient &apiClient, AppState &appState, QString stateFilePath, QObject *parent)
     : QObject(parent),
@@ -29,11 +117,17 @@ SyncEngine::SyncEngine(APIClient &apiClient, AppState &appState, QString stateFi
 {
     // The default location makes its own directory; a given one may not exist yet.
     QDir().mkpath(QFileInfo(m_stateFilePath).absolutePath());
+    m_stateGeneration = stateFileUses()[m_stateFilePath].generation;
 }
 
-// The watcher and the timer are children and go with the engine; a pass still
-// suspended finds the engine gone when it resumes and ends there.
-SyncEngine::~SyncEngine() = default;
+// The watcher and the timer are children and go with the engine; a run
+// still suspended reports to nobody when it resumes.
+SyncEngine::~SyncEngine()
+{
+    if (m_dirty)
+        saveState();
+    releaseStateFile();
+}
 
 void SyncEngine::start()
 {
@@ -47,11 +141,11 @@ void SyncEngine::start()
         this);
     watcher->debounceInterval = debounceInterval;
     m_fileWatcher = watcher;
-    watcher->stop();
     for (const QString &folder : m_appState.watchedFolders())
         watcher->watch(folder);
 
     m_running = true;
+    m_stopped = false;
     startTimer();
     schedulePass();
 }
@@ -81,10 +175,10 @@ void SyncEngine::startTimer()
 void SyncEngine::stop()
 {
     m_running = false;
+    m_stopped = true;
     delete m_syncTimer;
-    if (m_fileWatcher)
-        m_fileWatcher->stop();
     delete m_fileWatcher;
+    m_appState.setNextSyncTime(std::nullopt);
 }
 
 // Triggers return at once; the pass runs from the event loop. A call still
@@ -94,7 +188,7 @@ void SyncEngine::schedulePass()
     QMetaObject::invokeMethod(
         this,
         [this] {
-            if (m_running)
+            if (m_running && !m_appState.isPaused())
                 performSync();
         },
         Qt::QueuedConnection);
@@ -102,7 +196,39 @@ void SyncEngine::schedulePass()
 
 QCoro::Task<void> SyncEngine::syncNow()
 {
+    m_stopped = false;
     co_await performSync();
+}
+
+bool SyncEngine::claimStateFile()
+{
+    StateFileUse &use = stateFileUses()[m_stateFilePath];
+    if (use.passOwner && use.passOwner != this) {
+        if (!use.waiting.contains(this))
+            use.waiting.append(this);
+        return false;
+    }
+    use.passOwner = this;
+    // Another engine wrote the file since this one read it.
+    if (use.generation != m_stateGeneration) {
+        m_syncState = SyncState::load(m_stateFilePath);
+        m_stateGeneration = use.generation;
+    }
+    return true;
+}
+
+void SyncEngine::releaseStateFile()
+{
+    auto &uses = stateFileUses();
+    const auto use = uses.find(m_stateFilePath);
+    if (use == uses.end() || use->passOwner != this)
+        return;
+    use->passOwner = nullptr;
+    // The engines that asked meanwhile run their pass now.
+    const auto waiting = std::exchange(use->waiting, {});
+    for (const QPointer<SyncEngine> &engine : waiting)
+        if (engine && engine != this)
+            engine->schedulePass();
 }
 
 QCoro::Task<void> SyncEngine::performSync()
@@ -111,33 +237,47 @@ QCoro::Task<void> SyncEngine::performSync()
         co_return;
     if (!m_appState.isLoggedIn() || m_appState.watchedFolders().isEmpty())
         co_return;
+    if (!claimStateFile())
+        co_return;
 
     const QPointer<SyncEngine> self(this);
     m_isSyncing = true;
+    m_progress = {};
+    m_appState.setSyncProgress(m_progress);
     m_appState.setSyncStatus(SyncStatus::syncing());
 
     std::optional<QString> failure;
     try {
-        const qint64 rootId = co_await getOrCreateServerFolder();
+        QCoro::Task<qint64> rooting = getOrCreateServerFolder();
+        const qint64 rootId = co_await rooting;
         if (!self)
             co_return;
         const QStringList folders = m_appState.watchedFolders();
         for (const QString &folderPath : folders) {
-            // A folder that cannot be read is not an emptied one: nothing of
-            // it changes on either side (not even a server folder made for
-            // it), and the others still sync.
+            if (m_stopped)
+                break;
+            // A folder that cannot be read, or is no longer the one the user
+            // chose, is not an emptied one: nothing of it changes on either
+            // side (not even a server folder made for it), and the others
+            // still sync.
             try {
-                if (!canOpenDirectory(folderPath))
-                    throw UnreadableFolder(folderPath);
-                const qint64 folderId = co_await getOrCreateSubfolder(folderPath, rootId);
+                std::shared_ptr<FolderAccess> folder = openWatchedFolder(folderPath);
+                QCoro::Task<qint64> mapping = getOrCreateSubfolder(folderPath, rootId);
+                const qint64 folderId = co_await mapping;
                 if (!self)
                     co_return;
-                co_await syncFolder(folderPath, folderId);
+                QCoro::Task<void> syncing = syncFolder(folder, folderPath, folderId);
+                co_await syncing;
                 if (!self)
                     co_return;
             } catch (const UnreadableFolder &unreadable) {
-                if (!failure)
-                    failure = unreadable.description();
+                if (!self)
+                    co_return;
+                failure = failure.value_or(unreadable.description());
+            } catch (const ReplacedFolder &replaced) {
+                if (!self)
+                    co_return;
+                failure = failure.value_or(replaced.description());
             }
         }
     } catch (const std::exception &error) {
@@ -146,15 +286,172 @@ QCoro::Task<void> SyncEngine::performSync()
         failure = failureText(error);
     }
 
+    if (m_dirty)
+        saveState();
     if (failure) {
         qCCritical(lcSyncEngine, "Sync failed: %s", qUtf8Printable(*failure));
         m_appState.setSyncStatus(SyncStatus::error(*failure));
     } else {
+        m_appState.setLastSyncTime(QDateTime::currentDateTimeUtc());
         m_appState.setSyncStatus(SyncStatus::idle());
         qCInfo(lcSyncEngine, "Sync completed");
     }
+    m_appState.setSyncProgress({});
+    if (m_syncTimer)
+        m_appState.setNextSyncTime(QDateTime::currentDateTimeUtc().addMSecs(m_syncTimer->remainingTime()));
     m_isSyncing = false;
+    releaseStateFile();
     emit passFinished();
+}
+
+std::shared_ptr<FolderAccess> SyncEngine::openWatchedFolder(const QString &folderPath)
+{
+    std::shared_ptr<FolderAccess> folder;
+    try {
+        folder = std::make_shared<FolderAccess>(folderPath);
+    } catch (const std::exception &) {
+        m_appState.setFolderNeedsChoice(folderPath, true);
+        throw UnreadableFolder(folderPath);
+    }
+    const std::optional<FolderIdentity> chosen = m_appState.watchedFolderIdentity(folderPath);
+    if (chosen && folder->identity() != *chosen) {
+        m_appState.setFolderNeedsChoice(folderPath, true);
+        throw ReplacedFolder(folderPath);
+    }
+    m_appState.setFolderNeedsChoice(folderPath, false);
+    return folder;
+}
+
+QCoro::Task<void> SyncEngine::syncFolder(std::shared_ptr<FolderAccess> folder, QString folderPath, qint64 serverFolderId)
+{
+    const QPointer<SyncEngine> self(this);
+    FolderRun::Context context;
+    context.folder = std::move(folder);
+    context.folderPath = folderPath;
+    context.serverFolderId = serverFolderId;
+    if (const auto known = m_syncState.serverDocuments.constFind(serverFolderId);
+        known != m_syncState.serverDocuments.cend()) {
+        context.documents = *known;
+        const QString since = m_syncState.folderSyncTimes.value(folderPath, m_syncState.lastSyncTime.value_or(QString()));
+        if (!since.isEmpty())
+            context.since = since;
+    }
+    // The folder's paths are one run of the sorted map.
+    const QString prefix = folderPath + QLatin1Char('/');
+    for (auto entry = m_syncState.trackedFiles.lowerBound(prefix);
+         entry != m_syncState.trackedFiles.cend() && entry.key().startsWith(prefix); ++entry)
+        context.tracked.insert(entry.key(), entry.value());
+    context.removalAnswer = m_removalAnswers.take(folderPath);
+
+    m_failedTransfers = 0;
+    FolderRun run(m_apiClient, std::move(context), std::make_shared<RunResults>(this, folderPath));
+    QCoro::Task<void> running = run.run();
+    co_await running;
+    if (self && m_dirty)
+        saveState();
+}
+
+void SyncEngine::applyPlan(const QString &folderPath, const FolderPlanning::FolderPlan &plan)
+{
+    for (const QString &path : plan.forgotten)
+        m_syncState.trackedFiles.remove(path);
+    for (const FolderPlanning::Refresh &refresh : plan.refreshes) {
+        const auto entry = m_syncState.trackedFiles.find(refresh.path);
+        if (entry == m_syncState.trackedFiles.end())
+            continue;
+        entry->size = refresh.facts.size;
+        entry->inode = refresh.facts.inode;
+        entry->modifiedNs = refresh.facts.modifiedNs;
+        entry->changedNs = refresh.facts.changedNs;
+    }
+    for (const FolderPlanning::Adoption &adoption : plan.adoptions) {
+        TrackedFile entry;
+        entry.localHash = adoption.localHash;
+        entry.remoteId = adoption.documentId;
+        entry.remoteHash = adoption.document.fileHash;
+        entry.lastSynced = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+        entry.localModified = QDateTime::fromMSecsSinceEpoch(adoption.facts.modifiedNs / 1000000, Qt::UTC);
+        entry.size = adoption.facts.size;
+        entry.inode = adoption.facts.inode;
+        entry.modifiedNs = adoption.facts.modifiedNs;
+        entry.changedNs = adoption.facts.changedNs;
+        m_syncState.trackedFiles.insert(adoption.path, entry);
+        qCInfo(lcSyncEngine, "Matched %s with its server document", qUtf8Printable(adoption.document.name));
+    }
+    for (const QString &path : plan.keptAfterServerDeletion)
+        qCInfo(lcSyncEngine, "Kept local file changed since its document was deleted: %s",
+               qUtf8Printable(path.section(QLatin1Char('/'), -1)));
+    for (const FolderPlanning::Skipped &skipped : plan.skippedDocuments)
+        qCCritical(lcSyncEngine, "%s", qUtf8Printable(skipped.reason));
+
+    QList<NotSyncedFile> notSynced;
+    for (const FolderPlanning::Skipped &skipped : plan.notSynced)
+        notSynced.append({skipped.path, folderPath, skipped.reason});
+    // A clash is told once, when it appears, not at every pass.
+    const QList<NotSyncedFile> before = m_notSynced.value(folderPath);
+    for (const NotSyncedFile &file : std::as_const(notSynced))
+        if (!before.contains(file))
+            qCWarning(lcSyncEngine, "Not synced: %s: %s", qUtf8Printable(file.path), qUtf8Printable(file.reason));
+    m_notSynced.insert(folderPath, notSynced);
+    m_appState.setNotSyncedFiles(folderPath, notSynced);
+
+    QList<RemovalQuestion> questions = m_appState.removalQuestions();
+    const auto asked = std::find_if(questions.begin(), questions.end(),
+                                    [&](const RemovalQuestion &question) { return question.folder == folderPath; });
+    if (plan.removalQuestion > 0) {
+        const RemovalQuestion question{folderPath, plan.removalQuestion};
+        if (asked == questions.end() || *asked != question) {
+            if (asked == questions.end()) {
+                const QString text = QStringLiteral("%1 files were removed from %2. Remove them from the server too?")
+                                         .arg(plan.removalQuestion)
+                                         .arg(folderPath);
+                qCWarning(lcSyncEngine, "%s", qUtf8Printable(text));
+                m_appState.postNotice(QStringLiteral("Files removed"), text);
+                questions.append(question);
+            } else {
+                *asked = question;
+            }
+            m_appState.setRemovalQuestions(questions);
+        }
+    } else if (asked != questions.end()) {
+        questions.erase(asked);
+        m_appState.setRemovalQuestions(questions);
+    }
+
+    for (const FolderPlanning::Upload &upload : plan.uploads)
+        m_progress.bytesTotal += upload.facts.size;
+    for (const FolderPlanning::Download &download : plan.downloads)
+        m_progress.bytesTotal += download.document.fileSize.value_or(0);
+    m_progress.filesTotal += int(plan.uploads.size() + plan.downloads.size());
+    m_appState.setSyncProgress(m_progress);
+    requestSave();
+}
+
+void SyncEngine::applyTransfer(const QString &name, const QString &action, const QString &path, qint64 bytes,
+                               const std::optional<QString> &failure)
+{
+    ++m_progress.filesDone;
+    m_progress.bytesDone += bytes;
+    m_appState.setSyncProgress(m_progress);
+    const bool upload = action == QLatin1String("uploaded");
+    if (failure) {
+        ++m_failedTransfers;
+        qCCritical(lcSyncEngine, upload ? "Upload failed for %s: %s" : "Download failed for %s: %s",
+                   qUtf8Printable(name), qUtf8Printable(*failure));
+        return;
+    }
+    addRecentFile(name, action, path);
+    qCInfo(lcSyncEngine, upload ? "Uploaded: %s" : "Downloaded: %s", qUtf8Printable(name));
+}
+
+void SyncEngine::answerRemovalQuestion(const QString &folder, bool remove)
+{
+    m_removalAnswers.insert(folder, remove ? FolderPlanning::RemovalAnswer::remove
+                                           : FolderPlanning::RemovalAnswer::restore);
+    QList<RemovalQuestion> questions = m_appState.removalQuestions();
+    questions.removeIf([&](const RemovalQuestion &question) { return question.folder == folder; });
+    m_appState.setRemovalQuestions(questions);
+    QMetaObject::invokeMethod(this, [this] { performSync(); }, Qt::QueuedConnection);
 }
 
 QCoro::Task<qint64> SyncEngine::getOrCreateServerFolder()
@@ -163,7 +460,8 @@ QCoro::Task<qint64> SyncEngine::getOrCreateServerFolder()
         co_return *m_syncState.serverFolderId;
 
     const QPointer<SyncEngine> self(this);
-    const qint64 id = co_await findOrCreateFolder(rootFolderName, std::nullopt);
+    QCoro::Task<qint64> finding = findOrCreateFolder(rootFolderName, std::nullopt);
+    const qint64 id = co_await finding;
     if (!self)
         co_return 0;
     m_syncState.serverFolderId = id;
@@ -179,42 +477,47 @@ QCoro::Task<qint64> SyncEngine::getOrCreateSubfolder(QString folderPath, qint64 
 
     const QPointer<SyncEngine> self(this);
     const QString name = QFileInfo(folderPath).fileName();
-    const qint64 id = co_await findOrCreateFolder(name, parentId);
+    QCoro::Task<qint64> finding = findOrCreateFolder(name, parentId);
+    const qint64 id = co_await finding;
     if (!self)
         co_return 0;
     m_syncState.folderMappings.insert(folderPath, id);
-    // A folder new to the engine asks for everything its server folder
-    // holds, not for what changed since another folder's pass.
-    if (!m_syncState.folderSyncTimes.contains(folderPath))
-        m_syncState.folderSyncTimes.insert(folderPath, QString());
     saveState();
     co_return id;
 }
 
 QCoro::Task<qint64> SyncEngine::findOrCreateFolder(QString name, std::optional<qint64> parentId)
 {
-    const QPointer<SyncEngine> self(this);
-    const auto folders = co_await m_apiClient.request<std::vector<FolderResponse>>(QStringLiteral("GET"), foldersPath);
-    if (!self)
-        co_return 0;
+    QCoro::Task<std::vector<FolderResponse>> listing = m_apiClient.listFolders();
+    const std::vector<FolderResponse> folders = co_await listing;
     // The root is taken by its name alone, wherever it lies; a subfolder
     // must also lie under the given parent.
     for (const FolderResponse &folder : folders)
         if (folder.name == name && (!parentId || folder.parentId == parentId))
             co_return folder.id;
-    const FolderResponse created = co_await m_apiClient.createFolder(name, parentId);
+    QCoro::Task<FolderResponse> creating = m_apiClient.createFolder(name, parentId);
+    const FolderResponse created = co_await creating;
     co_return created.id;
+}
+
+void SyncEngine::addRecentFile(const QString &name, const QString &action, const QString &path)
+{
+    m_appState.recordTransfer(name, action, path);
+}
+
+void SyncEngine::requestSave()
+{
+    m_dirty = true;
+    if (!m_sinceSave.isValid() || m_sinceSave.elapsed() >= saveIntervalMs)
+        saveState();
 }
 
 void SyncEngine::saveState()
 {
     m_syncState.save(m_stateFilePath);
+    m_dirty = false;
+    m_sinceSave.start();
     ++m_stateSaves;
     m_stateBytes += QFileInfo(m_stateFilePath).size();
-}
-
-void SyncEngine::answerRemovalQuestion(const QString &folder, bool remove)
-{
-    Q_UNUSED(folder);
-    Q_UNUSED(remove);
+    m_stateGeneration = ++stateFileUses()[m_stateFilePath].generation;
 }

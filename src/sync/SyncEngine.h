@@ -2,42 +2,33 @@
 
 #include "api/Records.h"
 #include "state/FileWatcher.h"
-#include "sync/LocalScanner.h"
+#include "state/SyncActivity.h"
+#include "sync/FolderPlan.h"
 #include "sync/SyncState.h"
 
 #include <QCoroTask>
+#include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
-#include <vector>
+#include <memory>
+#include <optional>
 
 class APIClient;
 class AppState;
 class FileWatcher;
+class FolderAccess;
 class Preferences;
 
 // Keeps every watched folder in step with its server folder. Lives on the
-// main thread; passes are coroutines that suspend at each request.
-//
-// Coroutines of the engine hold it weakly: after each suspension they check
-// that it still exists and end quietly when it does not, so an engine dropped
-// in the middle of a pass is never touched again.
+// main thread; a pass runs one FolderRun per folder and applies what each
+// reports (applyRun...) in one place.
 class SyncEngine : public QObject {
     Q_OBJECT
 public:
     static constexpr int maxConcurrent = 3;
     static constexpr int defaultSyncIntervalMs = 30000;
-
-    // An upload: the local file and the name it gets on the server.
-    struct UploadItem {
-        QString path;
-        QString name;
-    };
-    // A download: the document and the local path it is written to.
-    struct DownloadItem {
-        SyncDocument document;
-        QString destination;
-    };
 
     // stateFilePath defaults to SyncState::fileURL().
     SyncEngine(APIClient &apiClient, AppState &appState, QString stateFilePath = QString(),
@@ -46,15 +37,15 @@ public:
 
     void start();
     void startTimer();
+    // Stops the timer and the watcher; a pass that runs starts no further
+    // change and ends on its own.
     void stop();
     QCoro::Task<void> syncNow();
     QCoro::Task<void> performSync();
 
     QCoro::Task<qint64> getOrCreateServerFolder();
     QCoro::Task<qint64> getOrCreateSubfolder(QString folderPath, qint64 parentId);
-    QCoro::Task<void> uploadFile(QString filePath, QString name, qint64 folderId);
-    QCoro::Task<void> downloadDocument(SyncDocument document, QString destinationPath);
-    void addRecentFile(const QString &name, const QString &action);
+    void addRecentFile(const QString &name, const QString &action, const QString &path = QString());
 
     // The user's answer to a mass-removal question of that folder: remove
     // the documents of the removed files from the server too, or download
@@ -69,8 +60,8 @@ public:
     const SyncState &syncState() const { return m_syncState; }
     FileWatcher *fileWatcher() const { return m_fileWatcher; }
     QTimer *syncTimer() const { return m_syncTimer; }
-    // Saves of the state file so far, and the bytes they wrote (each save
-    // writes the whole file): what a pass costs the disk.
+    // Saves of the state file so far, and the bytes they wrote: what a pass
+    // costs the disk.
     qint64 stateSaveCount() const { return m_stateSaves; }
     qint64 stateBytesWritten() const { return m_stateBytes; }
 
@@ -84,22 +75,32 @@ signals:
     void passFinished();
 
 private:
-    // Throws UnreadableFolder when the folder cannot be listed; nothing of
-    // it has been changed then.
-    QCoro::Task<void> syncFolder(QString folderPath, qint64 serverFolderId);
-    // The id of the first listed folder with that name (and, when a parent
-    // is given, that parent), or of a new one made for it.
+    class RunResults;
+    friend class RunResults;
+
+    // Opens the folder and checks that it is still the one the user chose;
+    // throws (changing nothing) when it is missing or was replaced.
+    std::shared_ptr<FolderAccess> openWatchedFolder(const QString &folderPath);
+    QCoro::Task<void> syncFolder(std::shared_ptr<FolderAccess> folder, QString folderPath, qint64 serverFolderId);
     QCoro::Task<qint64> findOrCreateFolder(QString name, std::optional<qint64> parentId);
-    void removeLocalFilesDeletedOnServer(const QString &folderPath, const std::vector<qint64> &deletedIds);
-    QCoro::Task<void> deleteRemoteDocumentsOfRemovedFiles(QString folderPath,
-                                                          LocalScanner::Listing listing);
-    QCoro::Task<void> runTransfers(std::vector<UploadItem> uploads,
-                                   std::vector<DownloadItem> downloads, qint64 folderId);
-    void recordAgreement(const QString &path, qint64 remoteId, const std::optional<QString> &remoteHash,
-                         const QString &localHash);
-    // Starts a pass from the event loop, unless the engine was stopped since.
+
+    void applyPlan(const QString &folderPath, const FolderPlanning::FolderPlan &plan);
+    void applyTransfer(const QString &name, const QString &action, const QString &path, qint64 bytes,
+                       const std::optional<QString> &failure);
+
+    // Starts a pass from the event loop, unless the engine was stopped or
+    // syncing is paused.
     void schedulePass();
+    // The state is written at most about once a second while a pass runs,
+    // and at the end of each folder: a crash loses at most that much, which
+    // the next pass learns again from the files' content.
+    void requestSave();
     void saveState();
+
+    // One pass at a time per state file, across engines (a sign-out and a
+    // sign-in during a pass make a second engine over the same file).
+    bool claimStateFile();
+    void releaseStateFile();
 
     APIClient &m_apiClient;
     AppState &m_appState;
@@ -108,8 +109,16 @@ private:
     QPointer<QTimer> m_syncTimer;
     SyncState m_syncState;
     bool m_isSyncing = false;
-    bool m_running = false;     // between start() and stop()
-    int m_failedTransfers = 0;  // of the folder being synced
+    bool m_running = false;   // between start() and stop()
+    bool m_stopped = false;   // stop() called: the running pass winds down
+    bool m_passWaiting = false; // a pass was asked for while another engine held the state file
+    int m_failedTransfers = 0; // of the folder being synced
+    SyncProgress m_progress;
+    QHash<QString, FolderPlanning::RemovalAnswer> m_removalAnswers;
+    QHash<QString, QList<NotSyncedFile>> m_notSynced;
+    QElapsedTimer m_sinceSave;
+    bool m_dirty = false;
+    quint64 m_stateGeneration = 0;
     qint64 m_stateSaves = 0;
     qint64 m_stateBytes = 0;
 };

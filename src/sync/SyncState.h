@@ -13,8 +13,25 @@ struct TrackedFile {
     std::optional<QString> remoteHash;
     QString lastSynced;      // ISO 8601 UTC, whole seconds, "Z"
     QDateTime localModified; // stored as seconds since 2001-01-01T00:00:00Z
+    // The file as the file system described it at the agreement: while all
+    // four are unchanged the content is taken as unchanged and not read.
+    // Absent in entries written before they were kept.
+    std::optional<qint64> size;
+    std::optional<qint64> inode;
+    std::optional<qint64> modifiedNs; // modification time, ns since 1970
+    std::optional<qint64> changedNs;  // status change time, ns since 1970
     bool operator==(const TrackedFile &) const = default;
 };
+
+// A document of a server folder as the server last described it.
+struct KnownDocument {
+    QString name;
+    std::optional<QString> fileHash;
+    std::optional<qint64> fileSize;
+    QString updatedAt;
+    bool operator==(const KnownDocument &) const = default;
+};
+using KnownDocuments = QMap<qint64, KnownDocument>; // document id -> document
 
 // The engine's memory between passes, kept in
 // $XDG_DATA_HOME/TavrelSync/sync_state.json.
@@ -28,6 +45,10 @@ struct SyncState {
     // folder's path (file member "folderSyncTimes"); a folder without one
     // uses lastSyncTime.
     QMap<QString, QString> folderSyncTimes;
+    // What the client knows of each server folder it syncs with, keyed by
+    // the server folder's id (file member "serverDocuments"). A folder with
+    // no entry here is asked for everything, without a since time.
+    QMap<qint64, KnownDocuments> serverDocuments;
 
     bool operator==(const SyncState &) const = default;
 

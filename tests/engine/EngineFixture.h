@@ -26,7 +26,7 @@ private:
     static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
     {
         if (QByteArray(context.category).endsWith(".SyncEngine"))
-            s_lines << (type == QtCriticalMsg ? "critical: " : "info: ") + message;
+            s_lines << (type == QtCriticalMsg ? "critical: " : type == QtWarningMsg ? "warning: " : "info: ") + message;
     }
     static inline QtMessageHandler s_previous = nullptr;
     static inline QStringList s_lines;

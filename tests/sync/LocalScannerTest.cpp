@@ -37,11 +37,12 @@ protected:
         ASSERT_TRUE(QFile::setPermissions(fullPath, permissions));
     }
 
-    static QStringList names(const LocalScanner::Listing &listing)
+    // Paths relative to the folder, in listing order.
+    QStringList relativePaths(const LocalScanner::Listing &listing) const
     {
         QStringList result;
-        for (const auto &[name, path] : listing.files)
-            result.append(name);
+        for (const auto &file : listing.files)
+            result.append(file.path.mid(file.path.indexOf("/root/") + 6));
         return result;
     }
 
@@ -65,11 +66,9 @@ TEST_F(LocalScannerTest, LeavesOutTheIgnoredHiddenAndPartialFiles)
 
     const auto listing = LocalScanner::scanLocalFiles(root);
     EXPECT_TRUE(listing.readable);
-    EXPECT_EQ(names(listing), (QStringList{"Report.TMP", "a.txt", "desktop.ini", "inner.txt", "kept.txt",
-                                           "thumbs.db", "x.tmp.txt"}));
-    EXPECT_EQ(listing.files.at("a.txt"), path("a.txt"));
-    EXPECT_EQ(listing.files.at("kept.txt"), path("~backup/kept.txt"));
-    EXPECT_EQ(listing.allPaths.size(), 7);
+    EXPECT_EQ(relativePaths(listing), (QStringList{"Report.TMP", "a.txt", "build.tmp/inner.txt", "desktop.ini",
+                                                   "thumbs.db", "x.tmp.txt", "~backup/kept.txt"}));
+    EXPECT_EQ(listing.files.front().name, "Report.TMP");
     EXPECT_TRUE(listing.unreadableDirectories.isEmpty());
 
     EXPECT_TRUE(LocalScanner::isIgnoredName(".DS_Store"));
@@ -89,13 +88,14 @@ TEST_F(LocalScannerTest, DescendsIntoSubdirectoriesAndKeepsEveryPathOfSharedName
 
     const auto listing = LocalScanner::scanLocalFiles(root + "/");
     EXPECT_TRUE(listing.readable);
-    EXPECT_EQ(names(listing), (QStringList{"only.txt", "x.pdf"}));
-    EXPECT_EQ(listing.files.at("only.txt"), path("Sub/Deeper/only.txt"));
-    EXPECT_EQ(listing.allPaths,
-              (QSet<QString>{path("x.pdf"), path("Sub/x.pdf"), path("Sub/Deeper/x.pdf"), path("Sub/Deeper/only.txt")}));
-    EXPECT_TRUE(listing.allPaths.contains(listing.files.at("x.pdf")));
-    // Which of the same-named files is kept does not change from scan to scan.
-    EXPECT_EQ(LocalScanner::scanLocalFiles(root).files, listing.files);
+    EXPECT_EQ(relativePaths(listing), (QStringList{"Sub/Deeper/only.txt", "Sub/Deeper/x.pdf", "Sub/x.pdf", "x.pdf"}));
+    EXPECT_EQ(listing.topLevelOthers, (QSet<QString>{"Sub", "Empty"}));
+    // The facts that tell an unchanged file without reading it.
+    const auto &only = listing.files.front();
+    const QFileInfo info(only.path);
+    EXPECT_EQ(only.facts.size, info.size());
+    EXPECT_EQ(only.facts.modifiedNs / 1000000, info.lastModified().toMSecsSinceEpoch());
+    EXPECT_GT(only.facts.inode, 0);
 }
 
 TEST_F(LocalScannerTest, NeverFollowsOrListsSymbolicLinks)
@@ -113,15 +113,19 @@ TEST_F(LocalScannerTest, NeverFollowsOrListsSymbolicLinks)
 
     const auto listing = LocalScanner::scanLocalFiles(root);
     EXPECT_TRUE(listing.readable);
-    EXPECT_EQ(names(listing), (QStringList{"inside.txt", "real.txt"}));
-    EXPECT_EQ(listing.allPaths, (QSet<QString>{path("real.txt"), path("inner/inside.txt")}));
+    EXPECT_EQ(relativePaths(listing), (QStringList{"inner/inside.txt", "real.txt"}));
     EXPECT_TRUE(listing.unreadableDirectories.isEmpty());
+    // A tracked path that now runs through a link is not a removed file.
+    EXPECT_EQ(LocalScanner::classifyUnlisted(root, path("link-to-dir/inside.txt")), LocalScanner::Absence::crossesLink);
+    EXPECT_EQ(LocalScanner::classifyUnlisted(root, path("pipe")), LocalScanner::Absence::present);
+    EXPECT_EQ(LocalScanner::classifyUnlisted(root, path("inner/gone.txt")), LocalScanner::Absence::gone);
+    EXPECT_EQ(LocalScanner::classifyUnlisted(root, path("nodir/gone.txt")), LocalScanner::Absence::gone);
 
     // The watched folder itself may be reached through a link.
     link(root, "../root-link");
     const auto viaLink = LocalScanner::scanLocalFiles(dir.filePath("root-link"));
     EXPECT_TRUE(viaLink.readable);
-    EXPECT_EQ(viaLink.files.at("real.txt"), dir.filePath("root-link/real.txt"));
+    EXPECT_EQ(viaLink.files.back().path, dir.filePath("root-link/real.txt"));
 }
 
 TEST_F(LocalScannerTest, TellsAMissingFolderFromAnEmptyOne)
@@ -155,7 +159,7 @@ TEST_F(LocalScannerTest, ReportsUnreadableDirectoriesWithoutLosingTheRest)
 
     const auto listing = LocalScanner::scanLocalFiles(root);
     EXPECT_TRUE(listing.readable);
-    EXPECT_EQ(names(listing), (QStringList{"b.txt", "top.txt"}));
+    EXPECT_EQ(relativePaths(listing), (QStringList{"open/b.txt", "top.txt"}));
     QStringList unreadable = listing.unreadableDirectories;
     unreadable.sort();
     EXPECT_EQ(unreadable, (QStringList{path("listable-only"), path("locked")}));
@@ -177,5 +181,5 @@ TEST_F(LocalScannerTest, SkipsNamesThatAreNotValidText)
     ::close(fd);
 
     const auto listing = LocalScanner::scanLocalFiles(root);
-    EXPECT_EQ(names(listing), QStringList{"good.txt"});
+    EXPECT_EQ(relativePaths(listing), QStringList{"good.txt"});
 }

@@ -1,0 +1,349 @@
+#include "sync/FolderPlan.h"
+
+#include "sync/ConflictDates.h"
+#include "sync/ServerNames.h"
+
+#include <QDateTime>
+#include <algorithm>
+#include <map>
+
+namespace FolderPlanning {
+
+namespace {
+
+using LocalScanner::Absence;
+using LocalScanner::FileFacts;
+using LocalScanner::LocalFile;
+
+bool factsUnchanged(const TrackedFile &entry, const FileFacts &facts)
+{
+    return entry.size == facts.size && entry.inode == facts.inode && entry.modifiedNs == facts.modifiedNs
+        && entry.changedNs == facts.changedNs;
+}
+
+QDateTime localTime(const FileFacts &facts)
+{
+    return QDateTime::fromMSecsSinceEpoch(facts.modifiedNs / 1000000, Qt::UTC);
+}
+
+// The later modification wins; a tie goes to the server.
+bool localWins(const FileFacts &facts, const KnownDocument &document)
+{
+    return localTime(facts) > ConflictDates::remoteModificationTime(document.updatedAt);
+}
+
+QString relativeTo(const QString &folderPath, const QString &path)
+{
+    return path.mid(folderPath.size() + 1);
+}
+
+// One pass's decisions, built step by step over the facts.
+class Planner {
+public:
+    explicit Planner(const FolderFacts &facts) : m_facts(facts)
+    {
+        for (auto it = facts.documents.cbegin(); it != facts.documents.cend(); ++it)
+            m_documentsByName[it->name].push_back(it.key());
+        for (const LocalFile &file : facts.listing.files)
+            m_listed.insert(file.path, &file);
+    }
+
+    FolderPlan plan()
+    {
+        repairSharedDocuments();
+        planUnlistedEntries();
+        planTrackedFiles();
+        planUntrackedFiles();
+        planNewDocuments();
+        return std::move(m_plan);
+    }
+
+private:
+    // An entry of a state written before name clashes were told apart may
+    // share its document with another path: one keeps it (the file whose
+    // name is the document's, at the shallowest place), the others become
+    // untracked files. Nothing is deleted for it.
+    void repairSharedDocuments()
+    {
+        std::map<qint64, QStringList> pathsById;
+        for (auto it = m_facts.tracked.cbegin(); it != m_facts.tracked.cend(); ++it)
+            pathsById[it->remoteId].append(it.key());
+        for (const auto &[id, paths] : pathsById) {
+            QString keeper = paths.first();
+            if (paths.size() > 1) {
+                const QString name = m_facts.documents.value(id).name;
+                const auto score = [&](const QString &path) {
+                    const bool named = !name.isEmpty() && path.section(QLatin1Char('/'), -1) == name;
+                    return std::pair(!named, path.count(QLatin1Char('/')));
+                };
+                keeper = *std::min_element(paths.begin(), paths.end(),
+                                           [&](const QString &a, const QString &b) { return score(a) < score(b); });
+            }
+            for (const QString &path : paths) {
+                if (path == keeper)
+                    m_tracked.insert(path, m_facts.tracked.value(path));
+                else
+                    m_plan.forgotten.append(path);
+            }
+        }
+        for (auto it = m_tracked.cbegin(); it != m_tracked.cend(); ++it)
+            m_claimed.insert(it->remoteId);
+    }
+
+    void planUnlistedEntries()
+    {
+        std::vector<ServerDeletion> removed;
+        std::vector<Download> restorable;
+        for (auto it = m_tracked.cbegin(); it != m_tracked.cend(); ++it) {
+            const QString &path = it.key();
+            if (m_listed.contains(path) || isBelowUnreadable(path))
+                continue;
+            const Absence absence = m_facts.unlisted.value(path, Absence::present);
+            if (absence == Absence::present)
+                continue; // still there, not a regular file: not known to be removed
+            if (absence == Absence::crossesLink) {
+                // The path now leads out of the folder: nothing there is ours.
+                m_plan.forgotten.append(path);
+                continue;
+            }
+            const auto document = m_facts.documents.constFind(it->remoteId);
+            if (document == m_facts.documents.cend()) {
+                m_plan.forgotten.append(path); // gone on both sides
+                continue;
+            }
+            Download again{document.key(), *document, path, Download::Placement::newFile, {}};
+            if (document->fileHash != it->remoteHash) {
+                // Changed on the server since the agreement: the edit beats
+                // the removal, and the newer document comes down again.
+                m_plan.downloads.push_back(again);
+                continue;
+            }
+            removed.push_back({path, document.key()});
+            restorable.push_back(again);
+        }
+
+        const int trackedCount = int(m_tracked.size());
+        const int removedCount = int(removed.size());
+        const bool massRemoval = removedCount >= massRemovalMinimum && removedCount * 2 > trackedCount;
+        if (!massRemoval || m_facts.removalAnswer == RemovalAnswer::remove) {
+            m_plan.serverDeletions = std::move(removed);
+        } else if (m_facts.removalAnswer == RemovalAnswer::restore) {
+            m_plan.downloads.insert(m_plan.downloads.end(), restorable.begin(), restorable.end());
+        } else {
+            m_plan.removalQuestion = removedCount;
+        }
+    }
+
+    void planTrackedFiles()
+    {
+        for (const LocalFile &file : m_facts.listing.files) {
+            const auto entry = m_tracked.constFind(file.path);
+            if (entry == m_tracked.cend())
+                continue;
+            const std::optional<QString> hash = contentHash(file, &*entry);
+            if (!hash)
+                continue; // reported as not synced; its entry stays as it is
+            const bool changed = *hash != entry->localHash;
+            if (!changed && !factsUnchanged(*entry, file.facts))
+                m_plan.refreshes.push_back({file.path, file.facts});
+
+            const auto document = m_facts.documents.constFind(entry->remoteId);
+            if (document != m_facts.documents.cend()) {
+                if (!changed)
+                    continue; // a newer server version of an unchanged file is not fetched
+                if (document->fileHash == entry->remoteHash || localWins(file.facts, *document))
+                    m_plan.uploads.push_back({file.path, file.name, file.facts});
+                else
+                    m_plan.downloads.push_back({document.key(), *document, file.path,
+                                                Download::Placement::replaceConflict, *hash});
+                continue;
+            }
+            planDocumentGone(file, *entry, *hash, changed);
+        }
+    }
+
+    // The file's document was deleted on the server.
+    void planDocumentGone(const LocalFile &file, const TrackedFile &entry, const QString &hash, bool changed)
+    {
+        // Another document took the name (the file was moved or replaced on
+        // another computer): the file goes on with that one.
+        if (const auto successor = unclaimedDocumentNamed(file.name)) {
+            const KnownDocument &document = m_facts.documents[*successor];
+            m_claimed.insert(*successor);
+            if (document.fileHash == hash)
+                m_plan.adoptions.push_back({file.path, *successor, document, hash, file.facts});
+            else
+                m_plan.downloads.push_back({*successor, document, file.path,
+                                            changed ? Download::Placement::replaceConflict
+                                                    : Download::Placement::replaceUnchanged,
+                                            hash});
+            return;
+        }
+        if (!changed) {
+            m_plan.localRemovals.push_back({file.path, entry.localHash});
+            return;
+        }
+        // Changed here since: the user's newer work goes up as a new document.
+        m_plan.forgotten.append(file.path);
+        m_plan.keptAfterServerDeletion.append(file.path);
+        m_newNames.insert(file.name);
+        m_plan.uploads.push_back({file.path, file.name, file.facts});
+    }
+
+    void planUntrackedFiles()
+    {
+        std::map<QString, std::vector<const LocalFile *>> untrackedByName;
+        for (const LocalFile &file : m_facts.listing.files)
+            if (!m_tracked.contains(file.path))
+                untrackedByName[file.name].push_back(&file);
+
+        for (auto &[name, files] : untrackedByName) {
+            // A document of this name that no file here agreed with may be
+            // one of these files already (same content): adopt it.
+            for (const qint64 id : m_documentsByName.value(name)) {
+                if (m_claimed.contains(id))
+                    continue;
+                const KnownDocument &document = m_facts.documents[id];
+                for (auto candidate = files.begin(); candidate != files.end(); ++candidate) {
+                    const auto hash = contentHash(**candidate, nullptr);
+                    if (hash && document.fileHash == hash) {
+                        m_plan.adoptions.push_back({(*candidate)->path, id, document, *hash, (*candidate)->facts});
+                        m_claimed.insert(id);
+                        files.erase(candidate);
+                        break;
+                    }
+                }
+            }
+            if (files.empty())
+                continue;
+
+            const QString holder = nameHolder(name);
+            if (!holder.isEmpty()) {
+                for (const LocalFile *file : files)
+                    notSynced(file->path, holder);
+                continue;
+            }
+            // The name is free: the first file (in listing order) takes it.
+            m_plan.uploads.push_back({files.front()->path, name, files.front()->facts});
+            m_newNames.insert(name);
+            for (auto other = files.begin() + 1; other != files.end(); ++other)
+                notSynced((*other)->path, QStringLiteral("Another file named %1 in this folder is synced: %2")
+                                              .arg(name, relativeTo(m_facts.folderPath, files.front()->path)));
+        }
+    }
+
+    // Why the name is not free for a new upload, or empty when it is.
+    QString nameHolder(const QString &name) const
+    {
+        for (auto it = m_tracked.cbegin(); it != m_tracked.cend(); ++it)
+            if (it.key().section(QLatin1Char('/'), -1) == name && !m_plan.forgotten.contains(it.key()))
+                return QStringLiteral("Another file named %1 in this folder is synced: %2")
+                    .arg(name, relativeTo(m_facts.folderPath, it.key()));
+        if (m_newNames.contains(name))
+            return QStringLiteral("Another file named %1 in this folder is synced").arg(name);
+        if (!m_documentsByName.value(name).isEmpty())
+            return QStringLiteral("A different document named %1 is on the server").arg(name);
+        return {};
+    }
+
+    void planNewDocuments()
+    {
+        QSet<QString> localNames;
+        for (const LocalFile &file : m_facts.listing.files)
+            localNames.insert(file.name);
+        for (auto it = m_tracked.cbegin(); it != m_tracked.cend(); ++it)
+            localNames.insert(it.key().section(QLatin1Char('/'), -1));
+
+        for (auto it = m_documentsByName.cbegin(); it != m_documentsByName.cend(); ++it) {
+            const QString &name = it.key();
+            // Of several unclaimed documents of one name, the newest is taken.
+            std::optional<qint64> newest;
+            for (const qint64 id : it.value())
+                if (!m_claimed.contains(id))
+                    newest = std::max(newest.value_or(id), id);
+            if (!newest || localNames.contains(name))
+                continue; // agreed already, or a local file holds the name (reported above)
+            const QString destination = m_facts.folderPath + QLatin1Char('/') + name;
+            if (!ServerNames::isPlainFileName(name)) {
+                m_plan.skippedDocuments.push_back(
+                    {destination, QStringLiteral("Skipped server document with an unusable name: \"%1\"")
+                                      .arg(ServerNames::printable(name))});
+                continue;
+            }
+            if (LocalScanner::isIgnoredName(name))
+                continue; // it would never be listed, so it would come down on every pass
+            if (m_facts.listing.topLevelOthers.contains(name)) {
+                m_plan.skippedDocuments.push_back(
+                    {destination, QStringLiteral("Skipped download of %1: something else is at %2").arg(name, destination)});
+                continue;
+            }
+            m_plan.downloads.push_back({*newest, m_facts.documents[*newest], destination,
+                                        Download::Placement::newFile, {}});
+        }
+    }
+
+    std::optional<qint64> unclaimedDocumentNamed(const QString &name) const
+    {
+        std::optional<qint64> newest;
+        for (const qint64 id : m_documentsByName.value(name))
+            if (!m_claimed.contains(id))
+                newest = std::max(newest.value_or(id), id);
+        return newest;
+    }
+
+    // The file's content hash, from its entry when the file system says it
+    // is unchanged, else as read before deciding. A file that could not be
+    // read is reported and has none.
+    std::optional<QString> contentHash(const LocalFile &file, const TrackedFile *entry)
+    {
+        if (entry && factsUnchanged(*entry, file.facts))
+            return entry->localHash;
+        if (const auto hash = m_facts.hashes.constFind(file.path); hash != m_facts.hashes.cend())
+            return *hash;
+        if (!m_reportedUnreadable.contains(file.path)) {
+            m_reportedUnreadable.insert(file.path);
+            notSynced(file.path, m_facts.unreadable.value(file.path, QStringLiteral("The file could not be read")));
+        }
+        return std::nullopt;
+    }
+
+    bool isBelowUnreadable(const QString &path) const
+    {
+        return std::any_of(m_facts.listing.unreadableDirectories.cbegin(), m_facts.listing.unreadableDirectories.cend(),
+                           [&](const QString &directory) { return path.startsWith(directory + QLatin1Char('/')); });
+    }
+
+    void notSynced(const QString &path, const QString &reason) { m_plan.notSynced.push_back({path, reason}); }
+
+    const FolderFacts &m_facts;
+    FolderPlan m_plan;
+    QMap<QString, TrackedFile> m_tracked; // after the repair
+    QMap<QString, const LocalFile *> m_listed;
+    QMap<QString, QList<qint64>> m_documentsByName;
+    QSet<qint64> m_claimed;     // documents a local file goes with
+    QSet<QString> m_newNames;   // names taken by new uploads of this plan
+    QSet<QString> m_reportedUnreadable;
+};
+
+} // namespace
+
+QStringList pathsToHash(const FolderFacts &facts)
+{
+    QSet<QString> documentNames;
+    for (const KnownDocument &document : facts.documents)
+        documentNames.insert(document.name);
+    QStringList paths;
+    for (const LocalFile &file : facts.listing.files) {
+        const auto entry = facts.tracked.constFind(file.path);
+        if (entry != facts.tracked.cend() ? !factsUnchanged(*entry, file.facts) : documentNames.contains(file.name))
+            paths.append(file.path);
+    }
+    return paths;
+}
+
+FolderPlan planFolder(const FolderFacts &facts)
+{
+    return Planner(facts).plan();
+}
+
+} // namespace FolderPlanning

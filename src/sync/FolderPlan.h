@@ -1,0 +1,126 @@
+#pragma once
+
+#include "sync/LocalScanner.h"
+#include "sync/SyncState.h"
+
+#include <QMap>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <optional>
+#include <vector>
+
+// Deciding one watched folder's pass: what is known before anything
+// changes (the facts) and what the pass will do (the plan). Deciding reads
+// nothing and changes nothing, so every rule can be shown with a table.
+namespace FolderPlanning {
+
+// The user's answer to the question asked when most of a folder's files
+// disappeared at once.
+enum class RemovalAnswer { none, remove, restore };
+
+struct FolderFacts {
+    QString folderPath;
+    LocalScanner::Listing listing;
+    // Tracked entries of this folder, by absolute path.
+    QMap<QString, TrackedFile> tracked;
+    // The server folder as known after this pass's answer was taken in.
+    KnownDocuments documents;
+    // Content hashes of the files that had to be read (see pathsToHash);
+    // a file missing here could not be read, with the reason in unreadable.
+    QMap<QString, QString> hashes;
+    QMap<QString, QString> unreadable;
+    // What is at each tracked path that the listing lacks.
+    QMap<QString, LocalScanner::Absence> unlisted;
+    RemovalAnswer removalAnswer = RemovalAnswer::none;
+};
+
+struct Upload {
+    QString path;
+    QString name;
+    LocalScanner::FileFacts facts; // as planned; recorded with the agreement
+};
+
+struct Download {
+    enum class Placement {
+        newFile,          // only where nothing is
+        replaceUnchanged, // the local file is the last agreed content: to the Trash
+        replaceConflict,  // the local file lost a conflict: kept as a conflict copy
+    };
+    qint64 documentId = 0;
+    KnownDocument document;
+    QString destination;
+    Placement placement = Placement::newFile;
+    // For a replacement: the content the local file must still have.
+    QString expectedLocalHash;
+};
+
+// An untracked local file whose content is a document's: agreed with no
+// transfer.
+struct Adoption {
+    QString path;
+    qint64 documentId = 0;
+    KnownDocument document;
+    QString localHash;
+    LocalScanner::FileFacts facts;
+};
+
+// A file whose document was deleted on the server and whose content is
+// still the agreed one: it goes to the Trash.
+struct LocalRemoval {
+    QString path;
+    QString expectedHash;
+};
+
+// A document whose local file was removed while it was still the agreed
+// version.
+struct ServerDeletion {
+    QString path;
+    qint64 documentId = 0;
+};
+
+// A tracked file whose content is unchanged though the file system's
+// description of it changed: the new description is kept.
+struct Refresh {
+    QString path;
+    LocalScanner::FileFacts facts;
+};
+
+struct Skipped {
+    QString path;
+    QString reason;
+};
+
+struct FolderPlan {
+    std::vector<Upload> uploads;
+    std::vector<Download> downloads;
+    std::vector<Adoption> adoptions;
+    std::vector<LocalRemoval> localRemovals;
+    std::vector<ServerDeletion> serverDeletions;
+    std::vector<Refresh> refreshes;
+    // Entries to drop from tracking, touching nothing on disk or server.
+    QStringList forgotten;
+    // Files whose document was deleted on the server after they changed
+    // here: kept, and sent up again as new documents.
+    QStringList keptAfterServerDeletion;
+    // Local files not synced, with the reason.
+    std::vector<Skipped> notSynced;
+    // Server documents not brought down (unusable names, something else in
+    // the way), for the log.
+    std::vector<Skipped> skippedDocuments;
+    // More than half of the tracked files (and at least ten) are gone and
+    // no answer was given: how many, and nothing is deleted on the server.
+    int removalQuestion = 0;
+};
+
+// The listed files whose content must be read before deciding: tracked
+// files whose file-system facts changed, and untracked files that meet a
+// document of their name (they may be that document already).
+QStringList pathsToHash(const FolderFacts &facts);
+
+FolderPlan planFolder(const FolderFacts &facts);
+
+// Fewer than this many removed files never ask first.
+constexpr int massRemovalMinimum = 10;
+
+} // namespace FolderPlanning

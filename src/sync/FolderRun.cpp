@@ -1,0 +1,337 @@
+#include "sync/FolderRun.h"
+
+#include "api/APIClient.h"
+#include "platform/FolderAccess.h"
+#include "platform/Logging.h"
+#include "sync/FailureText.h"
+#include "sync/TransferQueue.h"
+#include "sync/UnreadableFolder.h"
+
+#include <QCoroFuture>
+#include <QDateTime>
+#include <QtConcurrent/QtConcurrentRun>
+
+using namespace FolderPlanning;
+
+namespace {
+
+constexpr int maxConcurrent = 3;
+
+// A content hash taken on a worker thread, or why it could not be.
+struct Hashed {
+    QString hash;
+    QString failure;
+};
+
+Hashed hashOn(const std::shared_ptr<FolderAccess> &folder, const QString &relativePath)
+{
+    try {
+        return {folder->hash(relativePath), {}};
+    } catch (const std::exception &error) {
+        return {{}, failureText(error)};
+    }
+}
+
+// Runs work on a worker thread and waits for it without blocking the
+// interface. The work must not throw.
+template <typename Work>
+QCoro::Task<std::invoke_result_t<Work>> onWorker(Work work)
+{
+    QFuture<std::invoke_result_t<Work>> future = QtConcurrent::run(std::move(work));
+    co_return co_await future;
+}
+
+// What the scan and the reads before deciding found.
+struct LocalFacts {
+    LocalScanner::Listing listing;
+    QMap<QString, LocalScanner::Absence> unlisted;
+};
+
+LocalFacts gatherLocalFacts(const QString &folderPath, const QStringList &trackedPaths)
+{
+    LocalFacts facts;
+    facts.listing = LocalScanner::scanLocalFiles(folderPath);
+    if (!facts.listing.readable)
+        return facts;
+    QSet<QString> listed;
+    listed.reserve(qsizetype(facts.listing.files.size()));
+    for (const LocalScanner::LocalFile &file : facts.listing.files)
+        listed.insert(file.path);
+    for (const QString &path : trackedPaths)
+        if (!listed.contains(path))
+            facts.unlisted.insert(path, LocalScanner::classifyUnlisted(folderPath, path));
+    return facts;
+}
+
+QString nameOf(const QString &path)
+{
+    return path.section(QLatin1Char('/'), -1);
+}
+
+[[maybe_unused]] QString parentOf(const QString &relativePath)
+{
+    const qsizetype slash = relativePath.lastIndexOf(QLatin1Char('/'));
+    return slash < 0 ? QString() : relativePath.left(slash + 1);
+}
+
+} // namespace
+
+FolderRun::FolderRun(APIClient &apiClient, Context context, std::shared_ptr<Results> results)
+    : m_apiClient(apiClient), m_context(std::move(context)), m_results(std::move(results)),
+      m_folder(m_context.folder)
+{
+}
+
+FolderRun::~FolderRun() = default;
+
+QString FolderRun::relative(const QString &path) const
+{
+    return path.mid(m_context.folderPath.size() + 1);
+}
+
+QCoro::Task<void> FolderRun::run()
+{
+    const QString folderPath = m_context.folderPath;
+    const qint64 folderId = m_context.serverFolderId;
+
+    // A folder whose server side is not known yet asks for everything.
+    const bool fresh = !m_context.documents;
+    QCoro::Task<SyncStatusResponse> asking = m_apiClient.getSyncStatus(folderId, fresh ? std::nullopt : m_context.since);
+    const SyncStatusResponse status = co_await asking;
+    KnownDocuments documents = m_context.documents.value_or(KnownDocuments{});
+    for (const SyncDocument &document : status.documents)
+        documents.insert(document.id, KnownDocument{document.name, document.fileHash, document.fileSize, document.updatedAt});
+    for (const qint64 id : status.deletedIds)
+        documents.remove(id);
+    m_results->learned(folderId, documents, status.serverTime);
+
+    const QStringList trackedPaths = m_context.tracked.keys();
+    QCoro::Task<LocalFacts> scanning = onWorker([folderPath, trackedPaths] { return gatherLocalFacts(folderPath, trackedPaths); });
+    LocalFacts local = co_await scanning;
+    if (!local.listing.readable)
+        throw UnreadableFolder(folderPath);
+
+    FolderFacts facts;
+    facts.folderPath = folderPath;
+    facts.listing = std::move(local.listing);
+    facts.unlisted = std::move(local.unlisted);
+    facts.tracked = m_context.tracked;
+    facts.documents = std::move(documents);
+    facts.removalAnswer = m_context.removalAnswer;
+
+    const QStringList toHash = pathsToHash(facts);
+    if (!toHash.isEmpty()) {
+        std::shared_ptr<FolderAccess> folder = m_folder;
+        const int prefixLength = int(folderPath.size()) + 1;
+        QCoro::Task<QMap<QString, Hashed>> hashing = onWorker([folder, toHash, prefixLength] {
+            QMap<QString, Hashed> results;
+            for (const QString &path : toHash)
+                results.insert(path, hashOn(folder, path.mid(prefixLength)));
+            return results;
+        });
+        const QMap<QString, Hashed> hashed = co_await hashing;
+        for (auto it = hashed.cbegin(); it != hashed.cend(); ++it) {
+            if (it->failure.isEmpty())
+                facts.hashes.insert(it.key(), it->hash);
+            else
+                facts.unreadable.insert(it.key(), it->failure);
+        }
+    }
+
+    const FolderPlan plan = planFolder(facts);
+    m_results->planned(plan);
+
+    for (const ServerDeletion &deletion : plan.serverDeletions) {
+        if (!m_results->wanted())
+            co_return;
+        QCoro::Task<void> deleting = deleteOnServer(deletion);
+        co_await deleting;
+    }
+    for (const LocalRemoval &removal : plan.localRemovals) {
+        if (!m_results->wanted())
+            co_return;
+        removeLocally(removal);
+    }
+
+    // Each queue's task is made before it is awaited: no temporary with a
+    // destructor is part of a co_await expression.
+    QCoro::Task<void> uploading = runBounded(plan.uploads, maxConcurrent, [this](const Upload &item) { return upload(item); });
+    co_await uploading;
+    QCoro::Task<void> downloading =
+        runBounded(plan.downloads, maxConcurrent, [this](const Download &item) { return download(item); });
+    co_await downloading;
+}
+
+QCoro::Task<void> FolderRun::deleteOnServer(ServerDeletion deletion)
+{
+    try {
+        QCoro::Task<DeleteResponse> deleting = m_apiClient.deleteDocument(deletion.documentId);
+        co_await deleting;
+    } catch (const APIError &error) {
+        // Already gone is as good as deleted.
+        if (error.kind() != APIError::Kind::serverError || error.description() != QLatin1String("Not found")) {
+            qCCritical(lcSyncEngine, "Could not delete the document of removed file %s: %s",
+                       qUtf8Printable(nameOf(deletion.path)), qUtf8Printable(error.description()));
+            co_return; // the entry stays, so the next pass tries again
+        }
+    } catch (const std::exception &error) {
+        qCCritical(lcSyncEngine, "Could not delete the document of removed file %s: %s",
+                   qUtf8Printable(nameOf(deletion.path)), qUtf8Printable(failureText(error)));
+        co_return;
+    }
+    m_results->documentDeleted(m_context.serverFolderId, deletion.documentId);
+    m_results->forgotten(deletion.path);
+    qCInfo(lcSyncEngine, "Deleted remote document for removed local file");
+}
+
+void FolderRun::removeLocally(const LocalRemoval &removal)
+{
+    const QString name = nameOf(removal.path);
+    const Hashed now = hashOn(m_folder, relative(removal.path));
+    if (!now.failure.isEmpty() || now.hash != removal.expectedHash) {
+        // Changed (or gone) since the plan read it: the user's newer work is
+        // kept and goes up as a new file.
+        m_results->forgotten(removal.path);
+        qCInfo(lcSyncEngine, "Kept local file changed since its document was deleted: %s", qUtf8Printable(name));
+        return;
+    }
+    try {
+        m_folder->moveToTrash(relative(removal.path));
+    } catch (const std::exception &error) {
+        qCCritical(lcSyncEngine, "Kept %s, whose document was deleted on the server: %s", qUtf8Printable(name),
+                   qUtf8Printable(failureText(error)));
+        m_results->notice(QStringLiteral("A file was kept"),
+                          QStringLiteral("%1 was deleted on the server, but it could not be moved to the Trash: %2")
+                              .arg(name, failureText(error)));
+        return;
+    }
+    m_results->forgotten(removal.path);
+    qCInfo(lcSyncEngine, "Deleted local file: %s", qUtf8Printable(name));
+    m_results->notice(QStringLiteral("Moved to the Trash"),
+                      QStringLiteral("%1 was deleted on the server and moved to the Trash").arg(name));
+}
+
+TrackedFile FolderRun::entryFor(const QString &localHash, qint64 remoteId, const std::optional<QString> &remoteHash,
+                                const QString &relativePath) const
+{
+    TrackedFile entry;
+    entry.localHash = localHash;
+    entry.remoteId = remoteId;
+    entry.remoteHash = remoteHash;
+    entry.lastSynced = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+    const FileFacts facts = m_folder->facts(relativePath);
+    entry.localModified = facts.exists ? facts.modified() : QDateTime::currentDateTimeUtc();
+    if (facts.exists) {
+        entry.size = facts.size;
+        entry.inode = qint64(facts.inode);
+        entry.modifiedNs = facts.modifiedNs;
+        entry.changedNs = facts.changedNs;
+    }
+    return entry;
+}
+
+QCoro::Task<void> FolderRun::upload(Upload item)
+{
+    if (!m_results->wanted())
+        co_return;
+    const QString relativePath = relative(item.path);
+    try {
+        // The facts and the hash from before the upload are the ones
+        // recorded: a save while the file goes up changes them, and the next
+        // pass sends the newer content.
+        std::shared_ptr<FolderAccess> folder = m_folder;
+        const TrackedFile before = entryFor({}, 0, {}, relativePath);
+        QCoro::Task<Hashed> hashing = onWorker([folder, relativePath] { return hashOn(folder, relativePath); });
+        const Hashed hashed = co_await hashing;
+        if (!hashed.failure.isEmpty())
+            throw FileError(hashed.failure);
+        QCoro::Task<DocumentResponse> sending = m_apiClient.uploadDocument(item.path, item.name, m_context.serverFolderId);
+        const DocumentResponse document = co_await sending;
+        m_results->documentChanged(m_context.serverFolderId, document.id,
+                                   KnownDocument{document.name, document.fileHash, document.fileSize, document.updatedAt});
+        TrackedFile entry = before;
+        entry.localHash = hashed.hash;
+        entry.remoteId = document.id;
+        entry.remoteHash = document.fileHash;
+        m_results->agreed(item.path, entry);
+        m_results->transferred(item.name, QStringLiteral("uploaded"), item.path, item.facts.size, std::nullopt);
+    } catch (const std::exception &error) {
+        m_results->transferred(item.name, QStringLiteral("uploaded"), item.path, item.facts.size, failureText(error));
+    }
+}
+
+QCoro::Task<void> FolderRun::download(Download item)
+{
+    if (!m_results->wanted())
+        co_return;
+    const QString name = item.document.name;
+    const qint64 size = item.document.fileSize.value_or(0);
+    try {
+        QCoro::Task<QUrl> linking = m_apiClient.getDownloadURL(item.documentId);
+        const QUrl source = co_await linking;
+        IncomingFile incoming = m_folder->createIncoming(relative(item.destination));
+        QCoro::Task<void> receiving = m_apiClient.downloadFile(source, &incoming.device());
+        co_await receiving;
+        const QString receivedHash = incoming.hash();
+        std::shared_ptr<FolderAccess> folder = m_folder;
+        std::optional<QString> localNow;
+        if (item.placement != Download::Placement::newFile) {
+            const QString destination = relative(item.destination);
+            QCoro::Task<Hashed> hashing = onWorker([folder, destination] { return hashOn(folder, destination); });
+            const Hashed current = co_await hashing;
+            if (current.failure.isEmpty())
+                localNow = current.hash;
+        }
+        if (!m_results->wanted())
+            co_return;
+        if (!place(incoming, item, localNow))
+            co_return;
+        m_results->agreed(item.destination,
+                          entryFor(receivedHash, item.documentId, item.document.fileHash, relative(item.destination)));
+        m_results->transferred(name, QStringLiteral("downloaded"), item.destination, size, std::nullopt);
+    } catch (const std::exception &error) {
+        m_results->transferred(name, QStringLiteral("downloaded"), item.destination, size, failureText(error));
+    }
+}
+
+bool FolderRun::place(IncomingFile &incoming, const Download &item, const std::optional<QString> &localNow)
+{
+    const QString destination = relative(item.destination);
+    const QString name = nameOf(item.destination);
+    const QDateTime now = QDateTime::currentDateTime();
+    // Another version appeared at the destination since the plan looked:
+    // the download goes beside it, and the next pass sees both.
+    const auto keepAside = [&] {
+        const QString copy = conflictCopyName(name, now);
+        if (!incoming.placeNewAs(copy))
+            throw FileError(QStringLiteral("A local file appeared at %1").arg(item.destination));
+        qCWarning(lcSyncEngine, "Kept the server's version of %s beside the local file as %s", qUtf8Printable(name),
+                  qUtf8Printable(copy));
+        m_results->notice(QStringLiteral("Conflict copy made"),
+                          QStringLiteral("The server's version of %1 was saved as %2").arg(name, copy));
+        m_results->transferred(item.document.name, QStringLiteral("downloaded"),
+                               parentOf(item.destination) + copy, item.document.fileSize.value_or(0), std::nullopt);
+        return false;
+    };
+
+    if (item.placement != Download::Placement::newFile && localNow) {
+        if (*localNow != item.expectedLocalHash)
+            return keepAside();
+        if (item.placement == Download::Placement::replaceUnchanged) {
+            m_folder->moveToTrash(destination);
+        } else {
+            // The local version lost the conflict: it stays, under a name of
+            // its own, and syncs up as a new file.
+            const QString copy = conflictCopyName(name, now);
+            if (!m_folder->moveAside(destination, copy))
+                return keepAside();
+            qCWarning(lcSyncEngine, "Conflict on %s: the server's version is newer; the local version was kept as %s",
+                      qUtf8Printable(name), qUtf8Printable(copy));
+            m_results->notice(QStringLiteral("Conflict copy made"),
+                              QStringLiteral("%1 changed on both sides; your version was kept as %2").arg(name, copy));
+        }
+    }
+    if (!incoming.placeNew())
+        return keepAside();
+    return true;
+}

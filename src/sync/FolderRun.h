@@ -1,0 +1,83 @@
+#pragma once
+
+#include "api/Records.h"
+#include "sync/FolderPlan.h"
+#include "sync/SyncState.h"
+
+#include <QCoroTask>
+#include <QString>
+#include <memory>
+#include <optional>
+
+class APIClient;
+class FolderAccess;
+
+// One watched folder's pass: the server's answer, the local scan and the
+// hashes it needs, the plan, then its effects in order (entries, server
+// deletions, local removals, uploads, downloads).
+//
+// The run never touches the engine: every result goes to its Results, as it
+// happens, and the engine applies them in one place. So a run whose engine
+// went away mid-pass (sign-out) simply has nowhere to report to.
+class FolderRun {
+public:
+    struct Context {
+        // The watched folder, opened and found to be the one the user chose.
+        std::shared_ptr<FolderAccess> folder;
+        QString folderPath;
+        qint64 serverFolderId = 0;
+        // The folder's since time; unused when documents is none.
+        std::optional<QString> since;
+        // The folder's tracked entries, by absolute path.
+        QMap<QString, TrackedFile> tracked;
+        // What is known of the server folder; none: ask for everything.
+        std::optional<KnownDocuments> documents;
+        FolderPlanning::RemovalAnswer removalAnswer = FolderPlanning::RemovalAnswer::none;
+    };
+
+    // Where the run's results go. Called on the main thread.
+    class Results {
+    public:
+        virtual ~Results() = default;
+        // The server folder as known after the answer, and the answer's time.
+        virtual void learned(qint64 serverFolderId, const KnownDocuments &documents, const QString &serverTime) = 0;
+        virtual void agreed(const QString &path, const TrackedFile &entry) = 0;
+        virtual void forgotten(const QString &path) = 0;
+        virtual void documentChanged(qint64 serverFolderId, qint64 documentId, const KnownDocument &document) = 0;
+        virtual void documentDeleted(qint64 serverFolderId, qint64 documentId) = 0;
+        virtual void planned(const FolderPlanning::FolderPlan &plan) = 0;
+        // A transfer ended: name, "uploaded" or "downloaded", local path,
+        // bytes, and the failure's text when it failed.
+        virtual void transferred(const QString &name, const QString &action, const QString &path, qint64 bytes,
+                                 const std::optional<QString> &failure) = 0;
+        virtual void notice(const QString &title, const QString &text) = 0;
+        // Still wanted: false once the engine stopped or went away; the run
+        // then starts no further effect.
+        virtual bool wanted() const = 0;
+    };
+
+    FolderRun(APIClient &apiClient, Context context, std::shared_ptr<Results> results);
+    ~FolderRun();
+
+    // Throws when the status request fails or the folder cannot be read;
+    // nothing of the folder has been changed then.
+    QCoro::Task<void> run();
+
+private:
+    QCoro::Task<void> deleteOnServer(FolderPlanning::ServerDeletion deletion);
+    void removeLocally(const FolderPlanning::LocalRemoval &removal);
+    QCoro::Task<void> upload(FolderPlanning::Upload item);
+    QCoro::Task<void> download(FolderPlanning::Download item);
+    // Puts a downloaded file where the plan wants it; the path it ended at.
+    // False when it was kept aside instead, as a conflict copy.
+    bool place(class IncomingFile &incoming, const FolderPlanning::Download &item,
+               const std::optional<QString> &localNow);
+    TrackedFile entryFor(const QString &localHash, qint64 remoteId, const std::optional<QString> &remoteHash,
+                         const QString &relativePath) const;
+    QString relative(const QString &path) const;
+
+    APIClient &m_apiClient;
+    Context m_context;
+    std::shared_ptr<Results> m_results;
+    std::shared_ptr<FolderAccess> m_folder;
+};
