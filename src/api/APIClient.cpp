@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <unistd.h>
 
 namespace {
 
@@ -262,6 +263,20 @@ QCoro::Task<QUrl> APIClient::getDownloadURL(qint64 documentId)
     co_return url;
 }
 
+QCoro::Task<void> APIClient::downloadFile(QUrl source, QIODevice *sink)
+{
+    if (!isWebURL(source))
+        throw notAWebAddress(source.toString());
+    // The link grants access by itself: none of the client's headers go with it.
+    HttpExchangeOptions options;
+    options.sameOriginRedirectsOnly = false;
+    options.sink = sink;
+    QCoro::Task<HttpAnswer> fetch = exchange(m_session, makeRequest(source, options), "GET", QByteArray(), options);
+    const HttpAnswer answer = co_await std::move(fetch);
+    if (!isSuccess(answer.status))
+        throw APIError::serverError(QStringLiteral("Download failed with status %1").arg(answer.status));
+}
+
 QCoro::Task<void> APIClient::downloadFile(QUrl source, QString destinationPath)
 {
     if (!isWebURL(source))
@@ -274,14 +289,11 @@ QCoro::Task<void> APIClient::downloadFile(QUrl source, QString destinationPath)
     if (!temporary.open())
         throw FileError(QStringLiteral("Cannot write into %1: %2").arg(destination.absolutePath(), temporary.errorString()));
 
-    // The link grants access by itself: none of the client's headers go with it.
-    HttpExchangeOptions options;
-    options.sameOriginRedirectsOnly = false;
-    options.sink = &temporary;
-    const HttpAnswer answer = co_await exchange(m_session, makeRequest(source, options), "GET", QByteArray(), options);
-    if (!isSuccess(answer.status))
-        throw APIError::serverError(QStringLiteral("Download failed with status %1").arg(answer.status));
-    if (!temporary.flush())
+    QCoro::Task<void> body = downloadFile(source, &temporary);
+    co_await std::move(body);
+    // The bytes reach the disk before the file takes the destination's
+    // name, so a crash cannot leave a short file in its place.
+    if (!temporary.flush() || ::fsync(temporary.handle()) != 0)
         throw FileError(QStringLiteral("Cannot write %1: %2").arg(temporary.fileName(), temporary.errorString()));
     // The file takes the place of the old one with its permissions, or the
     // usual ones of a new document (QTemporaryFile makes it owner-only).

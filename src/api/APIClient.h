@@ -55,6 +55,10 @@ public:
     // Plain GET into a temporary file beside the destination, then moved into
     // place: the destination never holds a partial file.
     QCoro::Task<void> downloadFile(QUrl source, QString destinationPath);
+    // Plain GET that writes the body into `sink` as it arrives (typically a
+    // temporary file the caller puts in place itself); nothing is renamed.
+    // On failure, what reached the sink is the caller's to discard.
+    QCoro::Task<void> downloadFile(QUrl source, QIODevice *sink);
 
     static QString mimeTypeForExtension(const QString &extension);
 

@@ -1,10 +1,5 @@
 #include "api/Errors.h"
 
-Error::Error(QString description)
-    : m_description(std::move(description)), m_utf8(m_description.toUtf8())
-{
-}
-
 APIError::APIError(Kind kind, const QString &description) : Error(description), m_kind(kind) {}
 
 APIError APIError::serverError(const QString &message)

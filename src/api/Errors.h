@@ -1,20 +1,6 @@
 #pragma once
 
-#include <QString>
-#include <exception>
-
-// Every failure in TavrelSync is an exception carrying a sentence a user can
-// read; that sentence is what the log and the status line show.
-class Error : public std::exception {
-public:
-    explicit Error(QString description);
-    const QString &description() const { return m_description; }
-    const char *what() const noexcept override { return m_utf8.constData(); }
-
-private:
-    QString m_description;
-    QByteArray m_utf8;
-};
+#include "platform/FileError.h"
 
 // Failures the service reported (or that the client read from its answer).
 class APIError : public Error {
@@ -44,12 +30,6 @@ private:
 
 // A body that does not decode as the record asked for.
 class DecodingError : public Error {
-public:
-    using Error::Error;
-};
-
-// A local file or folder could not be read, written, moved or removed.
-class FileError : public Error {
 public:
     using Error::Error;
 };

@@ -9,11 +9,6 @@
 
 namespace {
 
-struct FolderIdentity {
-    qint64 device = 0;
-    qint64 inode = 0;
-};
-
 std::optional<FolderIdentity> identityOf(const QString &path)
 {
     struct stat info {};
@@ -61,7 +56,8 @@ std::optional<Resolved> resolve(const QByteArray &bookmark)
         return std::nullopt;
     Resolved resolved;
     resolved.path = path.toString();
-    resolved.isStale = current->device != device.toInteger() || current->inode != inode.toInteger();
+    resolved.identity = FolderIdentity{device.toInteger(), inode.toInteger()};
+    resolved.isStale = *current != resolved.identity;
     return resolved;
 }
 

@@ -1,15 +1,12 @@
 #include "sync/LocalScanner.h"
 
-#include "api/Errors.h"
+#include "platform/FileHash.h"
 
 #include <QFile>
 #include <QFileInfo>
 
-#include <openssl/evp.h>
-
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -52,13 +49,6 @@ bool isAscii(std::string_view text)
     return std::all_of(text.begin(), text.end(), [](char c) { return (unsigned char)c < 0x80; });
 }
 
-constexpr qsizetype hashChunkSize = 0x100000; // 1 MiB
-
-QString systemError(const QString &what, const QString &path, int error)
-{
-    return QStringLiteral("%1 %2: %3").arg(what, path, QString::fromLocal8Bit(std::strerror(error)));
-}
-
 struct FdCloser {
     int fd;
     ~FdCloser()
@@ -67,24 +57,6 @@ struct FdCloser {
             ::close(fd);
     }
 };
-
-// Opens the file for reading, or throws FileError. Non-blocking so that a
-// pipe put in the file's place cannot hang the caller; only regular files
-// are accepted.
-int openRegularFile(const QString &filePath)
-{
-    const int fd = ::open(QFile::encodeName(filePath).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0)
-        throw FileError(systemError(QStringLiteral("Cannot open"), filePath, errno));
-    FdCloser closer{fd};
-    struct stat st;
-    if (::fstat(fd, &st) != 0)
-        throw FileError(systemError(QStringLiteral("Cannot read"), filePath, errno));
-    if (!S_ISREG(st.st_mode))
-        throw FileError(QStringLiteral("Cannot read %1: not a regular file").arg(filePath));
-    closer.fd = -1;
-    return fd;
-}
 
 // Walks a folder below an open directory descriptor. Every step is relative
 // to its parent's descriptor and never follows a symbolic link, so nothing
@@ -254,42 +226,13 @@ Listing scanLocalFiles(const QString &folderPath)
 
 void checkReadable(const QString &filePath)
 {
-    const FdCloser closer{openRegularFile(filePath)};
+    const FdCloser closer{FileHash::openRegularFile(AT_FDCWD, QFile::encodeName(filePath), filePath)};
 }
 
 QString computeFileHash(const QString &filePath)
 {
-    const int fd = openRegularFile(filePath);
-    const FdCloser closer{fd};
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-
-    const std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX *)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1)
-        throw FileError(QStringLiteral("Cannot hash %1: SHA-256 is unavailable").arg(filePath));
-
-    // One buffer for the whole file: memory stays at one chunk however large
-    // the file is.
-    const std::unique_ptr<char[]> chunk(new char[hashChunkSize]);
-    for (;;) {
-        const ssize_t n = ::read(fd, chunk.get(), size_t(hashChunkSize));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            // A read failure part-way must not pass for the hash of a
-            // shorter file.
-            throw FileError(systemError(QStringLiteral("Cannot read"), filePath, errno));
-        }
-        if (n == 0)
-            break;
-        if (EVP_DigestUpdate(ctx.get(), chunk.get(), size_t(n)) != 1)
-            throw FileError(QStringLiteral("Cannot hash %1").arg(filePath));
-    }
-
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_DigestFinal_ex(ctx.get(), digest, &length) != 1)
-        throw FileError(QStringLiteral("Cannot hash %1").arg(filePath));
-    return QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(digest), length).toHex());
+    const FdCloser closer{FileHash::openRegularFile(AT_FDCWD, QFile::encodeName(filePath), filePath)};
+    return FileHash::sha256Of(closer.fd, filePath);
 }
 
 QDateTime fileModificationDate(const QString &filePath)

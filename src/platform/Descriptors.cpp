@@ -1,0 +1,53 @@
+#include "platform/Descriptors.h"
+
+#include "platform/FileHash.h"
+
+#include <cerrno>
+#include <cstdio>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace descriptors {
+
+void UniqueFd::reset()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+int renameNoReplace(int fromDir, const char *from, int toDir, const char *to)
+{
+    if (::renameat2(fromDir, from, toDir, to, RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return -1;
+    // The file system cannot refuse a taken name within the rename; a hard
+    // link can, since it never replaces. Then the old name goes.
+    if (::linkat(fromDir, from, toDir, to, 0) != 0)
+        return -1;
+    if (::unlinkat(fromDir, from, 0) != 0) {
+        const int error = errno;
+        ::unlinkat(toDir, to, 0);
+        errno = error;
+        return -1;
+    }
+    return 0;
+}
+
+int syncToDisk(int fd)
+{
+    while (::fsync(fd) != 0) {
+        if (errno != EINTR)
+            return -1;
+    }
+    return 0;
+}
+
+QString cannot(const QString &what, const QString &path, int error)
+{
+    return QStringLiteral("%1 %2: %3").arg(what, path, FileHash::errorText(error));
+}
+
+} // namespace descriptors

@@ -1,0 +1,141 @@
+#pragma once
+
+#include "platform/Bookmarks.h"
+#include "platform/FileError.h"
+
+#include <QDateTime>
+#include <QString>
+#include <memory>
+#include <optional>
+
+class QIODevice;
+class IncomingFile;
+
+// What the file system tells of one entry, its last link not followed.
+struct FileFacts {
+    bool exists = false;
+    bool isRegularFile = false;
+    bool isSymbolicLink = false;
+    qint64 size = 0;
+    quint64 device = 0;
+    quint64 inode = 0;
+    unsigned permissions = 0; // the mode's permission bits
+    qint64 modifiedNs = 0;    // nanoseconds since the epoch
+    qint64 changedNs = 0;     // status change: moves with every write and rename, cannot be set back
+
+    QDateTime modified() const { return QDateTime::fromMSecsSinceEpoch(modifiedNs / 1000000, Qt::UTC); }
+    // The same file, unchanged since these facts were taken, as far as the
+    // file system can tell without reading it.
+    bool isSameVersion(const FileFacts &other) const;
+};
+
+// An open watched folder. Every read, write, rename and removal below it is
+// made relative to its directory handle, one path component at a time and
+// without following a symbolic link anywhere below the folder, so that
+// nothing outside the folder is ever touched, whatever is swapped in while
+// the client works. Relative paths are '/'-separated names inside the
+// folder ("Sub/a.txt"); "", ".", ".." and empty components are refused.
+//
+// All operations are const and safe to call from several threads at once.
+// Failures throw FileError; a path whose directories cross a symbolic link
+// or something that is not a folder throws CrossesLinkError, a FileError,
+// so that the caller can drop it and touch nothing.
+class FolderAccess {
+public:
+    // Opens the folder at `folderPath`, which may itself be reached through
+    // a link the user chose. Throws FileError when it is not a readable
+    // folder.
+    explicit FolderAccess(const QString &folderPath);
+    ~FolderAccess();
+    FolderAccess(FolderAccess &&other) noexcept;
+    FolderAccess &operator=(FolderAccess &&other) noexcept;
+    FolderAccess(const FolderAccess &) = delete;
+    FolderAccess &operator=(const FolderAccess &) = delete;
+
+    // The absolute, cleaned path the folder was opened at.
+    QString path() const { return m_path; }
+    // The folder actually opened; compare with the bookmark's to notice a
+    // folder replaced at the same path.
+    FolderIdentity identity() const { return m_identity; }
+
+    // "Sub/a.txt" for "<path>/Sub/a.txt"; nullopt for paths not below the folder.
+    std::optional<QString> relativePathOf(const QString &absolutePath) const;
+    QString absolutePathOf(const QString &relativePath) const;
+
+    // The entry's facts; `exists` is false when it or a folder on its way is
+    // missing.
+    FileFacts facts(const QString &relativePath) const;
+
+    // SHA-256 of a regular file's bytes as 64 lower-case hex digits. A file
+    // that is a symbolic link throws CrossesLinkError.
+    QString hash(const QString &relativePath) const;
+
+    // A hidden temporary file beside `relativeDestination` (whose folder must
+    // exist), open for writing, to be put in place once written.
+    IncomingFile createIncoming(const QString &relativeDestination) const;
+
+    // Renames a regular file to `newName` in its own folder, never replacing
+    // anything: false, and nothing changed, when `newName` is taken.
+    bool moveAside(const QString &relativePath, const QString &newName) const;
+
+    // Moves a regular file to the user's Trash so that it can be restored:
+    // the home Trash when it is on the same file system, otherwise the Trash
+    // at the top of the file system it lives on. The file is only ever
+    // renamed, never copied; when no Trash can take it, it stays where it is
+    // and FileError says why.
+    void moveToTrash(const QString &relativePath) const;
+
+private:
+    struct Parent;
+    Parent openParent(const QString &relativePath) const;
+
+    int m_fd = -1;
+    QString m_path;
+    FolderIdentity m_identity;
+};
+
+// A download on its way into a watched folder: a hidden temporary file in the
+// destination's folder. Dropping it without placing it removes the temporary
+// file, so a failed or abandoned transfer leaves nothing behind.
+// One object is used by one thread at a time.
+class IncomingFile {
+public:
+    ~IncomingFile();
+    IncomingFile(IncomingFile &&other) noexcept;
+    IncomingFile &operator=(IncomingFile &&other) noexcept;
+
+    // Open for writing; unbuffered, so that a write error (a full disk)
+    // shows at the write that met it.
+    QIODevice &device();
+    // The destination, relative to the folder, and the temporary's own name.
+    QString destination() const;
+    QString temporaryName() const;
+
+    // Each placement flushes the bytes to disk first. False (the temporary
+    // kept, nothing else changed) when the place is taken; FileError for
+    // other failures.
+    //
+    // Puts the file at the destination only if nothing is there.
+    [[nodiscard]] bool placeNew();
+    // Puts the file under another name in the destination's folder, only if
+    // nothing is there (a conflict copy of the downloaded content).
+    [[nodiscard]] bool placeNewAs(const QString &name);
+    // Replaces the destination only while it is still the file described by
+    // `expected` (as facts() gave it before its content was checked); the new
+    // file takes over its permissions.
+    [[nodiscard]] bool replace(const FileFacts &expected);
+    // Removes the temporary file now.
+    void discard();
+
+private:
+    friend class FolderAccess;
+    struct State;
+    explicit IncomingFile(std::unique_ptr<State> state);
+    std::unique_ptr<State> d;
+};
+
+// "<stem> (conflicted copy <YYYY-MM-DD HHMMSS>)<.ext>" for `fileName`,
+// the extension being what follows the last dot; a name without a dot, or
+// whose only dot is its first character, has none. The time is written in its own zone;
+// a name that would be too long for the file system is shortened in its stem.
+QString conflictCopyName(const QString &fileName, const QDateTime &when);

@@ -1,0 +1,55 @@
+#pragma once
+
+// Shared by the files that make up FolderAccess and IncomingFile; not for
+// other callers.
+
+#include "platform/Descriptors.h"
+#include "platform/FolderAccess.h"
+
+#include <QFile>
+
+struct stat;
+
+// The folder that holds an entry, opened without following links, and the
+// entry's name in it.
+struct FolderAccess::Parent {
+    descriptors::UniqueFd owned; // a folder below the watched one; empty for the watched folder itself
+    int fd = -1;                 // -1 when a folder on the way is missing
+    QByteArray name;
+    QString shown; // the entry's absolute path, for messages
+
+    // Throws FileError when a folder on the way is missing.
+    void requireFolder() const;
+};
+
+struct IncomingFile::State {
+    descriptors::UniqueFd folder; // the destination's folder
+    descriptors::UniqueFd file;   // the temporary, until it is placed
+    QFile device;
+    QByteArray temporaryName;
+    QString destination;   // relative to the watched folder
+    QByteArray targetName; // the destination's name in its folder
+    QString shownFolder;   // the destination folder's absolute path, for messages
+    bool flushed = false;
+    bool gone = false; // placed or discarded: nothing left to remove
+
+    // Once: every byte written reaches the disk before the file is given a
+    // name that others read, so a crash cannot leave a short file in its
+    // place. Throws FileError when a write failed or the flush fails.
+    void flushToDisk();
+};
+
+namespace folderdetail {
+
+inline constexpr qsizetype maxNameBytes = 255;
+
+// A single name in a folder: not empty, ".", "..", nor holding '/' or NUL.
+bool isPlainName(const QString &name);
+
+// The name cut to at most `maxBytes` bytes of the file system's encoding,
+// never in the middle of a character.
+QString shortened(QString name, qsizetype maxBytes);
+
+FileFacts factsFrom(const struct stat &st);
+
+} // namespace folderdetail

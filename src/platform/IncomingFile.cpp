@@ -1,0 +1,185 @@
+#include "platform/FolderAccess.h"
+
+#include "platform/FolderAccessDetail.h"
+
+#include <QRandomGenerator>
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using descriptors::cannot;
+using descriptors::UniqueFd;
+
+namespace {
+
+// Hidden, so that the folder scan passes it over, and unmistakably ours.
+QByteArray randomTemporaryName()
+{
+    static constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    QByteArray name(".tavrel-download-");
+    for (int i = 0; i < 6; ++i)
+        name.append(letters[QRandomGenerator::global()->bounded(int(sizeof letters - 1))]);
+    return name;
+}
+
+// Entries of a folder reach the disk only when the folder is flushed; a
+// folder that cannot be opened for it keeps them as the system decides.
+void syncFolderEntries(int folderFd)
+{
+    const UniqueFd folder(::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.isOpen())
+        descriptors::syncToDisk(folder.get());
+}
+
+} // namespace
+
+IncomingFile FolderAccess::createIncoming(const QString &relativeDestination) const
+{
+    Parent parent = openParent(relativeDestination);
+    parent.requireFolder();
+    auto state = std::make_unique<IncomingFile::State>();
+    state->destination = relativeDestination;
+    state->targetName = parent.name;
+    state->shownFolder = absolutePathOf(relativeDestination).section(QLatin1Char('/'), 0, -2);
+    state->folder = parent.owned.isOpen() ? std::move(parent.owned) : UniqueFd(::fcntl(m_fd, F_DUPFD_CLOEXEC, 0));
+    if (!state->folder.isOpen())
+        throw FileError(cannot(QStringLiteral("Cannot write into"), state->shownFolder, errno));
+
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QByteArray name = randomTemporaryName();
+        // 0666: the umask and the folder's default permissions apply, as for
+        // any file the user's programs make.
+        const int fd = ::openat(state->folder.get(), name.constData(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST)
+                continue;
+            throw FileError(cannot(QStringLiteral("Cannot write into"), state->shownFolder, errno));
+        }
+        state->file = UniqueFd(fd);
+        state->temporaryName = name;
+        break;
+    }
+    if (!state->file.isOpen())
+        throw FileError(cannot(QStringLiteral("Cannot write into"), state->shownFolder, EEXIST));
+    if (!state->device.open(state->file.get(), QIODevice::WriteOnly | QIODevice::Unbuffered,
+                            QFileDevice::DontCloseHandle)) {
+        ::unlinkat(state->folder.get(), state->temporaryName.constData(), 0);
+        throw FileError(QStringLiteral("Cannot write into %1: %2").arg(state->shownFolder, state->device.errorString()));
+    }
+    return IncomingFile(std::move(state));
+}
+
+IncomingFile::IncomingFile(std::unique_ptr<State> state) : d(std::move(state)) {}
+
+IncomingFile::IncomingFile(IncomingFile &&other) noexcept = default;
+
+IncomingFile &IncomingFile::operator=(IncomingFile &&other) noexcept
+{
+    if (this != &other) {
+        discard();
+        d = std::move(other.d);
+    }
+    return *this;
+}
+
+IncomingFile::~IncomingFile()
+{
+    discard();
+}
+
+QIODevice &IncomingFile::device()
+{
+    return d->device;
+}
+
+QString IncomingFile::destination() const
+{
+    return d->destination;
+}
+
+QString IncomingFile::temporaryName() const
+{
+    return QFile::decodeName(d->temporaryName);
+}
+
+void IncomingFile::discard()
+{
+    if (!d || d->gone)
+        return;
+    d->device.close();
+    d->file.reset();
+    ::unlinkat(d->folder.get(), d->temporaryName.constData(), 0);
+    d->gone = true;
+}
+
+void IncomingFile::State::flushToDisk()
+{
+    State &state = *this;
+    if (state.gone)
+        throw FileError(QStringLiteral("The download for %1 was already put in place or removed").arg(state.destination));
+    if (state.flushed)
+        return;
+    const QString shown = state.shownFolder + QLatin1Char('/') + QFile::decodeName(state.targetName);
+    if (state.device.error() != QFileDevice::NoError)
+        throw FileError(QStringLiteral("Cannot write %1: %2").arg(shown, state.device.errorString()));
+    state.device.close();
+    if (descriptors::syncToDisk(state.file.get()) != 0)
+        throw FileError(cannot(QStringLiteral("Cannot write"), shown, errno));
+    state.flushed = true;
+}
+
+bool IncomingFile::placeNew()
+{
+    return placeNewAs(QFile::decodeName(d->targetName));
+}
+
+bool IncomingFile::placeNewAs(const QString &name)
+{
+    if (!folderdetail::isPlainName(name))
+        throw FileError(QStringLiteral("\"%1\" is not a file name").arg(name));
+    d->flushToDisk();
+    const QByteArray target = QFile::encodeName(name);
+    if (descriptors::renameNoReplace(d->folder.get(), d->temporaryName.constData(), d->folder.get(),
+                                     target.constData())
+        != 0) {
+        if (errno == EEXIST)
+            return false;
+        throw FileError(cannot(QStringLiteral("Cannot put the download in place at"),
+                               d->shownFolder + QLatin1Char('/') + name, errno));
+    }
+    d->file.reset();
+    d->gone = true;
+    syncFolderEntries(d->folder.get());
+    return true;
+}
+
+bool IncomingFile::replace(const FileFacts &expected)
+{
+    d->flushToDisk();
+    const QString shown = d->shownFolder + QLatin1Char('/') + QFile::decodeName(d->targetName);
+    struct stat st;
+    if (::fstatat(d->folder.get(), d->targetName.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT)
+            return false;
+        throw FileError(cannot(QStringLiteral("Cannot examine"), shown, errno));
+    }
+    const FileFacts current = folderdetail::factsFrom(st);
+    if (!current.isRegularFile || !current.isSameVersion(expected))
+        return false;
+
+    // The new content takes the old file's permissions, never set-id bits.
+    if (::fchmod(d->file.get(), st.st_mode & 01777) != 0)
+        throw FileError(cannot(QStringLiteral("Cannot write"), shown, errno));
+    // What was checked can still change between the check above and this
+    // rename; the window is a few system calls wide.
+    if (::renameat(d->folder.get(), d->temporaryName.constData(), d->folder.get(), d->targetName.constData()) != 0)
+        throw FileError(cannot(QStringLiteral("Cannot put the download in place at"), shown, errno));
+    d->file.reset();
+    d->gone = true;
+    syncFolderEntries(d->folder.get());
+    return true;
+}
