@@ -7,6 +7,7 @@
 #include "platform/FolderAccess.h"
 
 #include <QFile>
+#include <QIODevice>
 
 struct stat;
 
@@ -22,10 +23,30 @@ struct FolderAccess::Parent {
     void requireFolder() const;
 };
 
+namespace folderdetail {
+
+// Writes straight to a file descriptor, so that a failed write reports its
+// own reason ("No space left on device") and shows at the write that met it.
+class FdWriter : public QIODevice {
+public:
+    void setDescriptor(int fd) { m_fd = fd; }
+    int writeError() const { return m_writeError; }
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *data, qint64 length) override;
+
+private:
+    int m_fd = -1;
+    int m_writeError = 0;
+};
+
+} // namespace folderdetail
+
 struct IncomingFile::State {
     descriptors::UniqueFd folder; // the destination's folder
     descriptors::UniqueFd file;   // the temporary, until it is placed
-    QFile device;
+    folderdetail::FdWriter device;
     QByteArray temporaryName;
     QString destination;   // relative to the watched folder
     QByteArray targetName; // the destination's name in its folder

@@ -1,6 +1,7 @@
 #include "platform/FolderAccess.h"
 
 #include "platform/FolderAccessDetail.h"
+#include "platform/FileHash.h"
 
 #include <QRandomGenerator>
 
@@ -36,6 +37,28 @@ void syncFolderEntries(int folderFd)
 
 } // namespace
 
+namespace folderdetail {
+
+qint64 FdWriter::writeData(const char *data, qint64 length)
+{
+    qint64 done = 0;
+    while (done < length) {
+        const ssize_t n = ::write(m_fd, data + done, size_t(length - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            // A short write is a failed one: the download is incomplete.
+            m_writeError = n < 0 ? errno : ENOSPC;
+            setErrorString(FileHash::errorText(m_writeError));
+            return -1;
+        }
+        done += n;
+    }
+    return done;
+}
+
+} // namespace folderdetail
+
 IncomingFile FolderAccess::createIncoming(const QString &relativeDestination) const
 {
     Parent parent = openParent(relativeDestination);
@@ -65,11 +88,8 @@ IncomingFile FolderAccess::createIncoming(const QString &relativeDestination) co
     }
     if (!state->file.isOpen())
         throw FileError(cannot(QStringLiteral("Cannot write into"), state->shownFolder, EEXIST));
-    if (!state->device.open(state->file.get(), QIODevice::WriteOnly | QIODevice::Unbuffered,
-                            QFileDevice::DontCloseHandle)) {
-        ::unlinkat(state->folder.get(), state->temporaryName.constData(), 0);
-        throw FileError(QStringLiteral("Cannot write into %1: %2").arg(state->shownFolder, state->device.errorString()));
-    }
+    state->device.setDescriptor(state->file.get());
+    state->device.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
     return IncomingFile(std::move(state));
 }
 
@@ -124,8 +144,8 @@ void IncomingFile::State::flushToDisk()
     if (state.flushed)
         return;
     const QString shown = state.shownFolder + QLatin1Char('/') + QFile::decodeName(state.targetName);
-    if (state.device.error() != QFileDevice::NoError)
-        throw FileError(QStringLiteral("Cannot write %1: %2").arg(shown, state.device.errorString()));
+    if (state.device.writeError() != 0)
+        throw FileError(cannot(QStringLiteral("Cannot write"), shown, state.device.writeError()));
     state.device.close();
     if (descriptors::syncToDisk(state.file.get()) != 0)
         throw FileError(cannot(QStringLiteral("Cannot write"), shown, errno));

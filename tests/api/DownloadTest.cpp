@@ -2,6 +2,9 @@
 // place, with the destination untouched whenever anything goes wrong.
 #include "ApiFixture.h"
 
+#include "platform/FolderAccess.h"
+#include "support/TmpfsMount.h"
+
 #include <QDir>
 
 using testsupport::readFile;
@@ -114,6 +117,35 @@ TEST_F(ApiFixture, FailedDownloadsLeaveTheDestinationAlone)
     // Only http and https links are fetched; a local file is never copied in.
     failureOf<NetworkError>(client->downloadFile(QUrl::fromLocalFile(target), files.filePath("copy.txt")));
     EXPECT_FALSE(QFile::exists(files.filePath("copy.txt")));
+}
+
+TEST_F(ApiFixture, DownloadIntoAnOpenFileThatAFullDiskCannotHold)
+{
+    const std::string content(256 * 1024, 'd');
+    const qint64 id = running.server.putDocument(testsupport::RunningServer::email, folderId, "doc.txt", content);
+    const QUrl link = run(client->getDownloadURL(id));
+
+    const FolderAccess folder(files.path());
+    IncomingFile whole = folder.createIncoming("doc.txt");
+    run(client->downloadFile(link, &whole.device()));
+    ASSERT_TRUE(whole.placeNew());
+    EXPECT_EQ(readFile(files.filePath("doc.txt")).toStdString(), content);
+
+    testsupport::TmpfsMount disk(64 * 1024);
+    if (!disk.isMounted())
+        GTEST_SKIP() << "mounting a small file system is not permitted here";
+    writeFile(disk.filePath("doc.txt"), "keep me");
+    {
+        IncomingFile cut = FolderAccess(disk.path()).createIncoming("doc.txt");
+        const QString error = failureOf<FileError>(client->downloadFile(link, &cut.device()));
+        EXPECT_TRUE(error.contains("No space left on device")) << error.toStdString();
+    }
+    EXPECT_EQ(readFile(disk.filePath("doc.txt")), "keep me");
+    EXPECT_EQ(strayFiles(disk.path(), {"doc.txt"}), QStringList());
+
+    failureOf<FileError>(client->downloadFile(link, disk.filePath("doc.txt")));
+    EXPECT_EQ(readFile(disk.filePath("doc.txt")), "keep me");
+    EXPECT_EQ(strayFiles(disk.path(), {"doc.txt"}), QStringList());
 }
 
 TEST_F(ApiFixture, DownloadLinkMustBeAWebAddress)
