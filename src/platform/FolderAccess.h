@@ -111,6 +111,11 @@ public:
     QString destination() const;
     QString temporaryName() const;
 
+    // SHA-256 of the bytes written, as FolderAccess::hash() gives it; read
+    // back from the temporary before it is placed, so that it is the hash of
+    // what was downloaded whatever happens at the destination afterwards.
+    QString hash();
+
     // Each placement flushes the bytes to disk first. False (the temporary
     // kept, nothing else changed) when the place is taken; FileError for
     // other failures.

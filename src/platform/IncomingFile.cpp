@@ -152,6 +152,14 @@ void IncomingFile::State::flushToDisk()
     state.flushed = true;
 }
 
+QString IncomingFile::hash()
+{
+    d->flushToDisk();
+    const QString shown = d->shownFolder + QLatin1Char('/') + QFile::decodeName(d->temporaryName);
+    const UniqueFd file(FileHash::openRegularFile(d->folder.get(), d->temporaryName, shown));
+    return FileHash::sha256Of(file.get(), shown);
+}
+
 bool IncomingFile::placeNew()
 {
     return placeNewAs(QFile::decodeName(d->targetName));

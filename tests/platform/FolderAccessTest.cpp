@@ -6,6 +6,7 @@
 #include "support/TestSupport.h"
 #include "support/TmpfsMount.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QIODevice>
@@ -192,6 +193,7 @@ TEST_F(FolderAccessTest, NewFilesNeverReplaceWhatAppearedAtTheirPlace)
     IncomingFile fresh = incoming(folder, "Sub/new.txt", "downloaded");
     EXPECT_TRUE(fresh.temporaryName().startsWith(".tavrel-download-"));
     EXPECT_TRUE(QFileInfo::exists(docs("Sub/" + fresh.temporaryName())));
+    EXPECT_EQ(fresh.hash(), QCryptographicHash::hash("downloaded", QCryptographicHash::Sha256).toHex());
     ASSERT_TRUE(fresh.placeNew());
     EXPECT_EQ(readFile(docs("Sub/new.txt")), "downloaded");
     EXPECT_EQ(modeOf(docs("Sub/new.txt")), 0644u)
