@@ -76,7 +76,7 @@ public:
 
     // Renames a regular file to `newName` in its own folder, never replacing
     // anything: false, and nothing changed, when `newName` is taken.
-    bool moveAside(const QString &relativePath, const QString &newName) const;
+    [[nodiscard]] bool moveAside(const QString &relativePath, const QString &newName) const;
 
     // Moves a regular file to the user's Trash so that it can be restored:
     // the home Trash when it is on the same file system, otherwise the Trash
@@ -139,8 +139,8 @@ private:
     std::unique_ptr<State> d;
 };
 
-// "<stem> (conflicted copy <YYYY-MM-DD HHMMSS>)<.ext>" for `fileName`,
-// the extension being what follows the last dot; a name without a dot, or
-// whose only dot is its first character, has none. The time is written in its own zone;
-// a name that would be too long for the file system is shortened in its stem.
+// "<stem> (conflicted copy <YYYY-MM-DD HHMMSS>)<.ext>" for `fileName`, the
+// extension being what follows the last dot; a name without a dot, or whose
+// only dot is its first character, has none. The time is written in its own
+// zone; a name too long for the file system is shortened in its stem.
 QString conflictCopyName(const QString &fileName, const QDateTime &when);
