@@ -77,6 +77,12 @@ TEST_F(PassRowsTest, ConflictsGoToTheLaterSideAndTiesToTheServer)
     for (const char *name : {"tie.txt", "server-later.txt", "offset.txt", "Sub/deep.txt"})
         EXPECT_EQ(readFile(docs + "/" + name), "server edit") << name;
     EXPECT_FALSE(QFileInfo::exists(docs + "/deep.txt"));
+    // Each local edit that lost is kept beside the file and goes up as a new file.
+    EXPECT_EQ(QDir(docs).entryList({"*(conflicted copy *"}, QDir::Files).size(), 3);
+    EXPECT_EQ(QDir(docs + "/Sub").entryList({"deep (conflicted copy *).txt"}, QDir::Files).size(), 1);
+    running.server.clearRequests();
+    syncOk();
+    EXPECT_EQ(requestCount("POST", "/api/v1/documents"), 4);
     running.server.clearRequests();
     syncOk();
     EXPECT_EQ(transferRequests(), 0);
