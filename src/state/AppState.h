@@ -9,6 +9,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QTimer>
 #include <QStringList>
 #include <optional>
 
@@ -24,6 +25,8 @@ public:
     static constexpr int maxRecentFiles = 10;
 
     explicit AppState(Preferences &preferences, QObject *parent = nullptr);
+    // Writes a recent list still waiting to be saved.
+    ~AppState() override;
 
     Preferences &preferences() const { return m_preferences; }
 
@@ -41,8 +44,12 @@ public:
     // the stored bookmarks.
     void setWatchedFolders(const QStringList &value);
 
+    // Kept in the preferences ("recentFiles"), so that the list survives a
+    // restart; saved shortly after a change, so that a burst of transfers
+    // costs one write.
     QList<RecentFile> recentFiles() const { return m_recentFiles; }
     void setRecentFiles(const QList<RecentFile> &value);
+    void saveRecentFiles();
     // Inserts a fresh entry at the front and keeps the newest ten.
     void recordTransfer(const QString &name, const QString &action, const QString &path = QString());
 
@@ -81,6 +88,8 @@ public:
     // conflict copy made, files moved to the Trash, a question waiting).
     void postNotice(const QString &title, const QString &text);
 
+    // Sign-in state, user, watched folders and, when none are held yet, the
+    // recent list.
     void loadSavedState();
     void loadBookmarks();
     void saveBookmarks();
@@ -115,4 +124,5 @@ private:
     QList<NotSyncedFile> m_notSyncedFiles;
     QStringList m_foldersNeedingChoice;
     QList<RemovalQuestion> m_removalQuestions;
+    QTimer m_recentFilesSave;
 };
