@@ -51,11 +51,12 @@ TavrelSyncApp::TavrelSyncApp(Options options, QObject *parent)
         if (!m_trayProgressUpdate.isActive())
             m_trayProgressUpdate.start();
     });
-    for (auto signal : {&AppState::isLoggedInChanged, &AppState::watchedFoldersChanged, &AppState::syncStatusChanged,
-                        &AppState::isPausedChanged})
-        connect(&m_appState, signal, this, &TavrelSyncApp::rebuildTrayMenu);
+    buildTrayMenu();
+    for (auto signal : {&AppState::isLoggedInChanged, &AppState::syncStatusChanged, &AppState::isPausedChanged})
+        connect(&m_appState, signal, this, &TavrelSyncApp::updateTrayMenu);
+    connect(&m_appState, &AppState::watchedFoldersChanged, this, &TavrelSyncApp::rebuildFolderEntries);
     updateTray();
-    rebuildTrayMenu();
+    rebuildFolderEntries();
 
     m_notifier = new Notifier(m_appState, m_tray.get(), m_options.desktopNotifications, this);
 
@@ -134,33 +135,52 @@ void TavrelSyncApp::updateTray()
         m_tray->setToolTip(toolTip);
 }
 
-void TavrelSyncApp::rebuildTrayMenu()
+void TavrelSyncApp::buildTrayMenu()
 {
+    // Made once and updated in place: an entry's own action (pausing, for
+    // one) changes what the menu shows, and must not delete that entry while
+    // it runs.
     QMenu *menu = m_trayMenu.get();
-    menu->clear();
     menu->addAction(QStringLiteral("Open TavrelSync"), this, &TavrelSyncApp::showPanel);
     menu->addSeparator();
-    if (!m_appState.isLoggedIn()) {
-        menu->addAction(QStringLiteral("Sign In..."), this, &TavrelSyncApp::openLogin);
-    } else {
-        const QStringList folders = m_appState.watchedFolders();
-        for (const QString &folder : folders) {
-            QString name = QFileInfo(folder).fileName();
-            QAction *open = menu->addAction(QStringLiteral("Open ") + name.replace(QLatin1Char('&'), QStringLiteral("&&")));
-            open->setToolTip(folder);
-            connect(open, &QAction::triggered, this, [folder] { openLocation(folder); });
-        }
-        if (!folders.isEmpty())
-            menu->addSeparator();
-        QAction *sync = menu->addAction(QStringLiteral("Sync Now"), this, &TavrelSyncApp::syncNow);
-        sync->setEnabled(m_appState.syncStatus().kind != SyncStatus::Kind::syncing && !folders.isEmpty());
-        const bool paused = m_appState.isPaused();
-        menu->addAction(paused ? QStringLiteral("Resume Syncing") : QStringLiteral("Pause Syncing"), this,
-                        [this, paused] { m_appState.setPaused(!paused); });
-        menu->addAction(QStringLiteral("Settings..."), this, &TavrelSyncApp::openSettings);
-    }
+    m_signInAction = menu->addAction(QStringLiteral("Sign In..."), this, &TavrelSyncApp::openLogin);
+    m_folderSeparator = menu->addSeparator();
+    m_syncAction = menu->addAction(QStringLiteral("Sync Now"), this, &TavrelSyncApp::syncNow);
+    m_pauseAction = menu->addAction(QStringLiteral("Pause Syncing"), this,
+                                    [this] { m_appState.setPaused(!m_appState.isPaused()); });
+    m_settingsAction = menu->addAction(QStringLiteral("Settings..."), this, &TavrelSyncApp::openSettings);
     menu->addSeparator();
     menu->addAction(QStringLiteral("Quit TavrelSync"), qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+void TavrelSyncApp::rebuildFolderEntries()
+{
+    qDeleteAll(m_folderActions);
+    m_folderActions.clear();
+    for (const QString &folder : m_appState.watchedFolders()) {
+        QString name = QFileInfo(folder).fileName();
+        auto *open = new QAction(QStringLiteral("Open ") + name.replace(QLatin1Char('&'), QStringLiteral("&&")),
+                                 m_trayMenu.get());
+        open->setToolTip(folder);
+        connect(open, &QAction::triggered, this, [folder] { openLocation(folder); });
+        m_trayMenu->insertAction(m_folderSeparator, open);
+        m_folderActions.append(open);
+    }
+    updateTrayMenu();
+}
+
+void TavrelSyncApp::updateTrayMenu()
+{
+    // Separators that end up side by side are collapsed by the menu.
+    const bool signedIn = m_appState.isLoggedIn();
+    m_signInAction->setVisible(!signedIn);
+    for (QAction *action : std::as_const(m_folderActions))
+        action->setVisible(signedIn);
+    for (QAction *action : {m_syncAction, m_pauseAction, m_settingsAction})
+        action->setVisible(signedIn);
+    m_syncAction->setEnabled(m_appState.syncStatus().kind != SyncStatus::Kind::syncing
+                             && !m_appState.watchedFolders().isEmpty());
+    m_pauseAction->setText(m_appState.isPaused() ? QStringLiteral("Resume Syncing") : QStringLiteral("Pause Syncing"));
 }
 
 void TavrelSyncApp::syncNow()

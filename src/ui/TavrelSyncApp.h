@@ -16,6 +16,7 @@
 class MenuBarView;
 class Notifier;
 class PanelWindow;
+class QAction;
 class QMenu;
 class SyncEngine;
 
@@ -82,7 +83,9 @@ signals:
 
 private:
     void updateTray();
-    void rebuildTrayMenu();
+    void buildTrayMenu();
+    void rebuildFolderEntries();
+    void updateTrayMenu();
     void watchForTrayHost();
     void releaseEngine(SyncEngine *engine);
 
@@ -95,6 +98,12 @@ private:
     bool m_usesTray = false;
     std::unique_ptr<QSystemTrayIcon> m_tray;
     std::unique_ptr<QMenu> m_trayMenu;
+    QAction *m_signInAction = nullptr;
+    QAction *m_folderSeparator = nullptr;
+    QList<QAction *> m_folderActions;
+    QAction *m_syncAction = nullptr;
+    QAction *m_pauseAction = nullptr;
+    QAction *m_settingsAction = nullptr;
     QString m_trayIconName;
     QTimer m_trayProgressUpdate; // progress reaches the tray at most twice a second
     QTimer m_trayHostPoll;

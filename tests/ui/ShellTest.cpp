@@ -23,7 +23,7 @@ QStringList menuTexts(QMenu *menu)
 {
     QStringList texts;
     for (QAction *action : menu->actions())
-        if (!action->isSeparator())
+        if (!action->isSeparator() && action->isVisible())
             texts << action->text();
     return texts;
 }
@@ -31,7 +31,7 @@ QStringList menuTexts(QMenu *menu)
 QAction *menuAction(QMenu *menu, const QString &text)
 {
     for (QAction *action : menu->actions())
-        if (action->text() == text)
+        if (action->text() == text && action->isVisible())
             return action;
     return nullptr;
 }
