@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Renders the documentation's pictures of TavrelSync (panel signed out and
-# signed in, sign-in window with an error, both settings tabs) into
+# Renders the documentation's pictures of TavrelSync (panel signed out, with
+# no folder, during a first sync and signed in; a conflict notice beside the
+# tray; sign-in window with an error; the settings tabs) into
 # docs/screenshots/, or the folder given as the first argument. Runs the real
 # application under a virtual X display with a system tray, against a
 # development server with the demo account, in a throw-away home.
@@ -64,5 +65,8 @@ sleep 1
 
 export XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work/run"
 export QT_QPA_PLATFORM=xcb
+# No session bus: notifications show as the tray's own messages, which the
+# pictures can catch beside the icon.
+export DBUS_SESSION_BUS_ADDRESS=disabled:
 "$build/tavrelsync" --screenshots "$out" --server "http://127.0.0.1:$port"
 ls -1 "$out"

@@ -6,16 +6,53 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 namespace {
 
 const QString bookmarksKey = QStringLiteral("watchedFolderBookmarks");
 const QString pausedKey = QStringLiteral("syncPaused");
+const QString recentFilesKey = QStringLiteral("recentFiles");
+constexpr int recentFilesSaveDelayMs = 1000;
 
 // Two folders are the same folder when their absolute, cleaned paths match.
 QString normalizedFolderPath(const QString &path)
 {
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+// One recent entry as compact JSON:
+// {"id":"{...}","name":"a.txt","action":"uploaded","timestamp":"2026-12-07T12:00:00.000Z","path":"/home/me/a.txt"}
+QByteArray encodeRecentFile(const RecentFile &file)
+{
+    const QJsonObject object{{QStringLiteral("id"), file.id.toString()},
+                             {QStringLiteral("name"), file.name},
+                             {QStringLiteral("action"), file.action},
+                             {QStringLiteral("timestamp"), file.timestamp.toUTC().toString(Qt::ISODateWithMs)},
+                             {QStringLiteral("path"), file.path}};
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+// Absent for an entry that is not such an object or lacks a name or a
+// valid time: the list shows what it can and drops the rest.
+std::optional<RecentFile> decodeRecentFile(const QByteArray &data)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(data);
+    if (!document.isObject())
+        return std::nullopt;
+    const QJsonObject object = document.object();
+    RecentFile file;
+    file.id = QUuid::fromString(object.value(QStringLiteral("id")).toString());
+    file.name = object.value(QStringLiteral("name")).toString();
+    file.action = object.value(QStringLiteral("action")).toString();
+    file.timestamp = QDateTime::fromString(object.value(QStringLiteral("timestamp")).toString(), Qt::ISODateWithMs);
+    file.path = object.value(QStringLiteral("path")).toString();
+    if (file.name.isEmpty() || !file.timestamp.isValid())
+        return std::nullopt;
+    if (file.id.isNull())
+        file.id = QUuid::createUuid();
+    return file;
 }
 
 } // namespace
@@ -24,6 +61,15 @@ AppState::AppState(Preferences &preferences, QObject *parent)
     : QObject(parent)
     , m_preferences(preferences)
 {
+    m_recentFilesSave.setSingleShot(true);
+    m_recentFilesSave.setInterval(recentFilesSaveDelayMs);
+    connect(&m_recentFilesSave, &QTimer::timeout, this, &AppState::saveRecentFiles);
+}
+
+AppState::~AppState()
+{
+    if (m_recentFilesSave.isActive())
+        saveRecentFiles();
 }
 
 void AppState::setIsLoggedIn(bool value)
@@ -63,7 +109,17 @@ void AppState::setRecentFiles(const QList<RecentFile> &value)
     if (m_recentFiles == value)
         return;
     m_recentFiles = value;
+    m_recentFilesSave.start();
     emit recentFilesChanged();
+}
+
+void AppState::saveRecentFiles()
+{
+    m_recentFilesSave.stop();
+    QList<QByteArray> entries;
+    for (const RecentFile &file : std::as_const(m_recentFiles))
+        entries.append(encodeRecentFile(file));
+    m_preferences.setDataArray(recentFilesKey, entries);
 }
 
 void AppState::recordTransfer(const QString &name, const QString &action, const QString &path)
@@ -182,6 +238,18 @@ void AppState::loadSavedState()
         }
     }
     loadBookmarks();
+
+    if (m_recentFiles.isEmpty()) {
+        QList<RecentFile> files;
+        for (const QByteArray &data : m_preferences.dataArray(recentFilesKey).value_or(QList<QByteArray>{})) {
+            if (const auto file = decodeRecentFile(data); file && files.size() < maxRecentFiles)
+                files.append(*file);
+        }
+        if (files != m_recentFiles) {
+            m_recentFiles = files;
+            emit recentFilesChanged();
+        }
+    }
 }
 
 void AppState::loadBookmarks()

@@ -11,6 +11,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QTimer>
 #include <QStringList>
 #include <optional>
 
@@ -26,6 +27,8 @@ public:
     static constexpr int maxRecentFiles = 10;
 
     explicit AppState(Preferences &preferences, QObject *parent = nullptr);
+    // Writes a recent list still waiting to be saved.
+    ~AppState() override;
 
     Preferences &preferences() const { return m_preferences; }
 
@@ -43,8 +46,12 @@ public:
     // the stored bookmarks.
     void setWatchedFolders(const QStringList &value);
 
+    // Kept in the preferences ("recentFiles"), so that the list survives a
+    // restart; saved shortly after a change, so that a burst of transfers
+    // costs one write.
     QList<RecentFile> recentFiles() const { return m_recentFiles; }
     void setRecentFiles(const QList<RecentFile> &value);
+    void saveRecentFiles();
     // Inserts a fresh entry at the front and keeps the newest ten.
     void recordTransfer(const QString &name, const QString &action, const QString &path = QString());
 
@@ -83,6 +90,8 @@ public:
     // conflict copy made, files moved to the Trash, a question waiting).
     void postNotice(const QString &title, const QString &text);
 
+    // Sign-in state, user, watched folders and, when none are held yet, the
+    // recent list.
     void loadSavedState();
     void loadBookmarks();
     void saveBookmarks();
@@ -123,4 +132,5 @@ private:
     // The bookmark of each watched folder, kept as read or made: a folder
     // replaced since is not silently taken for the chosen one.
     QHash<QString, QByteArray> m_bookmarks;
+    QTimer m_recentFilesSave;
 };

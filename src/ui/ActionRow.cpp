@@ -14,9 +14,10 @@ ActionRow::ActionRow(const QString &symbol, const QString &title, QWidget *paren
     setFlat(true);
     setStyleSheet(QStringLiteral(
         "QPushButton { text-align: left; padding: 6px 12px; border: none; background: transparent; }"
-        "QPushButton:hover { background: rgba(0, 0, 0, 22); }"
-        "QPushButton:pressed { background: rgba(0, 0, 0, 40); }"
-        "QPushButton:disabled { color: rgba(0, 0, 0, 90); }"));
+        // Palette roles, not fixed tints, so the rows stay legible with a
+        // dark palette; a disabled row takes the palette's disabled text.
+        "QPushButton:hover { background: palette(midlight); }"
+        "QPushButton:pressed { background: palette(mid); }"));
 }
 
 void makeProminent(QPushButton *button, bool small)

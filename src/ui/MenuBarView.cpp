@@ -31,6 +31,7 @@ MenuBarView::MenuBarView(AppState &appState, QWidget *parent)
     connect(&appState, &AppState::isLoggedInChanged, this, &MenuBarView::refresh);
     connect(&appState, &AppState::userInfoChanged, this, &MenuBarView::refresh);
     connect(&appState, &AppState::syncStatusChanged, this, &MenuBarView::refresh);
+    connect(&appState, &AppState::isPausedChanged, this, &MenuBarView::refresh);
     refresh();
 }
 
@@ -95,6 +96,12 @@ QWidget *MenuBarView::buildSignedInFace()
 
     layout->addWidget(viewstyle::divider(face));
     m_statusView = new SyncStatusView(m_appState, face);
+    connect(m_statusView, &SyncStatusView::settingsRequested, this, &MenuBarView::settingsRequested);
+    connect(m_statusView, &SyncStatusView::notSyncedRequested, this, &MenuBarView::notSyncedListRequested);
+    connect(m_statusView, &SyncStatusView::removalAnswered, this, [this](const QString &folder, bool remove) {
+        if (m_syncEngine)
+            m_syncEngine->answerRemovalQuestion(folder, remove);
+    });
     layout->addWidget(m_statusView);
     layout->addWidget(viewstyle::divider(face));
 
@@ -102,6 +109,11 @@ QWidget *MenuBarView::buildSignedInFace()
     m_syncNowButton->setObjectName(QStringLiteral("syncNowButton"));
     connect(m_syncNowButton, &QPushButton::clicked, this, &MenuBarView::syncNow);
     layout->addWidget(m_syncNowButton);
+
+    m_pauseButton = new ActionRow(QStringLiteral("pause.circle.fill"), QStringLiteral("Pause Syncing"), face);
+    m_pauseButton->setObjectName(QStringLiteral("pauseButton"));
+    connect(m_pauseButton, &QPushButton::clicked, this, [this] { m_appState.setPaused(!m_appState.isPaused()); });
+    layout->addWidget(m_pauseButton);
 
     auto *settings = new ActionRow(QStringLiteral("gear"), QStringLiteral("Settings..."), face);
     settings->setObjectName(QStringLiteral("settingsButton"));
@@ -131,6 +143,10 @@ void MenuBarView::refresh()
     m_organization->setVisible(user.has_value());
 
     m_syncNowButton->setEnabled(m_appState.syncStatus().kind != SyncStatus::Kind::syncing);
+    const bool paused = m_appState.isPaused();
+    m_pauseButton->setText(paused ? QStringLiteral("Resume Syncing") : QStringLiteral("Pause Syncing"));
+    m_pauseButton->setIcon(symbols::icon(paused ? QStringLiteral("play.circle.fill") : QStringLiteral("pause.circle.fill"),
+                                         palette().color(QPalette::ButtonText)));
     adjustSize();
     if (QWidget *window = this->window(); window != this)
         window->adjustSize();

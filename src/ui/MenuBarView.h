@@ -13,8 +13,9 @@ class SyncStatusView;
 // The content of the tray panel, 280 px wide, with two faces chosen from
 // AppState::isLoggedIn: signed out (name, prompt, "Sign In...", "Quit") and
 // signed in (header with the organization, the status view, "Sync Now",
-// "Settings...", "Quit TavrelSync"). It keeps no state of its own; what it
-// opens is asked of the shell through its signals.
+// "Pause Syncing"/"Resume Syncing", "Settings...", "Quit TavrelSync"). It
+// keeps no state of its own; what it opens is asked of the shell through its
+// signals, and answers to removal questions go to the engine.
 class MenuBarView : public QWidget {
     Q_OBJECT
 public:
@@ -37,6 +38,7 @@ public:
 signals:
     void signInRequested();
     void settingsRequested();
+    void notSyncedListRequested();
     void quitRequested();
 
 private:
@@ -51,4 +53,5 @@ private:
     SyncStatusView *m_statusView = nullptr;
     QLabel *m_organization = nullptr;
     QPushButton *m_syncNowButton = nullptr;
+    QPushButton *m_pauseButton = nullptr;
 };

@@ -14,22 +14,29 @@ constexpr int reopenGuardMs = 300;
 } // namespace
 
 PanelWindow::PanelWindow(MenuBarView *content, Mode mode)
-    : QWidget(nullptr, mode == Mode::popup ? Qt::Popup | Qt::FramelessWindowHint : Qt::Window)
+    : QWidget(nullptr)
     , m_content(content)
-    , m_mode(mode)
 {
     setWindowTitle(QStringLiteral("TavrelSync"));
+    setObjectName(QStringLiteral("panelWindow"));
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->setSizeConstraint(QLayout::SetFixedSize);
     layout->addWidget(content);
-    if (mode == Mode::popup) {
-        setAttribute(Qt::WA_StyledBackground);
-        setObjectName(QStringLiteral("panelWindow"));
-        setStyleSheet(QStringLiteral("#panelWindow { border: 1px solid rgba(0, 0, 0, 60); }"));
-        layout->setContentsMargins(1, 1, 1, 1);
-    }
+    setMode(mode);
+}
+
+void PanelWindow::setMode(Mode mode)
+{
+    const bool popup = mode == Mode::popup;
+    // Changing the window flags hides the window; a panel open as a window
+    // when the tray appears is closed, to be opened from the icon.
+    setWindowFlags(popup ? Qt::Popup | Qt::FramelessWindowHint : Qt::Window);
+    setAttribute(Qt::WA_StyledBackground, popup);
+    setStyleSheet(popup ? QStringLiteral("#panelWindow { border: 1px solid rgba(0, 0, 0, 60); }") : QString());
+    layout()->setContentsMargins(popup ? QMargins(1, 1, 1, 1) : QMargins());
+    m_mode = mode;
 }
 
 QPoint PanelWindow::placement(const QSize &size, const QRect &trayArea, const QRect &screenArea)

@@ -8,7 +8,7 @@ class MenuBarView;
 // The window that holds the panel content. Beside a tray icon it is a
 // frameless popup that closes on a click outside or on Escape; without a
 // tray it is an ordinary window whose closing only hides it. Every showing
-// emits appeared(), the shell's cue to load and start.
+// emits appeared().
 class PanelWindow : public QWidget {
     Q_OBJECT
 public:
@@ -17,6 +17,7 @@ public:
     PanelWindow(MenuBarView *content, Mode mode);
 
     Mode mode() const { return m_mode; }
+    void setMode(Mode mode);
     MenuBarView *content() const { return m_content; }
 
     // Shows the popup next to the tray icon's area, inside the screen; an
@@ -39,6 +40,6 @@ protected:
 
 private:
     MenuBarView *m_content;
-    Mode m_mode;
+    Mode m_mode = Mode::window;
     QElapsedTimer m_sinceHidden;
 };

@@ -15,6 +15,8 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
+#include <QTabWidget>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -71,10 +73,39 @@ void writeSample(const QString &folder, const QString &name, const QByteArray &c
         file.write(content);
 }
 
+// The screen around the tray icon, where a tray message shows.
+void saveScreenAroundTray(TavrelSyncApp &shell, const QString &dir, const QString &name)
+{
+    const QRect tray = shell.trayIcon()->geometry();
+    QScreen *screen = tray.isValid() ? QGuiApplication::screenAt(tray.center()) : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = QRect(tray.right() - 480, tray.top() - 10, 500, 240).intersected(screen->geometry());
+    const QString path = QDir(dir).filePath(name);
+    const bool saved = screen->grabWindow(0, area.x(), area.y(), area.width(), area.height()).save(path, "PNG");
+    qCInfo(lcApp).noquote() << (saved ? "Saved" : "Could not save") << path;
+}
+
+// The settings window's tab with that title, when it has one.
+bool showSettingsTab(SettingsView *settings, const QString &title)
+{
+    auto *tabs = qobject_cast<QTabWidget *>(settings);
+    if (!tabs)
+        tabs = settings->findChild<QTabWidget *>();
+    for (int i = 0; tabs && i < tabs->count(); ++i) {
+        if (tabs->tabText(i).remove(QLatin1Char('&')).compare(title, Qt::CaseInsensitive) == 0) {
+            tabs->setCurrentIndex(i);
+            return true;
+        }
+    }
+    return false;
+}
+
 QCoro::Task<int> capture(TavrelSyncApp &shell, QString dir, QString serverURL)
 {
     int failures = 0;
     auto check = [&failures](bool ok) { failures += ok ? 0 : 1; };
+    AppState &state = shell.appState();
 
     shell.showPanel();
     co_await settle();
@@ -94,25 +125,83 @@ QCoro::Task<int> capture(TavrelSyncApp &shell, QString dir, QString serverURL)
     login->signInButton()->click();
     check(co_await waitFor([&shell] { return shell.appState().isLoggedIn() && !shell.loginWindow(); }));
 
-    // Two folders with a few files, chosen through the settings window.
+    shell.showPanel();
+    co_await settle();
+    check(save(shell.panel(), dir, QStringLiteral("panel-no-folders.png")));
+    shell.panel()->close();
+
+    // Two folders with a few files, one of them a first sync of a few
+    // hundred; a file whose name is taken elsewhere in its folder stays out.
     QTemporaryDir samples;
     const QString reports = samples.filePath(QStringLiteral("Reports"));
     const QString notes = samples.filePath(QStringLiteral("Design Notes"));
-    QDir().mkpath(reports);
-    QDir().mkpath(notes);
+    QDir().mkpath(reports + QStringLiteral("/Archive"));
+    QDir().mkpath(notes + QStringLiteral("/Photos"));
     writeSample(reports, QStringLiteral("Quarterly summary 2026-Q4.pdf"), "%PDF-1.4 summary");
     writeSample(reports, QStringLiteral("Budget.xlsx"), "budget");
+    writeSample(reports, QStringLiteral("Archive/Budget.xlsx"), "last year's budget");
     writeSample(notes, QStringLiteral("Panel layout.md"), "# Panel layout\n");
     writeSample(notes, QStringLiteral("Icons.svg"), "<svg/>");
+    for (int i = 1; i <= 300; ++i)
+        writeSample(notes, QStringLiteral("Photos/IMG_%1.jpg").arg(4000 + i), QByteArray(100 * 1000, char('a' + i % 26)));
+
+    // Held back while the folders are chosen, so the whole first sync runs
+    // with the panel open.
+    state.setPaused(true);
     shell.openSettings();
     for (const QString &folder : {reports, notes}) {
         shell.settingsWindow()->setFolderChooser([folder](QWidget *) { return std::optional<QString>(folder); });
         shell.settingsWindow()->selectFolder();
     }
+    shell.settingsWindow()->close();
+    shell.showPanel();
+    co_await settle();
 
+    // Taken from inside the progress signal, halfway through the transfers:
+    // the picture cannot miss a pass that runs faster than a timer.
+    bool syncingSaved = false;
+    QMetaObject::Connection halfway = QObject::connect(&state, &AppState::syncProgressChanged, &shell, [&] {
+        const SyncProgress progress = state.syncProgress();
+        if (syncingSaved || progress.filesTotal < 100 || progress.filesDone * 2 < progress.filesTotal)
+            return;
+        syncingSaved = true;
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        save(shell.panel(), dir, QStringLiteral("panel-syncing.png"));
+    });
+    state.setPaused(false);
     if (SyncEngine *engine = shell.syncEngine())
         co_await engine->syncNow();
-    check(co_await waitFor([&shell] { return shell.appState().recentFiles().size() >= 4; }, 30s));
+    QObject::disconnect(halfway);
+    check(syncingSaved);
+    check(co_await waitFor([&state] { return state.recentFiles().size() >= 4; }, 30s));
+
+    // A file edited here and, before it synced, elsewhere: the conflict
+    // keeps both and says so.
+    QString noticeTitle;
+    QMetaObject::Connection noticed = QObject::connect(&state, &AppState::notice, &shell,
+                                                       [&noticeTitle](const QString &title) { noticeTitle = title; });
+    if (SyncEngine *engine = shell.syncEngine()) {
+        const qint64 folderId = engine->syncState().folderMappings.value(reports);
+        const QString elsewhere = samples.filePath(QStringLiteral("Budget elsewhere.xlsx"));
+        writeSample(samples.path(), QStringLiteral("Budget elsewhere.xlsx"), "budget, edited on another computer");
+        try {
+            co_await shell.apiClient().uploadDocument(elsewhere, QStringLiteral("Budget.xlsx"), folderId);
+            co_await QCoro::sleepFor(1500ms); // the server's clock moves on
+            writeSample(reports, QStringLiteral("Budget.xlsx"), "budget, edited here");
+            co_await engine->syncNow();
+        } catch (const std::exception &error) {
+            qCWarning(lcApp) << "No edit from elsewhere:" << error.what();
+        }
+    }
+    const bool gotNotice = co_await waitFor([&noticeTitle] { return !noticeTitle.isEmpty(); }, 5s);
+    QObject::disconnect(noticed);
+    if (gotNotice && shell.usesTray()) {
+        co_await settle();
+        saveScreenAroundTray(shell, dir, QStringLiteral("notice-conflict.png"));
+    } else {
+        qCWarning(lcApp) << "No conflict notice to picture";
+    }
+    check(gotNotice);
 
     // A document that arrives from elsewhere, for a download in the list.
     if (SyncEngine *engine = shell.syncEngine()) {
@@ -128,6 +217,7 @@ QCoro::Task<int> capture(TavrelSyncApp &shell, QString dir, QString serverURL)
         }
     }
 
+    shell.openSettings();
     SettingsView *settings = shell.settingsWindow();
     settings->setCurrentIndex(0);
     co_await settle();
@@ -135,6 +225,12 @@ QCoro::Task<int> capture(TavrelSyncApp &shell, QString dir, QString serverURL)
     settings->setCurrentIndex(1);
     co_await settle();
     check(save(settings, dir, QStringLiteral("settings-account.png")));
+    if (showSettingsTab(settings, QStringLiteral("Not synced"))) {
+        co_await settle();
+        check(save(settings, dir, QStringLiteral("settings-not-synced.png")));
+    } else {
+        qCWarning(lcApp) << "The settings have no list of files not synced to picture";
+    }
     settings->close();
 
     shell.showPanel();

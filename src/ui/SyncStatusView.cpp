@@ -1,33 +1,74 @@
 #include "ui/SyncStatusView.h"
 
 #include "state/AppState.h"
+#include "ui/ActionRow.h"
 #include "ui/ElidedLabel.h"
+#include "ui/OpenLocation.h"
 #include "ui/RelativeTime.h"
+#include "ui/RowButton.h"
+#include "ui/StatusSummary.h"
 #include "ui/Symbols.h"
 #include "ui/ViewStyle.h"
 
-#include <QDateTime>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLocale>
 #include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 using viewstyle::TextStyle;
 
 namespace {
 
-constexpr int rowSpacing = 6;
-constexpr int ageRefreshMs = 15000;
+constexpr int ageRefreshMs = 1000;
+constexpr int symbolSize = 12;
+
+QString folderName(const QString &folderPath) { return QFileInfo(folderPath).fileName(); }
+
+// A vertical block of its own, so that it can be shown, hidden or refilled
+// as one child of the view's stack.
+QWidget *block(const char *name, QWidget *parent)
+{
+    auto *widget = new QWidget(parent);
+    widget->setObjectName(QLatin1String(name));
+    auto *layout = new QVBoxLayout(widget);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(8);
+    return widget;
+}
+
+void clearLayout(QLayout *layout)
+{
+    while (QLayoutItem *item = layout->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+}
+
+void setSymbol(QLabel *label, const QString &name, const QColor &color)
+{
+    label->setPixmap(symbols::pixmap(name, color, symbolSize, label->devicePixelRatioF()));
+    label->setObjectName(name);
+    label->setProperty("tint", color.name());
+}
+
+} // namespace
 
 // The 8 by 8 filled circle of the status line.
 class StatusDot : public QWidget {
 public:
-    StatusDot(const QColor &color, QWidget *parent) : QWidget(parent), m_color(color)
+    explicit StatusDot(QWidget *parent) : QWidget(parent) { setFixedSize(8, 8); }
+    void setColor(const QColor &color)
     {
-        setFixedSize(8, 8);
+        if (color == m_color)
+            return;
+        m_color = color;
+        setProperty("tint", color.name());
+        update();
     }
-    QColor color() const { return m_color; }
 
 protected:
     void paintEvent(QPaintEvent *) override
@@ -43,27 +84,6 @@ private:
     QColor m_color;
 };
 
-QColor dotColor(const SyncStatus &status)
-{
-    switch (status.kind) {
-    case SyncStatus::Kind::idle: return symbols::green();
-    case SyncStatus::Kind::syncing: return symbols::blue();
-    case SyncStatus::Kind::error: return symbols::red();
-    }
-    return symbols::green();
-}
-
-QHBoxLayout *rowLayout(QWidget *row)
-{
-    auto *layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(rowSpacing);
-    layout->setAlignment(Qt::AlignVCenter);
-    return layout;
-}
-
-} // namespace
-
 SyncStatusView::SyncStatusView(AppState &appState, QWidget *parent)
     : QWidget(parent)
     , m_appState(appState)
@@ -71,99 +91,261 @@ SyncStatusView::SyncStatusView(AppState &appState, QWidget *parent)
 {
     m_layout->setContentsMargins(12, 8, 12, 8);
     m_layout->setSpacing(8);
+    buildStatusBlock();
+    m_questions = block("removalQuestions", this);
+    m_layout->addWidget(m_questions);
+    m_folders = block("folders", this);
+    m_layout->addWidget(m_folders);
+    buildRecentBlock();
+
     m_ageTimer.setInterval(ageRefreshMs);
     connect(&m_ageTimer, &QTimer::timeout, this, &SyncStatusView::refreshAges);
-    connect(&appState, &AppState::syncStatusChanged, this, &SyncStatusView::rebuild);
-    connect(&appState, &AppState::watchedFoldersChanged, this, &SyncStatusView::rebuild);
-    connect(&appState, &AppState::recentFilesChanged, this, &SyncStatusView::rebuild);
-    rebuild();
+    for (auto signal : {&AppState::isLoggedInChanged, &AppState::syncStatusChanged, &AppState::syncProgressChanged,
+                        &AppState::isPausedChanged, &AppState::lastSyncTimeChanged, &AppState::nextSyncTimeChanged})
+        connect(&appState, signal, this, &SyncStatusView::refreshStatus);
+    connect(&appState, &AppState::watchedFoldersChanged, this, [this] {
+        refreshStatus();
+        rebuildFolders();
+    });
+    connect(&appState, &AppState::foldersNeedingChoiceChanged, this, &SyncStatusView::rebuildFolders);
+    connect(&appState, &AppState::notSyncedFilesChanged, this, &SyncStatusView::refreshNotSynced);
+    connect(&appState, &AppState::removalQuestionsChanged, this, &SyncStatusView::rebuildQuestions);
+    connect(&appState, &AppState::recentFilesChanged, this, &SyncStatusView::refreshRecent);
+
+    refreshStatus();
+    refreshNotSynced();
+    rebuildQuestions();
+    rebuildFolders();
+    refreshRecent();
 }
 
-void SyncStatusView::rebuild()
-{
-    while (QLayoutItem *item = m_layout->takeAt(0)) {
-        delete item->widget();
-        delete item;
-    }
-    m_ageLabels.clear();
-
-    m_layout->addWidget(statusLine());
-
-    const QStringList folders = m_appState.watchedFolders();
-    if (!folders.isEmpty()) {
-        m_layout->addWidget(viewstyle::divider(this));
-        for (const QString &folder : folders)
-            m_layout->addWidget(folderRow(folder));
-    }
-
-    const QList<RecentFile> recent = m_appState.recentFiles();
-    if (!recent.isEmpty()) {
-        m_layout->addWidget(viewstyle::divider(this));
-        auto *heading = viewstyle::label(QStringLiteral("Recent"), TextStyle::caption2, symbols::secondary(), this);
-        heading->setObjectName(QStringLiteral("recentHeading"));
-        m_layout->addWidget(heading);
-        for (qsizetype i = 0; i < recent.size() && i < shownRecentFiles; ++i)
-            m_layout->addWidget(recentRow(recent[i]));
-    }
-    refreshAges();
-}
-
-QWidget *SyncStatusView::statusLine()
+void SyncStatusView::buildStatusBlock()
 {
     auto *line = new QWidget(this);
     line->setObjectName(QStringLiteral("statusLine"));
-    auto *layout = rowLayout(line);
-    auto *dot = new StatusDot(dotColor(m_appState.syncStatus()), line);
-    dot->setObjectName(QStringLiteral("statusDot"));
-    dot->setProperty("tint", dot->color().name());
-    layout->addWidget(dot);
-    auto *text = new ElidedLabel(m_appState.statusText(), line);
-    text->setFont(viewstyle::font(TextStyle::subheadline, true));
-    text->setObjectName(QStringLiteral("statusText"));
-    layout->addWidget(text, 1);
-    return line;
+    auto *lineLayout = new QHBoxLayout(line);
+    lineLayout->setContentsMargins(0, 0, 0, 0);
+    lineLayout->setSpacing(6);
+    m_dot = new StatusDot(line);
+    m_dot->setObjectName(QStringLiteral("statusDot"));
+    lineLayout->addWidget(m_dot, 0, Qt::AlignVCenter);
+    // Wrapped, not cut: an error's text is the one thing the user needs.
+    m_title = new QLabel(line);
+    m_title->setObjectName(QStringLiteral("statusText"));
+    m_title->setFont(viewstyle::font(TextStyle::subheadline, true));
+    m_title->setWordWrap(true);
+    lineLayout->addWidget(m_title, 1);
+    m_layout->addWidget(line);
+
+    m_detail = new ElidedLabel(QString(), this);
+    m_detail->setObjectName(QStringLiteral("statusDetail"));
+    m_detail->setFont(viewstyle::font(TextStyle::caption));
+    viewstyle::setColor(m_detail, symbols::secondary());
+    m_layout->addWidget(m_detail);
+
+    m_progress = new QProgressBar(this);
+    m_progress->setObjectName(QStringLiteral("syncProgress"));
+    m_progress->setTextVisible(false);
+    m_progress->setRange(0, 1000);
+    m_progress->setFixedHeight(6);
+    m_layout->addWidget(m_progress);
+
+    m_addFolder = new QPushButton(QStringLiteral("Add Folder..."), this);
+    m_addFolder->setObjectName(QStringLiteral("addFolderButton"));
+    makeProminent(m_addFolder, true);
+    connect(m_addFolder, &QPushButton::clicked, this, &SyncStatusView::settingsRequested);
+    m_layout->addWidget(m_addFolder, 0, Qt::AlignLeft);
+
+    m_notSynced = new RowButton(this);
+    m_notSynced->setObjectName(QStringLiteral("notSyncedButton"));
+    auto *warning = new QLabel(m_notSynced);
+    warning->setFixedSize(symbolSize, symbolSize);
+    setSymbol(warning, QStringLiteral("exclamationmark.triangle.fill"), symbols::orange());
+    m_notSynced->rowLayout()->addWidget(warning);
+    m_notSyncedText = viewstyle::label(QString(), TextStyle::caption, QColor(), m_notSynced);
+    m_notSynced->rowLayout()->addWidget(m_notSyncedText, 1);
+    connect(m_notSynced, &RowButton::clicked, this, &SyncStatusView::notSyncedRequested);
+    m_layout->addWidget(m_notSynced);
 }
 
-QWidget *SyncStatusView::folderRow(const QString &folderPath)
+void SyncStatusView::buildRecentBlock()
 {
-    auto *row = new QWidget(this);
-    row->setObjectName(QStringLiteral("folderRow"));
-    row->setToolTip(folderPath);
-    auto *layout = rowLayout(row);
-    layout->addWidget(viewstyle::symbolLabel(QStringLiteral("folder.fill"), symbols::secondary(), 12, row));
-    auto *name = new ElidedLabel(QFileInfo(folderPath).fileName(), row);
-    name->setFont(viewstyle::font(TextStyle::caption));
-    name->setObjectName(QStringLiteral("folderName"));
-    layout->addWidget(name, 1);
-    return row;
+    m_recent = block("recent", this);
+    auto *layout = m_recent->layout();
+    layout->addWidget(viewstyle::divider(m_recent));
+    auto *heading = viewstyle::label(QStringLiteral("Recent"), TextStyle::caption2, symbols::secondary(), m_recent);
+    heading->setObjectName(QStringLiteral("recentHeading"));
+    layout->addWidget(heading);
+    for (int i = 0; i < shownRecentFiles; ++i) {
+        RecentRow entry{};
+        entry.row = new RowButton(m_recent);
+        entry.row->setObjectName(QStringLiteral("recentRow"));
+        entry.symbol = new QLabel(entry.row);
+        entry.symbol->setFixedSize(symbolSize, symbolSize);
+        entry.row->rowLayout()->addWidget(entry.symbol);
+        entry.name = new ElidedLabel(QString(), entry.row);
+        entry.name->setObjectName(QStringLiteral("recentName"));
+        entry.name->setFont(viewstyle::font(TextStyle::caption));
+        entry.row->rowLayout()->addWidget(entry.name, 1);
+        entry.age = viewstyle::label(QString(), TextStyle::caption2, symbols::secondary(), entry.row);
+        entry.age->setObjectName(QStringLiteral("recentAge"));
+        entry.row->rowLayout()->addWidget(entry.age);
+        connect(entry.row, &RowButton::clicked, this, [this, i] {
+            openLocation(locationToOpen(m_recentRows[i].path));
+        });
+        layout->addWidget(entry.row);
+        m_recentRows.append(entry);
+    }
+    m_layout->addWidget(m_recent);
 }
 
-QWidget *SyncStatusView::recentRow(const RecentFile &entry)
+void SyncStatusView::refreshStatus()
 {
-    auto *row = new QWidget(this);
-    row->setObjectName(QStringLiteral("recentRow"));
-    row->setProperty("entryId", entry.id.toString());
-    auto *layout = rowLayout(row);
-    auto *symbol = viewstyle::symbolLabel(symbols::actionName(entry.action), symbols::actionColor(entry.action), 12, row);
-    symbol->setProperty("tint", symbols::actionColor(entry.action).name());
-    layout->addWidget(symbol);
-    auto *name = new ElidedLabel(entry.name, row);
-    name->setFont(viewstyle::font(TextStyle::caption));
-    name->setObjectName(QStringLiteral("recentName"));
-    layout->addWidget(name, 1);
-    auto *age = viewstyle::label(QString(), TextStyle::caption2, symbols::secondary(), row);
-    age->setObjectName(QStringLiteral("recentAge"));
-    layout->addWidget(age);
-    m_ageLabels.append({age, entry.timestamp});
-    return row;
+    const StatusSummary summary = summarizeStatus(m_appState);
+    m_dot->setColor(summary.color);
+    m_title->setText(summary.title);
+    m_detail->setText(summary.detail);
+    m_detail->setToolTip(summary.detail);
+    m_detail->setVisible(!summary.detail.isEmpty());
+
+    const SyncProgress progress = m_appState.syncProgress();
+    const bool showProgress = summary.face == StatusSummary::Face::syncing && progress.filesTotal > 0;
+    if (showProgress) {
+        // By bytes when the planned transfers have sizes, else by files.
+        const double fraction = progress.bytesTotal > 0 ? double(progress.bytesDone) / double(progress.bytesTotal)
+                                                        : double(progress.filesDone) / double(progress.filesTotal);
+        m_progress->setValue(qBound(0, int(fraction * 1000), 1000));
+    }
+    m_progress->setVisible(showProgress);
+    m_addFolder->setVisible(summary.face == StatusSummary::Face::noFolders);
+}
+
+void SyncStatusView::refreshNotSynced()
+{
+    const qsizetype count = m_appState.notSyncedFiles().size();
+    m_notSyncedText->setText(count == 1 ? QStringLiteral("1 file not synced")
+                                        : QStringLiteral("%1 files not synced").arg(QLocale().toString(count)));
+    m_notSynced->setVisible(count > 0);
+}
+
+void SyncStatusView::rebuildQuestions()
+{
+    QLayout *layout = m_questions->layout();
+    clearLayout(layout);
+    const QList<RemovalQuestion> questions = m_appState.removalQuestions();
+    for (const RemovalQuestion &question : questions) {
+        auto *box = new QWidget(m_questions);
+        box->setObjectName(QStringLiteral("removalQuestion"));
+        box->setProperty("folder", question.folder);
+        auto *boxLayout = new QVBoxLayout(box);
+        boxLayout->setContentsMargins(0, 0, 0, 0);
+        boxLayout->setSpacing(6);
+        const QString files = question.count == 1
+            ? QStringLiteral("1 file was")
+            : QStringLiteral("%1 files were").arg(QLocale().toString(question.count));
+        auto *text = new QLabel(QStringLiteral("%1 removed from %2. Remove them from the server too?")
+                                    .arg(files, folderName(question.folder)),
+                                box);
+        text->setObjectName(QStringLiteral("removalText"));
+        text->setWordWrap(true);
+        text->setFont(viewstyle::font(TextStyle::caption));
+        text->setToolTip(question.folder);
+        boxLayout->addWidget(text);
+
+        auto *buttons = new QHBoxLayout;
+        buttons->setSpacing(6);
+        auto *remove = new QPushButton(QStringLiteral("Remove"), box);
+        remove->setObjectName(QStringLiteral("removeButton"));
+        auto *restore = new QPushButton(QStringLiteral("Restore"), box);
+        restore->setObjectName(QStringLiteral("restoreButton"));
+        makeProminent(restore, true);
+        for (auto [button, answer] : {std::pair{remove, true}, std::pair{restore, false}}) {
+            // One answer per question: the buttons stay off until the
+            // engine takes the question away.
+            connect(button, &QPushButton::clicked, this, [this, remove, restore, folder = question.folder, answer] {
+                remove->setEnabled(false);
+                restore->setEnabled(false);
+                emit removalAnswered(folder, answer);
+            });
+        }
+        buttons->addWidget(restore);
+        buttons->addWidget(remove);
+        buttons->addStretch(1);
+        boxLayout->addLayout(buttons);
+        layout->addWidget(box);
+    }
+    m_questions->setVisible(!questions.isEmpty());
+}
+
+void SyncStatusView::rebuildFolders()
+{
+    QLayout *layout = m_folders->layout();
+    clearLayout(layout);
+    const QStringList folders = m_appState.watchedFolders();
+    const QStringList needingChoice = m_appState.foldersNeedingChoice();
+    layout->addWidget(viewstyle::divider(m_folders));
+    for (const QString &folder : folders) {
+        auto *row = new RowButton(m_folders);
+        row->setObjectName(QStringLiteral("folderRow"));
+        row->setProperty("folderPath", folder);
+        auto *symbol = new QLabel(row);
+        symbol->setFixedSize(symbolSize, symbolSize);
+        row->rowLayout()->addWidget(symbol);
+        auto *name = new ElidedLabel(folderName(folder), row);
+        name->setFont(viewstyle::font(TextStyle::caption));
+        name->setObjectName(QStringLiteral("folderName"));
+        row->rowLayout()->addWidget(name, 1);
+        if (needingChoice.contains(folder)) {
+            // Missing or replaced: not synced until chosen again, which is
+            // done in the settings.
+            setSymbol(symbol, QStringLiteral("exclamationmark.triangle.fill"), symbols::orange());
+            row->setToolTip(folder + QStringLiteral("\nNot synced: choose this folder again in the settings"));
+            connect(row, &RowButton::clicked, this, &SyncStatusView::settingsRequested);
+        } else {
+            setSymbol(symbol, QStringLiteral("folder.fill"), symbols::secondary());
+            row->setToolTip(folder);
+            connect(row, &RowButton::clicked, this, [folder] { openLocation(folder); });
+        }
+        layout->addWidget(row);
+    }
+    m_folders->setVisible(!folders.isEmpty());
+}
+
+void SyncStatusView::refreshRecent()
+{
+    const QList<RecentFile> recent = m_appState.recentFiles();
+    for (int i = 0; i < m_recentRows.size(); ++i) {
+        RecentRow &entry = m_recentRows[i];
+        const bool used = i < recent.size();
+        entry.row->setVisible(used);
+        if (!used)
+            continue;
+        const RecentFile &file = recent[i];
+        entry.row->setProperty("entryId", file.id.toString());
+        if (entry.action != file.action || entry.symbol->pixmap().isNull()) {
+            setSymbol(entry.symbol, symbols::actionName(file.action), symbols::actionColor(file.action));
+            entry.action = file.action;
+        }
+        entry.name->setText(file.name);
+        entry.row->setToolTip(file.path.isEmpty() ? file.name : file.path);
+        entry.row->setCursor(file.path.isEmpty() ? Qt::ArrowCursor : Qt::PointingHandCursor);
+        entry.timestamp = file.timestamp;
+        entry.path = file.path;
+    }
+    m_recent->setVisible(!recent.isEmpty());
+    refreshAges();
 }
 
 void SyncStatusView::refreshAges()
 {
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    for (const auto &[label, timestamp] : m_ageLabels) {
-        if (label)
-            label->setText(relativeTimeText(timestamp, now));
+    for (const RecentRow &entry : std::as_const(m_recentRows))
+        if (entry.row->isVisibleTo(this))
+            entry.age->setText(relativeTimeText(entry.timestamp, now));
+    const QString detail = summarizeStatus(m_appState, now).detail;
+    if (detail != m_detail->text()) {
+        m_detail->setText(detail);
+        m_detail->setToolTip(detail);
     }
 }
 

@@ -2,19 +2,23 @@
 
 #include <QDateTime>
 #include <QList>
-#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 
 class AppState;
-struct RecentFile;
+class ElidedLabel;
 class QLabel;
+class QProgressBar;
+class QPushButton;
 class QVBoxLayout;
+class RowButton;
 
-// The middle block of the signed-in panel: a coloured status dot with the
-// status text, the watched folders by name and the five newest transfers
-// with their direction and age. Redrawn from AppState on every change; the
-// ages are refreshed while the view is visible.
+// The middle block of the signed-in panel: the status (dot, title, detail,
+// progress), "Add Folder..." when nothing is watched, the count of files
+// not synced, waiting removal questions, the watched folders and the five
+// newest transfers. Widgets are made once and updated in place, so a long
+// sync changes a few texts per finished file and never rebuilds the block.
+// Folders and recent files open on a click.
 class SyncStatusView : public QWidget {
     Q_OBJECT
 public:
@@ -22,21 +26,51 @@ public:
 
     explicit SyncStatusView(AppState &appState, QWidget *parent = nullptr);
 
-    // Redraws the ages of the recent rows against the clock.
+    // Redraws the times in words ("2 minutes ago") against the clock.
     void refreshAges();
+
+signals:
+    // "Add Folder...", or a folder that must be chosen again, was clicked.
+    void settingsRequested();
+    void notSyncedRequested();
+    void removalAnswered(const QString &folder, bool remove);
 
 protected:
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
 
 private:
-    void rebuild();
-    QWidget *statusLine();
-    QWidget *folderRow(const QString &folderPath);
-    QWidget *recentRow(const RecentFile &entry);
+    void buildStatusBlock();
+    void buildRecentBlock();
+    void refreshStatus();
+    void refreshNotSynced();
+    void rebuildQuestions();
+    void rebuildFolders();
+    void refreshRecent();
 
     AppState &m_appState;
     QVBoxLayout *m_layout;
     QTimer m_ageTimer;
-    QList<QPair<QPointer<QLabel>, QDateTime>> m_ageLabels;
+
+    class StatusDot *m_dot = nullptr;
+    QLabel *m_title = nullptr;
+    ElidedLabel *m_detail = nullptr;
+    QProgressBar *m_progress = nullptr;
+    QPushButton *m_addFolder = nullptr;
+    RowButton *m_notSynced = nullptr;
+    QLabel *m_notSyncedText = nullptr;
+    QWidget *m_questions = nullptr;
+    QWidget *m_folders = nullptr;
+    QWidget *m_recent = nullptr;
+
+    struct RecentRow {
+        RowButton *row;
+        QLabel *symbol;
+        ElidedLabel *name;
+        QLabel *age;
+        QString action;
+        QDateTime timestamp;
+        QString path;
+    };
+    QList<RecentRow> m_recentRows;
 };

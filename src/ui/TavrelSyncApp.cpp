@@ -4,12 +4,21 @@
 #include "sync/SyncEngine.h"
 #include "ui/LoginView.h"
 #include "ui/MenuBarView.h"
+#include "ui/Notifier.h"
+#include "ui/OpenLocation.h"
 #include "ui/PanelWindow.h"
 #include "ui/SettingsView.h"
+#include "ui/StatusSummary.h"
 #include "ui/Symbols.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QMenu>
+#include <QTabWidget>
+
+namespace {
+constexpr int trayProgressIntervalMs = 500;
+} // namespace
 
 TavrelSyncApp::TavrelSyncApp(Options options, QObject *parent)
     : QObject(parent)
@@ -17,26 +26,49 @@ TavrelSyncApp::TavrelSyncApp(Options options, QObject *parent)
     , m_appState(m_preferences)
     , m_apiClient(m_preferences)
 {
-    m_usesTray = m_options.useTray.value_or(QSystemTrayIcon::isSystemTrayAvailable());
+    if (!m_options.trayAvailable)
+        m_options.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    m_usesTray = m_options.useTray.value_or(m_options.trayAvailable());
 
     m_tray = std::make_unique<QSystemTrayIcon>();
     m_trayMenu = std::make_unique<QMenu>();
-    m_trayMenu->addAction(QStringLiteral("Open TavrelSync"), this, &TavrelSyncApp::showPanel);
-    m_trayMenu->addAction(QStringLiteral("Quit TavrelSync"), qApp, &QCoreApplication::quit);
     m_tray->setContextMenu(m_trayMenu.get());
     connect(m_tray.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
             togglePanel();
     });
-    connect(&m_appState, &AppState::syncStatusChanged, this, &TavrelSyncApp::updateTrayIcon);
-    updateTrayIcon();
+
+    // The icon and the menu follow every change that alters what they say;
+    // progress, which changes with every finished file, is sent to the tray
+    // host at a calmer pace.
+    for (auto signal : {&AppState::isLoggedInChanged, &AppState::watchedFoldersChanged, &AppState::syncStatusChanged,
+                        &AppState::isPausedChanged, &AppState::lastSyncTimeChanged, &AppState::nextSyncTimeChanged})
+        connect(&m_appState, signal, this, &TavrelSyncApp::updateTray);
+    m_trayProgressUpdate.setSingleShot(true);
+    m_trayProgressUpdate.setInterval(trayProgressIntervalMs);
+    connect(&m_trayProgressUpdate, &QTimer::timeout, this, &TavrelSyncApp::updateTray);
+    connect(&m_appState, &AppState::syncProgressChanged, this, [this] {
+        if (!m_trayProgressUpdate.isActive())
+            m_trayProgressUpdate.start();
+    });
+    buildTrayMenu();
+    for (auto signal : {&AppState::isLoggedInChanged, &AppState::syncStatusChanged, &AppState::isPausedChanged})
+        connect(&m_appState, signal, this, &TavrelSyncApp::updateTrayMenu);
+    connect(&m_appState, &AppState::watchedFoldersChanged, this, &TavrelSyncApp::rebuildFolderEntries);
+    updateTray();
+    rebuildFolderEntries();
+
+    m_notifier = new Notifier(m_appState, m_tray.get(), m_options.desktopNotifications, this);
 
     m_menuBarView = new MenuBarView(m_appState);
     m_panel = new PanelWindow(m_menuBarView, m_usesTray ? PanelWindow::Mode::popup : PanelWindow::Mode::window);
-    connect(m_panel, &PanelWindow::appeared, this, &TavrelSyncApp::panelAppeared);
     connect(m_menuBarView, &MenuBarView::signInRequested, this, &TavrelSyncApp::openLogin);
     connect(m_menuBarView, &MenuBarView::settingsRequested, this, &TavrelSyncApp::openSettings);
+    connect(m_menuBarView, &MenuBarView::notSyncedListRequested, this, &TavrelSyncApp::openNotSyncedList);
     connect(m_menuBarView, &MenuBarView::quitRequested, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+
+    m_trayHostPoll.setInterval(m_options.trayPollMs);
+    connect(&m_trayHostPoll, &QTimer::timeout, this, &TavrelSyncApp::watchForTrayHost);
 }
 
 TavrelSyncApp::~TavrelSyncApp()
@@ -58,29 +90,104 @@ void TavrelSyncApp::launch()
     // The application lives in the tray (or in a panel that closing only
     // hides): closing the last window never ends it, only "Quit" does.
     QApplication::setQuitOnLastWindowClosed(false);
+
+    // A saved session syncs from the start, whether or not the panel is
+    // ever opened.
+    m_appState.loadSavedState();
+    if (m_appState.isLoggedIn())
+        onLogin();
+
     if (m_usesTray) {
         m_tray->show();
         return;
     }
-    // No tray to click: the panel opens at once, so its appear action runs.
+    // No tray to click: the panel opens at once. A tray host that starts
+    // later (common at login) gets the icon then.
     showPanel();
+    if (!m_options.useTray.has_value())
+        m_trayHostPoll.start();
 }
 
-void TavrelSyncApp::updateTrayIcon()
+void TavrelSyncApp::watchForTrayHost()
 {
-    const SyncStatus status = m_appState.syncStatus();
-    m_trayIconName = symbols::trayName(status);
-    m_tray->setIcon(symbols::icon(m_trayIconName, symbols::trayColor(status)));
-    m_tray->setToolTip(QStringLiteral("TavrelSync – ") + m_appState.statusText());
-}
-
-void TavrelSyncApp::panelAppeared()
-{
-    m_appState.loadSavedState();
-    if (!m_appState.isLoggedIn())
+    if (!m_options.trayAvailable())
         return;
-    ensureSyncEngine();
-    m_syncEngine->start();
+    m_trayHostPoll.stop();
+    qCInfo(lcApp) << "A system tray appeared; TavrelSync moves into it";
+    m_usesTray = true;
+    m_panel->setMode(PanelWindow::Mode::popup);
+    m_tray->show();
+}
+
+void TavrelSyncApp::updateTray()
+{
+    m_trayProgressUpdate.stop();
+    // Clock times, not ages: a tooltip is not redrawn while it is read.
+    const StatusSummary summary = summarizeStatus(m_appState, QDateTime::currentDateTimeUtc(), TimeWords::clock);
+    if (summary.symbol != m_trayIconName) {
+        m_trayIconName = summary.symbol;
+        m_tray->setIcon(symbols::icon(summary.symbol, summary.color));
+    }
+    QString toolTip = QStringLiteral("TavrelSync – ") + summary.title;
+    if (!summary.detail.isEmpty())
+        toolTip += QLatin1Char('\n') + summary.detail;
+    if (toolTip != m_tray->toolTip())
+        m_tray->setToolTip(toolTip);
+}
+
+void TavrelSyncApp::buildTrayMenu()
+{
+    // Made once and updated in place: an entry's own action (pausing, for
+    // one) changes what the menu shows, and must not delete that entry while
+    // it runs.
+    QMenu *menu = m_trayMenu.get();
+    menu->addAction(QStringLiteral("Open TavrelSync"), this, &TavrelSyncApp::showPanel);
+    menu->addSeparator();
+    m_signInAction = menu->addAction(QStringLiteral("Sign In..."), this, &TavrelSyncApp::openLogin);
+    m_folderSeparator = menu->addSeparator();
+    m_syncAction = menu->addAction(QStringLiteral("Sync Now"), this, &TavrelSyncApp::syncNow);
+    m_pauseAction = menu->addAction(QStringLiteral("Pause Syncing"), this,
+                                    [this] { m_appState.setPaused(!m_appState.isPaused()); });
+    m_settingsAction = menu->addAction(QStringLiteral("Settings..."), this, &TavrelSyncApp::openSettings);
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Quit TavrelSync"), qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+void TavrelSyncApp::rebuildFolderEntries()
+{
+    qDeleteAll(m_folderActions);
+    m_folderActions.clear();
+    for (const QString &folder : m_appState.watchedFolders()) {
+        QString name = QFileInfo(folder).fileName();
+        auto *open = new QAction(QStringLiteral("Open ") + name.replace(QLatin1Char('&'), QStringLiteral("&&")),
+                                 m_trayMenu.get());
+        open->setToolTip(folder);
+        connect(open, &QAction::triggered, this, [folder] { openLocation(folder); });
+        m_trayMenu->insertAction(m_folderSeparator, open);
+        m_folderActions.append(open);
+    }
+    updateTrayMenu();
+}
+
+void TavrelSyncApp::updateTrayMenu()
+{
+    // Separators that end up side by side are collapsed by the menu.
+    const bool signedIn = m_appState.isLoggedIn();
+    m_signInAction->setVisible(!signedIn);
+    for (QAction *action : std::as_const(m_folderActions))
+        action->setVisible(signedIn);
+    for (QAction *action : {m_syncAction, m_pauseAction, m_settingsAction})
+        action->setVisible(signedIn);
+    m_syncAction->setEnabled(m_appState.syncStatus().kind != SyncStatus::Kind::syncing
+                             && !m_appState.watchedFolders().isEmpty());
+    m_pauseAction->setText(m_appState.isPaused() ? QStringLiteral("Resume Syncing") : QStringLiteral("Pause Syncing"));
+}
+
+void TavrelSyncApp::syncNow()
+{
+    // Not awaited: the pass reports through the status.
+    if (m_syncEngine)
+        m_syncEngine->syncNow();
 }
 
 void TavrelSyncApp::ensureSyncEngine()
@@ -176,4 +283,20 @@ void TavrelSyncApp::openSettings()
     m_settings->show();
     m_settings->raise();
     m_settings->activateWindow();
+}
+
+void TavrelSyncApp::openNotSyncedList()
+{
+    openSettings();
+    auto *tabs = qobject_cast<QTabWidget *>(m_settings.data());
+    if (!tabs)
+        tabs = m_settings->findChild<QTabWidget *>();
+    if (!tabs)
+        return;
+    for (int i = 0; i < tabs->count(); ++i) {
+        if (tabs->tabText(i).remove(QLatin1Char('&')).compare(QStringLiteral("Not synced"), Qt::CaseInsensitive) == 0) {
+            tabs->setCurrentIndex(i);
+            return;
+        }
+    }
 }

@@ -9,31 +9,44 @@
 #include <QObject>
 #include <QPointer>
 #include <QSystemTrayIcon>
+#include <QTimer>
+#include <functional>
 #include <memory>
 
 class MenuBarView;
+class Notifier;
 class PanelWindow;
+class QAction;
+class QMenu;
 class SyncEngine;
 
 // The application: owns the preferences, the one AppState, the one
-// APIClient and at most one SyncEngine, shows the tray icon (following the
-// sync status) with its panel, and opens the sign-in and settings windows.
-// Nothing is loaded or synced until the panel is first shown; every showing
-// restores the saved state and, when signed in, starts the engine.
+// APIClient and at most one SyncEngine, shows the tray icon (its symbol and
+// tooltip telling the sync status) with its menu and panel, posts desktop
+// notifications, and opens the sign-in and settings windows. At launch the
+// saved session is restored and, when signed in, the engine starts: syncing
+// never waits for the panel, which only shows what happens.
 class TavrelSyncApp : public QObject {
     Q_OBJECT
 public:
     struct Options {
         QString stateFilePath; // empty: the engine's default state file
-        // Absent: use the tray when the desktop has one.
+        // Absent: use the tray when the desktop has one, and watch for a tray
+        // host that starts after the application.
         std::optional<bool> useTray;
+        // False keeps notifications inside the process (Notifier::posted).
+        bool desktopNotifications = true;
+        int trayPollMs = 2000;
+        // Whether a tray host is there; by default the platform's answer.
+        std::function<bool()> trayAvailable;
     };
 
     explicit TavrelSyncApp(Options options, QObject *parent = nullptr);
     TavrelSyncApp() : TavrelSyncApp(Options{}) {}
     ~TavrelSyncApp() override;
 
-    // Shows the tray icon, or without a tray the panel as a window.
+    // Restores the saved session and starts the engine when signed in; shows
+    // the tray icon, or without a tray the panel as a window.
     void launch();
 
     AppState &appState() { return m_appState; }
@@ -46,12 +59,12 @@ public:
     LoginView *loginWindow() const { return m_login; }
     SettingsView *settingsWindow() const { return m_settings; }
     QSystemTrayIcon *trayIcon() const { return m_tray.get(); }
+    QMenu *trayMenu() const { return m_trayMenu.get(); }
+    Notifier *notifier() const { return m_notifier; }
     bool usesTray() const { return m_usesTray; }
     // The symbol now shown by the tray icon.
     QString trayIconName() const { return m_trayIconName; }
 
-    // The panel's appear action.
-    void panelAppeared();
     void ensureSyncEngine();
     void onLogin();
     void onLogout();
@@ -61,12 +74,19 @@ public:
     void togglePanel();
     void openLogin();
     void openSettings();
+    // The settings, at the list of files not synced when it has one.
+    void openNotSyncedList();
+    void syncNow();
 
 signals:
     void syncEngineChanged();
 
 private:
-    void updateTrayIcon();
+    void updateTray();
+    void buildTrayMenu();
+    void rebuildFolderEntries();
+    void updateTrayMenu();
+    void watchForTrayHost();
     void releaseEngine(SyncEngine *engine);
 
     Options m_options;
@@ -77,8 +97,17 @@ private:
 
     bool m_usesTray = false;
     std::unique_ptr<QSystemTrayIcon> m_tray;
-    std::unique_ptr<class QMenu> m_trayMenu;
+    std::unique_ptr<QMenu> m_trayMenu;
+    QAction *m_signInAction = nullptr;
+    QAction *m_folderSeparator = nullptr;
+    QList<QAction *> m_folderActions;
+    QAction *m_syncAction = nullptr;
+    QAction *m_pauseAction = nullptr;
+    QAction *m_settingsAction = nullptr;
     QString m_trayIconName;
+    QTimer m_trayProgressUpdate; // progress reaches the tray at most twice a second
+    QTimer m_trayHostPoll;
+    Notifier *m_notifier = nullptr;
     MenuBarView *m_menuBarView = nullptr;
     PanelWindow *m_panel = nullptr;
     QPointer<LoginView> m_login;

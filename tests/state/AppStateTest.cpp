@@ -206,6 +206,36 @@ TEST_F(AppStateTest, RecentFilesKeepTheTenNewestFirst)
     EXPECT_EQ(changes.count(), 11);
 }
 
+// The recent list survives a restart whole (paths and times included), is
+// written once for a burst of transfers, and a damaged entry costs only
+// itself.
+TEST_F(AppStateTest, RecentFilesSurviveARestart)
+{
+    for (int i = 1; i <= 12; ++i)
+        state->recordTransfer(QStringLiteral("file%1.txt").arg(i), "uploaded", home.filePath(QString("f/file%1.txt").arg(i)));
+    EXPECT_FALSE(Preferences().contains("recentFiles")); // not yet: the burst is still going
+    const QList<RecentFile> before = state->recentFiles();
+    EXPECT_TRUE(testsupport::waitUntil([] { return Preferences().contains("recentFiles"); }));
+
+    restart().loadSavedState();
+    EXPECT_EQ(state->recentFiles(), before);
+
+    // Written at exit when the delay has not run out.
+    state->recordTransfer("last.txt", "downloaded");
+    restart().loadSavedState();
+    ASSERT_EQ(state->recentFiles().size(), 10);
+    EXPECT_EQ(state->recentFiles().first().name, "last.txt");
+    EXPECT_EQ(state->recentFiles().first().path, "");
+
+    QList<QByteArray> stored = preferences->dataArray("recentFiles").value();
+    stored[1] = "{not json";
+    stored[2] = R"({"name":"no time.txt","action":"uploaded"})";
+    preferences->setDataArray("recentFiles", stored);
+    restart().loadSavedState();
+    ASSERT_EQ(state->recentFiles().size(), 8);
+    EXPECT_EQ(state->recentFiles()[1].name, before[2].name);
+}
+
 TEST_F(AppStateTest, ChangeSignalsFireOnceAndOnlyOnChange)
 {
     QSignalSpy loggedIn(state.get(), &AppState::isLoggedInChanged);

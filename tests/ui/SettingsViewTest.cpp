@@ -127,7 +127,7 @@ TEST_F(SettingsTest, SignOutWithServerUnreachable)
     Preferences().setDouble("syncInterval", 60);
     TavrelSyncApp &app = makeApp();
     app.appState().addWatchedFolder(makeFolder("Kept"));
-    app.showPanel(); // loads the session and starts the engine
+    app.launch(); // loads the session and starts the engine
     ASSERT_TRUE(app.appState().isLoggedIn());
     ASSERT_NE(app.syncEngine(), nullptr);
     QSignalSpy firstPass(app.syncEngine(), &SyncEngine::passFinished);

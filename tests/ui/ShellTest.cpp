@@ -1,12 +1,16 @@
+#include "OpenedUrls.h"
 #include "UiFixture.h"
 
 #include "state/AppState.h"
 #include "ui/MenuBarView.h"
+#include "ui/Notifier.h"
 #include "ui/PanelWindow.h"
 #include "ui/SettingsView.h"
 
 #include <QImage>
 #include <QLabel>
+#include <QLocale>
+#include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -15,55 +19,65 @@ using testsupport::waitUntil;
 
 namespace {
 
-// Requests the client sent with the stored session's token.
-int authorizedRequests(const DevServer &server)
+QStringList menuTexts(QMenu *menu)
 {
-    int count = 0;
-    for (const auto &request : server.requests())
-        count += request.headers.count("authorization") > 0 ? 1 : 0;
-    return count;
+    QStringList texts;
+    for (QAction *action : menu->actions())
+        if (!action->isSeparator() && action->isVisible())
+            texts << action->text();
+    return texts;
+}
+
+QAction *menuAction(QMenu *menu, const QString &text)
+{
+    for (QAction *action : menu->actions())
+        if (action->text() == text && action->isVisible())
+            return action;
+    return nullptr;
+}
+
+std::vector<std::string> serverNames(const DevServer &server, const std::string &folderName)
+{
+    std::vector<std::string> names;
+    for (const auto &folder : server.folders(testsupport::RunningServer::email))
+        if (folder.name == folderName)
+            for (const auto &document : server.documents(folder.id))
+                names.push_back(document.name);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 } // namespace
 
-// Nothing is read or synced before the panel is shown; each showing restores
-// the session and (re)starts the one engine; sign-out releases it and the
-// panel switches faces at once.
-TEST_F(UiFixture, PanelShowingDrivesSessionAndEngine)
+// A restart with a saved session syncs by itself: nobody opens the panel,
+// and the folder's files reach the server.
+TEST_F(UiFixture, SavedSessionSyncsFromLaunchWithoutAClick)
 {
     storeSession(server.baseURL);
     const QString folder = makeFolder("Notes");
+    testsupport::writeFile(folder + "/a.txt", "alpha");
+    testsupport::writeFile(folder + "/b.txt", "beta");
     {
         TavrelSyncApp first(TavrelSyncApp::Options{home.stateFilePath(), false});
         first.appState().addWatchedFolder(folder); // stores the bookmark
     }
 
-    TavrelSyncApp &app = makeApp();
-    EXPECT_FALSE(app.appState().isLoggedIn());
-    EXPECT_TRUE(app.appState().watchedFolders().isEmpty());
+    TavrelSyncApp &app = makeApp({.useTray = true});
     EXPECT_EQ(app.syncEngine(), nullptr);
-    EXPECT_EQ(app.trayIconName(), "checkmark.circle.fill");
-    EXPECT_FALSE(app.menuBarView()->showsSignedInFace());
-
-    app.showPanel();
+    app.launch();
     EXPECT_TRUE(app.appState().isLoggedIn());
-    EXPECT_EQ(app.appState().watchedFolders(), QStringList{folder});
     ASSERT_NE(app.syncEngine(), nullptr);
-    SyncEngine *engine = app.syncEngine();
-    ASSERT_NE(engine->syncTimer(), nullptr);
-    EXPECT_TRUE(engine->syncTimer()->isActive());
-    EXPECT_EQ(app.menuBarView()->syncEngine(), engine);
-    EXPECT_TRUE(app.menuBarView()->showsSignedInFace());
-    EXPECT_EQ(app.menuBarView()->findChild<QLabel *>("organization")->text(), "Tavrel Demo");
-
-    // The start runs a pass at once against the stored server.
-    EXPECT_TRUE(waitUntil([&] { return authorizedRequests(server.server) >= 1 && !engine->isSyncing(); }));
-
-    QTest::keyClick(app.panel(), Qt::Key_Escape);
+    EXPECT_EQ(app.menuBarView()->syncEngine(), app.syncEngine());
+    EXPECT_TRUE(waitUntil([&] { return serverNames(server.server, "Notes").size() == 2; }));
+    EXPECT_EQ(serverNames(server.server, "Notes"), (std::vector<std::string>{"a.txt", "b.txt"}));
     EXPECT_FALSE(app.panel()->isVisible());
+
+    // Showing the panel starts nothing new.
+    SyncEngine *engine = app.syncEngine();
     app.showPanel();
     EXPECT_EQ(app.syncEngine(), engine);
 
+    // Sign-out releases the engine, and the panel switches faces at once.
     QSignalSpy released(engine, &QObject::destroyed);
     app.openSettings();
     app.settingsWindow()->logout();
@@ -72,52 +86,22 @@ TEST_F(UiFixture, PanelShowingDrivesSessionAndEngine)
     EXPECT_EQ(app.syncEngine(), nullptr);
     EXPECT_EQ(app.menuBarView()->syncEngine(), nullptr);
     EXPECT_TRUE(waitUntil([&] { return released.count() == 1; }));
+}
 
-    // Signed out, showing the panel creates no engine; "Sign In..." opens
-    // the one sign-in window.
-    app.panel()->close();
-    app.showPanel();
+// Signed out at launch: no engine, the panel opens as a window where there
+// is no tray, and "Sign In..." opens the one sign-in window.
+TEST_F(UiFixture, SignedOutLaunch)
+{
+    TavrelSyncApp &app = makeApp();
+    app.launch();
     EXPECT_EQ(app.syncEngine(), nullptr);
+    EXPECT_TRUE(app.panel()->isVisible());
     EXPECT_FALSE(app.menuBarView()->showsSignedInFace());
     app.menuBarView()->findChild<QPushButton *>("signInButton")->click();
     ASSERT_NE(app.loginWindow(), nullptr);
-    EXPECT_TRUE(app.loginWindow()->isVisible());
-}
-
-// The panel's signed-in face: the header without an organization when the
-// user details are incomplete, and "Sync Now" disabled only while syncing
-// and harmless without an engine.
-TEST_F(UiFixture, SignedInFaceFollowsState)
-{
-    storeSession(server.baseURL, false);
-    TavrelSyncApp &app = makeApp();
-    app.appState().loadSavedState();
-    MenuBarView *panel = app.menuBarView();
-    ASSERT_TRUE(panel->showsSignedInFace());
-    EXPECT_TRUE(panel->findChild<QLabel *>("organization")->isHidden());
-    EXPECT_EQ(panel->width(), MenuBarView::panelWidth);
-
-    auto *syncNow = panel->findChild<QPushButton *>("syncNowButton");
-    EXPECT_EQ(syncNow->text(), "Sync Now");
-    EXPECT_TRUE(syncNow->isEnabled());
-    app.appState().setSyncStatus(SyncStatus::syncing());
-    EXPECT_FALSE(syncNow->isEnabled());
-    app.appState().setSyncStatus(SyncStatus::error("Invalid credentials"));
-    EXPECT_TRUE(syncNow->isEnabled());
-
-    server.server.clearRequests();
-    panel->syncNow(); // no engine yet
-    waitUntil([] { return false; }, 200);
-    EXPECT_TRUE(server.server.requests().empty());
-
-    QStringList titles;
-    for (auto *button : panel->signedInFace()->findChildren<QPushButton *>())
-        titles << button->text();
-    EXPECT_EQ(titles, (QStringList{"Sync Now", "Settings...", "Quit TavrelSync"}));
-    titles.clear();
-    for (auto *button : panel->signedOutFace()->findChildren<QPushButton *>())
-        titles << button->text();
-    EXPECT_EQ(titles, (QStringList{"Sign In...", "Quit"}));
+    LoginView *login = app.loginWindow();
+    app.openLogin();
+    EXPECT_EQ(app.loginWindow(), login);
 }
 
 // A pass still running at sign-out ends on its own; then the engine goes
@@ -130,7 +114,7 @@ TEST_F(UiFixture, SignOutDuringPass)
     server.server.injectFault({.method = "GET", .path = "/api/v1/folders", .delayMs = 700, .count = 1});
     TavrelSyncApp &app = makeApp();
     app.appState().addWatchedFolder(folder);
-    app.showPanel();
+    app.launch();
     ASSERT_NE(app.syncEngine(), nullptr);
     QPointer<SyncEngine> engine = app.syncEngine();
     QSignalSpy passEnded(engine.data(), &SyncEngine::passFinished);
@@ -143,29 +127,142 @@ TEST_F(UiFixture, SignOutDuringPass)
     ASSERT_TRUE(waitUntil([&] { return engine.isNull(); }));
     EXPECT_EQ(passEnded.count(), 1);
     EXPECT_EQ(app.appState().syncStatus(), SyncStatus::idle());
-    EXPECT_EQ(app.trayIconName(), "checkmark.circle.fill");
+    EXPECT_EQ(app.trayIconName(), "person.circle");
 }
 
-TEST_F(UiFixture, TrayIconFollowsSyncStatus)
+// The icon and its tooltip tell the same status as the panel, face by face.
+TEST_F(UiFixture, TrayIconAndTooltipTellTheStatus)
 {
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     TavrelSyncApp &app = makeApp();
-    const qint64 idleKey = app.trayIcon()->icon().cacheKey();
-    app.appState().setSyncStatus(SyncStatus::syncing());
+    AppState &state = app.appState();
+    QSystemTrayIcon *tray = app.trayIcon();
+    EXPECT_EQ(app.trayIconName(), "person.circle");
+    EXPECT_EQ(tray->toolTip(), "TavrelSync – Signed out\nSign in to start syncing");
+
+    state.setIsLoggedIn(true);
+    EXPECT_EQ(app.trayIconName(), "folder");
+    EXPECT_EQ(tray->toolTip(), "TavrelSync – Add a folder to start syncing");
+
+    state.addWatchedFolder(makeFolder("Reports"));
+    state.setSyncStatus(SyncStatus::syncing());
+    const qint64 syncingKey = tray->icon().cacheKey();
     EXPECT_EQ(app.trayIconName(), "arrow.triangle.2.circlepath");
-    EXPECT_NE(app.trayIcon()->icon().cacheKey(), idleKey);
-    app.appState().setSyncStatus(SyncStatus::error("Invalid server response"));
+    state.setSyncProgress({1234, 3001, 45'000'000, 300'000'000});
+    EXPECT_TRUE(waitUntil([&] { return tray->toolTip().contains("Syncing 1,234 of 3,001 files · 45 of 300 MB"); }));
+    EXPECT_EQ(tray->icon().cacheKey(), syncingKey); // progress does not redraw the icon
+
+    const QDateTime next = QDateTime::currentDateTime().addSecs(30);
+    state.setNextSyncTime(next);
+    state.setSyncStatus(SyncStatus::error("The server did not answer"));
     EXPECT_EQ(app.trayIconName(), "exclamationmark.triangle.fill");
-    EXPECT_TRUE(app.trayIcon()->toolTip().contains("Error: Invalid server response"));
-    app.appState().setSyncStatus(SyncStatus::error(""));
-    EXPECT_EQ(app.trayIconName(), "exclamationmark.triangle.fill");
-    app.appState().setSyncStatus(SyncStatus::idle());
+    EXPECT_TRUE(tray->toolTip().startsWith("TavrelSync – Error: The server did not answer\nNext try "));
+
+    state.setPaused(true);
+    EXPECT_EQ(app.trayIconName(), "pause.circle.fill");
+    state.setPaused(false);
+
+    state.setLastSyncTime(QDateTime::currentDateTimeUtc());
+    state.setSyncStatus(SyncStatus::idle());
     EXPECT_EQ(app.trayIconName(), "checkmark.circle.fill");
+    EXPECT_TRUE(tray->toolTip().startsWith("TavrelSync – Up to date\nLast synced at "));
 
     // The bundled drawing is really there: the icon has painted pixels.
-    const QImage image = app.trayIcon()->icon().pixmap(22, 22).toImage();
+    const QImage image = tray->icon().pixmap(22, 22).toImage();
     ASSERT_FALSE(image.isNull());
     EXPECT_GT(qAlpha(image.pixel(11, 11)), 0);
     EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0);
+    QLocale::setDefault(QLocale::c());
+}
+
+// The tray menu: its entries for each state, and what they do.
+TEST_F(UiFixture, TrayMenuEntriesAndStates)
+{
+    TavrelSyncApp &app = makeApp();
+    AppState &state = app.appState();
+    QMenu *menu = app.trayMenu();
+    EXPECT_EQ(menuTexts(menu), (QStringList{"Open TavrelSync", "Sign In...", "Quit TavrelSync"}));
+
+    state.setIsLoggedIn(true);
+    EXPECT_EQ(menuTexts(menu), (QStringList{"Open TavrelSync", "Sync Now", "Pause Syncing", "Settings...",
+                                            "Quit TavrelSync"}));
+    EXPECT_FALSE(menuAction(menu, "Sync Now")->isEnabled()); // nothing to sync yet
+
+    const QString reports = makeFolder("Reports");
+    const QString drawings = makeFolder("R&D");
+    state.addWatchedFolder(reports);
+    state.addWatchedFolder(drawings);
+    EXPECT_EQ(menuTexts(menu), (QStringList{"Open TavrelSync", "Open Reports", "Open R&&D", "Sync Now",
+                                            "Pause Syncing", "Settings...", "Quit TavrelSync"}));
+    EXPECT_TRUE(menuAction(menu, "Sync Now")->isEnabled());
+    state.setSyncStatus(SyncStatus::syncing());
+    EXPECT_FALSE(menuAction(menu, "Sync Now")->isEnabled());
+    state.setSyncStatus(SyncStatus::idle());
+
+    OpenedUrls opened;
+    menuAction(menu, "Open R&&D")->trigger();
+    EXPECT_EQ(opened.paths(), QStringList{drawings});
+
+    // Pausing is kept across a restart.
+    menuAction(menu, "Pause Syncing")->trigger();
+    EXPECT_TRUE(state.isPaused());
+    ASSERT_NE(menuAction(menu, "Resume Syncing"), nullptr);
+    EXPECT_EQ(app.menuBarView()->findChild<QPushButton *>("pauseButton")->text(), "Resume Syncing");
+    Preferences storedPreferences;
+    EXPECT_TRUE(AppState(storedPreferences).isPaused());
+    menuAction(menu, "Resume Syncing")->trigger();
+    EXPECT_FALSE(state.isPaused());
+
+    menuAction(menu, "Settings...")->trigger();
+    ASSERT_NE(app.settingsWindow(), nullptr);
+    EXPECT_TRUE(app.settingsWindow()->isVisible());
+}
+
+// Where the tray host starts after the application, the panel opens as a
+// window at first and the icon moves into the tray when it shows up.
+TEST_F(UiFixture, TrayHostStartingLater)
+{
+    bool trayThere = false;
+    TavrelSyncApp &app = makeApp({.trayPollMs = 20, .trayAvailable = [&trayThere] { return trayThere; }});
+    app.launch();
+    EXPECT_FALSE(app.usesTray());
+    EXPECT_TRUE(app.panel()->isVisible());
+    EXPECT_EQ(app.panel()->mode(), PanelWindow::Mode::window);
+
+    trayThere = true;
+    EXPECT_TRUE(waitUntil([&] { return app.usesTray(); }));
+    EXPECT_TRUE(app.trayIcon()->isVisible());
+    EXPECT_EQ(app.panel()->mode(), PanelWindow::Mode::popup);
+    EXPECT_FALSE(app.panel()->isVisible());
+    EXPECT_TRUE(app.panel()->windowFlags().testFlag(Qt::Popup));
+}
+
+// Notifications: every notice; a sync error once until a pass goes well.
+TEST_F(UiFixture, NotificationsForNoticesAndDistinctErrors)
+{
+    TavrelSyncApp &app = makeApp();
+    AppState &state = app.appState();
+    state.setIsLoggedIn(true);
+    QSignalSpy posted(app.notifier(), &Notifier::posted);
+
+    state.postNotice("Conflict", "Kept both versions of Budget.xlsx");
+    ASSERT_EQ(posted.count(), 1);
+    EXPECT_EQ(posted[0], (QVariantList{"Conflict", "Kept both versions of Budget.xlsx"}));
+
+    for (int pass = 0; pass < 3; ++pass) {
+        state.setSyncStatus(SyncStatus::syncing());
+        state.setSyncProgress({pass, 3, 0, 0});
+        state.setSyncStatus(SyncStatus::error("The server did not answer"));
+    }
+    ASSERT_EQ(posted.count(), 2);
+    EXPECT_EQ(posted[1], (QVariantList{"Sync failed", "The server did not answer"}));
+
+    state.setSyncStatus(SyncStatus::error("Invalid credentials"));
+    EXPECT_EQ(posted.count(), 3);
+    state.setSyncStatus(SyncStatus::idle());
+    state.recordTransfer("a.txt", "uploaded");
+    state.setSyncStatus(SyncStatus::error("Invalid credentials"));
+    EXPECT_EQ(posted.count(), 4);
 }
 
 // The popup sits beside the tray icon and never leaves the screen.

@@ -1,12 +1,23 @@
+#include "OpenedUrls.h"
+
 #include "platform/Preferences.h"
 #include "state/AppState.h"
 #include "support/TestSupport.h"
+#include "ui/ActionRow.h"
 #include "ui/ElidedLabel.h"
 #include "ui/MenuBarView.h"
+#include "ui/OpenLocation.h"
 #include "ui/RelativeTime.h"
+#include "ui/RowButton.h"
+#include "ui/StatusSummary.h"
 #include "ui/SyncStatusView.h"
 
-#include <QFrame>
+#include <QDir>
+#include <QLocale>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -14,24 +25,38 @@ namespace {
 
 class StatusViewTest : public ::testing::Test {
 protected:
-    StatusViewTest() : state(preferences) {}
-
-    QList<QWidget *> rows(const char *name)
+    StatusViewTest() : state(preferences)
     {
-        QList<QWidget *> result;
-        for (QWidget *child : view.findChildren<QWidget *>(name, Qt::FindDirectChildrenOnly))
-            result << child;
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        view.show();
+    }
+    ~StatusViewTest() override { QLocale::setDefault(QLocale::c()); }
+
+    QString title() { return view.findChild<QLabel *>("statusText")->text(); }
+    QString detail()
+    {
+        auto *label = view.findChild<ElidedLabel *>("statusDetail");
+        return label->isVisibleTo(&view) ? label->text() : QString();
+    }
+    QString dot() { return view.findChild<QWidget *>("statusDot")->property("tint").toString(); }
+    bool shown(const char *name) { return view.findChild<QWidget *>(name)->isVisibleTo(&view); }
+    QList<RowButton *> visibleRows(const char *name)
+    {
+        QList<RowButton *> result;
+        for (RowButton *row : view.findChildren<RowButton *>(name))
+            if (row->isVisibleTo(&view))
+                result << row;
         return result;
     }
-    int dividers()
+    QString folder(const QString &relative)
     {
-        int count = 0;
-        for (QFrame *frame : view.findChildren<QFrame *>(Qt::FindDirectChildrenOnly))
-            count += frame->frameShape() == QFrame::HLine ? 1 : 0;
-        return count;
+        const QString path = QDir::cleanPath(dir.filePath(relative));
+        QDir().mkpath(path);
+        return path;
     }
 
     testsupport::TempHome home;
+    QTemporaryDir dir;
     Preferences preferences;
     AppState state;
     SyncStatusView view{state};
@@ -39,73 +64,237 @@ protected:
 
 } // namespace
 
-TEST_F(StatusViewTest, StatusLineAloneWhenNothingElse)
+// Each face of the status, from signed out to up to date.
+TEST_F(StatusViewTest, FacesTellTheStatus)
 {
-    EXPECT_EQ(view.findChild<ElidedLabel *>("statusText")->text(), "Synced");
-    EXPECT_EQ(view.findChild<QWidget *>("statusDot")->property("tint").toString(), "#30b050");
-    EXPECT_EQ(dividers(), 0);
-    EXPECT_EQ(view.findChild<QLabel *>("recentHeading"), nullptr);
+    EXPECT_EQ(title(), "Signed out");
 
-    state.setSyncStatus(SyncStatus::error("Invalid credentials"));
-    EXPECT_EQ(view.findChild<ElidedLabel *>("statusText")->text(), "Error: Invalid credentials");
-    EXPECT_EQ(view.findChild<QWidget *>("statusDot")->property("tint").toString(), "#e0322b");
+    state.setIsLoggedIn(true);
+    EXPECT_EQ(title(), "Add a folder to start syncing");
+    EXPECT_TRUE(shown("addFolderButton"));
+    QSignalSpy settings(&view, &SyncStatusView::settingsRequested);
+    view.findChild<QPushButton *>("addFolderButton")->click();
+    EXPECT_EQ(settings.count(), 1);
+
+    state.addWatchedFolder(folder("Reports"));
+    EXPECT_FALSE(shown("addFolderButton"));
     state.setSyncStatus(SyncStatus::syncing());
-    EXPECT_EQ(view.findChild<ElidedLabel *>("statusText")->text(), "Syncing...");
-    EXPECT_EQ(view.findChild<QWidget *>("statusDot")->property("tint").toString(), "#0a84ff");
-}
+    EXPECT_EQ(title(), "Syncing...");
+    EXPECT_FALSE(shown("syncProgress"));
+    state.setSyncProgress({1234, 3001, 45'000'000, 300'000'000});
+    EXPECT_EQ(title(), "Syncing 1,234 of 3,001 files · 45 of 300 MB");
+    EXPECT_EQ(dot(), "#0a84ff");
+    ASSERT_TRUE(shown("syncProgress"));
+    EXPECT_EQ(view.findChild<QProgressBar *>("syncProgress")->value(), 150);
 
-// Folders by name (two with the same name are two rows), then the five
-// newest of seven entries with their direction symbols and ages.
-TEST_F(StatusViewTest, FoldersAndFirstFiveRecentEntries)
-{
-    QTemporaryDir dir;
-    for (const char *path : {"a/Shared", "b/Shared"}) {
-        QDir().mkpath(dir.filePath(path));
-        state.addWatchedFolder(dir.filePath(path));
-    }
+    // Paused shows, but a pass the user started while paused shows first.
+    state.setPaused(true);
+    EXPECT_EQ(title(), "Syncing 1,234 of 3,001 files · 45 of 300 MB");
+    state.setSyncStatus(SyncStatus::error("The server did not answer"));
+    EXPECT_EQ(title(), "Paused");
+    EXPECT_FALSE(shown("syncProgress"));
+    state.setPaused(false);
+
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    QList<RecentFile> entries;
-    const QStringList actions{"uploaded", "downloaded", "renamed", "uploaded", "Uploaded", "uploaded", "uploaded"};
-    for (int i = 0; i < actions.size(); ++i)
-        entries << RecentFile{QUuid::createUuid(), QString("file%1.txt").arg(i), actions[i], now.addSecs(-120 * (i + 1))};
-    state.setRecentFiles(entries);
+    state.setNextSyncTime(now.addSecs(125));
+    EXPECT_EQ(title(), "Error: The server did not answer");
+    EXPECT_EQ(dot(), "#e0322b");
+    EXPECT_EQ(detail(), "Next try in 2 minutes");
+    state.setNextSyncTime(now.addSecs(-5)); // overdue: never "ago"
+    EXPECT_EQ(detail(), "Next try now");
 
-    const auto folders = rows("folderRow");
-    ASSERT_EQ(folders.size(), 2);
-    EXPECT_EQ(folders[0]->findChild<ElidedLabel *>("folderName")->text(), "Shared");
-    EXPECT_EQ(folders[1]->findChild<ElidedLabel *>("folderName")->text(), "Shared");
-    EXPECT_EQ(dividers(), 2);
-
-    const auto recent = rows("recentRow");
-    ASSERT_EQ(recent.size(), SyncStatusView::shownRecentFiles);
-    const QStringList symbols{"arrow.up.circle.fill", "arrow.down.circle.fill", "arrow.triangle.2.circlepath",
-                              "arrow.up.circle.fill", "arrow.triangle.2.circlepath"};
-    const QStringList tints{"#0a84ff", "#30b050", "#f58a07", "#0a84ff", "#f58a07"};
-    for (int i = 0; i < recent.size(); ++i) {
-        EXPECT_EQ(recent[i]->property("entryId").toString(), entries[i].id.toString());
-        EXPECT_EQ(recent[i]->findChild<ElidedLabel *>("recentName")->text(), entries[i].name);
-        QLabel *symbol = recent[i]->findChild<QLabel *>(symbols[i]);
-        ASSERT_NE(symbol, nullptr) << i;
-        EXPECT_EQ(symbol->property("tint").toString(), tints[i]) << i;
-        EXPECT_EQ(recent[i]->findChild<QLabel *>("recentAge")->text(), QString("%1 minutes ago").arg(2 * (i + 1)));
-    }
+    state.setLastSyncTime(now.addSecs(-150));
+    state.setSyncStatus(SyncStatus::idle());
+    EXPECT_EQ(title(), "Up to date");
+    EXPECT_EQ(detail(), "Last synced 2 minutes ago");
+    EXPECT_EQ(dot(), "#30b050");
 }
 
-// Long names are cut to one line and the panel stays 280 wide.
+TEST(StatusSummaryText, CountsAndSizes)
+{
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    EXPECT_EQ(progressText({0, 0, 0, 0}), "Syncing...");
+    EXPECT_EQ(progressText({0, 1, 0, 0}), "Syncing 0 of 1 file");
+    EXPECT_EQ(progressText({2, 7, 0, 0}), "Syncing 2 of 7 files");
+    EXPECT_EQ(byteAmountsText(1'500'000'000, 3'200'000'000), "1.5 of 3.2 GB");
+    EXPECT_EQ(byteAmountsText(0, 999), "0 of 999 bytes");
+    EXPECT_EQ(byteAmountsText(512'000, 1'000'000), "0.5 of 1.0 MB");
+    EXPECT_EQ(byteAmountsText(12'345, 45'678), "12 of 46 kB");
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    EXPECT_EQ(progressText({1234, 3001, 45'000'000, 300'000'000}), "Syncing 1.234 of 3.001 files · 45 of 300 MB");
+    QLocale::setDefault(QLocale::c());
+}
+
+// A long sync updates the block in place: the same widgets throughout, the
+// five newest files in order, nothing built again per file.
+TEST_F(StatusViewTest, LongSyncUpdatesInPlace)
+{
+    state.setIsLoggedIn(true);
+    state.addWatchedFolder(folder("Photos"));
+    state.setSyncStatus(SyncStatus::syncing());
+    state.recordTransfer("first.jpg", "uploaded");
+    QPointer<QLabel> titleLabel = view.findChild<QLabel *>("statusText");
+    QList<QPointer<RowButton>> rowsBefore;
+    for (RowButton *row : view.findChildren<RowButton *>())
+        rowsBefore << row;
+
+    for (int i = 1; i <= 200; ++i) {
+        state.setSyncProgress({i, 200, i * 1000, 200'000});
+        state.recordTransfer(QString("IMG_%1.jpg").arg(i), i % 3 ? "uploaded" : "downloaded");
+    }
+    EXPECT_FALSE(titleLabel.isNull());
+    for (const auto &row : rowsBefore)
+        EXPECT_FALSE(row.isNull());
+    EXPECT_EQ(view.findChildren<RowButton *>().size(), rowsBefore.size());
+    EXPECT_EQ(title(), "Syncing 200 of 200 files · 200 of 200 kB");
+
+    const auto recent = visibleRows("recentRow");
+    ASSERT_EQ(recent.size(), SyncStatusView::shownRecentFiles);
+    for (int i = 0; i < recent.size(); ++i) {
+        EXPECT_EQ(recent[i]->findChild<ElidedLabel *>("recentName")->text(), QString("IMG_%1.jpg").arg(200 - i));
+        EXPECT_EQ(recent[i]->property("entryId").toString(), state.recentFiles()[i].id.toString());
+    }
+    // The symbol follows each row's new entry (199 was an upload, 198 a download).
+    EXPECT_NE(recent[1]->findChild<QLabel *>("arrow.up.circle.fill"), nullptr);
+    EXPECT_NE(recent[2]->findChild<QLabel *>("arrow.down.circle.fill"), nullptr);
+    EXPECT_EQ(recent[2]->findChild<QLabel *>("arrow.up.circle.fill"), nullptr);
+}
+
+// Files not synced and the mass-removal question: counted, asked, answered
+// once.
+TEST_F(StatusViewTest, NotSyncedCountAndRemovalQuestion)
+{
+    state.setIsLoggedIn(true);
+    const QString reports = folder("Reports");
+    state.addWatchedFolder(reports);
+    EXPECT_FALSE(shown("notSyncedButton"));
+    state.setNotSyncedFiles(reports, {{reports + "/a/x.txt", reports, "Another file named x.txt is synced"},
+                                      {reports + "/secret.txt", reports, "The file cannot be read"}});
+    ASSERT_TRUE(shown("notSyncedButton"));
+    auto *notSynced = view.findChild<RowButton *>("notSyncedButton");
+    QStringList texts;
+    for (QLabel *label : notSynced->findChildren<QLabel *>())
+        texts << label->text();
+    EXPECT_TRUE(texts.contains("2 files not synced"));
+    QSignalSpy listRequested(&view, &SyncStatusView::notSyncedRequested);
+    notSynced->click();
+    EXPECT_EQ(listRequested.count(), 1);
+    state.setNotSyncedFiles(reports, {});
+    EXPECT_FALSE(shown("notSyncedButton"));
+
+    EXPECT_FALSE(shown("removalQuestions"));
+    state.setRemovalQuestions({{reports, 1204}});
+    ASSERT_TRUE(shown("removalQuestions"));
+    EXPECT_EQ(view.findChild<QLabel *>("removalText")->text(),
+              "1,204 files were removed from Reports. Remove them from the server too?");
+    QSignalSpy answered(&view, &SyncStatusView::removalAnswered);
+    auto *restore = view.findChild<QPushButton *>("restoreButton");
+    auto *remove = view.findChild<QPushButton *>("removeButton");
+    restore->click();
+    remove->click(); // already answered: ignored
+    ASSERT_EQ(answered.count(), 1);
+    EXPECT_EQ(answered[0], (QVariantList{reports, false}));
+    EXPECT_FALSE(remove->isEnabled());
+
+    state.setRemovalQuestions({{reports, 1}});
+    EXPECT_EQ(view.findChild<QLabel *>("removalText")->text(),
+              "1 file was removed from Reports. Remove them from the server too?");
+    view.findChild<QPushButton *>("removeButton")->click();
+    EXPECT_EQ(answered.last(), (QVariantList{reports, true}));
+    state.setRemovalQuestions({});
+    EXPECT_FALSE(shown("removalQuestions"));
+}
+
+// A recent file opens itself, or where it was once it is gone; a watched
+// folder opens in the file manager; one to be chosen again opens the
+// settings instead.
+TEST_F(StatusViewTest, RecentFilesAndFoldersOpen)
+{
+    OpenedUrls opened;
+    state.setIsLoggedIn(true);
+    const QString reports = folder("Reports");
+    const QString missing = folder("Missing");
+    state.addWatchedFolder(reports);
+    state.addWatchedFolder(missing);
+    const QString file = reports + "/sub/plan.txt";
+    testsupport::writeFile(file, "plan");
+    state.recordTransfer("plan.txt", "downloaded", file);
+    state.recordTransfer("old.txt", "uploaded");
+
+    const auto recent = visibleRows("recentRow");
+    ASSERT_EQ(recent.size(), 2);
+    recent[0]->click(); // no path known: nothing to open
+    recent[1]->click();
+    QFile::remove(file);
+    QDir(reports + "/sub").removeRecursively();
+    recent[1]->click();
+    EXPECT_EQ(opened.paths(), (QStringList{file, reports}));
+
+    state.setFolderNeedsChoice(missing, true);
+    QSignalSpy settings(&view, &SyncStatusView::settingsRequested);
+    QCoreApplication::processEvents(); // rows made in a shown view appear on the next turn
+    const auto folders = visibleRows("folderRow");
+    ASSERT_EQ(folders.size(), 2);
+    folders[0]->click();
+    folders[1]->click();
+    EXPECT_EQ(opened.paths().last(), reports);
+    EXPECT_EQ(settings.count(), 1);
+    EXPECT_EQ(folders[1]->findChild<ElidedLabel *>("folderName")->text(), "Missing");
+
+    EXPECT_EQ(locationToOpen(dir.filePath("gone/deeper/still/x.txt")), QDir::cleanPath(dir.path()));
+    EXPECT_EQ(locationToOpen(QString()), QString());
+}
+
+// Long names are cut to one line, a long error wraps, and the panel stays
+// 280 wide.
 TEST_F(StatusViewTest, LongNamesKeepThePanelWidth)
 {
     state.setIsLoggedIn(true);
+    state.addWatchedFolder(folder(QString(120, 'f')));
     MenuBarView panel(state);
     state.recordTransfer(QString(200, 'x') + ".txt", "uploaded");
-    state.setSyncStatus(SyncStatus::error(QString("The server answered with a very long message ").repeated(4)));
+    const QString message = QString("The server answered with a very long message ").repeated(4);
+    state.setSyncStatus(SyncStatus::error(message));
     panel.show();
     panel.adjustSize();
     EXPECT_EQ(panel.width(), MenuBarView::panelWidth);
     auto *name = panel.statusView()->findChild<ElidedLabel *>("recentName");
-    ASSERT_NE(name, nullptr);
     EXPECT_TRUE(name->isElided());
-    EXPECT_LE(name->geometry().right(), MenuBarView::panelWidth);
-    EXPECT_TRUE(panel.statusView()->findChild<ElidedLabel *>("statusText")->isElided());
+    EXPECT_LE(name->mapTo(&panel, QPoint(name->width(), 0)).x(), MenuBarView::panelWidth);
+    EXPECT_TRUE(panel.statusView()->findChild<ElidedLabel *>("folderName")->isElided());
+    auto *title = panel.statusView()->findChild<QLabel *>("statusText");
+    EXPECT_EQ(title->text(), "Error: " + message);
+    EXPECT_GT(title->height(), 2 * title->fontMetrics().height());
+}
+
+// The signed-in panel: the header without an organization when the user
+// details are incomplete, its actions, and "Sync Now" off while syncing.
+TEST_F(StatusViewTest, SignedInPanelActions)
+{
+    state.setIsLoggedIn(true);
+    MenuBarView panel(state);
+    EXPECT_TRUE(panel.findChild<QLabel *>("organization")->isHidden());
+    QStringList titles;
+    for (auto *button : panel.signedInFace()->findChildren<ActionRow *>())
+        titles << button->text();
+    EXPECT_EQ(titles, (QStringList{"Sync Now", "Pause Syncing", "Settings...", "Quit TavrelSync"}));
+
+    auto *syncNow = panel.findChild<QPushButton *>("syncNowButton");
+    state.setSyncStatus(SyncStatus::syncing());
+    EXPECT_FALSE(syncNow->isEnabled());
+    state.setSyncStatus(SyncStatus::error("Invalid credentials"));
+    EXPECT_TRUE(syncNow->isEnabled());
+    panel.syncNow(); // no engine: nothing happens
+
+    panel.findChild<QPushButton *>("pauseButton")->click();
+    EXPECT_TRUE(state.isPaused());
+    EXPECT_EQ(panel.findChild<QPushButton *>("pauseButton")->text(), "Resume Syncing");
+
+    QSignalSpy listRequested(&panel, &MenuBarView::notSyncedListRequested);
+    state.addWatchedFolder(folder("Reports"));
+    state.setNotSyncedFiles(folder("Reports"), {{folder("Reports") + "/x", folder("Reports"), "why"}});
+    panel.statusView()->findChild<RowButton *>("notSyncedButton")->click();
+    EXPECT_EQ(listRequested.count(), 1);
 }
 
 TEST(RelativeTime, WordsForAges)

@@ -18,12 +18,17 @@ class UiFixture : public ::testing::Test {
 protected:
     void TearDown() override { destroyApp(); }
 
-    TavrelSyncApp &makeApp()
+    // Without a tray unless told otherwise; notifications never reach the
+    // desktop of the person running the tests.
+    TavrelSyncApp &makeApp(TavrelSyncApp::Options options = {})
     {
         destroyApp();
         QDir().mkpath(QFileInfo(home.stateFilePath()).absolutePath());
-        m_app = std::make_unique<TavrelSyncApp>(
-            TavrelSyncApp::Options{home.stateFilePath(), false});
+        options.stateFilePath = home.stateFilePath();
+        if (!options.trayAvailable && !options.useTray)
+            options.useTray = false;
+        options.desktopNotifications = false;
+        m_app = std::make_unique<TavrelSyncApp>(options);
         return *m_app;
     }
 

@@ -1,0 +1,98 @@
+#include "ui/StatusSummary.h"
+
+#include "state/AppState.h"
+#include "ui/RelativeTime.h"
+#include "ui/Symbols.h"
+
+#include <QLocale>
+
+namespace {
+
+// A moment as the chosen words say it, after "Last synced" or "Next try".
+QString momentText(const QDateTime &moment, const QDateTime &now, TimeWords words)
+{
+    if (words == TimeWords::relative)
+        return relativeTimeText(moment, now);
+    const QLocale locale;
+    const QDateTime local = moment.toLocalTime();
+    if (local.date() == now.toLocalTime().date())
+        return QStringLiteral("at ") + locale.toString(local.time(), QLocale::ShortFormat);
+    return QStringLiteral("on ") + locale.toString(local, QLocale::ShortFormat);
+}
+
+QString countText(qint64 done, qint64 total)
+{
+    const QLocale locale;
+    return QStringLiteral("%1 of %2").arg(locale.toString(done), locale.toString(total));
+}
+
+} // namespace
+
+QString byteAmountsText(qint64 done, qint64 total)
+{
+    struct Unit {
+        qint64 size;
+        const char *name;
+    };
+    static constexpr Unit units[] = {{1000LL * 1000 * 1000 * 1000, "TB"}, {1000LL * 1000 * 1000, "GB"},
+                                     {1000LL * 1000, "MB"}, {1000, "kB"}, {1, "bytes"}};
+    Unit unit = units[std::size(units) - 1];
+    for (const Unit &candidate : units) {
+        if (total >= candidate.size) {
+            unit = candidate;
+            break;
+        }
+    }
+    const QLocale locale;
+    // One decimal while the total is a single digit of its unit ("1.5 of
+    // 3.2 GB"), whole numbers above; bytes are always whole.
+    const double scaledTotal = double(total) / double(unit.size);
+    const int decimals = unit.size > 1 && scaledTotal < 10 ? 1 : 0;
+    auto amount = [&](qint64 bytes) {
+        return locale.toString(double(bytes) / double(unit.size), 'f', decimals);
+    };
+    return QStringLiteral("%1 of %2 %3").arg(amount(done), amount(total), QLatin1String(unit.name));
+}
+
+QString progressText(const SyncProgress &progress)
+{
+    if (progress.filesTotal <= 0)
+        return QStringLiteral("Syncing...");
+    QString text = QStringLiteral("Syncing ") + countText(progress.filesDone, progress.filesTotal)
+        + (progress.filesTotal == 1 ? QStringLiteral(" file") : QStringLiteral(" files"));
+    if (progress.bytesTotal > 0)
+        text += QStringLiteral(" · ") + byteAmountsText(progress.bytesDone, progress.bytesTotal);
+    return text;
+}
+
+StatusSummary summarizeStatus(const AppState &state, const QDateTime &now, TimeWords words)
+{
+    using Face = StatusSummary::Face;
+    if (!state.isLoggedIn())
+        return {Face::signedOut, QStringLiteral("Signed out"), QStringLiteral("Sign in to start syncing"),
+                QStringLiteral("person.circle"), symbols::secondary()};
+    if (state.watchedFolders().isEmpty())
+        return {Face::noFolders, QStringLiteral("Add a folder to start syncing"), QString(),
+                QStringLiteral("folder"), symbols::secondary()};
+
+    const SyncStatus status = state.syncStatus();
+    // A pass the user started while paused still shows its progress.
+    if (status.kind == SyncStatus::Kind::syncing)
+        return {Face::syncing, progressText(state.syncProgress()), QString(),
+                QStringLiteral("arrow.triangle.2.circlepath"), symbols::blue()};
+    if (state.isPaused())
+        return {Face::paused, QStringLiteral("Paused"), QStringLiteral("Changes wait until you resume syncing"),
+                QStringLiteral("pause.circle.fill"), symbols::secondary()};
+    if (status.kind == SyncStatus::Kind::error) {
+        QString detail;
+        if (const auto next = state.nextSyncTime())
+            detail = QStringLiteral("Next try ") + momentText(qMax(*next, now), now, words);
+        return {Face::error, QStringLiteral("Error: ") + status.message, detail,
+                QStringLiteral("exclamationmark.triangle.fill"), symbols::red()};
+    }
+    QString detail;
+    if (const auto last = state.lastSyncTime())
+        detail = QStringLiteral("Last synced ") + momentText(qMin(*last, now), now, words);
+    return {Face::upToDate, QStringLiteral("Up to date"), detail, QStringLiteral("checkmark.circle.fill"),
+            symbols::green()};
+}
