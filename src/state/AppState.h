@@ -86,6 +86,11 @@ public:
     void saveBookmarks();
     void addWatchedFolder(const QString &folderPath);
     void removeWatchedFolder(int index);
+    // The folder at `index` chosen again (the same path once more, or
+    // another): it takes the old one's place, no longer needs a choice, and
+    // the bookmarks are saved. False when `newPath` is empty or is another
+    // watched folder.
+    bool replaceWatchedFolder(int index, const QString &newPath);
 
 signals:
     void isLoggedInChanged();
