@@ -1,3 +1,4 @@
+#include "platform/LogFile.h"
 #include "platform/Logging.h"
 #include "ui/ScreenshotMode.h"
 #include "ui/SingleInstance.h"
@@ -6,19 +7,32 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <cstdio>
+#include <cstring>
 
 int main(int argc, char *argv[])
 {
+    // Answered before the application starts: it needs no display, so it
+    // works over ssh and in packaging scripts.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-v") == 0) {
+            std::printf("TavrelSync %s\n", TAVRELSYNC_VERSION);
+            return 0;
+        }
+    }
+
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Tavrel"));
     QApplication::setOrganizationDomain(QStringLiteral("tavrel.com"));
     QApplication::setApplicationName(QStringLiteral("TavrelSync"));
-    QApplication::setDesktopFileName(QStringLiteral("tavrelsync"));
+    QApplication::setApplicationVersion(QStringLiteral(TAVRELSYNC_VERSION));
+    // The installed desktop entry's name, without ".desktop".
+    QApplication::setDesktopFileName(QLatin1String(kAppIdentifier));
     qSetMessagePattern(QStringLiteral("%{time yyyy-MM-dd hh:mm:ss.zzz} %{if-category}%{category} %{endif}%{type}: %{message}"));
     // Every window of the application shows it.
     QApplication::setWindowIcon(symbols::appIcon());
 
-    // The one option is for producing the documentation's pictures.
+    // The documentation's pictures are made with the options below.
     QCommandLineParser parser;
     QCommandLineOption screenshots(QStringLiteral("screenshots"), QString(), QStringLiteral("dir"));
     screenshots.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -26,20 +40,25 @@ int main(int argc, char *argv[])
     server.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOptions({screenshots, server});
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.process(app);
     if (parser.isSet(screenshots))
         return runScreenshotMode(parser.value(screenshots), parser.value(server));
 
     SingleInstance instance;
     if (instance.handOverToRunning()) {
-        qCInfo(lcApp) << "TavrelSync is already running; its panel was brought forward";
+        std::printf("TavrelSync is already running; its panel was brought forward.\n");
         return 0;
     }
+    // Only the running copy writes the log file.
+    LogFile::install();
+    qCInfo(lcApp).noquote() << "TavrelSync" << QApplication::applicationVersion() << "starting";
     instance.listen();
 
     TavrelSyncApp shell;
     QObject::connect(&instance, &SingleInstance::showRequested, &shell, &TavrelSyncApp::showPanel);
     shell.launch();
     QApplication::exec();
+    LogFile::uninstall();
     return 0;
 }

@@ -8,7 +8,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
+#include <QHostAddress>
 #include <QNetworkReply>
+#include <QSslConfiguration>
 #include <QTemporaryFile>
 #include <QUuid>
 #include <cerrno>
@@ -69,17 +71,76 @@ QByteArray serializeBody(const nlohmann::json &body)
     }
 }
 
+// Certificates named by SSL_CERT_FILE are trusted besides the system's, as
+// OpenSSL-based tools do: the way to reach a server with a private or
+// self-signed certificate (a development server over HTTPS, a company CA).
+void trustCertificatesFromEnvironment()
+{
+    const QString file = qEnvironmentVariable("SSL_CERT_FILE");
+    if (file.isEmpty())
+        return;
+    const QList<QSslCertificate> extra = QSslCertificate::fromPath(file, QSsl::Pem);
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    QList<QSslCertificate> trusted = configuration.caCertificates();
+    bool added = false;
+    for (const QSslCertificate &certificate : extra) {
+        if (!trusted.contains(certificate)) {
+            trusted.append(certificate);
+            added = true;
+        }
+    }
+    if (!added)
+        return;
+    // Setting the list ends Qt's loading of the system's roots on demand,
+    // so they are listed here themselves.
+    if (configuration.caCertificates().isEmpty())
+        trusted = QSslConfiguration::systemCaCertificates() + trusted;
+    configuration.setCaCertificates(trusted);
+    QSslConfiguration::setDefaultConfiguration(configuration);
+}
+
 } // namespace
 
-APIClient::APIClient(Preferences &preferences, QObject *parent) : QObject(parent)
+APIClient::APIClient(Preferences &preferences, QObject *parent) : QObject(parent), m_signInTimeoutMs(kTransferTimeoutMs)
 {
     m_baseURL = preferences.string(QStringLiteral("tavrel_server_url")).value_or(defaultOrigin());
     m_token = preferences.string(QStringLiteral("tavrel_api_token"));
+    trustCertificatesFromEnvironment();
 }
 
 QString APIClient::defaultOrigin()
 {
     return QStringLiteral("https://api.tavrel.com");
+}
+
+QString APIClient::normalizedServerURL(const QString &typed)
+{
+    const QString text = typed.trimmed();
+    if (text.isEmpty() || text.contains(QLatin1String("://")))
+        return text;
+    qsizetype end = text.size();
+    for (const QChar stop : {QLatin1Char('/'), QLatin1Char('?'), QLatin1Char('#')}) {
+        const qsizetype at = text.indexOf(stop);
+        if (at >= 0)
+            end = std::min(end, at);
+    }
+    QString authority = text.left(end);
+    const QString rest = text.mid(end);
+    const QString hostAndPort = authority.mid(authority.lastIndexOf(QLatin1Char('@')) + 1);
+    QString host;
+    if (hostAndPort.startsWith(QLatin1Char('['))) {
+        host = hostAndPort.mid(1, hostAndPort.indexOf(QLatin1Char(']')) - 1);
+    } else if (hostAndPort.count(QLatin1Char(':')) > 1) {
+        // A bare IPv6 address: no port can follow it unbracketed.
+        host = hostAndPort;
+        authority = authority.left(authority.size() - hostAndPort.size()) + QLatin1Char('[') + hostAndPort
+            + QLatin1Char(']');
+    } else {
+        host = hostAndPort.section(QLatin1Char(':'), 0, 0);
+    }
+    const bool local = host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0
+        || host.endsWith(QLatin1String(".localhost"), Qt::CaseInsensitive) || QHostAddress(host).isLoopback();
+    return (local ? QStringLiteral("http://") : QStringLiteral("https://")) + authority + rest;
 }
 
 QString APIClient::endpointURL(const QString &path) const
@@ -104,6 +165,12 @@ static bool isHeaderSafe(const QString &value)
     return true;
 }
 
+QUrl APIClient::endpoint(const QString &path) const
+{
+    checkedURL(m_baseURL);
+    return checkedURL(endpointURL(path));
+}
+
 void APIClient::addAuthorization(QNetworkRequest &request) const
 {
     // An empty token still goes out as "Bearer ": the server, not the
@@ -114,13 +181,29 @@ void APIClient::addAuthorization(QNetworkRequest &request) const
 
 QCoro::Task<LoginResponse> APIClient::login(QString email, QString password, QString serverURL)
 {
-    m_baseURL = serverURL;
-    QNetworkRequest request = makeRequest(checkedURL(endpointURL(QStringLiteral("/api/v1/auth/login"))), {});
+    m_baseURL = normalizedServerURL(serverURL);
+    QNetworkRequest request = makeRequest(endpoint(QStringLiteral("/api/v1/auth/login")), {});
+    request.setTransferTimeout(m_signInTimeoutMs);
     request.setRawHeader("Content-Type", jsonType);
     request.setRawHeader("Accept", jsonType);
     const QByteArray body = LoginRequest{email, password}.encode();
 
-    const HttpAnswer answer = co_await exchange(m_session, request, "POST", body);
+    const quint64 attempt = ++m_signInAttempt;
+    const auto cancelled = [this, attempt] { return m_cancelledSignIn >= attempt; };
+    HttpAnswer answer;
+    try {
+        QCoro::Task<HttpAnswer> sending = exchange(m_signInSession, request, QByteArrayLiteral("POST"), body);
+        answer = co_await std::move(sending);
+    } catch (const NetworkError &error) {
+        if (cancelled())
+            throw NetworkError(QNetworkReply::OperationCanceledError, QStringLiteral("Sign-in cancelled."));
+        // Qt reports its own transfer time-out as a cancellation.
+        if (error.code() == QNetworkReply::OperationCanceledError || error.code() == QNetworkReply::TimeoutError)
+            throw NetworkError(QNetworkReply::TimeoutError, QStringLiteral("The server did not answer."));
+        throw;
+    }
+    if (cancelled())
+        throw NetworkError(QNetworkReply::OperationCanceledError, QStringLiteral("Sign-in cancelled."));
     if (answer.status == 401)
         throw APIError::unauthorized();
     if (answer.status != 200)
@@ -130,9 +213,16 @@ QCoro::Task<LoginResponse> APIClient::login(QString email, QString password, QSt
     co_return response;
 }
 
+void APIClient::cancelLogin()
+{
+    m_cancelledSignIn = m_signInAttempt;
+    for (QNetworkReply *reply : m_signInSession.findChildren<QNetworkReply *>())
+        reply->abort();
+}
+
 QCoro::Task<QByteArray> APIClient::requestBody(QString method, QString path, std::optional<nlohmann::json> body)
 {
-    QNetworkRequest request = makeRequest(checkedURL(endpointURL(path)), {});
+    QNetworkRequest request = makeRequest(endpoint(path), {});
     request.setRawHeader("Accept", jsonType);
     addAuthorization(request);
     QByteArray payload;
@@ -230,7 +320,7 @@ QString APIClient::extensionOf(const QString &fileName)
 
 QCoro::Task<DocumentResponse> APIClient::uploadDocument(QString filePath, QString name, qint64 folderId)
 {
-    QNetworkRequest request = makeRequest(checkedURL(endpointURL(QStringLiteral("/api/v1/documents"))), {});
+    QNetworkRequest request = makeRequest(endpoint(QStringLiteral("/api/v1/documents")), {});
     addAuthorization(request);
     request.setRawHeader("Accept", jsonType);
 

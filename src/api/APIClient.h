@@ -22,13 +22,24 @@ public:
     explicit APIClient(Preferences &preferences, QObject *parent = nullptr);
 
     static QString defaultOrigin();
+    // The server address as it is meant: surrounding blanks dropped, and
+    // without a scheme https:// added (http:// for this machine: localhost,
+    // 127.x.x.x, ::1, which serve no certificate as a rule). An address with
+    // a scheme is returned as it is.
+    static QString normalizedServerURL(const QString &typed);
 
     QString baseURL() const { return m_baseURL; }
     void setBaseURL(const QString &url) { m_baseURL = url; }
     std::optional<QString> token() const { return m_token; }
     void setToken(std::optional<QString> token) { m_token = std::move(token); }
 
+    // Signs in at the given server address (normalized first, and kept as
+    // the base URL even when the sign-in fails). A sign-in that gets no
+    // answer within signInTimeoutMs fails with "The server did not answer.".
     QCoro::Task<LoginResponse> login(QString email, QString password, QString serverURL);
+    // Ends a running sign-in at once; it fails with "Sign-in cancelled.".
+    void cancelLogin();
+    void setSignInTimeoutMs(int ms) { m_signInTimeoutMs = ms; }
 
     // The generic pipeline: baseURL + path, JSON in and out, classified by
     // status (401, 404, 2xx, other). Returns the raw body of a 2xx answer.
@@ -70,9 +81,17 @@ public:
 
 private:
     QString endpointURL(const QString &path) const;
+    // The base URL checked, then the path added: a refused address is
+    // reported as the user typed it, without the API's paths.
+    QUrl endpoint(const QString &path) const;
     void addAuthorization(QNetworkRequest &request) const;
 
     QString m_baseURL;
     std::optional<QString> m_token;
     QNetworkAccessManager m_session;
+    // Sign-in has its own, so that cancelling it touches no other request.
+    QNetworkAccessManager m_signInSession;
+    int m_signInTimeoutMs;
+    quint64 m_signInAttempt = 0;
+    quint64 m_cancelledSignIn = 0;
 };

@@ -20,6 +20,9 @@ private:
 };
 
 // The HTTP transfer itself failed: no connection, time-out, TLS, cancelled.
+// A refused server certificate is described as such, with Qt's reason
+// ("The server's certificate is not trusted: the certificate is
+// self-signed, and untrusted.").
 class NetworkError : public Error {
 public:
     NetworkError(int code, const QString &description);

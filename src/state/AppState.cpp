@@ -329,3 +329,24 @@ void AppState::removeWatchedFolder(int index)
     setWatchedFolders(folders);
     saveBookmarks();
 }
+
+bool AppState::replaceWatchedFolder(int index, const QString &newPath)
+{
+    if (index < 0 || index >= m_watchedFolders.size() || newPath.isEmpty())
+        return false;
+    const QString path = normalizedFolderPath(newPath);
+    const QString old = m_watchedFolders.at(index);
+    if (path != old && m_watchedFolders.contains(path))
+        return false;
+    if (path != old) {
+        Bookmarks::stopAccessing(old);
+        Bookmarks::startAccessing(path);
+        QStringList folders = m_watchedFolders;
+        folders[index] = path;
+        setWatchedFolders(folders);
+    }
+    setFolderNeedsChoice(old, false);
+    setFolderNeedsChoice(path, false);
+    saveBookmarks();
+    return true;
+}

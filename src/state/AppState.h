@@ -100,6 +100,11 @@ public:
     // none for a folder that has no bookmark.
     std::optional<FolderIdentity> watchedFolderIdentity(const QString &folderPath) const;
     void removeWatchedFolder(int index);
+    // The folder at `index` chosen again (the same path once more, or
+    // another): it takes the old one's place, no longer needs a choice, and
+    // the bookmarks are saved. False when `newPath` is empty or is another
+    // watched folder.
+    bool replaceWatchedFolder(int index, const QString &newPath);
 
 signals:
     void isLoggedInChanged();

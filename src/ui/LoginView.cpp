@@ -1,6 +1,7 @@
 #include "ui/LoginView.h"
 
 #include "api/APIClient.h"
+#include "platform/Preferences.h"
 #include "state/AppState.h"
 #include "ui/ActionRow.h"
 #include "ui/SessionFlows.h"
@@ -25,7 +26,6 @@ QLineEdit *field(const QString &placeholder, QWidget *parent)
     auto *edit = new QLineEdit(parent);
     edit->setPlaceholderText(placeholder);
     edit->setClearButtonEnabled(false);
-    edit->setMinimumHeight(26);
     return edit;
 }
 
@@ -78,9 +78,13 @@ LoginView::LoginView(AppState &appState, APIClient &apiClient, std::function<voi
 
     auto *fields = new QVBoxLayout;
     fields->setSpacing(12);
+    // The last sign-in's server and e-mail, kept across sign-outs, spare
+    // typing them again.
+    const Preferences &preferences = appState.preferences();
     m_server = field(QStringLiteral("Server URL"), this);
-    m_server->setText(APIClient::defaultOrigin());
+    m_server->setText(preferences.string(sessionflows::lastServerKey).value_or(APIClient::defaultOrigin()));
     m_email = field(QStringLiteral("Email"), this);
+    m_email->setText(preferences.string(sessionflows::lastEmailKey).value_or(QString()));
     m_email->setInputMethodHints(Qt::ImhEmailCharactersOnly | Qt::ImhNoAutoUppercase);
     m_password = field(QStringLiteral("Password"), this);
     m_password->setEchoMode(QLineEdit::Password);
@@ -94,28 +98,33 @@ LoginView::LoginView(AppState &appState, APIClient &apiClient, std::function<voi
     m_error->setObjectName(QStringLiteral("errorMessage"));
     m_error->setWordWrap(true);
     m_error->setAlignment(Qt::AlignHCenter);
-    m_error->setFixedWidth(contentWidth - 48);
+    m_error->setMinimumWidth(contentWidth - 48);
     m_error->hide();
     layout->addWidget(m_error);
 
     m_button = new QPushButton(QStringLiteral("Sign In"), this);
     m_button->setObjectName(QStringLiteral("signInButton"));
     makeProminent(m_button);
-    m_button->setFixedWidth(contentWidth - 48);
-    m_button->setMinimumHeight(30);
     m_spinner = new Spinner(14, Qt::white, m_button);
     m_spinner->hide();
     layout->addWidget(m_button);
+    m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    m_cancel->setObjectName(QStringLiteral("cancelButton"));
+    m_cancel->hide();
+    layout->addWidget(m_cancel);
 
-    // Fields and button share the content width; the layout fixes the window to it.
-    for (QLineEdit *edit : {m_server, m_email, m_password})
-        edit->setFixedWidth(contentWidth - 48);
+    // Fields and buttons share the content width; the layout sizes the
+    // window to it, wider only when a large desktop font needs more.
+    for (QWidget *widget : std::initializer_list<QWidget *>{m_server, m_email, m_password, m_button, m_cancel})
+        widget->setMinimumWidth(contentWidth - 48);
 
     connect(m_email, &QLineEdit::textChanged, this, &LoginView::updateButton);
     connect(m_password, &QLineEdit::textChanged, this, &LoginView::updateButton);
     connect(m_button, &QPushButton::clicked, this, &LoginView::signIn);
-    // Return in the password field signs in without the button's conditions.
-    connect(m_password, &QLineEdit::returnPressed, this, &LoginView::signIn);
+    connect(m_cancel, &QPushButton::clicked, this, &LoginView::cancel);
+    // Return in any field signs in, without the button's conditions.
+    for (QLineEdit *edit : {m_server, m_email, m_password})
+        connect(edit, &QLineEdit::returnPressed, this, &LoginView::submitFromField);
     updateButton();
 }
 
@@ -123,10 +132,12 @@ void LoginView::signIn()
 {
     setLoading(true);
     setErrorMessage(std::nullopt);
+    const quint64 attempt = ++m_attempt;
     QPointer<LoginView> self(this);
     runSignIn(self, m_apiClient, m_appState, m_email->text(), m_password->text(), m_server->text(), m_onLogin,
-              [self](std::optional<QString> failure) {
-                  if (!self)
+              [self, attempt](std::optional<QString> failure) {
+                  // A cancelled attempt has already given the form back.
+                  if (!self || self->m_attempt != attempt)
                       return;
                   if (failure)
                       self->setErrorMessage(failure);
@@ -135,12 +146,30 @@ void LoginView::signIn()
               });
 }
 
+void LoginView::submitFromField()
+{
+    // One sign-in at a time: Cancel ends the running one first.
+    if (!m_isLoading)
+        signIn();
+}
+
+void LoginView::cancel()
+{
+    if (!m_isLoading)
+        return;
+    ++m_attempt;
+    m_apiClient.cancelLogin();
+    setLoading(false);
+    emit attemptFinished();
+}
+
 void LoginView::setLoading(bool loading)
 {
     m_isLoading = loading;
     m_button->setText(loading ? QString() : QStringLiteral("Sign In"));
     m_spinner->move((m_button->width() - m_spinner->width()) / 2, (m_button->height() - m_spinner->height()) / 2);
     m_spinner->setVisible(loading);
+    m_cancel->setVisible(loading);
     updateButton();
 }
 

@@ -12,10 +12,12 @@ class QPushButton;
 class Spinner;
 
 // The sign-in window: server URL, e-mail and password, one "Sign In" button
-// with a progress indicator while the request runs, and the failure's text
-// in red under the fields. On success it stores the five session keys, fills
-// AppState, runs onLogin and closes itself. A sign-in that is still running
-// when the window is closed completes all the same.
+// with a progress indicator while the request runs (and "Cancel" beside it),
+// and the failure's text in red under the fields. Return in any field signs
+// in. The server and e-mail of the last sign-in are filled in. On success it
+// stores the five session keys, fills AppState, runs onLogin and closes
+// itself. A sign-in that is still running when the window is closed
+// completes all the same.
 class LoginView : public QWidget {
     Q_OBJECT
 public:
@@ -25,6 +27,8 @@ public:
               QWidget *parent = nullptr);
 
     void signIn();
+    // Ends the running sign-in: nothing is stored and the form is editable.
+    void cancel();
 
     bool isLoading() const { return m_isLoading; }
     std::optional<QString> errorMessage() const { return m_errorMessage; }
@@ -33,6 +37,7 @@ public:
     QLineEdit *emailField() const { return m_email; }
     QLineEdit *passwordField() const { return m_password; }
     QPushButton *signInButton() const { return m_button; }
+    QPushButton *cancelButton() const { return m_cancel; }
     QLabel *errorLabel() const { return m_error; }
 
 signals:
@@ -43,6 +48,7 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    void submitFromField();
     void setLoading(bool loading);
     void setErrorMessage(std::optional<QString> message);
     void updateButton();
@@ -53,11 +59,13 @@ private:
     bool m_isLoading = false;
     std::optional<QString> m_errorMessage;
     bool m_placed = false;
+    quint64 m_attempt = 0; // the attempt whose outcome the form shows
 
     QLineEdit *m_server;
     QLineEdit *m_email;
     QLineEdit *m_password;
     QLabel *m_error;
     QPushButton *m_button;
+    QPushButton *m_cancel;
     Spinner *m_spinner;
 };

@@ -1,17 +1,23 @@
 #include "ui/SessionFlows.h"
 
 #include "api/APIClient.h"
+#include "platform/Autostart.h"
 #include "platform/Logging.h"
+#include "platform/Preferences.h"
 #include "state/AppState.h"
 #include "state/CredentialStore.h"
 #include "sync/FailureText.h"
 
+#include <QCoreApplication>
+
 QCoro::Task<std::optional<QString>> signInAndStore(APIClient &apiClient, AppState &appState, QString email,
                                                    QString password, QString serverURL)
 {
+    serverURL = APIClient::normalizedServerURL(serverURL);
     LoginResponse response;
     try {
-        response = co_await apiClient.login(email, password, serverURL);
+        QCoro::Task<LoginResponse> login = apiClient.login(email, password, serverURL);
+        response = co_await std::move(login);
     } catch (const std::exception &error) {
         qCInfo(lcApp) << "Sign-in failed:" << failureText(error);
         co_return failureText(error);
@@ -26,6 +32,13 @@ QCoro::Task<std::optional<QString>> signInAndStore(APIClient &apiClient, AppStat
     credentials.write(QStringLiteral("user_email"), response.user.email);
     credentials.write(QStringLiteral("user_name"), response.user.displayName);
     credentials.write(QStringLiteral("user_org"), response.user.organization);
+    Preferences &preferences = appState.preferences();
+    preferences.setString(sessionflows::lastServerKey, serverURL);
+    preferences.setString(sessionflows::lastEmailKey, email);
+    if (!preferences.contains(sessionflows::startAtLoginKey)) {
+        preferences.setDouble(sessionflows::startAtLoginKey, 1);
+        Autostart().setEnabled(true, QCoreApplication::applicationFilePath());
+    }
 
     appState.setIsLoggedIn(true);
     appState.setUserInfo(response.user);
@@ -36,7 +49,8 @@ QCoro::Task<std::optional<QString>> signInAndStore(APIClient &apiClient, AppStat
 QCoro::Task<> signOut(APIClient &apiClient, AppState &appState, std::function<void()> onLogout)
 {
     try {
-        co_await apiClient.request<LogoutResponse>(QStringLiteral("DELETE"), QStringLiteral("/api/v1/auth/logout"));
+        QCoro::Task<LogoutResponse> logout = apiClient.logout();
+        co_await std::move(logout);
     } catch (const std::exception &error) {
         // The local sign-out goes ahead; the server forgets the session on
         // its own time.

@@ -1,5 +1,7 @@
 #include "ui/SettingsView.h"
 
+#include "platform/Autostart.h"
+#include "platform/LogFile.h"
 #include "platform/Preferences.h"
 #include "state/AppState.h"
 #include "state/CredentialStore.h"
@@ -8,15 +10,24 @@
 #include "ui/Symbols.h"
 #include "ui/ViewStyle.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
+#include <QPointer>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QToolButton>
+#include <QTreeWidget>
+#include <QUrl>
 #include <QVBoxLayout>
 
 using viewstyle::TextStyle;
@@ -29,17 +40,33 @@ constexpr double fallbackInterval = 30;
 QVBoxLayout *tabLayout(QWidget *tab)
 {
     auto *layout = new QVBoxLayout(tab);
-    layout->setContentsMargins(16, 16, 16, 16);
-    layout->setSpacing(16);
-    layout->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    layout->setSpacing(12);
+    layout->setAlignment(Qt::AlignTop);
     return layout;
+}
+
+QLabel *captionLabel(const QString &text, QWidget *parent)
+{
+    auto *label = viewstyle::label(text, TextStyle::caption, symbols::secondary(), parent);
+    label->setWordWrap(true);
+    return label;
+}
+
+// A not-synced file as the user knows it: its watched folder's name and the
+// path inside it.
+QString shownPath(const NotSyncedFile &file)
+{
+    const QString relative = QDir(file.folder).relativeFilePath(file.path);
+    if (file.folder.isEmpty() || relative.startsWith(QLatin1String("..")))
+        return file.path;
+    return QFileInfo(file.folder).fileName() + QLatin1Char('/') + relative;
 }
 
 } // namespace
 
 SettingsView::SettingsView(AppState &appState, APIClient &apiClient, std::function<void()> onLogout,
                            double syncInterval, QWidget *parent)
-    : QTabWidget(parent)
+    : QWidget(parent)
     , m_appState(appState)
     , m_apiClient(apiClient)
     , m_onLogout(std::move(onLogout))
@@ -47,16 +74,41 @@ SettingsView::SettingsView(AppState &appState, APIClient &apiClient, std::functi
     , m_chooseFolder(defaultFolderChooser())
 {
     setWindowTitle(QStringLiteral("TavrelSync Settings"));
-    setFixedSize(450, 350);
+    auto *layout = new QVBoxLayout(this);
+    m_tabs = new QTabWidget(this);
     const QColor iconColor = palette().color(QPalette::WindowText);
-    addTab(buildFoldersTab(), symbols::icon(QStringLiteral("folder"), iconColor), QStringLiteral("Folders"));
-    addTab(buildAccountTab(), symbols::icon(QStringLiteral("person.circle"), iconColor), QStringLiteral("Account"));
+    m_tabs->addTab(buildFoldersTab(), symbols::icon(QStringLiteral("folder"), iconColor), QStringLiteral("Folders"));
+    m_tabs->addTab(buildAccountTab(), symbols::icon(QStringLiteral("person.circle"), iconColor),
+                   QStringLiteral("Account"));
+    m_tabs->addTab(buildNotSyncedTab(), QStringLiteral("Not Synced"));
+    m_tabs->addTab(buildGeneralTab(), symbols::icon(QStringLiteral("gear"), iconColor), QStringLiteral("General"));
+    layout->addWidget(m_tabs, 1);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    m_close = new QPushButton(QStringLiteral("Close"), this);
+    m_close->setObjectName(QStringLiteral("closeButton"));
+    m_close->setDefault(true);
+    connect(m_close, &QPushButton::clicked, this, &QWidget::close);
+    buttons->addWidget(m_close);
+    layout->addLayout(buttons);
 
     connect(&appState, &AppState::watchedFoldersChanged, this, &SettingsView::refreshFolders);
+    connect(&appState, &AppState::foldersNeedingChoiceChanged, this, &SettingsView::refreshFolders);
+    connect(&appState, &AppState::notSyncedFilesChanged, this, &SettingsView::refreshNotSynced);
     connect(&appState, &AppState::userInfoChanged, this, &SettingsView::refreshAccount);
     connect(&appState, &AppState::isLoggedInChanged, this, &SettingsView::refreshAccount);
     refreshFolders();
     refreshAccount();
+    refreshNotSynced();
+    // A starting size that fits the content at the desktop's font; the user
+    // may make it larger or smaller from there.
+    resize(sizeHint().expandedTo(QSize(480, 400)));
+}
+
+void SettingsView::setCurrentIndex(int index)
+{
+    m_tabs->setCurrentIndex(index);
 }
 
 double SettingsView::initialSyncInterval(const AppState &appState)
@@ -65,16 +117,31 @@ double SettingsView::initialSyncInterval(const AppState &appState)
     return stored > 0 ? stored : fallbackInterval;
 }
 
+QFileDialog *SettingsView::makeFolderDialog(QWidget *parent)
+{
+    auto *dialog = new QFileDialog(parent, QStringLiteral("Select a folder to sync with Tavrel"));
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setOption(QFileDialog::ShowDirsOnly, true);
+    dialog->setLabelText(QFileDialog::Accept, QStringLiteral("Choose"));
+    // Not the process's working directory, which means nothing to the user.
+    dialog->setDirectory(QDir::homePath());
+    return dialog;
+}
+
 SettingsView::FolderChooser SettingsView::defaultFolderChooser()
 {
     return [](QWidget *parent) -> std::optional<QString> {
-        QFileDialog dialog(parent, QStringLiteral("Select a folder to sync with Tavrel"));
-        dialog.setFileMode(QFileDialog::Directory);
-        dialog.setOption(QFileDialog::ShowDirsOnly, true);
-        dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Choose"));
-        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        // Guarded: the parent window may go (and take the dialog with it)
+        // while the dialog runs.
+        QPointer<QFileDialog> dialog = makeFolderDialog(parent);
+        const bool accepted = dialog->exec() == QDialog::Accepted;
+        if (!dialog)
             return std::nullopt;
-        return dialog.selectedFiles().constFirst();
+        const QStringList chosen = dialog->selectedFiles();
+        delete dialog;
+        if (!accepted || chosen.isEmpty())
+            return std::nullopt;
+        return chosen.constFirst();
     };
 }
 
@@ -83,8 +150,7 @@ QWidget *SettingsView::buildFoldersTab()
     auto *tab = new QWidget(this);
     auto *layout = tabLayout(tab);
     layout->addWidget(viewstyle::label(QStringLiteral("Watched Folders"), TextStyle::headline));
-    layout->addWidget(viewstyle::label(QStringLiteral("Select up to 5 folders to sync with Tavrel."), TextStyle::caption,
-                                       symbols::secondary()));
+    layout->addWidget(captionLabel(QStringLiteral("Select up to 5 folders to sync with Tavrel."), tab));
 
     m_folderList = new QListWidget(tab);
     m_folderList->setMinimumHeight(120);
@@ -107,9 +173,9 @@ QWidget *SettingsView::buildFoldersTab()
     auto *intervalRow = new QHBoxLayout;
     intervalRow->addWidget(new QLabel(QStringLiteral("Sync every"), tab));
     m_intervalPicker = new QComboBox(tab);
-    m_intervalPicker->setFixedWidth(140);
     for (const Interval &interval : intervals)
         m_intervalPicker->addItem(QString::fromLatin1(interval.label), interval.seconds);
+    m_intervalPicker->setMinimumWidth(140);
     // A stored value that is none of the choices shows no choice and stays
     // stored until the user picks one.
     m_intervalPicker->setCurrentIndex(m_intervalPicker->findData(m_syncInterval));
@@ -128,8 +194,6 @@ QWidget *SettingsView::buildAccountTab()
     m_accountForm = new QFormLayout;
     m_accountForm->setLabelAlignment(Qt::AlignRight);
     m_accountForm->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
-    m_accountForm->setHorizontalSpacing(12);
-    m_accountForm->setVerticalSpacing(8);
     layout->addLayout(m_accountForm);
     layout->addStretch(1);
 
@@ -143,45 +207,129 @@ QWidget *SettingsView::buildAccountTab()
     return tab;
 }
 
+QWidget *SettingsView::buildNotSyncedTab()
+{
+    auto *tab = new QWidget(this);
+    auto *layout = tabLayout(tab);
+    layout->addWidget(viewstyle::label(QStringLiteral("Not Synced"), TextStyle::headline));
+    layout->addWidget(captionLabel(QStringLiteral("Files in your folders that the sync leaves alone, and why."), tab));
+    m_notSynced = new QTreeWidget(tab);
+    m_notSynced->setColumnCount(2);
+    m_notSynced->setHeaderLabels({QStringLiteral("File"), QStringLiteral("Reason")});
+    m_notSynced->setRootIsDecorated(false);
+    m_notSynced->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_notSynced->setWordWrap(true);
+    m_notSynced->header()->setStretchLastSection(true);
+    layout->addWidget(m_notSynced, 1);
+    m_notSyncedEmpty = captionLabel(QStringLiteral("Every file in your folders is synced."), tab);
+    layout->addWidget(m_notSyncedEmpty);
+    return tab;
+}
+
+QWidget *SettingsView::buildGeneralTab()
+{
+    auto *tab = new QWidget(this);
+    auto *layout = tabLayout(tab);
+
+    m_startAtLogin = new QCheckBox(QStringLiteral("Start TavrelSync when I log in"), tab);
+    m_startAtLogin->setObjectName(QStringLiteral("startAtLogin"));
+    m_startAtLogin->setChecked(Autostart().isEnabled());
+    connect(m_startAtLogin, &QCheckBox::toggled, this, &SettingsView::startAtLoginToggled);
+    layout->addWidget(m_startAtLogin);
+
+    layout->addWidget(viewstyle::divider(tab));
+    auto *logRow = new QHBoxLayout;
+    m_openLog = new QPushButton(QStringLiteral("Open Log"), tab);
+    m_openLog->setObjectName(QStringLiteral("openLogButton"));
+    connect(m_openLog, &QPushButton::clicked, this,
+            [] { QDesktopServices::openUrl(QUrl::fromLocalFile(LogFile::defaultPath())); });
+    logRow->addWidget(m_openLog);
+    auto *logPath = new ElidedLabel(QDir::toNativeSeparators(LogFile::defaultPath()), tab);
+    logPath->setFont(viewstyle::font(TextStyle::caption));
+    viewstyle::setSecondary(logPath);
+    logPath->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    logRow->addWidget(logPath, 1);
+    layout->addLayout(logRow);
+
+    layout->addWidget(viewstyle::divider(tab));
+    auto *about = new QHBoxLayout;
+    auto *icon = new QLabel(tab);
+    icon->setPixmap(symbols::appPixmap(48, devicePixelRatioF()));
+    about->addWidget(icon, 0, Qt::AlignTop);
+    auto *texts = new QVBoxLayout;
+    auto *name = viewstyle::label(QStringLiteral("TavrelSync"), TextStyle::headline, QColor(), tab);
+    name->setObjectName(QStringLiteral("aboutName"));
+    texts->addWidget(name);
+    auto *version = viewstyle::label(QStringLiteral("Version %1").arg(QStringLiteral(TAVRELSYNC_VERSION)),
+                                     TextStyle::body, QColor(), tab);
+    version->setObjectName(QStringLiteral("aboutVersion"));
+    version->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    texts->addWidget(version);
+    texts->addWidget(captionLabel(QStringLiteral("Keeps up to five folders in step with your Tavrel documents."), tab));
+    about->addLayout(texts, 1);
+    layout->addLayout(about);
+    layout->addStretch(1);
+    return tab;
+}
+
+QWidget *SettingsView::folderRow(int index, const QString &path, bool needsChoice)
+{
+    auto *row = new QWidget;
+    row->setObjectName(QStringLiteral("folderRow"));
+    auto *rowLayout = new QHBoxLayout(row);
+    rowLayout->setContentsMargins(6, 4, 6, 4);
+    rowLayout->setSpacing(8);
+    rowLayout->addWidget(needsChoice
+                             ? viewstyle::symbolLabel(QStringLiteral("exclamationmark.triangle.fill"), symbols::orange(), 18, row)
+                             : viewstyle::symbolLabel(QStringLiteral("folder.fill"), symbols::blue(), 18, row));
+
+    auto *texts = new QVBoxLayout;
+    texts->setSpacing(1);
+    auto *name = new ElidedLabel(QFileInfo(path).fileName(), row);
+    name->setObjectName(QStringLiteral("folderName"));
+    name->setFont(viewstyle::font(TextStyle::body));
+    auto *detail = new ElidedLabel(
+        needsChoice ? QStringLiteral("Missing or replaced; not synced until chosen again: %1").arg(path) : path, row);
+    detail->setObjectName(QStringLiteral("folderPath"));
+    detail->setFont(viewstyle::font(TextStyle::caption));
+    detail->setToolTip(path);
+    if (needsChoice)
+        viewstyle::setColor(detail, symbols::orange());
+    else
+        viewstyle::setSecondary(detail);
+    texts->addWidget(name);
+    texts->addWidget(detail);
+    rowLayout->addLayout(texts, 1);
+
+    if (needsChoice) {
+        auto *again = new QPushButton(QStringLiteral("Choose..."), row);
+        again->setObjectName(QStringLiteral("chooseAgainButton"));
+        again->setToolTip(QStringLiteral("Choose this folder again"));
+        // Queued: the row (and this button) is rebuilt by the change.
+        connect(again, &QPushButton::clicked, this, [this, index] { chooseFolderAgain(index); }, Qt::QueuedConnection);
+        rowLayout->addWidget(again);
+    }
+
+    auto *remove = new QToolButton(row);
+    remove->setObjectName(QStringLiteral("removeFolderButton"));
+    remove->setAutoRaise(true);
+    remove->setIcon(symbols::icon(QStringLiteral("minus.circle.fill"), symbols::red()));
+    remove->setIconSize(QSize(16, 16));
+    remove->setToolTip(QStringLiteral("Stop syncing this folder"));
+    remove->setStyleSheet(QStringLiteral("QToolButton { border: none; }"));
+    connect(remove, &QToolButton::clicked, this, [this, index] { m_appState.removeWatchedFolder(index); },
+            Qt::QueuedConnection);
+    rowLayout->addWidget(remove);
+    return row;
+}
+
 void SettingsView::refreshFolders()
 {
     m_folderList->clear();
     const QStringList folders = m_appState.watchedFolders();
+    const QStringList needingChoice = m_appState.foldersNeedingChoice();
     for (qsizetype index = 0; index < folders.size(); ++index) {
-        const QString &path = folders[index];
-        auto *row = new QWidget;
-        row->setObjectName(QStringLiteral("folderRow"));
-        auto *rowLayout = new QHBoxLayout(row);
-        rowLayout->setContentsMargins(6, 4, 6, 4);
-        rowLayout->setSpacing(8);
-        rowLayout->addWidget(viewstyle::symbolLabel(QStringLiteral("folder.fill"), symbols::blue(), 18, row));
-
-        auto *texts = new QVBoxLayout;
-        texts->setSpacing(1);
-        auto *name = new ElidedLabel(QFileInfo(path).fileName(), row);
-        name->setObjectName(QStringLiteral("folderName"));
-        name->setFont(viewstyle::font(TextStyle::body));
-        auto *fullPath = new ElidedLabel(path, row);
-        fullPath->setObjectName(QStringLiteral("folderPath"));
-        fullPath->setFont(viewstyle::font(TextStyle::caption));
-        viewstyle::setColor(fullPath, symbols::secondary());
-        texts->addWidget(name);
-        texts->addWidget(fullPath);
-        rowLayout->addLayout(texts, 1);
-
-        auto *remove = new QToolButton(row);
-        remove->setObjectName(QStringLiteral("removeFolderButton"));
-        remove->setAutoRaise(true);
-        remove->setIcon(symbols::icon(QStringLiteral("minus.circle.fill"), symbols::red()));
-        remove->setIconSize(QSize(16, 16));
-        remove->setToolTip(QStringLiteral("Stop syncing this folder"));
-        remove->setStyleSheet(QStringLiteral("QToolButton { border: none; }"));
-        const int position = int(index);
-        // Queued: the row (and this button) is rebuilt by the removal.
-        connect(remove, &QToolButton::clicked, this,
-                [this, position] { m_appState.removeWatchedFolder(position); }, Qt::QueuedConnection);
-        rowLayout->addWidget(remove);
-
+        QWidget *row = folderRow(int(index), folders[index], needingChoice.contains(folders[index]));
         auto *item = new QListWidgetItem(m_folderList);
         item->setSizeHint(row->sizeHint());
         m_folderList->setItemWidget(item, row);
@@ -198,7 +346,7 @@ void SettingsView::refreshAccount()
         auto *valueLabel = new ElidedLabel(value);
         valueLabel->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
         auto *titleLabel = new QLabel(title);
-        viewstyle::setColor(titleLabel, symbols::secondary());
+        viewstyle::setSecondary(titleLabel);
         m_accountForm->addRow(titleLabel, valueLabel);
     };
     if (const auto user = m_appState.userInfo()) {
@@ -208,6 +356,24 @@ void SettingsView::refreshAccount()
     }
     const auto server = CredentialStore(m_appState.preferences()).read(QStringLiteral("server_url"));
     addValue(QStringLiteral("Server"), server.value_or(QStringLiteral("Unknown")));
+}
+
+void SettingsView::refreshNotSynced()
+{
+    m_notSynced->clear();
+    const QList<NotSyncedFile> files = m_appState.notSyncedFiles();
+    for (const NotSyncedFile &file : files) {
+        auto *item = new QTreeWidgetItem(m_notSynced, {shownPath(file), file.reason});
+        item->setToolTip(0, file.path);
+        item->setToolTip(1, file.reason);
+    }
+    m_notSynced->resizeColumnToContents(0);
+    m_notSynced->setVisible(!files.isEmpty());
+    m_notSyncedEmpty->setVisible(files.isEmpty());
+    const int tab = m_tabs ? m_tabs->indexOf(m_notSynced->parentWidget()) : -1;
+    if (tab >= 0)
+        m_tabs->setTabText(tab, files.isEmpty() ? QStringLiteral("Not Synced")
+                                                : QStringLiteral("Not Synced (%1)").arg(files.size()));
 }
 
 QList<QPair<QString, QString>> SettingsView::accountValues() const
@@ -230,12 +396,31 @@ void SettingsView::intervalPicked(int index)
     m_appState.preferences().setDouble(intervalKey, m_syncInterval);
 }
 
+void SettingsView::startAtLoginToggled(bool on)
+{
+    if (!Autostart().setEnabled(on, QCoreApplication::applicationFilePath())) {
+        // The box shows what the desktop will do, not what was asked.
+        const QSignalBlocker blocker(m_startAtLogin);
+        m_startAtLogin->setChecked(Autostart().isEnabled());
+        return;
+    }
+    m_appState.preferences().setDouble(sessionflows::startAtLoginKey, on ? 1 : 0);
+}
+
 void SettingsView::selectFolder()
 {
     if (!m_chooseFolder)
         return;
     if (const std::optional<QString> chosen = m_chooseFolder(this))
         m_appState.addWatchedFolder(*chosen);
+}
+
+void SettingsView::chooseFolderAgain(int index)
+{
+    if (!m_chooseFolder)
+        return;
+    if (const std::optional<QString> chosen = m_chooseFolder(this))
+        m_appState.replaceWatchedFolder(index, *chosen);
 }
 
 void SettingsView::logout()
@@ -245,8 +430,11 @@ void SettingsView::logout()
 
 void SettingsView::showEvent(QShowEvent *event)
 {
-    QTabWidget::showEvent(event);
+    QWidget::showEvent(event);
     refreshAccount();
+    // Someone may have changed it by hand, or through the desktop's settings.
+    const QSignalBlocker blocker(m_startAtLogin);
+    m_startAtLogin->setChecked(Autostart().isEnabled());
     raise();
     activateWindow();
 }

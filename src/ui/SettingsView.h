@@ -1,22 +1,29 @@
 #pragma once
 
-#include <QTabWidget>
+#include <QWidget>
 #include <functional>
 #include <optional>
 
 class APIClient;
 class AppState;
+class QCheckBox;
 class QComboBox;
+class QFileDialog;
 class QFormLayout;
 class QLabel;
 class QListWidget;
 class QPushButton;
+class QTabWidget;
+class QTreeWidget;
 
-// The settings window, 450 by 350 with two tabs: "Folders" (the watched
-// folders, up to five, the count, "Add Folder..." and the sync interval) and
-// "Account" (the signed-in user, the server and "Sign Out"). What it shows
-// is read afresh from AppState and the preferences.
-class SettingsView : public QTabWidget {
+// The settings window: a normal, resizable window with a Close button and
+// four tabs: "Folders" (the watched folders, up to five, the count, "Add
+// Folder..." and the sync interval; a folder that must be chosen again is
+// marked and can be chosen in place), "Account" (the signed-in user, the
+// server and "Sign Out"), "Not Synced" (files the sync leaves alone, and
+// why) and "General" (start at login, the log file, about). What it shows is
+// read afresh from AppState and the preferences.
+class SettingsView : public QWidget {
     Q_OBJECT
 public:
     // Asks the user for one folder; absent when cancelled. Replaceable so
@@ -36,18 +43,28 @@ public:
     // The stored "syncInterval" when greater than 0, else 30.
     static double initialSyncInterval(const AppState &appState);
     static FolderChooser defaultFolderChooser();
+    // The dialog the default chooser runs: folders only, in the home folder.
+    static QFileDialog *makeFolderDialog(QWidget *parent);
 
     void setFolderChooser(FolderChooser chooser) { m_chooseFolder = std::move(chooser); }
 
     void selectFolder();
+    // Runs the chooser for the folder at `index` and puts the choice in its place.
+    void chooseFolderAgain(int index);
     void logout();
     double syncInterval() const { return m_syncInterval; }
 
+    QTabWidget *tabs() const { return m_tabs; }
+    void setCurrentIndex(int index);
+    QPushButton *closeButton() const { return m_close; }
     QListWidget *folderList() const { return m_folderList; }
     QPushButton *addFolderButton() const { return m_addFolder; }
     QLabel *folderCountLabel() const { return m_folderCount; }
     QComboBox *intervalPicker() const { return m_intervalPicker; }
     QPushButton *signOutButton() const { return m_signOut; }
+    QTreeWidget *notSyncedList() const { return m_notSynced; }
+    QCheckBox *startAtLoginBox() const { return m_startAtLogin; }
+    QPushButton *openLogButton() const { return m_openLog; }
     // The labelled values of the Account tab, in order: ("Name", value)...
     QList<QPair<QString, QString>> accountValues() const;
 
@@ -57,9 +74,14 @@ protected:
 private:
     QWidget *buildFoldersTab();
     QWidget *buildAccountTab();
+    QWidget *buildNotSyncedTab();
+    QWidget *buildGeneralTab();
+    QWidget *folderRow(int index, const QString &path, bool needsChoice);
     void refreshFolders();
     void refreshAccount();
+    void refreshNotSynced();
     void intervalPicked(int index);
+    void startAtLoginToggled(bool on);
 
     AppState &m_appState;
     APIClient &m_apiClient;
@@ -67,10 +89,16 @@ private:
     double m_syncInterval;
     FolderChooser m_chooseFolder;
 
+    QTabWidget *m_tabs = nullptr;
+    QPushButton *m_close = nullptr;
     QListWidget *m_folderList = nullptr;
     QPushButton *m_addFolder = nullptr;
     QLabel *m_folderCount = nullptr;
     QComboBox *m_intervalPicker = nullptr;
     QFormLayout *m_accountForm = nullptr;
     QPushButton *m_signOut = nullptr;
+    QTreeWidget *m_notSynced = nullptr;
+    QLabel *m_notSyncedEmpty = nullptr;
+    QCheckBox *m_startAtLogin = nullptr;
+    QPushButton *m_openLog = nullptr;
 };

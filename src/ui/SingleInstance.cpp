@@ -27,13 +27,13 @@ SingleInstance::SingleInstance(QString name, QObject *parent)
 
 QString SingleInstance::defaultName()
 {
-    // The user's runtime directory is private to the user; the shared
-    // temporary directory is the fallback, with the uid in the name.
-    const QString file = QStringLiteral("tavrelsync-%1.socket").arg(getuid());
-    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QDir(QString::fromLocal8Bit(runtime)).exists())
-        return QDir(QString::fromLocal8Bit(runtime)).filePath(file);
-    return file;
+    // Named after the application's identifier, as its desktop entry is. The
+    // user's runtime directory is private to the user; the shared temporary
+    // directory is the fallback, with the uid in the name.
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && QDir(runtime).exists())
+        return QDir(runtime).filePath(QLatin1String(kAppIdentifier) + QStringLiteral(".socket"));
+    return QLatin1String(kAppIdentifier) + QStringLiteral("-%1.socket").arg(getuid());
 }
 
 bool SingleInstance::handOverToRunning(int timeoutMs)

@@ -7,18 +7,26 @@
 #include <QString>
 
 // The few text styles and small building blocks the views share, so the
-// panel, the sign-in window and the settings window look alike.
+// panel, the sign-in window and the settings window look alike. Sizes are
+// relative to the desktop's font, and colours come from the palette where
+// they must contrast with the background, so a large font or a dark theme
+// is followed.
 namespace viewstyle {
 
 enum class TextStyle { title2, headline, body, subheadline, caption, caption2 };
 
+// The application's font (the desktop's) scaled for the style.
 QFont font(TextStyle style, bool bold = false);
 
-// A label in a text style and, when valid, a colour.
+// A label in a text style and, when valid, a colour. The shared secondary
+// grey is taken from the palette instead (its placeholder-text role), which
+// stays readable on dark backgrounds.
 QLabel *label(const QString &text, TextStyle style, const QColor &color = QColor(), QWidget *parent = nullptr);
 void setColor(QLabel *label, const QColor &color);
+void setSecondary(QWidget *widget);
 
-// A thin horizontal line between blocks.
+// A thin horizontal line between blocks, drawn in the palette's text colour
+// at low opacity so it shows on light and dark backgrounds alike.
 QFrame *divider(QWidget *parent = nullptr);
 
 // A label holding a symbol pixmap of the given size.

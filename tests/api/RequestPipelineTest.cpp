@@ -216,3 +216,45 @@ TEST_F(ApiFixture, ConstructionReadsTheStoredSession)
     EXPECT_EQ(empty.baseURL(), "") << "a stored value is used as it is";
     EXPECT_EQ(empty.token(), QString());
 }
+
+TEST_F(ApiFixture, ServerAddressesTypedWithoutSchemeAndSignInFailureTexts)
+{
+    const std::pair<const char *, const char *> cases[] = {
+        {"127.0.0.1:8765", "http://127.0.0.1:8765"},
+        {"  127.4.5.6  ", "http://127.4.5.6"},
+        {"localhost:8765/base", "http://localhost:8765/base"},
+        {"LocalHost", "http://LocalHost"},
+        {"::1", "http://[::1]"},
+        {"[::1]:8765", "http://[::1]:8765"},
+        {"docs.example.com", "https://docs.example.com"},
+        {"128.0.0.1:443", "https://128.0.0.1:443"},
+        {"localhost.example.com", "https://localhost.example.com"},
+        {"http://docs.example.com", "http://docs.example.com"},
+        {"https://127.0.0.1:9", "https://127.0.0.1:9"},
+        {"", ""},
+    };
+    for (const auto &[typed, meant] : cases)
+        EXPECT_EQ(APIClient::normalizedServerURL(typed), meant) << typed;
+
+    const QString typed = running.baseURL.mid(QString("http://").size());
+    EXPECT_FALSE(run(client->login(testsupport::RunningServer::email, testsupport::RunningServer::password, typed))
+                     .token.isEmpty());
+    EXPECT_EQ(client->baseURL(), running.baseURL);
+
+    // Refused addresses are named as typed, never with the API's paths.
+    for (const QString bad : {"http://", "https://exa mple.com"}) {
+        const QString text = failureOf<NetworkError>(client->login("a@b", "pw", bad));
+        EXPECT_TRUE(text.contains(bad)) << text.toStdString();
+        EXPECT_FALSE(text.contains("/api/")) << text.toStdString();
+        EXPECT_FALSE(failureOf<NetworkError>(client->requestBody("GET", "/api/v1/folders")).contains("/api/"));
+    }
+
+    // A server that takes the request and never answers.
+    DevServer::Fault silent;
+    silent.path = "/api/v1/auth/login";
+    silent.delayMs = 30 * 1000;
+    silent.count = 1;
+    running.server.injectFault(silent);
+    client->setSignInTimeoutMs(300);
+    EXPECT_EQ(failureOf<NetworkError>(client->login("a@b", "pw", running.baseURL)), "The server did not answer.");
+}

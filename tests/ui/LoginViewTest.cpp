@@ -4,6 +4,7 @@
 #include "state/AppState.h"
 #include "ui/LoginView.h"
 #include "ui/MenuBarView.h"
+#include "ui/SessionFlows.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -134,8 +135,66 @@ TEST_F(LoginTest, SignInOutlivesItsWindow)
     EXPECT_EQ(m_app->appState().userInfo()->organization, "Tavrel Demo");
     EXPECT_NE(m_app->syncEngine(), nullptr);
 
-    // Opening it again gives a fresh form.
+    // Opening it again fills in where the last sign-in went.
     m_app->openLogin();
-    EXPECT_TRUE(m_app->loginWindow()->emailField()->text().isEmpty());
-    EXPECT_EQ(m_app->loginWindow()->serverField()->text(), APIClient::defaultOrigin());
+    EXPECT_EQ(m_app->loginWindow()->emailField()->text(), RunningServer::email);
+    EXPECT_EQ(m_app->loginWindow()->serverField()->text(), server.baseURL);
+    EXPECT_TRUE(m_app->loginWindow()->passwordField()->text().isEmpty());
+}
+
+// What a person types: the address without a scheme, Return from whichever
+// field they are in; after signing out, the server and e-mail are still there.
+TEST_F(LoginTest, TypedAddressReturnFromAnyFieldAndKeptAfterSignOut)
+{
+    LoginView &login = openLogin();
+    QSignalSpy finished(&login, &LoginView::attemptFinished);
+    const QString typed = server.baseURL.mid(QString("http://").size()); // "127.0.0.1:PORT"
+    login.serverField()->setText(typed);
+    login.emailField()->setText(RunningServer::email);
+    login.passwordField()->setText("wrong-password");
+    QTest::keyClick(login.serverField(), Qt::Key_Return);
+    EXPECT_TRUE(login.isLoading());
+    QTest::keyClick(login.emailField(), Qt::Key_Return); // one sign-in at a time
+    ASSERT_TRUE(waitUntil([&] { return finished.count() == 1; }));
+    EXPECT_EQ(login.errorMessage(), "Invalid credentials");
+    EXPECT_EQ(server.server.requests().size(), 1u);
+
+    QPointer<LoginView> window(&login);
+    login.passwordField()->setText(RunningServer::password);
+    QTest::keyClick(login.emailField(), Qt::Key_Enter);
+    ASSERT_TRUE(waitUntil([&] { return window.isNull(); }));
+    EXPECT_EQ(Preferences().string("tavrel_server_url"), server.baseURL);
+
+    testsupport::run(signOut(m_app->apiClient(), m_app->appState(), {}));
+    EXPECT_FALSE(Preferences().contains("tavrel_server_url"));
+    m_app->openLogin();
+    EXPECT_EQ(m_app->loginWindow()->serverField()->text(), server.baseURL);
+    EXPECT_EQ(m_app->loginWindow()->emailField()->text(), RunningServer::email);
+}
+
+// A server that does not answer: Cancel gives the form back at once and
+// nothing is stored; left to run, the attempt ends with a plain sentence.
+TEST_F(LoginTest, CancelAndNoAnswer)
+{
+    server.server.injectFault({.method = "POST", .path = "/api/v1/auth/login", .delayMs = 30000});
+    LoginView &login = openLogin();
+    fill(login, RunningServer::password);
+    EXPECT_TRUE(login.cancelButton()->isHidden());
+    login.signInButton()->click();
+    EXPECT_TRUE(login.cancelButton()->isVisible());
+    ASSERT_TRUE(waitUntil([&] { return !server.server.requests().empty(); }));
+    login.cancelButton()->click();
+    EXPECT_FALSE(login.isLoading());
+    EXPECT_TRUE(login.cancelButton()->isHidden());
+    EXPECT_EQ(login.signInButton()->text(), "Sign In");
+    EXPECT_TRUE(login.signInButton()->isEnabled());
+    EXPECT_FALSE(login.errorMessage().has_value());
+
+    m_app->apiClient().setSignInTimeoutMs(300);
+    QSignalSpy finished(&login, &LoginView::attemptFinished);
+    login.signInButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return finished.count() == 1; }));
+    EXPECT_EQ(login.errorMessage(), "The server did not answer.");
+    EXPECT_FALSE(m_app->appState().isLoggedIn());
+    EXPECT_FALSE(Preferences().contains("tavrel_api_token"));
 }

@@ -2,10 +2,18 @@
 
 #include "api/APIClient.h"
 #include "state/AppState.h"
+#include "platform/Autostart.h"
+#include "platform/Bookmarks.h"
 #include "ui/ElidedLabel.h"
+#include "ui/SessionFlows.h"
+#include "ui/ViewStyle.h"
 #include "ui/SettingsView.h"
 
+#include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QTreeWidget>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -47,9 +55,8 @@ protected:
 TEST_F(SettingsTest, FolderListCountAddDuplicateRemove)
 {
     SettingsView &view = openSettings();
-    EXPECT_EQ(view.size(), QSize(450, 350));
-    EXPECT_EQ(view.tabText(0), "Folders");
-    EXPECT_EQ(view.tabText(1), "Account");
+    EXPECT_EQ(view.tabs()->tabText(0), "Folders");
+    EXPECT_EQ(view.tabs()->tabText(1), "Account");
     EXPECT_EQ(view.folderList()->count(), 0);
     EXPECT_EQ(view.folderCountLabel()->text(), "0/5 folders");
 
@@ -92,7 +99,7 @@ TEST_F(SettingsTest, IntervalPickerStoresChosenSeconds)
         for (int i = 0; i < picker->count(); ++i)
             labels << picker->itemText(i);
         EXPECT_EQ(labels, (QStringList{"15 seconds", "30 seconds", "1 minute", "5 minutes"}));
-        EXPECT_EQ(picker->width(), 140);
+        EXPECT_GE(picker->width(), 140);
         EXPECT_EQ(picker->currentIndex(), -1); // 45 is none of the choices
         EXPECT_EQ(Preferences().doubleValue("syncInterval"), 45.0);
 
@@ -173,4 +180,169 @@ TEST_F(SettingsTest, SignOutTellsTheServer)
     EXPECT_EQ(requests[0].path, "/api/v1/auth/logout");
     EXPECT_EQ(requests[0].headers.find("authorization")->second.rfind("Bearer ", 0), 0u);
     EXPECT_FALSE(app.apiClient().token().has_value());
+}
+
+// A normal window: it can be resized and closed with its own button, and
+// the folder dialog opens in the home folder rather than wherever the
+// process was started.
+TEST_F(SettingsTest, NormalWindowWithCloseButton)
+{
+    SettingsView &view = openSettings();
+    EXPECT_LT(view.minimumWidth(), view.maximumWidth());
+    EXPECT_LT(view.minimumHeight(), view.maximumHeight());
+    const QSize larger = view.size() + QSize(200, 100);
+    view.resize(larger);
+    EXPECT_EQ(view.size(), larger);
+
+    std::unique_ptr<QFileDialog> dialog(SettingsView::makeFolderDialog(nullptr));
+    EXPECT_EQ(QDir(dialog->directory()).absolutePath(), QDir::homePath());
+    EXPECT_EQ(dialog->fileMode(), QFileDialog::Directory);
+
+    view.closeButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return m_app->settingsWindow() == nullptr; }));
+}
+
+TEST_F(SettingsTest, FolderNeedingChoiceIsMarkedAndChosenAgainInPlace)
+{
+    SettingsView &view = openSettings();
+    AppState &state = m_app->appState();
+    const QString alpha = makeFolder("Alpha"), beta = makeFolder("Beta"), gamma = makeFolder("Gamma");
+    for (const QString &folder : {alpha, beta, gamma})
+        choose(view, folder);
+    auto rowAt = [&](int row) { return view.folderList()->itemWidget(view.folderList()->item(row)); };
+    auto chooseAgainAt = [&](int row) { return rowAt(row)->findChild<QPushButton *>("chooseAgainButton"); };
+    EXPECT_EQ(chooseAgainAt(1), nullptr);
+
+    state.setFolderNeedsChoice(beta, true);
+    ASSERT_NE(chooseAgainAt(1), nullptr);
+    EXPECT_EQ(chooseAgainAt(0), nullptr);
+    EXPECT_NE(rowAt(1)->findChild<QLabel *>("exclamationmark.triangle.fill"), nullptr);
+    EXPECT_TRUE(rowAt(1)->findChild<ElidedLabel *>("folderPath")->text().contains("chosen again"));
+
+    // Another watched folder is no answer: nothing changes.
+    nextChoice = alpha;
+    chooseAgainAt(1)->click();
+    waitUntil([] { return false; }, 50);
+    EXPECT_EQ(rowNames(view), (QStringList{"Alpha", "Beta", "Gamma"}));
+    ASSERT_NE(chooseAgainAt(1), nullptr);
+
+    // A new folder takes the old one's place, in the list and in the bookmarks.
+    const QString betaNew = makeFolder("Beta New");
+    nextChoice = betaNew;
+    chooseAgainAt(1)->click();
+    ASSERT_TRUE(waitUntil([&] { return rowNames(view) == QStringList{"Alpha", "Beta New", "Gamma"}; }));
+    EXPECT_TRUE(state.foldersNeedingChoice().isEmpty());
+    EXPECT_EQ(chooseAgainAt(1), nullptr);
+    const auto bookmarks = Preferences().dataArray("watchedFolderBookmarks");
+    ASSERT_EQ(bookmarks->size(), 3);
+    EXPECT_EQ(Bookmarks::resolve(bookmarks->at(1))->path, betaNew);
+
+    // The same path chosen again (a folder put back) clears the mark and
+    // stores the folder as it is now.
+    ASSERT_TRUE(QDir().rename(gamma, gamma + " old")); // kept, so its inode is not reused
+    QDir().mkpath(gamma);
+    EXPECT_TRUE(Bookmarks::resolve(bookmarks->at(2))->isStale);
+    state.setFolderNeedsChoice(gamma, true);
+    nextChoice = gamma;
+    chooseAgainAt(2)->click();
+    ASSERT_TRUE(waitUntil([&] { return state.foldersNeedingChoice().isEmpty(); }));
+    EXPECT_EQ(state.watchedFolders(), (QStringList{alpha, betaNew, gamma}));
+    EXPECT_FALSE(Bookmarks::resolve(Preferences().dataArray("watchedFolderBookmarks")->at(2))->isStale);
+}
+
+TEST_F(SettingsTest, NotSyncedListShowsPathAndReason)
+{
+    SettingsView &view = openSettings();
+    AppState &state = m_app->appState();
+    const QString folder = makeFolder("Reports");
+    view.setCurrentIndex(2);
+    EXPECT_EQ(view.tabs()->tabText(2), "Not Synced");
+    EXPECT_FALSE(view.notSyncedList()->isVisible());
+
+    state.setNotSyncedFiles(folder, {{folder + "/q1/a.txt", folder, "Another file named a.txt in this folder is synced"},
+                                     {folder + "/locked.pdf", folder, "The file cannot be read"}});
+    EXPECT_EQ(view.tabs()->tabText(2), "Not Synced (2)");
+    ASSERT_EQ(view.notSyncedList()->topLevelItemCount(), 2);
+    QTreeWidgetItem *first = view.notSyncedList()->topLevelItem(0);
+    EXPECT_EQ(first->text(0), "Reports/q1/a.txt");
+    EXPECT_EQ(first->text(1), "Another file named a.txt in this folder is synced");
+    EXPECT_EQ(first->toolTip(0), folder + "/q1/a.txt");
+    EXPECT_TRUE(view.notSyncedList()->isVisible());
+
+    state.setNotSyncedFiles(folder, {});
+    EXPECT_EQ(view.notSyncedList()->topLevelItemCount(), 0);
+    EXPECT_EQ(view.tabs()->tabText(2), "Not Synced");
+}
+
+// The first sign-in turns starting at login on; the box then writes and
+// removes the desktop's autostart entry, and a later sign-in leaves the
+// user's choice alone.
+TEST_F(SettingsTest, StartAtLoginWritesAndRemovesTheAutostartEntry)
+{
+    const QString entry = home.filePath("config/autostart/com.tavrel.TavrelSync.desktop");
+    ASSERT_EQ(Autostart().entryPath(), entry);
+    TavrelSyncApp &app = makeApp();
+    {
+        SettingsView &view = openSettings();
+        EXPECT_FALSE(view.startAtLoginBox()->isChecked());
+        view.close();
+        waitUntil([&] { return m_app->settingsWindow() == nullptr; });
+    }
+    auto signIn = [&] {
+        return testsupport::run(signInAndStore(app.apiClient(), app.appState(), testsupport::RunningServer::email,
+                                               testsupport::RunningServer::password, server.baseURL));
+    };
+    ASSERT_EQ(signIn(), std::nullopt);
+    ASSERT_TRUE(QFile::exists(entry));
+    const QByteArray text = testsupport::readFile(entry);
+    EXPECT_TRUE(text.startsWith("[Desktop Entry]\n"));
+    EXPECT_TRUE(text.contains("\nExec=" + QFile::encodeName(QCoreApplication::applicationFilePath()) + "\n"));
+
+    SettingsView &view = openSettings();
+    EXPECT_TRUE(view.startAtLoginBox()->isChecked());
+    view.startAtLoginBox()->click();
+    EXPECT_FALSE(QFile::exists(entry));
+    testsupport::run(signOut(app.apiClient(), app.appState(), {}));
+    ASSERT_EQ(signIn(), std::nullopt);
+    EXPECT_FALSE(QFile::exists(entry));
+    EXPECT_FALSE(view.startAtLoginBox()->isChecked());
+    view.startAtLoginBox()->click();
+    EXPECT_TRUE(QFile::exists(entry));
+
+    // Switched off through the desktop's own settings: shown as off.
+    testsupport::writeFile(entry, text + "Hidden=true\n");
+    view.close();
+    waitUntil([&] { return m_app->settingsWindow() == nullptr; });
+    EXPECT_FALSE(openSettings().startAtLoginBox()->isChecked());
+}
+
+// Text sizes follow the desktop's font, and with a dark palette the
+// secondary texts and the dividers still stand out from the background.
+TEST_F(SettingsTest, FollowsDesktopFontAndDarkPalette)
+{
+    const QFont saved = QApplication::font();
+    QFont large = saved;
+    large.setPointSizeF(20);
+    QApplication::setFont(large);
+    EXPECT_EQ(viewstyle::font(viewstyle::TextStyle::body).pointSizeF(), 20);
+    EXPECT_GT(viewstyle::font(viewstyle::TextStyle::caption).pointSizeF(), 14);
+    EXPECT_LT(viewstyle::font(viewstyle::TextStyle::caption).pointSizeF(), 20);
+    QApplication::setFont(saved);
+
+    SettingsView &view = openSettings();
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(0x20, 0x20, 0x22));
+    dark.setColor(QPalette::WindowText, QColor(0xEE, 0xEE, 0xEE));
+    dark.setColor(QPalette::PlaceholderText, QColor(0xA0, 0xA0, 0xA8));
+    view.setPalette(dark);
+    const int background = dark.color(QPalette::Window).lightness();
+    QLabel *count = view.folderCountLabel();
+    EXPECT_GT(count->palette().color(count->foregroundRole()).lightness() - background, 80);
+
+    view.tabs()->setCurrentIndex(0);
+    QFrame *divider = view.tabs()->currentWidget()->findChild<QFrame *>("divider");
+    ASSERT_NE(divider, nullptr);
+    const QImage image = view.grab().toImage();
+    const QPoint middle = divider->mapTo(&view, QPoint(divider->width() / 2, 0));
+    EXPECT_GT(QColor(image.pixel(middle)).lightness() - background, 20);
 }

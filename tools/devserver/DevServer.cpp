@@ -161,6 +161,9 @@ DevServer::~DevServer() = default;
 int DevServer::start()
 {
     if (d->port == 0) {
+        if (!d->options.certificateFile.empty() || !d->options.keyFile.empty())
+            d->http.useTls(d->options.certificateFile, d->options.keyFile);
+        d->http.setIdleTimeoutMs(d->options.idleTimeoutMs);
         d->port = d->http.listen(d->options.host, d->options.port);
         d->routes.setFallbackOrigin(baseURL());
     }
@@ -181,7 +184,8 @@ std::string DevServer::baseURL() const
 {
     const std::string &host = d->options.host;
     const bool ipv6 = host.find(':') != std::string::npos;
-    return "http://" + (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(d->port);
+    const std::string scheme = d->http.usesTls() ? "https://" : "http://";
+    return scheme + (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(d->port);
 }
 
 void DevServer::addUser(const std::string &email, const std::string &password, const std::string &displayName,

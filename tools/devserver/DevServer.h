@@ -8,8 +8,9 @@
 #include <vector>
 
 // A complete implementation of the document service's REST interface, for
-// tests, benchmarks and trying the client without an account. Plain HTTP on
-// loopback; all state guarded by one mutex, served from background threads.
+// tests, benchmarks and trying the client without an account. HTTP on
+// loopback, or HTTPS with a given certificate; all state guarded by one
+// mutex, served from background threads.
 class DevServer {
 public:
     struct Options {
@@ -20,6 +21,11 @@ public:
         std::size_t recordedBodyLimit = 16 * 1024 * 1024; // bytes of each request body kept by requests()
         bool logRequests = false; // one line per answered request on stderr
         bool persistMetadata = false; // keep folders, documents and sessions in dataDir across restarts
+        // Both set: serve HTTPS with this certificate chain and private key
+        // (PEM files). start() throws when they cannot be used.
+        std::string certificateFile;
+        std::string keyFile;
+        int idleTimeoutMs = 60 * 1000; // a kept-alive connection without a request is closed after this
     };
 
     // A canned answer for requests matching method + path (path without the
@@ -68,7 +74,7 @@ public:
     int start();     // returns the port; throws std::runtime_error on failure
     void stop();
     int port() const;
-    std::string baseURL() const; // "http://127.0.0.1:PORT"
+    std::string baseURL() const; // "http://127.0.0.1:PORT", or https:// with a certificate
 
     void addUser(const std::string &email, const std::string &password,
                  const std::string &displayName, const std::string &organization,

@@ -2,6 +2,7 @@
 
 #include "HttpStream.h"
 #include "Text.h"
+#include "Transport.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -12,6 +13,8 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <pthread.h>
+#include <csignal>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -34,7 +37,7 @@ std::string responseHead(const HttpResponse &response, uint64_t length, bool kee
 
 // Streams a file (or its first `limit` bytes) to the socket in small pieces,
 // so that large downloads never sit in memory.
-bool sendFile(int fd, int file, uint64_t limit)
+bool sendFile(Transport &transport, int file, uint64_t limit)
 {
     std::vector<char> buffer(256 * 1024);
     bool ok = true;
@@ -47,7 +50,7 @@ bool sendFile(int fd, int file, uint64_t limit)
             ok = false; // the file shrank under us; the client sees a short body
             break;
         }
-        ok = sendAll(fd, buffer.data(), static_cast<std::size_t>(got));
+        ok = transport.sendAll(buffer.data(), static_cast<std::size_t>(got));
         limit -= static_cast<uint64_t>(got);
         offset += got;
     }
@@ -123,7 +126,12 @@ std::string statusText(int status)
     }
 }
 
-HttpServer::HttpServer(HttpHandler handler) : m_handler(std::move(handler)) {}
+HttpServer::HttpServer(HttpHandler handler) : m_handler(std::move(handler)), m_idleTimeoutMs(defaultIdleTimeoutMs) {}
+
+void HttpServer::useTls(const std::string &certificateFile, const std::string &keyFile)
+{
+    m_tls = std::make_shared<const TlsContext>(certificateFile, keyFile);
+}
 
 HttpServer::~HttpServer()
 {
@@ -244,6 +252,12 @@ void HttpServer::acceptLoop()
         std::lock_guard lock(m_connectionsMutex);
         m_connections.push_back(std::move(connection));
         raw->thread = std::thread([this, raw] {
+            // OpenSSL writes to the socket without MSG_NOSIGNAL; a client that
+            // hung up must cost this connection an error, not the process.
+            sigset_t pipe;
+            sigemptyset(&pipe);
+            sigaddset(&pipe, SIGPIPE);
+            pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
             serve(*raw);
             raw->done = true;
         });
@@ -266,8 +280,22 @@ void HttpServer::reapFinished()
 
 void HttpServer::serve(Connection &connection)
 {
-    const int fd = connection.fd;
-    SocketStream stream(fd, m_wakeRead);
+    std::unique_ptr<Transport> transport =
+        m_tls ? m_tls->accept(connection.fd, readTimeoutMs) : plainTransport(connection.fd);
+    if (!transport) {
+        ::shutdown(connection.fd, SHUT_RDWR);
+        return;
+    }
+    serveRequests(*transport);
+    // Closed here, at once, whatever ended the exchange (idle time-out,
+    // "Connection: close", a failure): the descriptor itself is released
+    // with the thread, at the next accept.
+    transport->finish();
+}
+
+void HttpServer::serveRequests(Transport &transport)
+{
+    SocketStream stream(transport, m_wakeRead, m_idleTimeoutMs);
     while (!m_stopping.load()) {
         std::string head;
         if (!stream.readHead(head))
@@ -279,7 +307,7 @@ void HttpServer::serve(Connection &connection)
             bad.status = 400;
             bad.body = R"({"error":"Malformed request"})";
             const std::string out = responseHead(bad, bad.body.size(), false) + bad.body;
-            sendAll(fd, out.data(), out.size());
+            transport.sendAll(out.data(), out.size());
             return;
         }
 
@@ -294,13 +322,13 @@ void HttpServer::serve(Connection &connection)
                 HttpResponse bad;
                 bad.status = 400;
                 const std::string out = responseHead(bad, 0, false);
-                sendAll(fd, out.data(), out.size());
+                transport.sendAll(out.data(), out.size());
                 return;
             }
         }
         if (lowered(request.header("expect")) == "100-continue") {
             static const std::string goOn = "HTTP/1.1 100 Continue\r\n\r\n";
-            if (!sendAll(fd, goOn.data(), goOn.size()))
+            if (!transport.sendAll(goOn.data(), goOn.size()))
                 return;
         }
 
@@ -316,17 +344,15 @@ void HttpServer::serve(Connection &connection)
         const uint64_t fullLength = response.file ? static_cast<uint64_t>(response.fileSize) : response.body.size();
         const uint64_t sendLength = response.dropMidBody ? fullLength / 2 : fullLength;
         const std::string out = responseHead(response, fullLength, keepAlive);
-        bool sent = sendAll(fd, out.data(), out.size());
+        bool sent = transport.sendAll(out.data(), out.size());
         if (sent && request.method != "HEAD") {
             if (response.file)
-                sent = sendFile(fd, response.file->fd, sendLength);
+                sent = sendFile(transport, response.file->fd, sendLength);
             else
-                sent = sendAll(fd, response.body.data(), static_cast<std::size_t>(sendLength));
+                sent = transport.sendAll(response.body.data(), static_cast<std::size_t>(sendLength));
         }
-        if (!sent || !keepAlive) {
-            ::shutdown(fd, SHUT_RDWR);
+        if (!sent || !keepAlive)
             return;
-        }
     }
 }
 

@@ -65,13 +65,25 @@ struct HttpResponse {
 
 using HttpHandler = std::function<HttpResponse(const HttpRequest &, BodyReader &)>;
 
+class TlsContext;
+class Transport;
+
 // A small HTTP/1.1 server: one thread per connection, so that concurrent
 // clients (and delayed answers) really run side by side. Keep-alive, chunked
-// request bodies and "Expect: 100-continue" are understood.
+// request bodies and "Expect: 100-continue" are understood; with a
+// certificate and key it speaks HTTPS instead of HTTP.
 class HttpServer {
 public:
     explicit HttpServer(HttpHandler handler);
     ~HttpServer();
+
+    // Before listen(): serve TLS with this certificate chain and key (PEM).
+    // Throws std::runtime_error when they cannot be loaded.
+    void useTls(const std::string &certificateFile, const std::string &keyFile);
+    bool usesTls() const { return m_tls != nullptr; }
+    // Before listen(): how long a kept-alive connection may wait for its
+    // next request before the server closes it.
+    void setIdleTimeoutMs(int ms) { m_idleTimeoutMs = ms; }
 
     // Binds and listens before returning; returns the port. Throws
     // std::runtime_error when the address cannot be bound.
@@ -90,9 +102,12 @@ private:
 
     void acceptLoop();
     void serve(Connection &connection);
+    void serveRequests(Transport &transport);
     void reapFinished();
 
     HttpHandler m_handler;
+    std::shared_ptr<const TlsContext> m_tls;
+    int m_idleTimeoutMs;
     int m_listenFd = -1;
     // Becomes readable on stop(), waking every poll at once.
     int m_wakeRead = -1, m_wakeWrite = -1;

@@ -10,20 +10,6 @@
 
 namespace devserver {
 
-bool sendAll(int fd, const char *data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR)
-            continue;
-        if (sent <= 0)
-            return false;
-        data += sent;
-        size -= static_cast<std::size_t>(sent);
-    }
-    return true;
-}
-
 bool SocketStream::readHead(std::string &head)
 {
     bool first = true;
@@ -37,7 +23,7 @@ bool SocketStream::readHead(std::string &head)
         }
         if (m_buffer.size() - m_position > maxHeadBytes)
             return false;
-        if (!fill(first && m_buffer.size() == m_position ? idleTimeoutMs : readTimeoutMs))
+        if (!fill(first && m_buffer.size() == m_position ? m_idleTimeoutMs : readTimeoutMs))
             return false;
         first = false;
     }
@@ -54,12 +40,8 @@ long SocketStream::readSome(char *out, std::size_t size)
     }
     if (!waitReadable(readTimeoutMs))
         return -1;
-    for (;;) {
-        const ssize_t got = ::recv(m_fd, out, size, 0);
-        if (got < 0 && errno == EINTR)
-            continue;
-        return got > 0 ? static_cast<long>(got) : -1;
-    }
+    const long got = m_transport.receive(out, size);
+    return got > 0 ? got : -1;
 }
 
 bool SocketStream::readLine(std::string &line)
@@ -79,8 +61,10 @@ bool SocketStream::readLine(std::string &line)
 
 bool SocketStream::waitReadable(int timeoutMs)
 {
+    if (m_transport.hasBuffered())
+        return true;
     for (;;) {
-        pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
+        pollfd fds[2] = {{m_transport.fd(), POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
         const int ready = ::poll(fds, 2, timeoutMs);
         if (ready < 0 && errno == EINTR)
             continue;
@@ -93,15 +77,11 @@ bool SocketStream::fill(int timeoutMs)
     if (!waitReadable(timeoutMs))
         return false;
     char chunk[16 * 1024];
-    for (;;) {
-        const ssize_t got = ::recv(m_fd, chunk, sizeof chunk, 0);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        m_buffer.append(chunk, static_cast<std::size_t>(got));
-        return true;
-    }
+    const long got = m_transport.receive(chunk, sizeof chunk);
+    if (got <= 0)
+        return false;
+    m_buffer.append(chunk, static_cast<std::size_t>(got));
+    return true;
 }
 
 void SocketStream::compact()

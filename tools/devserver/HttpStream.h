@@ -1,6 +1,7 @@
 #pragma once
 
 #include "HttpServer.h"
+#include "Transport.h"
 
 #include <cstdint>
 #include <string>
@@ -8,17 +9,19 @@
 namespace devserver {
 
 constexpr std::size_t maxHeadBytes = 64 * 1024;
-constexpr int idleTimeoutMs = 60 * 1000; // keep-alive connection without a request
+constexpr int defaultIdleTimeoutMs = 60 * 1000; // keep-alive connection without a request
 constexpr int readTimeoutMs = 30 * 1000; // a request that stops sending mid-way
 
 // Buffered reading from one connection. Every wait also watches `wakeFd`,
 // which becomes readable when the server stops.
 class SocketStream {
 public:
-    SocketStream(int fd, int wakeFd) : m_fd(fd), m_wakeFd(wakeFd) {}
+    SocketStream(Transport &transport, int wakeFd, int idleTimeoutMs)
+        : m_transport(transport), m_wakeFd(wakeFd), m_idleTimeoutMs(idleTimeoutMs) {}
 
     // The request head up to and including the blank line. False on close,
-    // time-out, stop or an oversized head.
+    // time-out (idleTimeoutMs before a request starts), stop or an oversized
+    // head.
     bool readHead(std::string &head);
     // Up to `size` bytes: buffered ones first, then straight from the socket.
     long readSome(char *out, std::size_t size);
@@ -30,8 +33,9 @@ private:
     bool fill(int timeoutMs);
     void compact();
 
-    int m_fd;
+    Transport &m_transport;
     int m_wakeFd;
+    int m_idleTimeoutMs;
     std::string m_buffer;
     std::size_t m_position = 0;
 };
@@ -58,7 +62,5 @@ private:
 
 // Request line and headers; false when they are malformed.
 bool parseRequestHead(const std::string &head, HttpRequest &request, std::string &version);
-
-bool sendAll(int fd, const char *data, std::size_t size);
 
 } // namespace devserver

@@ -18,7 +18,8 @@ void onSignal(int)
 
 void usage()
 {
-    std::cerr << "usage: tavrel-devserver [--host H] [--port P] [--data-dir DIR] [--demo] [--quiet]\n";
+    std::cerr << "usage: tavrel-devserver [--host H] [--port P] [--data-dir DIR] [--cert FILE --key FILE] [--demo] [--quiet]\n"
+                 "  --cert, --key  serve HTTPS with this certificate chain and private key (PEM)\n";
 }
 
 } // namespace
@@ -43,6 +44,10 @@ int main(int argc, char **argv)
             }
         } else if (argument == "--data-dir" && hasValue) {
             options.dataDir = argv[++i];
+        } else if (argument == "--cert" && hasValue) {
+            options.certificateFile = argv[++i];
+        } else if (argument == "--key" && hasValue) {
+            options.keyFile = argv[++i];
         } else if (argument == "--quiet") {
             options.logRequests = false;
         } else if (argument == "--demo") {
@@ -56,6 +61,10 @@ int main(int argc, char **argv)
         }
     }
 
+    if (options.certificateFile.empty() != options.keyFile.empty()) {
+        std::cerr << "tavrel-devserver: --cert and --key go together\n";
+        return 2;
+    }
     options.persistMetadata = !options.dataDir.empty();
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
