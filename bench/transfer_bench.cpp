@@ -139,7 +139,8 @@ QCoro::Task<int> runBench(QStringList arguments)
         resetPeak();
         QElapsedTimer clock;
         clock.start();
-        const DocumentResponse document = co_await client.uploadDocument(source, QFileInfo(source).fileName(), folder.id);
+        const UploadReceipt receipt = co_await client.uploadDocument(source, QFileInfo(source).fileName(), folder.id);
+        const DocumentResponse &document = receipt.document;
         const double upSeconds = clock.elapsed() / 1000.0;
         const long upPeak = peakResidentKiB();
         std::printf("upload   %5lld MiB: %8.1f MB/s (%.2f s), client peak resident %ld MiB\n",

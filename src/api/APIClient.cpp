@@ -111,15 +111,24 @@ void APIClient::addAuthorization(QNetworkRequest &request) const
         request.setRawHeader("Authorization", "Bearer " + m_token->toUtf8());
 }
 
+HttpExchangeOptions APIClient::exchangeOptions() const
+{
+    HttpExchangeOptions options;
+    options.stallTimeoutMs = m_stallTimeoutMs;
+    options.lowDelay = m_lowDelay;
+    return options;
+}
+
 QCoro::Task<LoginResponse> APIClient::login(QString email, QString password, QString serverURL)
 {
     m_baseURL = serverURL;
-    QNetworkRequest request = makeRequest(checkedURL(endpointURL(QStringLiteral("/api/v1/auth/login"))), {});
+    const HttpExchangeOptions options = exchangeOptions();
+    QNetworkRequest request = makeRequest(checkedURL(endpointURL(QStringLiteral("/api/v1/auth/login"))), options);
     request.setRawHeader("Content-Type", jsonType);
     request.setRawHeader("Accept", jsonType);
     const QByteArray body = LoginRequest{email, password}.encode();
 
-    const HttpAnswer answer = co_await exchange(m_session, request, "POST", body);
+    const HttpAnswer answer = co_await exchange(m_session, request, "POST", body, options);
     if (answer.status == 401)
         throw APIError::unauthorized();
     if (answer.status != 200)
@@ -131,7 +140,8 @@ QCoro::Task<LoginResponse> APIClient::login(QString email, QString password, QSt
 
 QCoro::Task<QByteArray> APIClient::requestBody(QString method, QString path, std::optional<nlohmann::json> body)
 {
-    QNetworkRequest request = makeRequest(checkedURL(endpointURL(path)), {});
+    const HttpExchangeOptions options = exchangeOptions();
+    QNetworkRequest request = makeRequest(checkedURL(endpointURL(path)), options);
     request.setRawHeader("Accept", jsonType);
     addAuthorization(request);
     QByteArray payload;
@@ -140,7 +150,7 @@ QCoro::Task<QByteArray> APIClient::requestBody(QString method, QString path, std
         payload = serializeBody(*body);
     }
 
-    const HttpAnswer answer = co_await exchange(m_session, request, method.toUtf8(), payload);
+    const HttpAnswer answer = co_await exchange(m_session, request, method.toUtf8(), payload, options);
     if (answer.status == 401)
         throw APIError::unauthorized();
     if (answer.status == 404)
@@ -227,9 +237,10 @@ QString APIClient::extensionOf(const QString &fileName)
     return dot < 0 ? QString() : fileName.mid(dot + 1);
 }
 
-QCoro::Task<DocumentResponse> APIClient::uploadDocument(QString filePath, QString name, qint64 folderId)
+QCoro::Task<UploadReceipt> APIClient::uploadDocument(QString filePath, QString name, qint64 folderId)
 {
-    QNetworkRequest request = makeRequest(checkedURL(endpointURL(QStringLiteral("/api/v1/documents"))), {});
+    const HttpExchangeOptions options = exchangeOptions();
+    QNetworkRequest request = makeRequest(checkedURL(endpointURL(QStringLiteral("/api/v1/documents"))), options);
     addAuthorization(request);
     request.setRawHeader("Accept", jsonType);
 
@@ -244,12 +255,18 @@ QCoro::Task<DocumentResponse> APIClient::uploadDocument(QString filePath, QStrin
     request.setRawHeader("Content-Type", "multipart/form-data; boundary=" + form.boundary.toUtf8());
     request.setHeader(QNetworkRequest::ContentLengthHeader, body.size());
 
-    const HttpAnswer answer = co_await exchange(m_session, request, "POST", &body);
+    const HttpAnswer answer = co_await exchange(m_session, request, "POST", &body, options);
     if (answer.status == 401)
         throw APIError::unauthorized();
     if (!isSuccess(answer.status))
         throw serverErrorFrom(answer.body, QStringLiteral("Upload failed"));
-    co_return decodeBody<DocumentResponse>(answer.body);
+    UploadReceipt receipt;
+    receipt.document = decodeBody<DocumentResponse>(answer.body);
+    // The server answered, so it read the whole body; the device saw every
+    // file byte of the attempt that was answered.
+    receipt.sentHash = body.sentFileHash();
+    receipt.sentBytes = body.fileSize();
+    co_return receipt;
 }
 
 QCoro::Task<QUrl> APIClient::getDownloadURL(qint64 documentId)
@@ -275,7 +292,7 @@ QCoro::Task<void> APIClient::downloadFile(QUrl source, QString destinationPath)
         throw FileError(QStringLiteral("Cannot write into %1: %2").arg(destination.absolutePath(), temporary.errorString()));
 
     // The link grants access by itself: none of the client's headers go with it.
-    HttpExchangeOptions options;
+    HttpExchangeOptions options = exchangeOptions();
     options.sameOriginRedirectsOnly = false;
     options.sink = &temporary;
     const HttpAnswer answer = co_await exchange(m_session, makeRequest(source, options), "GET", QByteArray(), options);

@@ -46,7 +46,8 @@ QCoro::Task<void> SyncEngine::uploadFile(QString filePath, QString name, qint64 
         // saved again while it goes up, the next pass sees the difference
         // instead of taking the newer content as already sent.
         const QString hashBefore = LocalScanner::computeFileHash(filePath);
-        const DocumentResponse document = co_await m_apiClient.uploadDocument(filePath, name, folderId);
+        const UploadReceipt receipt = co_await m_apiClient.uploadDocument(filePath, name, folderId);
+        const DocumentResponse &document = receipt.document;
         if (!self)
             co_return;
         LocalScanner::checkReadable(filePath); // the file must still be there to be tracked

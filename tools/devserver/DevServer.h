@@ -20,6 +20,10 @@ public:
         std::size_t recordedBodyLimit = 16 * 1024 * 1024; // bytes of each request body kept by requests()
         bool logRequests = false; // one line per answered request on stderr
         bool persistMetadata = false; // keep folders, documents and sessions in dataDir across restarts
+        // Reads each request body and writes each response body no faster
+        // than this, per connection (0: no limit); a slow link to try
+        // large transfers on.
+        int64_t throttleBytesPerSecond = 0;
     };
 
     // A canned answer for requests matching method + path (path without the
@@ -79,6 +83,8 @@ public:
 
     void injectFault(Fault fault);
     void clearFaults();
+    // Changes Options::throttleBytesPerSecond for requests that start from now on.
+    void setThrottle(int64_t bytesPerSecond);
 
     std::vector<RecordedRequest> requests() const;
     void clearRequests();

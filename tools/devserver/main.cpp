@@ -18,7 +18,8 @@ void onSignal(int)
 
 void usage()
 {
-    std::cerr << "usage: tavrel-devserver [--host H] [--port P] [--data-dir DIR] [--demo] [--quiet]\n";
+    std::cerr << "usage: tavrel-devserver [--host H] [--port P] [--data-dir DIR] [--throttle BYTES_PER_SEC]"
+                 " [--demo] [--quiet]\n";
 }
 
 } // namespace
@@ -37,6 +38,13 @@ int main(int argc, char **argv)
         } else if (argument == "--port" && hasValue) {
             try {
                 options.port = std::stoi(argv[++i]);
+            } catch (const std::exception &) {
+                usage();
+                return 2;
+            }
+        } else if (argument == "--throttle" && hasValue) {
+            try {
+                options.throttleBytesPerSecond = std::stoll(argv[++i]);
             } catch (const std::exception &) {
                 usage();
                 return 2;
