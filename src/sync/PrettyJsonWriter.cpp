@@ -136,12 +136,14 @@ void PrettyJsonWriter::appendEscaped(const QString &text)
             *out++ = char(0x80 | ((c >> 12) & 0x3f));
             *out++ = char(0x80 | ((c >> 6) & 0x3f));
             *out++ = char(0x80 | (c & 0x3f));
+        } else if (QChar::isSurrogate(u)) {
+            // A lone surrogate has no UTF-8 form; Qt's conversion, which
+            // earlier files were written with, puts a question mark.
+            *out++ = '?';
         } else {
-            // A lone surrogate has no UTF-8 form: U+FFFD, as Qt writes it.
-            const char32_t c = QChar::isSurrogate(u) ? 0xfffd : u;
-            *out++ = char(0xe0 | (c >> 12));
-            *out++ = char(0x80 | ((c >> 6) & 0x3f));
-            *out++ = char(0x80 | (c & 0x3f));
+            *out++ = char(0xe0 | (u >> 12));
+            *out++ = char(0x80 | ((u >> 6) & 0x3f));
+            *out++ = char(0x80 | (u & 0x3f));
         }
     }
     *out++ = '"';
