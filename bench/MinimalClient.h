@@ -5,7 +5,7 @@
 // per file with three in flight) and saves its state once at the end. Plain
 // Qt requests, no hashing, no checks; measured beside the engine against
 // the same development server.
-#include "platform/TcpLowDelay.h"
+#include "platform/TcpConnections.h"
 #include "sync/SyncState.h"
 
 #include <QCoroNetworkReply>

@@ -9,6 +9,7 @@
 //  - idle pass over the unchanged files, beside one stat walk of the tree
 //    plus one status request, with the bytes read (/proc/self/io rchar);
 //  - the main thread's longest stall during each (a 5 ms timer's lateness);
+//  - what one serialisation of the state costs (done off the main thread);
 //  - resident memory with the files tracked (the in-process server's own
 //    memory included; "before" is with the minimal client's run done);
 //  - with --big-file, a pass that uploads one file of that size.
@@ -101,6 +102,11 @@ void runCount(int fileCount, qint64 bigFileMiB)
     std::printf("  state file: %lld saves, %.2f MiB written = %.1fx the final file of %.2f MiB\n",
                 engine->stateSaveCount(), engine->stateBytesWritten() / 1048576.0,
                 double(engine->stateBytesWritten()) / qMax<qint64>(finalStateSize, 1), finalStateSize / 1048576.0);
+    QElapsedTimer encodeClock;
+    encodeClock.start();
+    const qint64 encodedSize = engine->syncState().encode().size();
+    std::printf("  one serialisation of the state: %lld ms for %.2f MiB\n", encodeClock.elapsed(),
+                encodedSize / 1048576.0);
     std::printf("  resident memory %.1f MiB with the files tracked (%.1f MiB before the engine was made)\n",
                 memoryKiB() / 1024.0, memoryBefore / 1024.0);
     std::fflush(stdout);
