@@ -92,7 +92,10 @@ QCoro::Task<HttpAnswer> finish(QNetworkReply *sent, const HttpExchangeOptions &o
         state.timedOut = true;
         reply->abort();
     });
-    const auto progressed = [&stall] { stall.start(); };
+    const auto progressed = [&stall, &state] {
+        state.unsent = -1;
+        stall.start();
+    };
     QObject::connect(reply, &QNetworkReply::uploadProgress, &stall, progressed);
     QObject::connect(reply, &QNetworkReply::downloadProgress, &stall, progressed);
     QObject::connect(reply, &QNetworkReply::metaDataChanged, &stall, progressed);

@@ -16,6 +16,8 @@ struct SyncState;
 //
 // Each write replaces the whole file through a temporary file, fsync and
 // rename, so the file on disk is always one whole state, never a mix.
+// Changes not yet written when the saver goes are lost: its owner flushes
+// first (what a crash loses is learned again from the files' contents).
 class StateSaver : public QObject {
     Q_OBJECT
 public:
