@@ -13,6 +13,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
 #include <QDateTime>
@@ -31,6 +32,9 @@
 namespace enginebench {
 
 constexpr const char *email = "bench@tavrel.test";
+// The reference client's own account on the same server.
+constexpr const char *minimalEmail = "minimal@tavrel.test";
+constexpr const char *minimalPassword = "minimal-password";
 
 struct Setting {
     QTemporaryDir home;
@@ -54,6 +58,7 @@ struct Setting {
         server = std::make_unique<DevServer>(options);
         server->start();
         server->addUser(email, "bench-password", "Bench User", "Bench");
+        server->addUser(minimalEmail, minimalPassword, "Minimal Client", "Bench");
 
         preferences = std::make_unique<Preferences>(home.filePath("config/TavrelSync/preferences.json"));
         appState = std::make_unique<AppState>(*preferences);
@@ -158,6 +163,55 @@ inline qint64 procIo(const char *key)
     for (const QByteArray &line : file.readAll().split('\n'))
         if (line.startsWith(QByteArray(key) + ':'))
             return line.mid(qstrlen(key) + 1).trimmed().toLongLong();
+    return -1;
+}
+
+// The main thread's longest stall: a timer that asks to run every 5 ms
+// measures how late each tick comes. A tick later than 5 ms means the event
+// loop was busy (or blocked) for that long: what a user of the interface
+// would feel as a freeze.
+class StallProbe {
+public:
+    StallProbe()
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setInterval(5);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            const qint64 now = m_clock.nsecsElapsed();
+            m_longestNs = qMax(m_longestNs, now - m_lastNs - qint64(5) * 1000000);
+            m_lastNs = now;
+        });
+    }
+    void start()
+    {
+        m_longestNs = 0;
+        m_clock.start();
+        m_lastNs = 0;
+        m_timer.start();
+    }
+    // The longest lateness of a tick since start(), in milliseconds.
+    double stop()
+    {
+        m_timer.stop();
+        return m_longestNs / 1e6;
+    }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_lastNs = 0;
+    qint64 m_longestNs = 0;
+};
+
+// Resident memory of this process now ("VmRSS") or at its peak ("VmHWM"), KiB.
+inline long memoryKiB(const char *key = "VmRSS:")
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith(key))
+            return line.mid(qstrlen(key)).trimmed().split(' ').value(0).toLong();
     return -1;
 }
 

@@ -1,47 +1,215 @@
-// A first sync of 10,000 small files into an empty server folder, then an
-// idle pass over the same unchanged files. The development server runs in
-// this process on loopback.
+// The engine's first sync and idle pass, each printed beside the reference
+// that bounds it, measured in the same run against the same development
+// server (in this process, on loopback):
 //
-// Figures: wall time of each pass; requests the server received; bytes the
-// state file saves wrote (the engine counts each save's file size: every
-// save writes the whole file); for the idle pass, bytes read through read()
-// calls (/proc/self/io rchar delta: file hashing plus the few loopback
-// answers, page cache hits included).
+//  - first sync of COUNT files of 1-64 KiB, beside a minimal client that
+//    sends only the unavoidable requests (sign in, folders, one multipart
+//    upload per file with three in flight, one state save at the end);
+//  - bytes the state file saves wrote over that sync, beside the final size;
+//  - idle pass over the unchanged files, beside one stat walk of the tree
+//    plus one status request, with the bytes read (/proc/self/io rchar);
+//  - the main thread's longest stall during each (a 5 ms timer's lateness);
+//  - what one serialisation of the state costs (done off the main thread);
+//  - resident memory with the files tracked (the in-process server's own
+//    memory included; "before" is with the minimal client's run done);
+//  - with --big-file, a pass that uploads one file of that size.
+//
+// usage: sync_bench [COUNT ...] [--big-file MiB]
+//        sync_bench --throttled-upload MiB [--rate BYTES_PER_SEC]
+// Without counts: 2000 and 10000. The 100,000-file figures: sync_bench 100000.
 #include "EngineBenchSupport.h"
+#include "MinimalClient.h"
 
 #include <QCoroTask>
 #include <QElapsedTimer>
+#include <sys/stat.h>
+
+namespace {
+
+using namespace enginebench;
+
+// The floor of an idle pass: every file's metadata read once, and the one
+// question to the server that no pass can skip.
+qint64 statWalkAndStatusMs(Setting &setting, const SyncState &state)
+{
+    QElapsedTimer clock;
+    clock.start();
+    qint64 files = 0;
+    QDirIterator walk(setting.folder, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden,
+                      QDirIterator::Subdirectories);
+    while (walk.hasNext()) {
+        struct stat st {};
+        if (::lstat(QFile::encodeName(walk.next()).constData(), &st) == 0 && S_ISREG(st.st_mode))
+            ++files;
+    }
+    const qint64 folderId = state.folderMappings.value(setting.folder);
+    std::optional<QString> since = state.folderSyncTimes.contains(setting.folder)
+        ? std::optional(state.folderSyncTimes.value(setting.folder))
+        : state.lastSyncTime;
+    auto status = setting.client->getSyncStatus(folderId, since);
+    QCoro::waitFor(status);
+    return clock.elapsed();
+}
+
+bool writeBigFile(const QString &path, qint64 bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    QByteArray block(1024 * 1024, '\0');
+    for (qint64 written = 0; written < bytes; written += block.size()) {
+        for (int i = 0; i < block.size(); i += 4096)
+            block[i] = char(written / block.size() + i);
+        const qint64 n = qMin<qint64>(block.size(), bytes - written);
+        if (file.write(block.constData(), n) != n)
+            return false;
+    }
+    return true;
+}
+
+void runCount(int fileCount, qint64 bigFileMiB)
+{
+    Setting setting;
+    const qint64 totalBytes = setting.writeFiles(fileCount);
+    std::printf("== %d files, %.1f MiB\n", fileCount, totalBytes / 1048576.0);
+    std::fflush(stdout);
+
+    // The reference first, into its own account and state file.
+    QElapsedTimer clock;
+    clock.start();
+    MinimalClient minimal(QString::fromStdString(setting.server->baseURL()),
+                          setting.home.filePath("minimal_state.json"));
+    auto minimalSync = minimal.firstSync(minimalEmail, minimalPassword, setting.folder);
+    QCoro::waitFor(minimalSync);
+    const qint64 minimalMs = clock.elapsed();
+    std::printf("minimal client  first sync %7lld ms (%lld uploads, one state save of %.1f KiB)\n", minimalMs,
+                minimal.uploaded(), QFileInfo(setting.home.filePath("minimal_state.json")).size() / 1024.0);
+
+    setting.server->clearRequests();
+    const long memoryBefore = memoryKiB();
+    auto engine = setting.makeEngine();
+    StallProbe probe;
+    probe.start();
+    clock.restart();
+    QCoro::waitFor(engine->performSync());
+    const qint64 firstMs = clock.elapsed();
+    const double firstStall = probe.stop();
+    const qint64 finalStateSize = QFileInfo(setting.stateFilePath()).size();
+    std::printf("engine          first sync %7lld ms = %.2fx the minimal client; %zu requests, status %s, %lld tracked\n",
+                firstMs, double(firstMs) / qMax<qint64>(minimalMs, 1), setting.server->requests().size(),
+                qPrintable(setting.appState->statusText()), qint64(engine->syncState().trackedFiles.size()));
+    std::printf("  longest main-thread stall %.1f ms\n", firstStall);
+    std::printf("  state file: %lld saves, %.2f MiB written = %.1fx the final file of %.2f MiB\n",
+                engine->stateSaveCount(), engine->stateBytesWritten() / 1048576.0,
+                double(engine->stateBytesWritten()) / qMax<qint64>(finalStateSize, 1), finalStateSize / 1048576.0);
+    QElapsedTimer encodeClock;
+    encodeClock.start();
+    const qint64 encodedSize = engine->syncState().encode().size();
+    std::printf("  one serialisation of the state: %lld ms for %.2f MiB\n", encodeClock.elapsed(),
+                encodedSize / 1048576.0);
+    std::printf("  resident memory %.1f MiB with the files tracked (%.1f MiB before the engine was made)\n",
+                memoryKiB() / 1024.0, memoryBefore / 1024.0);
+    std::fflush(stdout);
+
+    setting.server->clearRequests();
+    const qint64 readBefore = procIo("rchar");
+    probe.start();
+    clock.restart();
+    QCoro::waitFor(engine->performSync());
+    const qint64 idleMs = clock.elapsed();
+    const double idleStall = probe.stop();
+    const qint64 readBytes = procIo("rchar") - readBefore;
+    const auto idleRequests = setting.server->requests().size();
+    const qint64 floorMs = statWalkAndStatusMs(setting, engine->syncState());
+    std::printf("engine          idle pass  %7lld ms = %.2fx one stat walk + one status request (%lld ms); "
+                "%zu requests, %.2f MiB read\n",
+                idleMs, double(idleMs) / qMax<qint64>(floorMs, 1), floorMs, idleRequests, readBytes / 1048576.0);
+    std::printf("  longest main-thread stall %.1f ms\n", idleStall);
+    std::fflush(stdout);
+
+    if (bigFileMiB > 0) {
+        const QString path = setting.folder + QStringLiteral("/big.bin");
+        if (!writeBigFile(path, bigFileMiB * 1024 * 1024)) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+            return;
+        }
+        probe.start();
+        clock.restart();
+        QCoro::waitFor(engine->performSync());
+        const qint64 bigMs = clock.elapsed();
+        std::printf("engine          pass with one %lld MiB upload %lld ms (%s), longest main-thread stall %.1f ms\n",
+                    bigFileMiB, bigMs,
+                    engine->syncState().trackedFiles.contains(path) ? "tracked" : "NOT tracked", probe.stop());
+        QFile::remove(path);
+    }
+}
+
+// A large upload through a server that reads at most `rate` bytes a second:
+// a slow link that keeps moving must not be abandoned.
+int throttledUpload(qint64 mib, qint64 rate)
+{
+    Setting setting;
+    setting.server->setThrottle(rate);
+    const qint64 bytes = mib * 1024 * 1024;
+    const QString path = setting.home.filePath("throttled.bin");
+    if (!writeBigFile(path, bytes)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        return 1;
+    }
+    const int64_t folderId = setting.server->createFolder(email, "Throttled", std::nullopt);
+    std::printf("upload of %lld MiB through a server throttled to %.1f MB/s (stall time-out %d s)\n", mib, rate / 1e6,
+                setting.client->stallTimeoutMs() / 1000);
+    std::fflush(stdout);
+    StallProbe probe;
+    probe.start();
+    QElapsedTimer clock;
+    clock.start();
+    try {
+        auto upload = setting.client->uploadDocument(path, QStringLiteral("throttled.bin"), folderId);
+        const UploadReceipt receipt = QCoro::waitFor(upload);
+        const double seconds = clock.elapsed() / 1000.0;
+        std::printf("completed in %.1f s (%.2f MB/s), server holds %lld bytes, hash %s; longest main-thread stall %.1f ms\n",
+                    seconds, bytes / 1e6 / seconds, qint64(receipt.document.fileSize.value_or(-1)),
+                    receipt.sentHash == receipt.document.fileHash ? "agrees" : "DIFFERS", probe.stop());
+        return 0;
+    } catch (const std::exception &error) {
+        std::printf("FAILED after %.1f s: %s\n", clock.elapsed() / 1000.0, error.what());
+        return 1;
+    }
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    const int fileCount = argc > 1 ? std::atoi(argv[1]) : 10000;
-    enginebench::Setting setting;
-    const qint64 totalBytes = setting.writeFiles(fileCount);
-    std::printf("files: %d, %.1f MiB\n", fileCount, totalBytes / 1048576.0);
-
-    auto engine = setting.makeEngine();
-    QElapsedTimer clock;
-    clock.start();
-    QCoro::waitFor(engine->performSync());
-    const qint64 firstMs = clock.elapsed();
-    const auto firstRequests = setting.server->requests().size();
-    const qint64 firstSaves = engine->stateSaveCount();
-    const qint64 firstStateBytes = engine->stateBytesWritten();
-    const qint64 finalStateSize = QFileInfo(setting.stateFilePath()).size();
-    std::printf("first sync: %lld ms, %zu requests, status %s, %lld tracked\n", firstMs, firstRequests,
-                qPrintable(setting.appState->statusText()), qint64(engine->syncState().trackedFiles.size()));
-    std::printf("  state file: %lld saves, %.1f MiB written (final file %.1f KiB)\n", firstSaves,
-                firstStateBytes / 1048576.0, finalStateSize / 1024.0);
-
-    setting.server->clearRequests();
-    const qint64 readBefore = enginebench::procIo("rchar");
-    clock.restart();
-    QCoro::waitFor(engine->performSync());
-    const qint64 idleMs = clock.elapsed();
-    const qint64 readBytes = enginebench::procIo("rchar") - readBefore;
-    std::printf("idle pass: %lld ms, %zu requests, %.1f MiB read (rchar), %lld state saves\n", idleMs,
-                setting.server->requests().size(), readBytes / 1048576.0,
-                engine->stateSaveCount() - firstSaves);
+    QList<int> counts;
+    qint64 bigFileMiB = 0;
+    qint64 throttledMiB = 0;
+    qint64 rate = 4000000;
+    const QStringList arguments = app.arguments();
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString &argument = arguments[i];
+        const bool hasValue = i + 1 < arguments.size();
+        if (argument == QLatin1String("--big-file") && hasValue)
+            bigFileMiB = arguments[++i].toLongLong();
+        else if (argument == QLatin1String("--throttled-upload") && hasValue)
+            throttledMiB = arguments[++i].toLongLong();
+        else if (argument == QLatin1String("--rate") && hasValue)
+            rate = arguments[++i].toLongLong();
+        else if (argument.toInt() > 0)
+            counts.append(argument.toInt());
+        else {
+            std::fprintf(stderr, "usage: sync_bench [COUNT ...] [--big-file MiB]\n"
+                                 "       sync_bench --throttled-upload MiB [--rate BYTES_PER_SEC]\n");
+            return 2;
+        }
+    }
+    if (throttledMiB > 0)
+        return throttledUpload(throttledMiB, rate);
+    if (counts.isEmpty())
+        counts = {2000, 10000};
+    for (const int count : counts)
+        runCount(count, bigFileMiB);
     return 0;
 }

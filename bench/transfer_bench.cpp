@@ -1,7 +1,10 @@
 // Upload and download throughput of APIClient against the development
-// server on loopback, and the client's peak resident memory per transfer.
+// server on loopback, and the client's peak resident memory per transfer;
+// then many small uploads one after the other, with Nagle's algorithm left
+// on and turned off on the client's connections: the time per upload shows
+// what the wait for the server's delayed acknowledgement costs.
 //
-// usage: transfer_bench [--server PATH] [--sizes MiB,MiB,...]
+// usage: transfer_bench [--server PATH] [--sizes MiB,MiB,...] [--small COUNT]
 // The server runs as a child process (default: tavrel-devserver next to
 // this program) so that the memory figures are the client's alone; without
 // the program it runs in-process and the figures include it.
@@ -112,6 +115,7 @@ QCoro::Task<int> runBench(QStringList arguments)
 {
     QString program = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("tavrel-devserver"));
     QList<qint64> sizesMiB{256, 2048};
+    int smallCount = 200;
     for (int i = 1; i + 1 < arguments.size(); ++i) {
         if (arguments[i] == QLatin1String("--server"))
             program = arguments[++i];
@@ -119,7 +123,8 @@ QCoro::Task<int> runBench(QStringList arguments)
             sizesMiB.clear();
             for (const QString &size : arguments[++i].split(QLatin1Char(',')))
                 sizesMiB.append(size.toLongLong());
-        }
+        } else if (arguments[i] == QLatin1String("--small"))
+            smallCount = arguments[++i].toInt();
     }
 
     QTemporaryDir work;
@@ -139,7 +144,8 @@ QCoro::Task<int> runBench(QStringList arguments)
         resetPeak();
         QElapsedTimer clock;
         clock.start();
-        const DocumentResponse document = co_await client.uploadDocument(source, QFileInfo(source).fileName(), folder.id);
+        const UploadReceipt receipt = co_await client.uploadDocument(source, QFileInfo(source).fileName(), folder.id);
+        const DocumentResponse &document = receipt.document;
         const double upSeconds = clock.elapsed() / 1000.0;
         const long upPeak = peakResidentKiB();
         std::printf("upload   %5lld MiB: %8.1f MB/s (%.2f s), client peak resident %ld MiB\n",
@@ -161,6 +167,26 @@ QCoro::Task<int> runBench(QStringList arguments)
         QFile::remove(source);
         QFile::remove(target);
     }
+    // Nagle's algorithm first: the client with it off would turn it off on
+    // every connection to the server, the other client's too.
+    const QString small = work.filePath(QStringLiteral("small.txt"));
+    QFile smallFile(small);
+    if (!smallFile.open(QIODevice::WriteOnly) || smallFile.write(QByteArray(40 * 1024, 's')) != 40 * 1024)
+        throw std::runtime_error("cannot write the small file");
+    smallFile.close();
+    for (const bool lowDelay : {false, true}) {
+        APIClient uploader(preferences);
+        uploader.setBaseURL(server.baseURL);
+        uploader.setToken(client.token());
+        uploader.setLowDelay(lowDelay);
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < smallCount; ++i)
+            co_await uploader.uploadDocument(small, QStringLiteral("small-%1.txt").arg(i), folder.id);
+        std::printf("%d uploads of 40 KiB one after the other, Nagle's algorithm %s: %.2f ms each\n", smallCount,
+                    lowDelay ? "off" : "on ", double(clock.elapsed()) / qMax(smallCount, 1));
+    }
+
     if (server.process) {
         server.process->terminate();
         server.process->waitForFinished(10000);

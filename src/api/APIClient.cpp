@@ -179,10 +179,19 @@ void APIClient::addAuthorization(QNetworkRequest &request) const
         request.setRawHeader("Authorization", "Bearer " + m_token->toUtf8());
 }
 
+HttpExchangeOptions APIClient::exchangeOptions() const
+{
+    HttpExchangeOptions options;
+    options.stallTimeoutMs = m_stallTimeoutMs;
+    options.lowDelay = m_lowDelay;
+    return options;
+}
+
 QCoro::Task<LoginResponse> APIClient::login(QString email, QString password, QString serverURL)
 {
     m_baseURL = normalizedServerURL(serverURL);
-    QNetworkRequest request = makeRequest(endpoint(QStringLiteral("/api/v1/auth/login")), {});
+    const HttpExchangeOptions options = exchangeOptions();
+    QNetworkRequest request = makeRequest(endpoint(QStringLiteral("/api/v1/auth/login")), options);
     request.setTransferTimeout(m_signInTimeoutMs);
     request.setRawHeader("Content-Type", jsonType);
     request.setRawHeader("Accept", jsonType);
@@ -192,7 +201,7 @@ QCoro::Task<LoginResponse> APIClient::login(QString email, QString password, QSt
     const auto cancelled = [this, attempt] { return m_cancelledSignIn >= attempt; };
     HttpAnswer answer;
     try {
-        QCoro::Task<HttpAnswer> sending = exchange(m_signInSession, request, QByteArrayLiteral("POST"), body);
+        QCoro::Task<HttpAnswer> sending = exchange(m_signInSession, request, QByteArrayLiteral("POST"), body, options);
         answer = co_await std::move(sending);
     } catch (const NetworkError &error) {
         if (cancelled())
@@ -222,7 +231,8 @@ void APIClient::cancelLogin()
 
 QCoro::Task<QByteArray> APIClient::requestBody(QString method, QString path, std::optional<nlohmann::json> body)
 {
-    QNetworkRequest request = makeRequest(endpoint(path), {});
+    const HttpExchangeOptions options = exchangeOptions();
+    QNetworkRequest request = makeRequest(endpoint(path), options);
     request.setRawHeader("Accept", jsonType);
     addAuthorization(request);
     QByteArray payload;
@@ -231,7 +241,7 @@ QCoro::Task<QByteArray> APIClient::requestBody(QString method, QString path, std
         payload = serializeBody(*body);
     }
 
-    const HttpAnswer answer = co_await exchange(m_session, request, method.toUtf8(), payload);
+    const HttpAnswer answer = co_await exchange(m_session, request, method.toUtf8(), payload, options);
     if (answer.status == 401)
         throw APIError::unauthorized();
     if (answer.status == 404)
@@ -318,9 +328,10 @@ QString APIClient::extensionOf(const QString &fileName)
     return dot < 0 ? QString() : fileName.mid(dot + 1);
 }
 
-QCoro::Task<DocumentResponse> APIClient::uploadDocument(QString filePath, QString name, qint64 folderId)
+QCoro::Task<UploadReceipt> APIClient::uploadDocument(QString filePath, QString name, qint64 folderId)
 {
-    QNetworkRequest request = makeRequest(endpoint(QStringLiteral("/api/v1/documents")), {});
+    const HttpExchangeOptions options = exchangeOptions();
+    QNetworkRequest request = makeRequest(endpoint(QStringLiteral("/api/v1/documents")), options);
     addAuthorization(request);
     request.setRawHeader("Accept", jsonType);
 
@@ -335,12 +346,18 @@ QCoro::Task<DocumentResponse> APIClient::uploadDocument(QString filePath, QStrin
     request.setRawHeader("Content-Type", "multipart/form-data; boundary=" + form.boundary.toUtf8());
     request.setHeader(QNetworkRequest::ContentLengthHeader, body.size());
 
-    const HttpAnswer answer = co_await exchange(m_session, request, "POST", &body);
+    const HttpAnswer answer = co_await exchange(m_session, request, "POST", &body, options);
     if (answer.status == 401)
         throw APIError::unauthorized();
     if (!isSuccess(answer.status))
         throw serverErrorFrom(answer.body, QStringLiteral("Upload failed"));
-    co_return decodeBody<DocumentResponse>(answer.body);
+    UploadReceipt receipt;
+    receipt.document = decodeBody<DocumentResponse>(answer.body);
+    // The server answered, so it read the whole body; the device saw every
+    // file byte of the attempt that was answered.
+    receipt.sentHash = body.sentFileHash();
+    receipt.sentBytes = body.fileSize();
+    co_return receipt;
 }
 
 QCoro::Task<QUrl> APIClient::getDownloadURL(qint64 documentId)
@@ -358,7 +375,7 @@ QCoro::Task<void> APIClient::downloadFile(QUrl source, QIODevice *sink)
     if (!isWebURL(source))
         throw notAWebAddress(source.toString());
     // The link grants access by itself: none of the client's headers go with it.
-    HttpExchangeOptions options;
+    HttpExchangeOptions options = exchangeOptions();
     options.sameOriginRedirectsOnly = false;
     options.sink = sink;
     QCoro::Task<HttpAnswer> fetch = exchange(m_session, makeRequest(source, options), "GET", QByteArray(), options);

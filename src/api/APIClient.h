@@ -1,5 +1,6 @@
 #pragma once
 
+#include "api/HttpExchange.h"
 #include "api/Records.h"
 
 #include <QCoroTask>
@@ -10,6 +11,15 @@
 #include <optional>
 
 class Preferences;
+
+// What an upload sent and what the server made of it. The hash and size are
+// of the file's bytes as they went out, taken while sending, so the caller
+// need not read the file a second time to know what the server now holds.
+struct UploadReceipt {
+    DocumentResponse document;
+    QString sentHash; // SHA-256, 64 lower-case hex digits
+    qint64 sentBytes = 0;
+};
 
 // The one client of the document service. Every operation is a coroutine on
 // the main thread; failures are thrown (APIError for what the server said,
@@ -32,6 +42,12 @@ public:
     void setBaseURL(const QString &url) { m_baseURL = url; }
     std::optional<QString> token() const { return m_token; }
     void setToken(std::optional<QString> token) { m_token = std::move(token); }
+    // How long a request may go without a byte moving before it is abandoned.
+    int stallTimeoutMs() const { return m_stallTimeoutMs; }
+    void setStallTimeoutMs(int ms) { m_stallTimeoutMs = ms; }
+    // Nagle's algorithm off on the client's connections (the default); off
+    // only to measure what it costs.
+    void setLowDelay(bool on) { m_lowDelay = on; }
 
     // Signs in at the given server address (normalized first, and kept as
     // the base URL even when the sign-in fails). A sign-in that gets no
@@ -61,7 +77,7 @@ public:
     // Ends the session on the server; the stored token is the caller's to clear.
     QCoro::Task<LogoutResponse> logout();
     // Streams the file from disk; the bytes on the wire are the multipart form.
-    QCoro::Task<DocumentResponse> uploadDocument(QString filePath, QString name, qint64 folderId);
+    QCoro::Task<UploadReceipt> uploadDocument(QString filePath, QString name, qint64 folderId);
     QCoro::Task<QUrl> getDownloadURL(qint64 documentId);
     // Plain GET into a temporary file beside the destination, then moved into
     // place: the destination never holds a partial file.
@@ -85,9 +101,12 @@ private:
     // reported as the user typed it, without the API's paths.
     QUrl endpoint(const QString &path) const;
     void addAuthorization(QNetworkRequest &request) const;
+    HttpExchangeOptions exchangeOptions() const;
 
     QString m_baseURL;
     std::optional<QString> m_token;
+    int m_stallTimeoutMs = kStallTimeoutMs;
+    bool m_lowDelay = true;
     QNetworkAccessManager m_session;
     // Sign-in has its own, so that cancelling it touches no other request.
     QNetworkAccessManager m_signInSession;

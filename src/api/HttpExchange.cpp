@@ -1,9 +1,9 @@
 #include "api/HttpExchange.h"
 
 #include "api/Errors.h"
+#include "platform/TcpConnections.h"
 
 #include <QCoroNetworkReply>
-#include <QElapsedTimer>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPointer>
@@ -35,6 +35,8 @@ bool isRedirect(int status)
 // and outlives the reply's connections.
 struct Exchange {
     bool timedOut = false;
+    qint64 unsent = -1; // the send queue's length when the stall timer last ran out
+    bool connecting = false; // the request opens a connection of its own
     QString sinkError;
     qint64 sunk = 0; // body bytes written to the sink
 };
@@ -64,20 +66,54 @@ bool differsFromAnnouncedLength(const QNetworkReply &reply, qint64 received)
     return announced.isValid() && received != announced.toLongLong();
 }
 
-// Waits for one reply to finish and reads its answer.
-QCoro::Task<HttpAnswer> finish(QNetworkReply *sent, const HttpExchangeOptions &options, int timeLeftMs)
+// Waits for one reply to finish and reads its answer. The reply is
+// abandoned when no byte has moved either way for the stall time-out; each
+// sign of progress (bytes sent, headers or bytes received) starts it anew.
+QCoro::Task<HttpAnswer> finish(QNetworkReply *sent, const HttpExchangeOptions &options)
 {
     Exchange state;
     ReplyOwner owner{sent};
     QNetworkReply *reply = sent;
 
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    QObject::connect(&deadline, &QTimer::timeout, reply, [&state, reply] {
+    const quint16 port = quint16(reply->url().port(reply->url().scheme() == QLatin1String("https") ? 443 : 80));
+    QTimer stall;
+    stall.setSingleShot(true);
+    stall.setInterval(qMax(options.stallTimeoutMs, 0));
+    QObject::connect(&stall, &QTimer::timeout, reply, [&state, &stall, reply, port] {
+        // A body that Qt has handed over whole still moves while the send
+        // queue shrinks (large socket buffers on a slow link take a while);
+        // once it is empty, the server gets one more period to answer.
+        const qint64 unsent = unsentBytesOnConnectionsTo(port);
+        if (unsent != state.unsent && (unsent > 0 || state.unsent > 0)) {
+            state.unsent = unsent;
+            stall.start();
+            return;
+        }
         state.timedOut = true;
         reply->abort();
     });
-    deadline.start(qMax(timeLeftMs, 0));
+    const auto progressed = [&stall, &state] {
+        state.unsent = -1;
+        stall.start();
+    };
+    QObject::connect(reply, &QNetworkReply::uploadProgress, &stall, progressed);
+    QObject::connect(reply, &QNetworkReply::downloadProgress, &stall, progressed);
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, &stall, progressed);
+    QObject::connect(reply, &QIODevice::readyRead, &stall, progressed);
+    stall.start();
+
+    // Qt opens connections on its own; their socket options are set once
+    // they exist, which the request's being sent shows.
+    const auto lowerDelay = [&state, port] {
+        if (state.connecting) {
+            state.connecting = false;
+            setLowDelayOnConnectionsTo(port);
+        }
+    };
+    if (options.lowDelay) {
+        QObject::connect(reply, &QNetworkReply::socketStartedConnecting, &stall, [&state] { state.connecting = true; });
+        QObject::connect(reply, &QNetworkReply::requestSent, &stall, lowerDelay);
+    }
 
     if (options.sink) {
         // Keep Qt from queueing more than a few MiB ahead of the disk.
@@ -95,12 +131,15 @@ QCoro::Task<HttpAnswer> finish(QNetworkReply *sent, const HttpExchangeOptions &o
 
     if (!reply->isFinished())
         co_await qCoro(reply).waitForFinished();
-    deadline.stop();
+    stall.stop();
+    lowerDelay();
 
     if (!state.sinkError.isEmpty())
         throw FileError(state.sinkError);
     if (state.timedOut)
-        throw NetworkError(QNetworkReply::TimeoutError, QStringLiteral("The request timed out."));
+        throw NetworkError(QNetworkReply::TimeoutError,
+                           QStringLiteral("The request timed out: nothing moved for %1 s.")
+                               .arg(options.stallTimeoutMs / 1000.0));
 
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const QNetworkReply::NetworkError error = reply->error();
@@ -151,13 +190,10 @@ QNetworkReply *send(QNetworkAccessManager &session, const Attempt &attempt)
 // body, as browsers do; 307/308 send the same body again.
 QCoro::Task<HttpAnswer> run(QNetworkAccessManager &session, Attempt attempt, HttpExchangeOptions options)
 {
-    QElapsedTimer clock;
-    clock.start();
     const QUrl origin = attempt.request.url();
     for (int hop = 0;; ++hop) {
         QNetworkReply *reply = send(session, attempt);
-        const int timeLeftMs = kResourceTimeoutMs - int(clock.elapsed());
-        HttpAnswer answer = co_await finish(reply, options, timeLeftMs);
+        HttpAnswer answer = co_await finish(reply, options);
         if (!options.sameOriginRedirectsOnly || !isRedirect(answer.status) || answer.location.isEmpty()
             || hop == kMaxRedirects)
             co_return answer;
@@ -193,8 +229,9 @@ bool isSameOrigin(const QUrl &a, const QUrl &b)
 
 QNetworkRequest makeRequest(const QUrl &url, const HttpExchangeOptions &options)
 {
+    // No Qt transfer time-out: finish() watches for stalls itself, in both
+    // directions, including while the body is being sent.
     QNetworkRequest request(url);
-    request.setTransferTimeout(kTransferTimeoutMs);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          options.sameOriginRedirectsOnly ? QNetworkRequest::ManualRedirectPolicy
                                                          : QNetworkRequest::NoLessSafeRedirectPolicy);

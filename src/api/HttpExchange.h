@@ -15,6 +15,8 @@ struct HttpAnswer {
     QByteArray location; // the Location header of a redirect that was not followed
 };
 
+inline constexpr int kStallTimeoutMs = 60 * 1000;
+
 struct HttpExchangeOptions {
     // For requests that carry credentials: follow a redirect only to the
     // same origin (scheme, host, port). A redirect elsewhere is not followed
@@ -23,12 +25,14 @@ struct HttpExchangeOptions {
     // When set, the body is written here as it arrives and HttpAnswer::body
     // stays empty; a failed write ends the transfer with FileError.
     QIODevice *sink = nullptr;
+    // A request is abandoned after this long without a byte moving either
+    // way (connecting, sending or receiving); there is no limit on the total,
+    // so a large file on a slow link completes as long as it keeps moving.
+    int stallTimeoutMs = kStallTimeoutMs;
+    // Turn Nagle's algorithm off on the connections the request opens, so
+    // that a body never waits for the acknowledgement of its head.
+    bool lowDelay = true;
 };
-
-// Every request gives up after this long without progress, and after this
-// long in all.
-inline constexpr int kTransferTimeoutMs = 60 * 1000;
-inline constexpr int kResourceTimeoutMs = 300 * 1000;
 
 // Prepares a request on `url` with the client's time-out and redirect rules.
 QNetworkRequest makeRequest(const QUrl &url, const HttpExchangeOptions &options);

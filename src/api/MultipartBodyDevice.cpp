@@ -4,6 +4,7 @@
 
 #include <QFileInfo>
 #include <cstring>
+#include <openssl/evp.h>
 
 namespace {
 
@@ -49,9 +50,54 @@ MultipartBodyDevice::MultipartBodyDevice(const QString &filePath, const Form &fo
     m_tail = crlf + textPart(boundary, "name", form.documentName.toUtf8())
         + textPart(boundary, "folder_id", QByteArray::number(form.folderId)) + "--" + boundary + "--" + crlf;
 
+    m_hash.reset(EVP_MD_CTX_new());
+    restartHash();
+
     // Unbuffered: the network layer keeps its own buffer; a second one here
     // would only copy the file twice.
     QIODevice::open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+}
+
+void MultipartBodyDevice::HashContextFree::operator()(evp_md_ctx_st *context) const
+{
+    EVP_MD_CTX_free(context);
+}
+
+void MultipartBodyDevice::restartHash()
+{
+    m_hashedUpTo = 0;
+    m_sentHash.clear();
+    m_hashBroken = !m_hash || EVP_DigestInit_ex(m_hash.get(), EVP_sha256(), nullptr) != 1;
+}
+
+void MultipartBodyDevice::hashFileBytes(qint64 inFile, const char *data, qint64 size)
+{
+    if (m_hashBroken)
+        return;
+    // Bytes read again after a seek into the middle of the file may differ
+    // from the ones hashed the first time: no hash rather than a wrong one.
+    if (inFile != m_hashedUpTo || EVP_DigestUpdate(m_hash.get(), data, size_t(size)) != 1) {
+        m_hashBroken = true;
+        return;
+    }
+    m_hashedUpTo += size;
+}
+
+QString MultipartBodyDevice::sentFileHash() const
+{
+    if (m_hashBroken || m_hashedUpTo != m_fileSize)
+        return {};
+    if (m_sentHash.isEmpty()) {
+        // Finish a copy, so that asking twice gives the same answer.
+        const std::unique_ptr<EVP_MD_CTX, HashContextFree> copy(EVP_MD_CTX_new());
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int length = 0;
+        if (!copy || EVP_MD_CTX_copy_ex(copy.get(), m_hash.get()) != 1
+            || EVP_DigestFinal_ex(copy.get(), digest, &length) != 1)
+            return {};
+        m_sentHash = QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(digest), int(length)).toHex());
+    }
+    return m_sentHash;
 }
 
 qint64 MultipartBodyDevice::size() const
@@ -64,6 +110,9 @@ bool MultipartBodyDevice::seek(qint64 position)
     if (position < 0 || position > size() || !QIODevice::seek(position))
         return false;
     m_offset = position;
+    // A rewind to before the file's bytes sends them all again.
+    if (position <= m_head.size())
+        restartHash();
     return true;
 }
 
@@ -90,6 +139,7 @@ qint64 MultipartBodyDevice::readData(char *data, qint64 maxSize)
                                    .arg(m_file.fileName()));
                 return done > 0 ? done : -1;
             }
+            hashFileBytes(inFile, data + done, got);
         } else {
             const qint64 inTail = m_offset - fileEnd;
             got = qMin(maxSize - done, m_tail.size() - inTail);

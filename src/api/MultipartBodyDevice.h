@@ -5,6 +5,10 @@
 #include <QIODevice>
 #include <QString>
 
+#include <memory>
+
+struct evp_md_ctx_st;
+
 // The upload form as a readable, seekable device of known size: the form's
 // text pieces are held in memory, the file's bytes are read from disk as the
 // network asks for them, so a file of any size costs only a small buffer.
@@ -32,6 +36,13 @@ public:
 
     qint64 fileSize() const { return m_fileSize; }
 
+    // SHA-256 (lower-case hex) of the file's bytes as they were read out,
+    // taken on the way so that the file is read once. Empty unless the
+    // whole file went out in order since the last rewind to the start (a
+    // resend after a redirect or a dropped connection rewinds and starts
+    // the hash again).
+    QString sentFileHash() const;
+
     // The filename parameter's value: UTF-8, with the three bytes that
     // would end the quoted text or the header line written as %22, %0D and
     // %0A; every other byte as it is.
@@ -47,4 +58,14 @@ private:
     QByteArray m_head;
     QByteArray m_tail;
     qint64 m_offset = 0; // where the next readData starts, in the whole body
+
+    void restartHash();
+    void hashFileBytes(qint64 inFile, const char *data, qint64 size);
+    struct HashContextFree {
+        void operator()(evp_md_ctx_st *context) const;
+    };
+    std::unique_ptr<evp_md_ctx_st, HashContextFree> m_hash;
+    qint64 m_hashedUpTo = 0; // file bytes hashed, in order, from the start
+    bool m_hashBroken = false; // bytes went out of order since the last rewind
+    mutable QString m_sentHash;
 };

@@ -236,21 +236,25 @@ QCoro::Task<void> FolderRun::upload(Upload item)
         co_return;
     const QString relativePath = relative(item.path);
     try {
-        // The facts and the hash from before the upload are the ones
-        // recorded: a save while the file goes up changes them, and the next
-        // pass sends the newer content.
-        std::shared_ptr<FolderAccess> folder = m_folder;
-        const TrackedFile before = entryFor({}, 0, {}, relativePath);
-        QCoro::Task<Hashed> hashing = onWorker([folder, relativePath] { return hashOn(folder, relativePath); });
-        const Hashed hashed = co_await hashing;
-        if (!hashed.failure.isEmpty())
-            throw FileError(hashed.failure);
-        QCoro::Task<DocumentResponse> sending = m_apiClient.uploadDocument(item.path, item.name, m_context.serverFolderId);
-        const DocumentResponse document = co_await sending;
+        // What is recorded is the file as it was before sending and the hash
+        // of the bytes that went: a save while the file goes up changes the
+        // file's facts, and the next pass sends the newer content.
+        TrackedFile entry = entryFor({}, 0, {}, relativePath);
+        QCoro::Task<UploadReceipt> sending = m_apiClient.uploadDocument(item.path, item.name, m_context.serverFolderId);
+        const UploadReceipt receipt = co_await sending;
+        const DocumentResponse &document = receipt.document;
         m_results->documentChanged(m_context.serverFolderId, document.id,
                                    KnownDocument{document.name, document.fileHash, document.fileSize, document.updatedAt});
-        TrackedFile entry = before;
-        entry.localHash = hashed.hash;
+        entry.localHash = receipt.sentHash;
+        if (entry.localHash.isEmpty()) {
+            // The body was sent more than once or not in order: read it again.
+            std::shared_ptr<FolderAccess> folder = m_folder;
+            QCoro::Task<Hashed> hashing = onWorker([folder, relativePath] { return hashOn(folder, relativePath); });
+            const Hashed hashed = co_await hashing;
+            if (!hashed.failure.isEmpty())
+                throw FileError(hashed.failure);
+            entry.localHash = hashed.hash;
+        }
         entry.remoteId = document.id;
         entry.remoteHash = document.fileHash;
         m_results->agreed(item.path, entry);

@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 
 void PrettyJsonWriter::beginObject()
 {
@@ -57,7 +56,9 @@ void PrettyJsonWriter::string(const QString &value)
 void PrettyJsonWriter::integer(qint64 value)
 {
     beforeValue();
-    m_out.append(QByteArray::number(value));
+    char buffer[24];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    m_out.append(buffer, result.ptr - buffer);
 }
 
 bool PrettyJsonWriter::number(double value)
@@ -89,44 +90,62 @@ void PrettyJsonWriter::beforeValue()
 void PrettyJsonWriter::newlineAndIndent()
 {
     m_out.append('\n');
-    m_out.append(QByteArray(qsizetype(m_levels.size()) * 2, ' '));
+    m_out.append(qsizetype(m_levels.size()) * 2, ' ');
 }
 
+// The state file is mostly paths and hex digests: plain ASCII with a few
+// slashes. Characters are written straight into the output's spare room,
+// without a UTF-8 copy of the text or an append per character.
 void PrettyJsonWriter::appendEscaped(const QString &text)
 {
-    m_out.append('"');
-    // Runs of plain characters are converted to UTF-8 whole, so that
-    // surrogate pairs (characters outside the BMP) stay intact.
-    qsizetype runStart = 0;
-    const auto flushRun = [&](qsizetype end) {
-        if (end > runStart)
-            m_out.append(QStringView(text).mid(runStart, end - runStart).toUtf8());
-    };
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t u = text.at(i).unicode();
-        const char *escape = nullptr;
-        char control[8];
-        switch (u) {
-        case '"': escape = "\\\""; break;
-        case '\\': escape = "\\\\"; break;
-        case '/': escape = "\\/"; break;
-        case '\b': escape = "\\b"; break;
-        case '\f': escape = "\\f"; break;
-        case '\n': escape = "\\n"; break;
-        case '\r': escape = "\\r"; break;
-        case '\t': escape = "\\t"; break;
-        default:
-            if (u < 0x20) {
-                std::snprintf(control, sizeof control, "\\u%04x", unsigned(u));
-                escape = control;
+    const qsizetype start = m_out.size();
+    // At most six bytes per UTF-16 unit ("\u001f"), plus the quotes.
+    m_out.resize(start + text.size() * 6 + 2);
+    char *out = m_out.data() + start;
+    *out++ = '"';
+    const char16_t *in = reinterpret_cast<const char16_t *>(text.constData());
+    const char16_t *const end = in + text.size();
+    static const char hex[] = "0123456789abcdef";
+    while (in < end) {
+        const char16_t u = *in++;
+        if (u >= 0x20 && u < 0x80) {
+            if (u == '"' || u == '\\' || u == '/')
+                *out++ = '\\';
+            *out++ = char(u);
+        } else if (u < 0x20) {
+            *out++ = '\\';
+            switch (u) {
+            case '\b': *out++ = 'b'; break;
+            case '\f': *out++ = 'f'; break;
+            case '\n': *out++ = 'n'; break;
+            case '\r': *out++ = 'r'; break;
+            case '\t': *out++ = 't'; break;
+            default:
+                *out++ = 'u';
+                *out++ = '0';
+                *out++ = '0';
+                *out++ = hex[u >> 4];
+                *out++ = hex[u & 0xf];
             }
+        } else if (u < 0x800) {
+            *out++ = char(0xc0 | (u >> 6));
+            *out++ = char(0x80 | (u & 0x3f));
+        } else if (QChar::isHighSurrogate(u) && in < end && QChar::isLowSurrogate(*in)) {
+            const char32_t c = QChar::surrogateToUcs4(u, *in++);
+            *out++ = char(0xf0 | (c >> 18));
+            *out++ = char(0x80 | ((c >> 12) & 0x3f));
+            *out++ = char(0x80 | ((c >> 6) & 0x3f));
+            *out++ = char(0x80 | (c & 0x3f));
+        } else if (QChar::isSurrogate(u)) {
+            // A lone surrogate has no UTF-8 form; Qt's conversion, which
+            // earlier files were written with, puts a question mark.
+            *out++ = '?';
+        } else {
+            *out++ = char(0xe0 | (u >> 12));
+            *out++ = char(0x80 | ((u >> 6) & 0x3f));
+            *out++ = char(0x80 | (u & 0x3f));
         }
-        if (!escape)
-            continue;
-        flushRun(i);
-        m_out.append(escape);
-        runStart = i + 1;
     }
-    flushRun(text.size());
-    m_out.append('"');
+    *out++ = '"';
+    m_out.truncate(out - m_out.constData());
 }

@@ -24,6 +24,8 @@ public:
     bool number(double value);
 
     const QByteArray &bytes() const { return m_out; }
+    // Room for about this many bytes, to spare the output's regrowth.
+    void reserve(qsizetype bytes) { m_out.reserve(bytes); }
 
 private:
     void beforeValue();

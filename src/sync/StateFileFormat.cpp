@@ -259,6 +259,7 @@ QByteArray SyncState::encode() const
 {
     // Members in key order, so that the same state always gives the same file.
     PrettyJsonWriter out;
+    out.reserve(4096 + trackedFiles.size() * 320);
     out.beginObject();
     out.key(QStringLiteral("folderMappings"));
     out.beginObject();

@@ -8,6 +8,7 @@
 #include "state/FileWatcher.h"
 #include "sync/FailureText.h"
 #include "sync/FolderRun.h"
+#include "sync/StateSaver.h"
 #include "sync/UnreadableFolder.h"
 
 #include <QDir>
@@ -19,7 +20,6 @@
 namespace {
 
 const QString rootFolderName = QStringLiteral("Desktop Sync");
-constexpr int saveIntervalMs = 1000;
 
 // Which engine runs a pass over which state file, and how often each file
 // was written: an engine that finds the file written by another one since
@@ -118,14 +118,17 @@ SyncEngine::SyncEngine(APIClient &apiClient, AppState &appState, QString stateFi
     // The default location makes its own directory; a given one may not exist yet.
     QDir().mkpath(QFileInfo(m_stateFilePath).absolutePath());
     m_stateGeneration = stateFileUses()[m_stateFilePath].generation;
+    m_saver = new StateSaver(&m_syncState, m_stateFilePath, this);
 }
 
 // The watcher and the timer are children and go with the engine; a run
 // still suspended reports to nobody when it resumes.
 SyncEngine::~SyncEngine()
 {
-    if (m_dirty)
-        saveState();
+    // Changes not yet written (a pass ends by writing them) are written now,
+    // in place of the saver that goes with the engine.
+    if (m_saver->isDirty())
+        m_syncState.save(m_stateFilePath);
     releaseStateFile();
 }
 
@@ -224,6 +227,7 @@ void SyncEngine::releaseStateFile()
     if (use == uses.end() || use->passOwner != this)
         return;
     use->passOwner = nullptr;
+    m_stateGeneration = ++use->generation;
     // The engines that asked meanwhile run their pass now.
     const auto waiting = std::exchange(use->waiting, {});
     for (const QPointer<SyncEngine> &engine : waiting)
@@ -286,8 +290,10 @@ QCoro::Task<void> SyncEngine::performSync()
         failure = failureText(error);
     }
 
-    if (m_dirty)
-        saveState();
+    QCoro::Task<void> flushing = flushState();
+    co_await flushing;
+    if (!self)
+        co_return;
     if (failure) {
         qCCritical(lcSyncEngine, "Sync failed: %s", qUtf8Printable(*failure));
         m_appState.setSyncStatus(SyncStatus::error(*failure));
@@ -347,8 +353,10 @@ QCoro::Task<void> SyncEngine::syncFolder(std::shared_ptr<FolderAccess> folder, Q
     FolderRun run(m_apiClient, std::move(context), std::make_shared<RunResults>(this, folderPath));
     QCoro::Task<void> running = run.run();
     co_await running;
-    if (self && m_dirty)
-        saveState();
+    if (!self)
+        co_return;
+    QCoro::Task<void> flushing = flushState();
+    co_await flushing;
 }
 
 void SyncEngine::applyPlan(const QString &folderPath, const FolderPlanning::FolderPlan &plan)
@@ -465,7 +473,7 @@ QCoro::Task<qint64> SyncEngine::getOrCreateServerFolder()
     if (!self)
         co_return 0;
     m_syncState.serverFolderId = id;
-    saveState();
+    requestSave();
     co_return id;
 }
 
@@ -482,7 +490,7 @@ QCoro::Task<qint64> SyncEngine::getOrCreateSubfolder(QString folderPath, qint64 
     if (!self)
         co_return 0;
     m_syncState.folderMappings.insert(folderPath, id);
-    saveState();
+    requestSave();
     co_return id;
 }
 
@@ -507,17 +515,21 @@ void SyncEngine::addRecentFile(const QString &name, const QString &action, const
 
 void SyncEngine::requestSave()
 {
-    m_dirty = true;
-    if (!m_sinceSave.isValid() || m_sinceSave.elapsed() >= saveIntervalMs)
-        saveState();
+    m_saver->scheduleSave();
 }
 
-void SyncEngine::saveState()
+QCoro::Task<void> SyncEngine::flushState()
 {
-    m_syncState.save(m_stateFilePath);
-    m_dirty = false;
-    m_sinceSave.start();
-    ++m_stateSaves;
-    m_stateBytes += QFileInfo(m_stateFilePath).size();
-    m_stateGeneration = ++stateFileUses()[m_stateFilePath].generation;
+    QCoro::Task<void> flushing = m_saver->flush();
+    co_await flushing;
+}
+
+qint64 SyncEngine::stateSaveCount() const
+{
+    return m_saver->saveCount();
+}
+
+qint64 SyncEngine::stateBytesWritten() const
+{
+    return m_saver->bytesWritten();
 }

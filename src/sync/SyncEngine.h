@@ -7,7 +7,6 @@
 #include "sync/SyncState.h"
 
 #include <QCoroTask>
-#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QPointer>
@@ -20,6 +19,7 @@ class AppState;
 class FileWatcher;
 class FolderAccess;
 class Preferences;
+class StateSaver;
 
 // Keeps every watched folder in step with its server folder. Lives on the
 // main thread; a pass runs one FolderRun per folder and applies what each
@@ -62,8 +62,8 @@ public:
     QTimer *syncTimer() const { return m_syncTimer; }
     // Saves of the state file so far, and the bytes they wrote: what a pass
     // costs the disk.
-    qint64 stateSaveCount() const { return m_stateSaves; }
-    qint64 stateBytesWritten() const { return m_stateBytes; }
+    qint64 stateSaveCount() const;
+    qint64 stateBytesWritten() const;
 
     // Quiet period of the watchers made by start(), in milliseconds.
     int debounceInterval = 2000;
@@ -95,7 +95,7 @@ private:
     // and at the end of each folder: a crash loses at most that much, which
     // the next pass learns again from the files' content.
     void requestSave();
-    void saveState();
+    QCoro::Task<void> flushState();
 
     // One pass at a time per state file, across engines (a sign-out and a
     // sign-in during a pass make a second engine over the same file).
@@ -116,9 +116,6 @@ private:
     SyncProgress m_progress;
     QHash<QString, FolderPlanning::RemovalAnswer> m_removalAnswers;
     QHash<QString, QList<NotSyncedFile>> m_notSynced;
-    QElapsedTimer m_sinceSave;
-    bool m_dirty = false;
+    StateSaver *m_saver = nullptr;
     quint64 m_stateGeneration = 0;
-    qint64 m_stateSaves = 0;
-    qint64 m_stateBytes = 0;
 };

@@ -55,12 +55,16 @@ SyncState SyncState::load(const QString &path)
 void SyncState::save(const QString &path) const
 {
     const QByteArray bytes = encode();
-    if (bytes.isEmpty())
-        return;
+    if (!bytes.isEmpty())
+        writeFile(path, bytes);
+}
+
+bool SyncState::writeFile(const QString &path, const QByteArray &bytes)
+{
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         qCCritical(lcSyncState) << "Cannot write the sync state" << path << file.errorString();
-        return;
+        return false;
     }
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     // QSaveFile writes beside the target and renames over it; the explicit
@@ -69,11 +73,12 @@ void SyncState::save(const QString &path) const
         file.cancelWriting();
         file.commit();
         qCCritical(lcSyncState) << "Cannot write the sync state" << path;
-        return;
+        return false;
     }
     if (!file.commit()) {
         qCCritical(lcSyncState) << "Cannot save the sync state" << path << file.errorString();
-        return;
+        return false;
     }
     syncDirectory(QFileInfo(path).absolutePath());
+    return true;
 }

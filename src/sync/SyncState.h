@@ -60,6 +60,9 @@ struct SyncState {
     // Never fails loudly: written atomically (temporary file, fsync, rename),
     // mode 0600; a failed write leaves the old file and is ignored.
     void save(const QString &path = fileURL()) const;
+    // The atomic write behind save(), for any thread; false (and logged)
+    // when the old file had to stay.
+    static bool writeFile(const QString &path, const QByteArray &bytes);
 
     QByteArray encode() const;
     static std::optional<SyncState> decode(const QByteArray &bytes);

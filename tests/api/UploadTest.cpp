@@ -35,7 +35,8 @@ TEST_F(ApiFixture, UploadSendsTheFormByteForByte)
     const QString plain = files.filePath("report.txt");
     writeFile(plain, QByteArray::fromStdString(content));
     running.server.clearRequests();
-    const DocumentResponse first = run(client->uploadDocument(plain, "report.txt", folderId));
+    const UploadReceipt receipt = run(client->uploadDocument(plain, "report.txt", folderId));
+    const DocumentResponse &first = receipt.document;
     run(client->uploadDocument(plain, "report.txt", folderId));
 
     const auto sent = requestsTo("/api/v1/documents");
@@ -51,13 +52,16 @@ TEST_F(ApiFixture, UploadSendsTheFormByteForByte)
     EXPECT_EQ(header(sent[0], "authorization"), "Bearer " + client->token()->toStdString());
     EXPECT_EQ(running.server.content(first.id), content);
     EXPECT_EQ(first.fileSize, qint64(content.size()));
+    // What the client hashed on the way is what the server stored.
+    EXPECT_EQ(receipt.sentHash, first.fileHash);
+    EXPECT_EQ(receipt.sentBytes, qint64(content.size()));
 
     // A name that would break out of the quoted filename, and non-ASCII text.
     const QString awkward = QString::fromUtf8("a\"b\r\nc é.PDF");
     const QString odd = files.filePath(awkward);
     writeFile(odd, "%PDF");
     running.server.clearRequests();
-    const DocumentResponse second = run(client->uploadDocument(odd, QString::fromUtf8("Ré\"sumé"), folderId));
+    const DocumentResponse second = run(client->uploadDocument(odd, QString::fromUtf8("Ré\"sumé"), folderId)).document;
     const auto oddSent = requestsTo("/api/v1/documents");
     ASSERT_EQ(oddSent.size(), 1u);
     EXPECT_EQ(oddSent[0].body, expectedForm(boundaryOf(oddSent[0]), "a%22b%0D%0Ac \xc3\xa9.PDF", "application/pdf",
@@ -68,7 +72,8 @@ TEST_F(ApiFixture, UploadSendsTheFormByteForByte)
     const QString empty = files.filePath("empty");
     writeFile(empty, "");
     running.server.clearRequests();
-    run(client->uploadDocument(empty, "empty", folderId));
+    const UploadReceipt emptyReceipt = run(client->uploadDocument(empty, "empty", folderId));
+    EXPECT_EQ(emptyReceipt.sentHash, "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
     const auto emptySent = requestsTo("/api/v1/documents");
     ASSERT_EQ(emptySent.size(), 1u);
     EXPECT_EQ(emptySent[0].body, expectedForm(boundaryOf(emptySent[0]), "empty", "application/octet-stream", "",
@@ -122,14 +127,14 @@ TEST_F(ApiFixture, UploadsInterleaveAndAShrinkingFileFailsCleanly)
     slow.count = 3;
     running.server.injectFault(slow);
     running.server.clearRequests();
-    auto three = [&]() -> QCoro::Task<std::vector<DocumentResponse>> {
-        std::vector<QCoro::Task<DocumentResponse>> pending;
+    auto three = [&]() -> QCoro::Task<std::vector<UploadReceipt>> {
+        std::vector<QCoro::Task<UploadReceipt>> pending;
         for (int i = 0; i < 3; ++i) {
             const QString path = files.filePath(QString("p%1.bin").arg(i));
             writeFile(path, QByteArray(100000 + i, char('a' + i)));
             pending.push_back(client->uploadDocument(path, QString("p%1.bin").arg(i), folderId));
         }
-        std::vector<DocumentResponse> done;
+        std::vector<UploadReceipt> done;
         for (auto &task : pending)
             done.push_back(co_await std::move(task));
         co_return done;
@@ -137,7 +142,7 @@ TEST_F(ApiFixture, UploadsInterleaveAndAShrinkingFileFailsCleanly)
     const auto uploaded = run(three());
     ASSERT_EQ(uploaded.size(), 3u);
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(running.server.content(uploaded[i].id), std::string(100000 + i, char('a' + i)));
+        EXPECT_EQ(running.server.content(uploaded[i].document.id), std::string(100000 + i, char('a' + i)));
     EXPECT_GE(running.server.peakInFlight("POST", "/api/v1/documents"), 2);
 
     // The file loses its tail after the upload started: the request fails

@@ -195,3 +195,16 @@ TEST(StateFileFormat, MalformedPerFolderTimesCostOnlyThemselves)
     EXPECT_EQ(state->folderMappings.value("/d"), 1);
     EXPECT_TRUE(state->folderSyncTimes.isEmpty());
 }
+
+TEST(StateFileFormat, EscapesTextAsJsonWithSlashesAndUtf8)
+{
+    // A lone surrogate (no UTF-8 form) as Qt's own conversion writes it.
+    const QString lone = QString(QChar(0xd800));
+    SyncState state;
+    state.folderMappings.insert(QString::fromUtf8("a/b\"c\\d\x01\x1f\t\x7f \xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80 ") + lone,
+                                1);
+    const QByteArray expected = "{\n  \"folderMappings\" : {\n    \"a\\/b\\\"c\\\\d\\u0001\\u001f\\t\x7f \xc3\xa9 \xe2\x82\xac "
+                                "\xf0\x9f\x98\x80 "
+        + lone.toUtf8() + "\" : 1\n  },\n  \"trackedFiles\" : {},\n  \"watchedFolders\" : []\n}";
+    EXPECT_EQ(state.encode(), expected);
+}

@@ -5,9 +5,11 @@
 #include "MetadataFile.h"
 #include "Sha256.h"
 #include "Store.h"
+#include "Throttle.h"
 #include "Traffic.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -74,6 +76,7 @@ struct DevServer::Impl {
           store(ownsDataDir ? makeTemporaryDir() : options.dataDir),
           metadataFile(options.persistMetadata && !ownsDataDir ? std::make_unique<MetadataFile>(store) : nullptr),
           routes(store, options.downloadLinkSeconds),
+          throttle(options.throttleBytesPerSecond),
           http([this](const HttpRequest &request, BodyReader &body) { return handle(request, body); })
     {
     }
@@ -96,6 +99,7 @@ struct DevServer::Impl {
     Store store;
     std::unique_ptr<MetadataFile> metadataFile;
     ApiRoutes routes;
+    std::atomic<int64_t> throttle;
     FaultTable faults;
     TrafficLog traffic;
     HttpServer http;
@@ -127,9 +131,13 @@ HttpResponse DevServer::Impl::handle(const HttpRequest &request, BodyReader &bod
     const auto started = std::chrono::steady_clock::now();
     traffic.enter(request.method, request.path);
     const std::optional<Fault> fault = faults.take(request.method, request.path);
-    RecordingBodyReader recorder(body, options.recordedBodyLimit);
+    const int64_t rate = throttle.load();
+    Pacer pacer(rate, [this](int ms) { return http.sleepUnlessStopping(ms); });
+    ThrottledBodyReader throttled(body, pacer);
+    RecordingBodyReader recorder(throttled, options.recordedBodyLimit);
     HttpResponse response = answer(request, recorder, fault);
     recorder.drain();
+    response.bytesPerSecond = rate;
 
     RecordedRequest record;
     record.method = request.method;
@@ -217,6 +225,11 @@ void DevServer::injectFault(Fault fault)
 void DevServer::clearFaults()
 {
     d->faults.clear();
+}
+
+void DevServer::setThrottle(int64_t bytesPerSecond)
+{
+    d->throttle = bytesPerSecond;
 }
 
 std::vector<DevServer::RecordedRequest> DevServer::requests() const

@@ -26,6 +26,10 @@ public:
         std::string certificateFile;
         std::string keyFile;
         int idleTimeoutMs = 60 * 1000; // a kept-alive connection without a request is closed after this
+        // Reads each request body and writes each response body no faster
+        // than this, per connection (0: no limit); a slow link to try
+        // large transfers on.
+        int64_t throttleBytesPerSecond = 0;
     };
 
     // A canned answer for requests matching method + path (path without the
@@ -85,6 +89,8 @@ public:
 
     void injectFault(Fault fault);
     void clearFaults();
+    // Changes Options::throttleBytesPerSecond for requests that start from now on.
+    void setThrottle(int64_t bytesPerSecond);
 
     std::vector<RecordedRequest> requests() const;
     void clearRequests();

@@ -2,6 +2,7 @@
 
 #include "HttpStream.h"
 #include "Text.h"
+#include "Throttle.h"
 #include "Transport.h"
 
 #include <arpa/inet.h>
@@ -37,24 +38,37 @@ std::string responseHead(const HttpResponse &response, uint64_t length, bool kee
 
 // Streams a file (or its first `limit` bytes) to the socket in small pieces,
 // so that large downloads never sit in memory.
-bool sendFile(Transport &transport, int file, uint64_t limit)
+bool sendFile(Transport &transport, int file, uint64_t limit, Pacer &pacer)
 {
     std::vector<char> buffer(256 * 1024);
     bool ok = true;
     off_t offset = 0;
     while (limit > 0 && ok) {
-        const ssize_t got = ::pread(file, buffer.data(), static_cast<std::size_t>(std::min<uint64_t>(buffer.size(), limit)), offset);
+        const std::size_t piece = pacer.pieceSize(static_cast<std::size_t>(std::min<uint64_t>(buffer.size(), limit)));
+        const ssize_t got = ::pread(file, buffer.data(), piece, offset);
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0) {
             ok = false; // the file shrank under us; the client sees a short body
             break;
         }
-        ok = transport.sendAll(buffer.data(), static_cast<std::size_t>(got));
+        ok = transport.sendAll(buffer.data(), static_cast<std::size_t>(got)) && pacer.moved(static_cast<std::size_t>(got));
         limit -= static_cast<uint64_t>(got);
         offset += got;
     }
     return ok;
+}
+
+bool sendPaced(Transport &transport, const char *data, std::size_t size, Pacer &pacer)
+{
+    while (size > 0) {
+        const std::size_t piece = pacer.pieceSize(size);
+        if (!transport.sendAll(data, piece) || !pacer.moved(piece))
+            return false;
+        data += piece;
+        size -= piece;
+    }
+    return true;
 }
 
 } // namespace
@@ -343,13 +357,20 @@ void HttpServer::serveRequests(Transport &transport)
 
         const uint64_t fullLength = response.file ? static_cast<uint64_t>(response.fileSize) : response.body.size();
         const uint64_t sendLength = response.dropMidBody ? fullLength / 2 : fullLength;
-        const std::string out = responseHead(response, fullLength, keepAlive);
+        std::string out = responseHead(response, fullLength, keepAlive);
+        Pacer pacer(response.bytesPerSecond, [this](int ms) { return sleepUnlessStopping(ms); });
+        const bool withBody = request.method != "HEAD";
+        // A small answer goes out in one write: head and body in separate
+        // segments cost a round trip more on the client's side.
+        const bool oneWrite = withBody && !response.file && !pacer.limited() && sendLength <= 64 * 1024;
+        if (oneWrite)
+            out.append(response.body, 0, static_cast<std::size_t>(sendLength));
         bool sent = transport.sendAll(out.data(), out.size());
-        if (sent && request.method != "HEAD") {
+        if (sent && withBody && !oneWrite) {
             if (response.file)
-                sent = sendFile(transport, response.file->fd, sendLength);
+                sent = sendFile(transport, response.file->fd, sendLength, pacer);
             else
-                sent = transport.sendAll(response.body.data(), static_cast<std::size_t>(sendLength));
+                sent = sendPaced(transport, response.body.data(), static_cast<std::size_t>(sendLength), pacer);
         }
         if (!sent || !keepAlive)
             return;

@@ -61,6 +61,8 @@ struct HttpResponse {
     int64_t fileSize = 0;
     // Announce the full length, send about half of the body, then close.
     bool dropMidBody = false;
+    // Sends the body no faster than this (0: as fast as the socket takes it).
+    int64_t bytesPerSecond = 0;
 };
 
 using HttpHandler = std::function<HttpResponse(const HttpRequest &, BodyReader &)>;

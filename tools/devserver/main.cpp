@@ -18,8 +18,13 @@ void onSignal(int)
 
 void usage()
 {
-    std::cerr << "usage: tavrel-devserver [--host H] [--port P] [--data-dir DIR] [--cert FILE --key FILE] [--demo] [--quiet]\n"
-                 "  --cert, --key  serve HTTPS with this certificate chain and private key (PEM)\n";
+    std::cerr << "usage: tavrel-devserver [--host H] [--port P] [--data-dir DIR] [--cert FILE --key FILE]"
+                 " [--throttle BYTES_PER_SEC] [--demo] [--quiet]
+"
+                 "  --cert, --key  serve HTTPS with this certificate chain and private key (PEM)
+"
+                 "  --throttle     read request bodies and write response bodies no faster than this
+";
 }
 
 } // namespace
@@ -38,6 +43,13 @@ int main(int argc, char **argv)
         } else if (argument == "--port" && hasValue) {
             try {
                 options.port = std::stoi(argv[++i]);
+            } catch (const std::exception &) {
+                usage();
+                return 2;
+            }
+        } else if (argument == "--throttle" && hasValue) {
+            try {
+                options.throttleBytesPerSecond = std::stoll(argv[++i]);
             } catch (const std::exception &) {
                 usage();
                 return 2;
