@@ -101,7 +101,7 @@ void trustCertificatesFromEnvironment()
 
 } // namespace
 
-APIClient::APIClient(Preferences &preferences, QObject *parent) : QObject(parent), m_signInTimeoutMs(kTransferTimeoutMs)
+APIClient::APIClient(Preferences &preferences, QObject *parent) : QObject(parent), m_signInTimeoutMs(kStallTimeoutMs)
 {
     m_baseURL = preferences.string(QStringLiteral("tavrel_server_url")).value_or(defaultOrigin());
     m_token = preferences.string(QStringLiteral("tavrel_api_token"));

@@ -19,12 +19,9 @@ void onSignal(int)
 void usage()
 {
     std::cerr << "usage: tavrel-devserver [--host H] [--port P] [--data-dir DIR] [--cert FILE --key FILE]"
-                 " [--throttle BYTES_PER_SEC] [--demo] [--quiet]
-"
-                 "  --cert, --key  serve HTTPS with this certificate chain and private key (PEM)
-"
-                 "  --throttle     read request bodies and write response bodies no faster than this
-";
+                 " [--throttle BYTES_PER_SEC] [--demo] [--quiet]\n"
+                 "  --cert, --key  serve HTTPS with this certificate chain and private key (PEM)\n"
+                 "  --throttle     read request bodies and write response bodies no faster than this\n";
 }
 
 } // namespace
