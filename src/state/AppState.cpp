@@ -345,6 +345,10 @@ bool AppState::replaceWatchedFolder(int index, const QString &newPath)
         folders[index] = path;
         setWatchedFolders(folders);
     }
+    // The folder chosen now is the one to sync from here on, even at the
+    // same path: its bookmark is made afresh.
+    m_bookmarks.remove(old);
+    m_bookmarks.remove(path);
     setFolderNeedsChoice(old, false);
     setFolderNeedsChoice(path, false);
     saveBookmarks();

@@ -131,7 +131,7 @@ TEST_F(AppStateTest, WatchedFoldersAreLimitedUniqueAndPersisted)
     EXPECT_EQ(state->watchedFolders(), (QStringList{folders[0], folders[2], folders[3], folders[4]}));
 }
 
-TEST_F(AppStateTest, StaleAndMissingBookmarksAreDroppedButKeptStoredUntilTheNextSave)
+TEST_F(AppStateTest, StaleAndMissingFoldersStayListedAndMarkedWithTheirOwnBookmarks)
 {
     const QString first = folder("First"), second = folder("Second"), third = folder("Third"),
                   gone = folder("Gone");
@@ -144,14 +144,16 @@ TEST_F(AppStateTest, StaleAndMissingBookmarksAreDroppedButKeptStoredUntilTheNext
     ASSERT_TRUE(QDir().mkpath(second));
     ASSERT_TRUE(QDir(gone).removeRecursively());
 
+    // Both stay watched, marked, so nothing of them syncs until they are
+    // back or chosen again; saving keeps the bookmarks they were chosen with.
     restart().loadSavedState();
-    EXPECT_EQ(state->watchedFolders(), (QStringList{first, third}));
-    EXPECT_EQ(storedBookmarks().size(), 4);
-
+    EXPECT_EQ(state->watchedFolders(), (QStringList{first, second, third, gone}));
+    EXPECT_EQ(state->foldersNeedingChoice(), (QStringList{second, gone}));
     state->removeWatchedFolder(0);
-    EXPECT_EQ(state->watchedFolders(), QStringList{third});
-    ASSERT_EQ(storedBookmarks().size(), 1);
-    EXPECT_EQ(Bookmarks::resolve(storedBookmarks().at(0))->path, third);
+    EXPECT_EQ(state->watchedFolders(), (QStringList{second, third, gone}));
+    ASSERT_EQ(storedBookmarks().size(), 3);
+    EXPECT_TRUE(Bookmarks::resolve(storedBookmarks().at(0))->isStale);
+    EXPECT_NE(state->watchedFolderIdentity(second), std::nullopt);
 }
 
 TEST_F(AppStateTest, MalformedBookmarkListsLeaveTheFoldersAlone)
