@@ -138,7 +138,10 @@ QCoro::Task<void> FolderRun::run()
         }
     }
 
-    const FolderPlan plan = planFolder(facts);
+    // Deciding reads nothing, but over many thousands of files it takes
+    // long enough to be felt in the interface.
+    QCoro::Task<FolderPlan> planning = onWorker([facts = std::move(facts)] { return planFolder(facts); });
+    const FolderPlan plan = co_await planning;
     m_results->planned(plan);
 
     for (const ServerDeletion &deletion : plan.serverDeletions) {
