@@ -56,11 +56,16 @@ public:
         if (!m_engine)
             return;
         SyncState &state = m_engine->m_syncState;
-        state.serverDocuments.insert(serverFolderId, documents);
         // The answer is in the remembered server folder, so the next one
         // need only tell what changed after it.
         state.folderSyncTimes.insert(m_folderPath, serverTime);
         state.lastSyncTime = serverTime;
+        // A new since time alone is not worth a write: an older one only
+        // makes the next answer longer. So an idle pass writes nothing.
+        const auto known = state.serverDocuments.constFind(serverFolderId);
+        if (known != state.serverDocuments.cend() && *known == documents)
+            return;
+        state.serverDocuments.insert(serverFolderId, documents);
         m_engine->requestSave();
     }
     void agreed(const QString &path, const TrackedFile &entry) override
@@ -432,7 +437,8 @@ void SyncEngine::applyPlan(const QString &folderPath, const FolderPlanning::Fold
         m_progress.bytesTotal += download.document.fileSize.value_or(0);
     m_progress.filesTotal += int(plan.uploads.size() + plan.downloads.size());
     m_appState.setSyncProgress(m_progress);
-    requestSave();
+    if (!plan.forgotten.isEmpty() || !plan.refreshes.empty() || !plan.adoptions.empty())
+        requestSave();
 }
 
 void SyncEngine::applyTransfer(const QString &name, const QString &action, const QString &path, qint64 bytes,
