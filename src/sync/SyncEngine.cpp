@@ -521,6 +521,10 @@ void SyncEngine::addRecentFile(const QString &name, const QString &action, const
 
 void SyncEngine::requestSave()
 {
+    // Each write costs in proportion to the number of files, so writes come
+    // less often as the state grows: over a first sync the bytes written
+    // then grow with the files, not with their square.
+    m_saver->intervalMs = std::max(1000, int(m_syncState.trackedFiles.size() / 5));
     m_saver->scheduleSave();
 }
 

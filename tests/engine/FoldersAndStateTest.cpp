@@ -111,3 +111,52 @@ TEST_F(FoldersAndStateTest, AFailedStatusRequestFailsThePassAndLaterFoldersWait)
     syncOk(); // the next pass replaces the error
     EXPECT_EQ(serverContent(second, "waits.txt"), "w");
 }
+
+TEST_F(FoldersAndStateTest, ChangesAreFoundByTheFileSystemsFactsEvenWithTheTimeSetBack)
+{
+    const QString docs = watch("Docs");
+    writeFile(docs + "/grown.txt", "short");
+    writeFile(docs + "/sneaky.txt", "abcd");
+    writeFile(docs + "/quiet.txt", "same");
+    syncOk();
+    const QDateTime sneakyTime = QFileInfo(docs + "/sneaky.txt").lastModified();
+
+    writeFile(docs + "/grown.txt", "much longer now");
+    // Same size, and the modification time put back by hand: the change
+    // time still tells.
+    writeFile(docs + "/sneaky.txt", "wxyz");
+    setModified(docs + "/sneaky.txt", sneakyTime);
+    running.server.clearRequests();
+    syncOk();
+    EXPECT_EQ(serverContent(docs, "grown.txt"), "much longer now");
+    EXPECT_EQ(serverContent(docs, "sneaky.txt"), "wxyz");
+    EXPECT_EQ(requestCount("POST", "/api/v1/documents"), 2);
+}
+
+TEST_F(FoldersAndStateTest, AStateFromBeforeTheFactsWereKeptIsUpgradedWithoutTransfers)
+{
+    const QString docs = watch("Docs");
+    for (int i = 0; i < 3; ++i)
+        writeFile(docs + QString("/f%1.txt").arg(i), QByteArray::number(i));
+    syncOk();
+
+    // The file as an earlier version wrote it: no facts, no server folder.
+    SyncState old = engine->syncState();
+    old.serverDocuments.clear();
+    for (TrackedFile &entry : old.trackedFiles)
+        entry.size = entry.inode = entry.modifiedNs = entry.changedNs = std::nullopt;
+    engine.reset();
+    old.save(home.stateFilePath());
+    ASSERT_FALSE(testsupport::readFile(home.stateFilePath()).contains("serverDocuments"));
+    engine = makeEngine();
+
+    running.server.clearRequests();
+    syncOk();
+    EXPECT_EQ(transferRequests(), 0);
+    // The whole server folder was asked for once, and both additions are kept.
+    EXPECT_EQ(running.server.requests().front().target.find("since="), std::string::npos);
+    EXPECT_EQ(engine->syncState().serverDocuments.value(serverFolderOf(docs)).size(), 3);
+    for (const TrackedFile &entry : engine->syncState().trackedFiles)
+        EXPECT_TRUE(entry.size && entry.inode && entry.modifiedNs && entry.changedNs);
+    EXPECT_EQ(SyncState::load(home.stateFilePath()), engine->syncState());
+}
