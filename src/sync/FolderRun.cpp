@@ -41,26 +41,40 @@ QCoro::Task<std::invoke_result_t<Work>> onWorker(Work work)
     co_return co_await future;
 }
 
-// What the scan and the reads before deciding found.
-struct LocalFacts {
-    LocalScanner::Listing listing;
-    QMap<QString, LocalScanner::Absence> unlisted;
-};
-
-LocalFacts gatherLocalFacts(const QString &folderPath, const QStringList &trackedPaths)
+// The folder's plan from what is on disk now; none when the folder cannot
+// be read. `tracked` holds the entries of every folder.
+std::optional<FolderPlan> decide(const std::shared_ptr<FolderAccess> &folder, const QString &folderPath,
+                                 const QMap<QString, TrackedFile> &tracked, const KnownDocuments &documents,
+                                 RemovalAnswer removalAnswer)
 {
-    LocalFacts facts;
+    FolderFacts facts;
+    facts.folderPath = folderPath;
     facts.listing = LocalScanner::scanLocalFiles(folderPath);
     if (!facts.listing.readable)
-        return facts;
+        return std::nullopt;
+    facts.documents = documents;
+    facts.removalAnswer = removalAnswer;
+    // The folder's entries are one run of the sorted map.
+    const QString prefix = folderPath + QLatin1Char('/');
+    for (auto entry = tracked.lowerBound(prefix); entry != tracked.cend() && entry.key().startsWith(prefix); ++entry)
+        facts.tracked.insert(entry.key(), entry.value());
+
     QSet<QString> listed;
     listed.reserve(qsizetype(facts.listing.files.size()));
     for (const LocalScanner::LocalFile &file : facts.listing.files)
         listed.insert(file.path);
-    for (const QString &path : trackedPaths)
-        if (!listed.contains(path))
-            facts.unlisted.insert(path, LocalScanner::classifyUnlisted(folderPath, path));
-    return facts;
+    for (auto entry = facts.tracked.cbegin(); entry != facts.tracked.cend(); ++entry)
+        if (!listed.contains(entry.key()))
+            facts.unlisted.insert(entry.key(), LocalScanner::classifyUnlisted(folderPath, entry.key()));
+
+    for (const QString &path : pathsToHash(facts)) {
+        const Hashed hashed = hashOn(folder, path.mid(prefix.size()));
+        if (hashed.failure.isEmpty())
+            facts.hashes.insert(path, hashed.hash);
+        else
+            facts.unreadable.insert(path, hashed.failure);
+    }
+    return planFolder(facts);
 }
 
 QString nameOf(const QString &path)
@@ -68,7 +82,7 @@ QString nameOf(const QString &path)
     return path.section(QLatin1Char('/'), -1);
 }
 
-[[maybe_unused]] QString parentOf(const QString &relativePath)
+QString parentOf(const QString &relativePath)
 {
     const qsizetype slash = relativePath.lastIndexOf(QLatin1Char('/'));
     return slash < 0 ? QString() : relativePath.left(slash + 1);
@@ -105,43 +119,15 @@ QCoro::Task<void> FolderRun::run()
         documents.remove(id);
     m_results->learned(folderId, documents, status.serverTime);
 
-    const QStringList trackedPaths = m_context.tracked.keys();
-    QCoro::Task<LocalFacts> scanning = onWorker([folderPath, trackedPaths] { return gatherLocalFacts(folderPath, trackedPaths); });
-    LocalFacts local = co_await scanning;
-    if (!local.listing.readable)
+    // Everything between the answer and the plan reads the disk or goes
+    // through every file, so it runs on a worker thread.
+    QCoro::Task<std::optional<FolderPlan>> deciding =
+        onWorker([folder = m_folder, folderPath, tracked = m_context.tracked, documents = std::move(documents),
+                  answer = m_context.removalAnswer] { return decide(folder, folderPath, tracked, documents, answer); });
+    const std::optional<FolderPlan> decided = co_await deciding;
+    if (!decided)
         throw UnreadableFolder(folderPath);
-
-    FolderFacts facts;
-    facts.folderPath = folderPath;
-    facts.listing = std::move(local.listing);
-    facts.unlisted = std::move(local.unlisted);
-    facts.tracked = m_context.tracked;
-    facts.documents = std::move(documents);
-    facts.removalAnswer = m_context.removalAnswer;
-
-    const QStringList toHash = pathsToHash(facts);
-    if (!toHash.isEmpty()) {
-        std::shared_ptr<FolderAccess> folder = m_folder;
-        const int prefixLength = int(folderPath.size()) + 1;
-        QCoro::Task<QMap<QString, Hashed>> hashing = onWorker([folder, toHash, prefixLength] {
-            QMap<QString, Hashed> results;
-            for (const QString &path : toHash)
-                results.insert(path, hashOn(folder, path.mid(prefixLength)));
-            return results;
-        });
-        const QMap<QString, Hashed> hashed = co_await hashing;
-        for (auto it = hashed.cbegin(); it != hashed.cend(); ++it) {
-            if (it->failure.isEmpty())
-                facts.hashes.insert(it.key(), it->hash);
-            else
-                facts.unreadable.insert(it.key(), it->failure);
-        }
-    }
-
-    // Deciding reads nothing, but over many thousands of files it takes
-    // long enough to be felt in the interface.
-    QCoro::Task<FolderPlan> planning = onWorker([facts = std::move(facts)] { return planFolder(facts); });
-    const FolderPlan plan = co_await planning;
+    const FolderPlan &plan = *decided;
     m_results->planned(plan);
 
     for (const ServerDeletion &deletion : plan.serverDeletions) {
@@ -153,7 +139,8 @@ QCoro::Task<void> FolderRun::run()
     for (const LocalRemoval &removal : plan.localRemovals) {
         if (!m_results->wanted())
             co_return;
-        removeLocally(removal);
+        QCoro::Task<void> removing = removeLocally(removal);
+        co_await removing;
     }
 
     // Each queue's task is made before it is awaited: no temporary with a
@@ -187,16 +174,18 @@ QCoro::Task<void> FolderRun::deleteOnServer(ServerDeletion deletion)
     qCInfo(lcSyncEngine, "Deleted remote document for removed local file");
 }
 
-void FolderRun::removeLocally(const LocalRemoval &removal)
+QCoro::Task<void> FolderRun::removeLocally(LocalRemoval removal)
 {
     const QString name = nameOf(removal.path);
-    const Hashed now = hashOn(m_folder, relative(removal.path));
+    const QString relativePath = relative(removal.path);
+    QCoro::Task<Hashed> hashing = onWorker([folder = m_folder, relativePath] { return hashOn(folder, relativePath); });
+    const Hashed now = co_await hashing;
     if (!now.failure.isEmpty() || now.hash != removal.expectedHash) {
         // Changed (or gone) since the plan read it: the user's newer work is
         // kept and goes up as a new file.
         m_results->forgotten(removal.path);
         qCInfo(lcSyncEngine, "Kept local file changed since its document was deleted: %s", qUtf8Printable(name));
-        return;
+        co_return;
     }
     try {
         m_folder->moveToTrash(relative(removal.path));
@@ -206,7 +195,7 @@ void FolderRun::removeLocally(const LocalRemoval &removal)
         m_results->notice(QStringLiteral("A file was kept"),
                           QStringLiteral("%1 was deleted on the server, but it could not be moved to the Trash: %2")
                               .arg(name, failureText(error)));
-        return;
+        co_return;
     }
     m_results->forgotten(removal.path);
     qCInfo(lcSyncEngine, "Deleted local file: %s", qUtf8Printable(name));
@@ -279,7 +268,18 @@ QCoro::Task<void> FolderRun::download(Download item)
         IncomingFile incoming = m_folder->createIncoming(relative(item.destination));
         QCoro::Task<void> receiving = m_apiClient.downloadFile(source, &incoming.device());
         co_await receiving;
-        const QString receivedHash = incoming.hash();
+        // Read back on a worker: the download may be large.
+        QCoro::Task<Hashed> readingBack = onWorker([&incoming] {
+            try {
+                return Hashed{incoming.hash(), {}};
+            } catch (const std::exception &error) {
+                return Hashed{{}, failureText(error)};
+            }
+        });
+        const Hashed received = co_await readingBack;
+        if (!received.failure.isEmpty())
+            throw FileError(received.failure);
+        const QString receivedHash = received.hash;
         std::shared_ptr<FolderAccess> folder = m_folder;
         std::optional<QString> localNow;
         if (item.placement != Download::Placement::newFile) {

@@ -28,7 +28,8 @@ public:
         qint64 serverFolderId = 0;
         // The folder's since time; unused when documents is none.
         std::optional<QString> since;
-        // The folder's tracked entries, by absolute path.
+        // Every tracked entry (of all folders), by absolute path; the run
+        // takes its folder's own.
         QMap<QString, TrackedFile> tracked;
         // What is known of the server folder; none: ask for everything.
         std::optional<KnownDocuments> documents;
@@ -65,7 +66,7 @@ public:
 
 private:
     QCoro::Task<void> deleteOnServer(FolderPlanning::ServerDeletion deletion);
-    void removeLocally(const FolderPlanning::LocalRemoval &removal);
+    QCoro::Task<void> removeLocally(FolderPlanning::LocalRemoval removal);
     QCoro::Task<void> upload(FolderPlanning::Upload item);
     QCoro::Task<void> download(FolderPlanning::Download item);
     // Puts a downloaded file where the plan wants it; the path it ended at.

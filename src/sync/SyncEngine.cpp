@@ -347,11 +347,7 @@ QCoro::Task<void> SyncEngine::syncFolder(std::shared_ptr<FolderAccess> folder, Q
         if (!since.isEmpty())
             context.since = since;
     }
-    // The folder's paths are one run of the sorted map.
-    const QString prefix = folderPath + QLatin1Char('/');
-    for (auto entry = m_syncState.trackedFiles.lowerBound(prefix);
-         entry != m_syncState.trackedFiles.cend() && entry.key().startsWith(prefix); ++entry)
-        context.tracked.insert(entry.key(), entry.value());
+    context.tracked = m_syncState.trackedFiles; // shared, not copied
     context.removalAnswer = m_removalAnswers.take(folderPath);
 
     m_failedTransfers = 0;
