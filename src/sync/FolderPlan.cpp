@@ -198,6 +198,11 @@ private:
                 untrackedByName[file.name].push_back(&file);
 
         for (auto &[name, files] : untrackedByName) {
+            // Of files sharing a name, the one nearest the top of the folder
+            // comes first (then in listing order).
+            std::stable_sort(files.begin(), files.end(), [](const LocalFile *a, const LocalFile *b) {
+                return a->path.count(QLatin1Char('/')) < b->path.count(QLatin1Char('/'));
+            });
             // A document of this name that no file here agreed with may be
             // one of these files already (same content): adopt it.
             for (const qint64 id : m_documentsByName.value(name)) {
@@ -223,7 +228,7 @@ private:
                     notSynced(file->path, holder);
                 continue;
             }
-            // The name is free: the first file (in listing order) takes it.
+            // The name is free: the first file takes it.
             m_plan.uploads.push_back({files.front()->path, name, files.front()->facts});
             m_newNames.insert(name);
             for (auto other = files.begin() + 1; other != files.end(); ++other)

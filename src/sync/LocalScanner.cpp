@@ -261,11 +261,6 @@ Absence classifyUnlisted(const QString &folderPath, const QString &path)
     return Absence::present;
 }
 
-void checkReadable(const QString &filePath)
-{
-    const FdCloser closer{FileHash::openRegularFile(AT_FDCWD, QFile::encodeName(filePath), filePath)};
-}
-
 QString computeFileHash(const QString &filePath)
 {
     const FdCloser closer{FileHash::openRegularFile(AT_FDCWD, QFile::encodeName(filePath), filePath)};

@@ -54,11 +54,6 @@ Absence classifyUnlisted(const QString &folderPath, const QString &path);
 // chunks. Throws FileError when the file cannot be opened or read.
 QString computeFileHash(const QString &filePath);
 
-// Throws the FileError that computeFileHash() would when the file cannot be
-// opened for reading (gone, not a regular file, not permitted); reads none
-// of its bytes.
-void checkReadable(const QString &filePath);
-
 // The file's modification time, or now when it cannot be read.
 QDateTime fileModificationDate(const QString &filePath);
 

@@ -8,6 +8,3 @@ class UnreadableFolder : public Error {
 public:
     explicit UnreadableFolder(const QString &folderPath);
 };
-
-// Whether the directory exists and can be opened for listing.
-bool canOpenDirectory(const QString &path);

@@ -87,20 +87,6 @@ void saveScreenAroundTray(TavrelSyncApp &shell, const QString &dir, const QStrin
 }
 
 // The settings window's tab with that title, when it has one.
-bool showSettingsTab(SettingsView *settings, const QString &title)
-{
-    auto *tabs = qobject_cast<QTabWidget *>(settings);
-    if (!tabs)
-        tabs = settings->findChild<QTabWidget *>();
-    for (int i = 0; tabs && i < tabs->count(); ++i) {
-        if (tabs->tabText(i).remove(QLatin1Char('&')).compare(title, Qt::CaseInsensitive) == 0) {
-            tabs->setCurrentIndex(i);
-            return true;
-        }
-    }
-    return false;
-}
-
 QCoro::Task<int> capture(TavrelSyncApp &shell, QString dir, QString serverURL)
 {
     int failures = 0;
@@ -184,14 +170,20 @@ QCoro::Task<int> capture(TavrelSyncApp &shell, QString dir, QString serverURL)
         const qint64 folderId = engine->syncState().folderMappings.value(reports);
         const QString elsewhere = samples.filePath(QStringLiteral("Budget elsewhere.xlsx"));
         writeSample(samples.path(), QStringLiteral("Budget elsewhere.xlsx"), "budget, edited on another computer");
+        // Edited here first, then (a moment later, so later by the clock)
+        // elsewhere: the server's version wins and the local one is kept
+        // beside it. Paused meanwhile, so that no pass sends the local edit
+        // before the other one arrives.
+        state.setPaused(true);
         try {
-            co_await shell.apiClient().uploadDocument(elsewhere, QStringLiteral("Budget.xlsx"), folderId);
-            co_await QCoro::sleepFor(1500ms); // the server's clock moves on
             writeSample(reports, QStringLiteral("Budget.xlsx"), "budget, edited here");
+            co_await QCoro::sleepFor(1500ms); // the server's clock moves on
+            co_await shell.apiClient().uploadDocument(elsewhere, QStringLiteral("Budget.xlsx"), folderId);
             co_await engine->syncNow();
         } catch (const std::exception &error) {
             qCWarning(lcApp) << "No edit from elsewhere:" << error.what();
         }
+        state.setPaused(false);
     }
     const bool gotNotice = co_await waitFor([&noticeTitle] { return !noticeTitle.isEmpty(); }, 5s);
     QObject::disconnect(noticed);
@@ -225,12 +217,9 @@ QCoro::Task<int> capture(TavrelSyncApp &shell, QString dir, QString serverURL)
     settings->setCurrentIndex(1);
     co_await settle();
     check(save(settings, dir, QStringLiteral("settings-account.png")));
-    if (showSettingsTab(settings, QStringLiteral("Not synced"))) {
-        co_await settle();
-        check(save(settings, dir, QStringLiteral("settings-not-synced.png")));
-    } else {
-        qCWarning(lcApp) << "The settings have no list of files not synced to picture";
-    }
+    settings->showNotSynced();
+    co_await settle();
+    check(save(settings, dir, QStringLiteral("settings-not-synced.png")));
     settings->close();
 
     shell.showPanel();

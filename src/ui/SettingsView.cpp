@@ -80,7 +80,8 @@ SettingsView::SettingsView(AppState &appState, APIClient &apiClient, std::functi
     m_tabs->addTab(buildFoldersTab(), symbols::icon(QStringLiteral("folder"), iconColor), QStringLiteral("Folders"));
     m_tabs->addTab(buildAccountTab(), symbols::icon(QStringLiteral("person.circle"), iconColor),
                    QStringLiteral("Account"));
-    m_tabs->addTab(buildNotSyncedTab(), QStringLiteral("Not Synced"));
+    m_notSyncedTab = buildNotSyncedTab();
+    m_tabs->addTab(m_notSyncedTab, QStringLiteral("Not Synced"));
     m_tabs->addTab(buildGeneralTab(), symbols::icon(QStringLiteral("gear"), iconColor), QStringLiteral("General"));
     layout->addWidget(m_tabs, 1);
 
@@ -205,6 +206,11 @@ QWidget *SettingsView::buildAccountTab()
     connect(m_signOut, &QPushButton::clicked, this, &SettingsView::logout);
     layout->addWidget(m_signOut, 0, Qt::AlignLeft);
     return tab;
+}
+
+void SettingsView::showNotSynced()
+{
+    m_tabs->setCurrentWidget(m_notSyncedTab);
 }
 
 QWidget *SettingsView::buildNotSyncedTab()

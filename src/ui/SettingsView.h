@@ -55,6 +55,8 @@ public:
     double syncInterval() const { return m_syncInterval; }
 
     QTabWidget *tabs() const { return m_tabs; }
+    // Brings the list of files not synced to the front.
+    void showNotSynced();
     void setCurrentIndex(int index);
     QPushButton *closeButton() const { return m_close; }
     QListWidget *folderList() const { return m_folderList; }
@@ -90,6 +92,7 @@ private:
     FolderChooser m_chooseFolder;
 
     QTabWidget *m_tabs = nullptr;
+    QWidget *m_notSyncedTab = nullptr;
     QPushButton *m_close = nullptr;
     QListWidget *m_folderList = nullptr;
     QPushButton *m_addFolder = nullptr;

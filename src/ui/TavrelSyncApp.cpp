@@ -288,15 +288,5 @@ void TavrelSyncApp::openSettings()
 void TavrelSyncApp::openNotSyncedList()
 {
     openSettings();
-    auto *tabs = qobject_cast<QTabWidget *>(m_settings.data());
-    if (!tabs)
-        tabs = m_settings->findChild<QTabWidget *>();
-    if (!tabs)
-        return;
-    for (int i = 0; i < tabs->count(); ++i) {
-        if (tabs->tabText(i).remove(QLatin1Char('&')).compare(QStringLiteral("Not synced"), Qt::CaseInsensitive) == 0) {
-            tabs->setCurrentIndex(i);
-            return;
-        }
-    }
+    m_settings->showNotSynced();
 }

@@ -156,10 +156,12 @@ TEST(FolderPlanTest, NewFilesAndDocumentsMeetByNameAndContent)
 
 TEST(FolderPlanTest, SameNamedFilesNeverShareADocument)
 {
-    // Two new files of one name: the first goes up, the other waits.
+    // New files of one name: the one nearest the top goes up, the others wait.
     const FolderPlan fresh = Scenario().file("a/x.txt", "h1").file("b/x.txt", "h2").plan();
     EXPECT_EQ(uploads(fresh), QStringList{"a/x.txt"});
     EXPECT_EQ(notSynced(fresh), QStringList{"b/x.txt"});
+    const FolderPlan top = Scenario().file("Archive/x.txt", "h1").file("x.txt", "h2").plan();
+    EXPECT_EQ(uploads(top), QStringList{"x.txt"});
     // Once one is synced, the other is never uploaded over its document.
     const FolderPlan later =
         Scenario().file("a/x.txt", "h1").file("b/x.txt", "h2").tracked("a/x.txt", 1, "h1", "h1").document(1, "x.txt", "h1").plan();
