@@ -48,10 +48,7 @@ TEST(QtClientTest, SignInThenParallelRequestsOverQtConnections)
     ASSERT_EQ(login.status, 200) << login.body.toStdString();
     const std::string token = json::parse(login.body.toStdString()).at("token");
 
-    DevServer::Fault slow;
-    slow.path = "/api/v1/folders";
-    slow.delayMs = 300;
-    running.server.injectFault(slow);
+    running.server.injectFault(testsupport::fault({.path = "/api/v1/folders", .delayMs = 300}));
     running.server.clearRequests();
     auto parallel = [&]() -> QCoro::Task<int> {
         std::vector<QCoro::Task<Answer>> pending;
@@ -77,11 +74,7 @@ TEST(QtClientTest, TruncatedDownloadIsAnErrorForQt)
         send(manager, apiRequest(running, QString("/api/v1/documents/%1/download").arg(id), token), "GET"));
     const QUrl url(QString::fromStdString(json::parse(link.body.toStdString()).at("download_url")));
 
-    DevServer::Fault drop;
-    drop.path = "/files/*";
-    drop.dropMidBody = true;
-    drop.count = 1;
-    running.server.injectFault(drop);
+    running.server.injectFault(testsupport::fault({.path = "/files/*", .dropMidBody = true, .count = 1}));
     // A connection of its own: on a reused one Qt may silently send the GET
     // again, which the one-shot fault would not cut. Qt does not always
     // report the cut as an error, but the body it delivers is never whole.
