@@ -97,7 +97,8 @@ TEST_F(ApiFixture, PathsAndQueriesAsSent)
     run(client->createFolder("Top", std::nullopt));
     run(client->getSyncStatus(folderId, std::nullopt));
     run(client->getSyncStatus(folderId, QString("2026-12-07T01:02:03+01:00")));
-    running.server.injectFault(fault({.path = "/api/v1/sync/status", .status = 400, .error = "Invalid since time", .count = 1}));
+    running.server.injectFault(
+        fault({.path = "/api/v1/sync/status", .status = 400, .error = "Invalid since time", .count = 1}));
     EXPECT_EQ(failureOf<APIError>(client->getSyncStatus(-12, QString::fromUtf8("a b&c=d/é%"))), "Invalid since time");
 
     const auto all = running.server.requests();
@@ -163,7 +164,8 @@ TEST_F(ApiFixture, RedirectsKeepTheTokenAtHome)
     elsewhere.addUser("x@y", "pw", "X", "Y");
 
     auto redirect = [&](const std::string &path, int status, const std::string &location) {
-        running.server.injectFault(fault({.path = path, .status = status, .headers = {{"Location", location}}, .count = 1}));
+        running.server.injectFault(
+            fault({.path = path, .status = status, .headers = {{"Location", location}}, .count = 1}));
     };
     redirect("/api/v1/folders", 307, elsewhere.baseURL() + "/api/v1/folders");
     EXPECT_EQ(failureOf<APIError>(client->requestBody("GET", "/api/v1/folders")), "Request failed");

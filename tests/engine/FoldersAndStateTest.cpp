@@ -41,7 +41,8 @@ TEST_F(FoldersAndStateTest, EachFolderAsksForChangesSinceItsOwnLastPass)
     writeFile(first + "/slow.txt", "slow");
     running.server.injectFault(fault({.method = "POST", .path = "/api/v1/documents", .delayMs = 300}));
     auto pass = engine->performSync();
-    ASSERT_TRUE(waitUntil([&] { return running.server.peakInFlight("POST", "/api/v1/documents") == 1; }, "the upload in flight"));
+    ASSERT_TRUE(waitUntil([&] { return running.server.peakInFlight("POST", "/api/v1/documents") == 1; },
+                          "the upload in flight"));
     putDocument(first, "late.txt", "arrived mid-pass");
     ASSERT_TRUE(waitUntil([&] { return !engine->isSyncing(); }, "the pass to end"));
     const SyncState state = engine->syncState();
@@ -98,7 +99,8 @@ TEST_F(FoldersAndStateTest, AFailedStatusRequestFailsThePassAndLaterFoldersWait)
     syncOk();
     const auto before = engine->syncState();
     writeFile(second + "/waits.txt", "w");
-    running.server.injectFault(fault({.method = "GET", .path = "/api/v1/sync/status", .error = "Storage unavailable", .count = 1}));
+    running.server.injectFault(fault({.method = "GET", .path = "/api/v1/sync/status",
+                                      .error = "Storage unavailable", .count = 1}));
     log.clear();
     sync();
 

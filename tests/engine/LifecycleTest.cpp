@@ -147,7 +147,8 @@ TEST_F(LifecycleTest, ADroppedEngineIsNeverCalledAgain)
         writeFile(docs + QString("/f%1.txt").arg(i), "f");
     running.server.injectFault(fault({.method = "POST", .path = "/api/v1/documents", .delayMs = 300}));
     auto pass = engine->performSync();
-    ASSERT_TRUE(waitUntil([&] { return running.server.peakInFlight("POST", "/api/v1/documents") == 3; }, "three uploads in flight"));
+    ASSERT_TRUE(waitUntil([&] { return running.server.peakInFlight("POST", "/api/v1/documents") == 3; },
+                          "three uploads in flight"));
     engine.reset();
     settle(1000);
     EXPECT_EQ(requestCount("POST", "/api/v1/documents"), 3);
@@ -159,7 +160,8 @@ TEST_F(LifecycleTest, TicksEventsAndTheButtonDuringALongPassAreDropped)
     writeFile(docs + "/long.txt", "takes a while");
     running.server.injectFault(fault({.method = "POST", .path = "/api/v1/documents", .delayMs = 1500}));
     engine->start();
-    ASSERT_TRUE(waitUntil([&] { return running.server.peakInFlight("POST", "/api/v1/documents") == 1; }, "the upload in flight"));
+    ASSERT_TRUE(waitUntil([&] { return running.server.peakInFlight("POST", "/api/v1/documents") == 1; },
+                          "the upload in flight"));
     writeFile(docs + "/during.txt", "saved during the pass");
     EXPECT_TRUE(engine->syncNow().isReady());
     settle(800); // ticks every 100 ms, the event's quiet period ends
@@ -168,5 +170,6 @@ TEST_F(LifecycleTest, TicksEventsAndTheButtonDuringALongPassAreDropped)
     ASSERT_TRUE(waitForPasses(1));
 
     running.server.clearFaults();
-    ASSERT_TRUE(waitUntil([&] { return serverContent(docs, "during.txt") == "saved during the pass"; }, "the file saved during the pass to go up"));
+    ASSERT_TRUE(waitUntil([&] { return serverContent(docs, "during.txt") == "saved during the pass"; },
+                          "the file saved during the pass to go up"));
 }

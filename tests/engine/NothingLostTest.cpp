@@ -212,7 +212,8 @@ TEST_F(NothingLostTest, OnePassAtATimeOverOneStateFileAcrossSignOutAndSignIn)
         writeFile(docs + QString("/f%1.txt").arg(i), "x");
     running.server.injectFault(fault({.method = "POST", .path = "/api/v1/documents", .delayMs = 300}));
     QCoro::Task<void> first = engine->performSync();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return requestCount("POST", "/api/v1/documents") > 0; }, "the first upload"));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return requestCount("POST", "/api/v1/documents") > 0; },
+                                       "the first upload"));
     // Sign-out stops the old engine; sign-in makes a new one over the same file.
     engine->stop();
     auto second = makeEngine();
@@ -222,7 +223,8 @@ TEST_F(NothingLostTest, OnePassAtATimeOverOneStateFileAcrossSignOutAndSignIn)
     testsupport::run(std::move(first));
     // The old pass started nothing after the stop; the new engine's pass ran
     // once the old one ended, with what the old one recorded.
-    ASSERT_TRUE(testsupport::waitUntil([&] { return second->syncState().trackedFiles.size() == 4; }, "the new engine to track all four files", 15000));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return second->syncState().trackedFiles.size() == 4; },
+                                       "the new engine to track all four files", 15000));
     EXPECT_EQ(documentsOf(docs).size(), 4u);
 }
 
@@ -280,7 +282,8 @@ TEST_F(NothingLostTest, RemovingMostFilesAsksBeforeDeletingThemOnTheServer)
     EXPECT_EQ(notices, QStringList{QString("10 files were removed from %1. Remove them from the server too?").arg(docs)});
 
     engine->answerRemovalQuestion(docs, /*remove=*/false);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return QFileInfo::exists(docs + "/f0.txt") && !engine->isSyncing(); }, "the removed files to come back"));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return QFileInfo::exists(docs + "/f0.txt") && !engine->isSyncing(); },
+                                       "the removed files to come back"));
     EXPECT_TRUE(appState->removalQuestions().isEmpty());
     EXPECT_EQ(QDir(docs).entryList(QDir::Files).size(), 13);
 
@@ -288,5 +291,6 @@ TEST_F(NothingLostTest, RemovingMostFilesAsksBeforeDeletingThemOnTheServer)
         QFile::remove(docs + QString("/f%1.txt").arg(i));
     syncOk();
     engine->answerRemovalQuestion(docs, /*remove=*/true);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return documentsOf(docs).size() == 3u && !engine->isSyncing(); }, "the removals to reach the server"));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return documentsOf(docs).size() == 3u && !engine->isSyncing(); },
+                                       "the removals to reach the server"));
 }

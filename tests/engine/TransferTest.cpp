@@ -36,8 +36,10 @@ TEST_F(TransferTest, FailedTransfersAreLoggedThePassEndsWellAndTheNextPassRetrie
     writeFile(docs + "/a.txt", "a");
     writeFile(docs + "/b.txt", "b");
     putDocument(docs, "remote.txt", "from the server");
-    running.server.injectFault(fault({.method = "POST", .path = "/api/v1/documents", .error = "Storage unavailable", .count = 2}));
-    running.server.injectFault(fault({.method = "GET", .path = "/api/v1/documents/*", .error = "Storage unavailable", .count = 1}));
+    running.server.injectFault(fault({.method = "POST", .path = "/api/v1/documents",
+                                      .error = "Storage unavailable", .count = 2}));
+    running.server.injectFault(fault({.method = "GET", .path = "/api/v1/documents/*",
+                                      .error = "Storage unavailable", .count = 1}));
     syncOk();
 
     EXPECT_TRUE(log.has("critical: Upload failed for a.txt: Storage unavailable"));
@@ -61,7 +63,8 @@ TEST_F(TransferTest, FilesThatChangeWhileTheyGoUpAreNotTakenAsAgreed)
     writeFile(docs + "/live.txt", "first");
     running.server.injectFault(fault({.method = "POST", .path = "/api/v1/documents", .delayMs = 400}));
     auto pass = engine->performSync();
-    ASSERT_TRUE(waitUntil([&] { return running.server.peakInFlight("POST", "/api/v1/documents") == 2; }, "both uploads in flight"));
+    ASSERT_TRUE(waitUntil([&] { return running.server.peakInFlight("POST", "/api/v1/documents") == 2; },
+                          "both uploads in flight"));
     QFile::remove(docs + "/brief.txt");
     writeFile(docs + "/live.txt", "second");
     ASSERT_TRUE(waitUntil([&] { return !engine->isSyncing(); }, "the pass to end"));

@@ -212,7 +212,8 @@ TEST_F(AppStateTest, RecentFilesSurviveARestart)
         state->recordTransfer(QStringLiteral("file%1.txt").arg(i), "uploaded", home.filePath(QString("f/file%1.txt").arg(i)));
     EXPECT_FALSE(Preferences().contains("recentFiles")); // not yet: the burst is still going
     const QList<RecentFile> before = state->recentFiles();
-    EXPECT_TRUE(testsupport::waitUntil([] { return Preferences().contains("recentFiles"); }, "the delayed write of the recent files"));
+    EXPECT_TRUE(testsupport::waitUntil([] { return Preferences().contains("recentFiles"); },
+                                       "the delayed write of the recent files"));
 
     restart().loadSavedState();
     EXPECT_EQ(state->recentFiles(), before);

@@ -181,7 +181,8 @@ TEST_F(LoginTest, CancelAndNoAnswer)
     EXPECT_TRUE(login.cancelButton()->isHidden());
     login.signInButton()->click();
     EXPECT_TRUE(login.cancelButton()->isVisible());
-    ASSERT_TRUE(waitUntil([&] { return !server.server.requests().empty(); }, "the sign-in request to reach the server"));
+    ASSERT_TRUE(waitUntil([&] { return !server.server.requests().empty(); },
+                          "the sign-in request to reach the server"));
     login.cancelButton()->click();
     EXPECT_FALSE(login.isLoading());
     EXPECT_TRUE(login.cancelButton()->isHidden());

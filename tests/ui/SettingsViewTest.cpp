@@ -224,7 +224,8 @@ TEST_F(SettingsTest, FolderNeedingChoiceIsMarkedAndChosenAgainInPlace)
     const QString betaNew = makeFolder("Beta New");
     nextChoice = betaNew;
     chooseAgainAt(1)->click();
-    ASSERT_TRUE(waitUntil([&] { return rowNames(view) == QStringList{"Alpha", "Beta New", "Gamma"}; }, "the new folder in the old one's row"));
+    ASSERT_TRUE(waitUntil([&] { return rowNames(view) == QStringList{"Alpha", "Beta New", "Gamma"}; },
+                          "the new folder in the old one's row"));
     EXPECT_TRUE(state.foldersNeedingChoice().isEmpty());
     EXPECT_EQ(chooseAgainAt(1), nullptr);
     const auto bookmarks = Preferences().dataArray("watchedFolderBookmarks");

@@ -149,7 +149,8 @@ TEST_F(UiFixture, TrayIconAndTooltipTellTheStatus)
     const qint64 syncingKey = tray->icon().cacheKey();
     EXPECT_EQ(app.trayIconName(), "arrow.triangle.2.circlepath");
     state.setSyncProgress({1234, 3001, 45'000'000, 300'000'000});
-    EXPECT_TRUE(waitUntil([&] { return tray->toolTip().contains("Syncing 1,234 of 3,001 files · 45 of 300 MB"); }, "the progress in the tooltip"));
+    EXPECT_TRUE(waitUntil([&] { return tray->toolTip().contains("Syncing 1,234 of 3,001 files · 45 of 300 MB"); },
+                          "the progress in the tooltip"));
     EXPECT_EQ(tray->icon().cacheKey(), syncingKey); // progress does not redraw the icon
 
     const QDateTime next = QDateTime::currentDateTime().addSecs(30);
