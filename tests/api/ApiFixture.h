@@ -10,6 +10,8 @@
 #include <memory>
 #include <ostream>
 
+using testsupport::fault;
+
 // Readable QString values in failure messages.
 inline void PrintTo(const QString &text, std::ostream *out)
 {
@@ -43,18 +45,6 @@ protected:
     {
         const auto found = request.headers.find(name);
         return found == request.headers.end() ? std::nullopt : std::optional(found->second);
-    }
-
-    // A canned answer for the next matching request only.
-    DevServer::Fault fault(const std::string &method, const std::string &path, int status, const std::string &body)
-    {
-        DevServer::Fault f;
-        f.method = method;
-        f.path = path;
-        f.status = status;
-        f.body = body;
-        f.count = 1;
-        return f;
     }
 
     // Runs `task` and returns the description of the error it threw as E,

@@ -66,10 +66,10 @@ TEST_F(ApiFixture, FailedDownloadsLeaveTheDestinationAlone)
         EXPECT_TRUE(strayFiles(files.path(), {"doc.txt"}).isEmpty()) << what;
     };
 
-    running.server.injectFault(fault("GET", "/files/*", 404, R"({"error":"gone"})"));
+    running.server.injectFault(fault({.path = "/files/*", .status = 404, .error = "gone", .count = 1}));
     EXPECT_EQ(failureOf<APIError>(client->downloadFile(link, target)), "Download failed with status 404");
     expectUntouched("404");
-    running.server.injectFault(fault("GET", "/files/*", 401, ""));
+    running.server.injectFault(fault({.path = "/files/*", .status = 401, .count = 1}));
     EXPECT_EQ(failureOf<APIError>(client->downloadFile(link, target)), "Download failed with status 401");
     expectUntouched("401");
     running.server.clearFaults();
@@ -78,10 +78,6 @@ TEST_F(ApiFixture, FailedDownloadsLeaveTheDestinationAlone)
     // take half a body for the whole one, or resend a request by itself
     // (which can also pass a canned answer by): a download either fails and
     // leaves the file alone, or brings exactly the whole file.
-    DevServer::Fault drop;
-    drop.path = "/files/*";
-    drop.dropMidBody = true;
-    drop.count = 1;
     auto failsOrIsWhole = [&](const char *what) {
         try {
             run(client->downloadFile(link, target));
@@ -92,9 +88,9 @@ TEST_F(ApiFixture, FailedDownloadsLeaveTheDestinationAlone)
         }
     };
     for (int i = 0; i < 20; ++i) {
-        running.server.injectFault(fault("GET", "/files/*", 404, "{}"));
+        running.server.injectFault(fault({.path = "/files/*", .status = 404, .body = "{}", .count = 1}));
         failsOrIsWhole("404");
-        running.server.injectFault(drop);
+        running.server.injectFault(fault({.path = "/files/*", .dropMidBody = true, .count = 1}));
         failsOrIsWhole("cut mid-body");
     }
     running.server.clearFaults();
@@ -153,11 +149,12 @@ TEST_F(ApiFixture, DownloadLinkMustBeAWebAddress)
     const std::string path = "/api/v1/documents/5/download";
     for (const char *bad : {"", "not a url", "file:///etc/passwd", "/files/relative", "http://"}) {
         SCOPED_TRACE(bad);
-        running.server.injectFault(fault("GET", path, 200, nlohmann::json{{"download_url", bad}}.dump()));
+        const std::string body = nlohmann::json{{"download_url", bad}}.dump();
+        running.server.injectFault(fault({.path = path, .status = 200, .body = body, .count = 1}));
         EXPECT_EQ(failureOf<APIError>(client->getDownloadURL(5)), "Invalid server response");
     }
-    running.server.injectFault(fault("GET", path, 404, R"({"error":"Document not found"})"));
+    running.server.injectFault(fault({.path = path, .status = 404, .error = "Document not found", .count = 1}));
     EXPECT_EQ(failureOf<APIError>(client->getDownloadURL(5)), "Not found");
-    running.server.injectFault(fault("GET", path, 200, R"({"url":"http://x"})"));
+    running.server.injectFault(fault({.path = path, .status = 200, .body = R"({"url":"http://x"})", .count = 1}));
     failureOf<DecodingError>(client->getDownloadURL(5));
 }

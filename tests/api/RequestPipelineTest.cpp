@@ -14,7 +14,7 @@ TEST_F(ApiFixture, RequestClassifiesStatusesInOrder)
 {
     const std::string path = "/api/v1/folders";
     auto status = [&](int code, const std::string &body) {
-        running.server.injectFault(fault("GET", path, code, body));
+        running.server.injectFault(fault({.path = path, .status = code, .body = body, .count = 1}));
         return failureOf<APIError>(client->requestBody("GET", "/api/v1/folders"));
     };
     EXPECT_EQ(status(500, R"({"error":"Disk full"})"), "Disk full");
@@ -26,11 +26,11 @@ TEST_F(ApiFixture, RequestClassifiesStatusesInOrder)
     EXPECT_TRUE(client->token().has_value()) << "a 401 leaves the token alone";
 
     // Any 2xx is a success; its body must decode as asked.
-    running.server.injectFault(fault("GET", path, 203, "[]"));
+    running.server.injectFault(fault({.path = path, .status = 203, .body = "[]", .count = 1}));
     EXPECT_TRUE(run(client->request<std::vector<FolderResponse>>("GET", "/api/v1/folders")).empty());
-    running.server.injectFault(fault("GET", path, 200, ""));
+    running.server.injectFault(fault({.path = path, .status = 200, .count = 1}));
     EXPECT_FALSE(failureOf<DecodingError>(client->request<std::vector<FolderResponse>>("GET", "/api/v1/folders")).isEmpty());
-    running.server.injectFault(fault("GET", path, 200, R"({"error":"not a list"})"));
+    running.server.injectFault(fault({.path = path, .status = 200, .error = "not a list", .count = 1}));
     failureOf<DecodingError>(client->request<std::vector<FolderResponse>>("GET", "/api/v1/folders"));
 }
 
@@ -46,13 +46,9 @@ TEST_F(ApiFixture, TransportFailuresArePassedOnAsNetworkErrors)
 
     // An answer cut off in the middle of its body is not a success.
     client->setBaseURL(running.baseURL);
-    DevServer::Fault drop;
-    drop.path = "/api/v1/folders";
-    drop.dropMidBody = true;
-    drop.count = 1;
     for (int i = 0; i < 40; ++i)
         running.server.createFolder(testsupport::RunningServer::email, "F" + std::to_string(i), std::nullopt);
-    running.server.injectFault(drop);
+    running.server.injectFault(fault({.path = "/api/v1/folders", .dropMidBody = true, .count = 1}));
     failureOf<NetworkError>(client->requestBody("GET", "/api/v1/folders"));
 
     // Addresses that are not http(s) never reach the network.
@@ -101,7 +97,8 @@ TEST_F(ApiFixture, PathsAndQueriesAsSent)
     run(client->createFolder("Top", std::nullopt));
     run(client->getSyncStatus(folderId, std::nullopt));
     run(client->getSyncStatus(folderId, QString("2026-12-07T01:02:03+01:00")));
-    running.server.injectFault(fault("GET", "/api/v1/sync/status", 400, R"({"error":"Invalid since time"})"));
+    running.server.injectFault(
+        fault({.path = "/api/v1/sync/status", .status = 400, .error = "Invalid since time", .count = 1}));
     EXPECT_EQ(failureOf<APIError>(client->getSyncStatus(-12, QString::fromUtf8("a b&c=d/é%"))), "Invalid since time");
 
     const auto all = running.server.requests();
@@ -124,14 +121,17 @@ TEST_F(ApiFixture, SignInClassifiesAndStoresNothing)
         return client->login(testsupport::RunningServer::email, password, running.baseURL);
     };
 
-    running.server.injectFault(fault("POST", path, 201, loginBody));
+    auto answer = [&](int status, const std::string &body) {
+        running.server.injectFault(fault({.path = path, .status = status, .body = body, .count = 1}));
+    };
+    answer(201, loginBody);
     EXPECT_EQ(failureOf<APIError>(signIn()), "Login failed");
-    running.server.injectFault(fault("POST", path, 404, R"({"error":"No such service"})"));
+    answer(404, R"({"error":"No such service"})");
     EXPECT_EQ(failureOf<APIError>(signIn()), "No such service") << "sign-in has no 404 rule";
-    running.server.injectFault(fault("POST", path, 401, R"({"error":"whatever"})"));
+    answer(401, R"({"error":"whatever"})");
     EXPECT_EQ(failureOf<APIError>(signIn()), "Invalid credentials");
     EXPECT_EQ(failureOf<APIError>(signIn("wrong")), "Invalid credentials");
-    running.server.injectFault(fault("POST", path, 200, R"({"token":"t","user":{"id":1}})"));
+    answer(200, R"({"token":"t","user":{"id":1}})");
     failureOf<DecodingError>(signIn());
     EXPECT_NE(client->token(), "fresh");
     EXPECT_NE(client->token(), "t");
@@ -163,24 +163,20 @@ TEST_F(ApiFixture, RedirectsKeepTheTokenAtHome)
     elsewhere.start();
     elsewhere.addUser("x@y", "pw", "X", "Y");
 
-    DevServer::Fault away = fault("GET", "/api/v1/folders", 307, "");
-    away.headers["Location"] = elsewhere.baseURL() + "/api/v1/folders";
-    away.count = 1;
-    running.server.injectFault(away);
+    auto redirect = [&](const std::string &path, int status, const std::string &location) {
+        running.server.injectFault(
+            fault({.path = path, .status = status, .headers = {{"Location", location}}, .count = 1}));
+    };
+    redirect("/api/v1/folders", 307, elsewhere.baseURL() + "/api/v1/folders");
     EXPECT_EQ(failureOf<APIError>(client->requestBody("GET", "/api/v1/folders")), "Request failed");
     EXPECT_TRUE(elsewhere.requests().empty()) << "the request, token and all, never left for another origin";
 
-    DevServer::Fault home = fault("POST", "/api/v1/auth/login", 307, "");
-    home.headers["Location"] = elsewhere.baseURL() + "/api/v1/auth/login";
-    home.count = 1;
-    running.server.injectFault(home);
+    redirect("/api/v1/auth/login", 307, elsewhere.baseURL() + "/api/v1/auth/login");
     failureOf<APIError>(client->login(testsupport::RunningServer::email, "secret", running.baseURL));
     EXPECT_TRUE(elsewhere.requests().empty()) << "nor did the password";
 
     // Within the same server a redirect is followed, the token with it.
-    DevServer::Fault same = fault("GET", "/api/v1/old-folders", 308, "");
-    same.headers["Location"] = running.server.baseURL() + "/api/v1/folders";
-    running.server.injectFault(same);
+    redirect("/api/v1/old-folders", 308, running.server.baseURL() + "/api/v1/folders");
     running.server.clearRequests();
     EXPECT_NO_THROW(run(client->request<std::vector<FolderResponse>>("GET", "/api/v1/old-folders")));
     const auto followed = requestsTo("/api/v1/folders");
@@ -188,9 +184,7 @@ TEST_F(ApiFixture, RedirectsKeepTheTokenAtHome)
     EXPECT_TRUE(header(followed.back(), "authorization").has_value());
 
     // A 307 on an upload sends the whole form again, from the file.
-    DevServer::Fault again = fault("POST", "/api/v1/documents", 307, "");
-    again.headers["Location"] = "/api/v1/documents";
-    running.server.injectFault(again);
+    redirect("/api/v1/documents", 307, "/api/v1/documents");
     const QString path = files.filePath("again.txt");
     testsupport::writeFile(path, QByteArray(50000, 'g'));
     const UploadReceipt uploaded = run(client->uploadDocument(path, "again.txt", folderId));
@@ -253,11 +247,7 @@ TEST_F(ApiFixture, ServerAddressesTypedWithoutSchemeAndSignInFailureTexts)
     }
 
     // A server that takes the request and never answers.
-    DevServer::Fault silent;
-    silent.path = "/api/v1/auth/login";
-    silent.delayMs = 30 * 1000;
-    silent.count = 1;
-    running.server.injectFault(silent);
+    running.server.injectFault(fault({.path = "/api/v1/auth/login", .delayMs = 30 * 1000, .count = 1}));
     client->setSignInTimeoutMs(300);
     EXPECT_EQ(failureOf<NetworkError>(client->login("a@b", "pw", running.baseURL)), "The server did not answer.");
 }

@@ -17,13 +17,8 @@ constexpr int stallMs = 1000;
 TEST_F(ApiFixture, AStalledRequestIsAbandoned)
 {
     client->setStallTimeoutMs(stallMs);
-    DevServer::Fault silent;
-    silent.delayMs = 20 * stallMs; // the server holds its answer back
-    silent.count = 1;
-
-    silent.method = "GET";
-    silent.path = "/api/v1/folders";
-    running.server.injectFault(silent);
+    // The server holds its answer back.
+    running.server.injectFault(fault({.path = "/api/v1/folders", .delayMs = 20 * stallMs, .count = 1}));
     try {
         run(client->listFolders());
         ADD_FAILURE() << "a silent server was waited for to the end";
@@ -33,9 +28,7 @@ TEST_F(ApiFixture, AStalledRequestIsAbandoned)
     }
 
     // An upload whose body went out whole but is never answered.
-    silent.method = "POST";
-    silent.path = "/api/v1/documents";
-    running.server.injectFault(silent);
+    running.server.injectFault(fault({.path = "/api/v1/documents", .delayMs = 20 * stallMs, .count = 1}));
     const QString path = files.filePath("a.bin");
     writeFile(path, QByteArray(200 * 1024, 'a'));
     failureOf<NetworkError>(client->uploadDocument(path, "a.bin", folderId));

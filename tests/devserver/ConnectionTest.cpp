@@ -46,7 +46,7 @@ TEST(ConnectionTest, IdleKeptAliveConnectionIsClosedWhenItsTimeOutFires)
     testsupport::run(client.login(RunningServer::email, RunningServer::password,
                                   QString::fromStdString(server.baseURL())));
     testsupport::run(client.listFolders());
-    testsupport::waitUntil([] { return false; }, 600); // past the idle time-out
+    testsupport::settle(600); // past the idle time-out
     EXPECT_NO_THROW(testsupport::run(client.listFolders()));
 }
 

@@ -1,5 +1,6 @@
 #include "RawHttp.h"
 #include "devserver/DevServer.h"
+#include "support/TestSupport.h"
 
 #include <future>
 #include <gtest/gtest.h>
@@ -233,11 +234,7 @@ TEST_F(DocumentApiTest, DownloadInProgressSurvivesANewVersion)
     const std::string url = get("/api/v1/documents/" + std::to_string(id) + "/download").json().at("download_url");
 
     // The answer waits after the link is resolved; meanwhile another client replaces the document.
-    DevServer::Fault slow;
-    slow.path = "/files/*";
-    slow.delayMs = 300;
-    slow.count = 1;
-    server.injectFault(slow);
+    server.injectFault(testsupport::fault({.path = "/files/*", .delayMs = 300, .count = 1}));
     auto download = std::async(std::launch::async, [&] { return rawhttp::request(server.port(), "GET", rawhttp::pathOf(url)); });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     server.putDocument(email, folderId, "doc.txt", "new and short");

@@ -17,19 +17,19 @@ TEST_F(DeletionTest, DocumentsDeletedOnTheServerTakeOnlyTheirUnchangedFilesWithT
             running.server.deleteDocument(document.id);
     QFile::remove(docs + "/removed-by-hand.txt");
     writeFile(docs + "/draft.txt", "unsaved work"); // changed since the agreement
-    EngineLog::clear();
+    log.clear();
     syncOk();
 
     EXPECT_FALSE(QFileInfo::exists(docs + "/gone.txt"));
     EXPECT_FALSE(QFileInfo::exists(docs + "/Sub/also-gone.txt"));
     EXPECT_EQ(readFile(docs + "/stays.txt"), "agreed");
-    EXPECT_EQ(EngineLog::count("info: Deleted local file: gone.txt"), 1);
-    EXPECT_EQ(EngineLog::count("info: Deleted local file: also-gone.txt"), 1);
-    EXPECT_EQ(EngineLog::lines().filter("removed-by-hand").size(), 0);
+    EXPECT_EQ(log.count("info: Deleted local file: gone.txt"), 1);
+    EXPECT_EQ(log.count("info: Deleted local file: also-gone.txt"), 1);
+    EXPECT_EQ(log.linesWith("removed-by-hand").size(), 0);
     EXPECT_EQ(requestCount("DELETE", "/api/v1/documents/"), 0);
     // The changed file stays and goes up as a new document.
     EXPECT_EQ(readFile(docs + "/draft.txt"), "unsaved work");
-    EXPECT_TRUE(EngineLog::has("info: Kept local file changed since its document was deleted: draft.txt"));
+    EXPECT_TRUE(log.has("info: Kept local file changed since its document was deleted: draft.txt"));
     EXPECT_EQ(serverContent(docs, "draft.txt"), "unsaved work");
     EXPECT_EQ(engine->syncState().trackedFiles.keys(), (QStringList{docs + "/draft.txt", docs + "/stays.txt"}));
 }
@@ -44,14 +44,14 @@ TEST_F(DeletionTest, RemovedLocalFilesDeleteTheirDocumentsBeforeAnyTransfer)
     QDir(docs + "/Sub").removeRecursively();
     writeFile(docs + "/new.txt", "z");
     running.server.clearRequests();
-    EngineLog::clear();
+    log.clear();
     syncOk();
 
     const auto documents = documentsOf(docs);
     EXPECT_EQ(documents.size(), 1u);
     EXPECT_TRUE(documents.count("new.txt"));
     EXPECT_EQ(engine->syncState().trackedFiles.size(), 1);
-    EXPECT_EQ(EngineLog::count("info: Deleted remote document for removed local file"), 2);
+    EXPECT_EQ(log.count("info: Deleted remote document for removed local file"), 2);
 
     EXPECT_LT(requestIndex("DELETE", "/api/v1/documents/", true), requestIndex("POST", "/api/v1/documents", false));
 }
@@ -90,12 +90,12 @@ TEST_F(DeletionTest, AMissingFolderChangesNothingWhileTheOthersStillSync)
     appState->setWatchedFolders(appState->watchedFolders() << area.filePath("Never"));
     const auto serverFolders = running.server.folders(email).size();
     running.server.clearRequests();
-    EngineLog::clear();
+    log.clear();
     sync();
     EXPECT_EQ(running.server.folders(email).size(), serverFolders);
 
     EXPECT_EQ(appState->syncStatus(), SyncStatus::error("Cannot read folder " + lost));
-    EXPECT_TRUE(EngineLog::has("critical: Sync failed: Cannot read folder " + lost));
+    EXPECT_TRUE(log.has("critical: Sync failed: Cannot read folder " + lost));
     EXPECT_EQ(requestCount("DELETE", "/api/v1/documents/"), 0);
     EXPECT_EQ(documentsOf(lost).size(), 2u);
     EXPECT_TRUE(engine->syncState().trackedFiles.contains(lost + "/keep.txt"));
@@ -121,7 +121,7 @@ TEST_F(DeletionTest, ServerNamesThatAreNotOnePlainComponentAreNeverUsedAsDestina
         putDocument(docs, name, "hostile");
     putDocument(docs, std::string("nul\0name", 8), "hostile");
     putDocument(docs, "fine.txt", "fine");
-    EngineLog::clear();
+    log.clear();
     syncOk();
 
     EXPECT_EQ(readFile(area.filePath("home/x")), "neighbour");
@@ -130,7 +130,7 @@ TEST_F(DeletionTest, ServerNamesThatAreNotOnePlainComponentAreNeverUsedAsDestina
     EXPECT_FALSE(QFileInfo::exists(docs + "/a"));
     EXPECT_EQ(QDir(docs).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList{"fine.txt"});
     for (const char *shown : {"../x", "a/b", "/etc/x", "..", ".", "nul\\0name"})
-        EXPECT_TRUE(EngineLog::has(QString("critical: Skipped server document with an unusable name: \"%1\"").arg(shown)))
+        EXPECT_TRUE(log.has(QString("critical: Skipped server document with an unusable name: \"%1\"").arg(shown)))
             << shown;
     EXPECT_EQ(engine->syncState().trackedFiles.size(), 1);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "api/APIClient.h"
+#include "platform/Logging.h"
 #include "platform/Preferences.h"
 #include "state/AppState.h"
 #include "support/TestSupport.h"
@@ -11,26 +12,6 @@
 #include <QFileInfo>
 #include <gtest/gtest.h>
 #include <memory>
-
-// Lines of the engine's log category, "info: ..." or "critical: ...".
-class EngineLog {
-public:
-    EngineLog() { s_previous = qInstallMessageHandler(&EngineLog::handle); }
-    ~EngineLog() { qInstallMessageHandler(s_previous), s_lines.clear(); }
-    static QStringList lines() { return s_lines; }
-    static int count(const QString &line) { return int(s_lines.count(line)); }
-    static bool has(const QString &line) { return s_lines.contains(line); }
-    static void clear() { s_lines.clear(); }
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
-    {
-        if (QByteArray(context.category).endsWith(".SyncEngine"))
-            s_lines << (type == QtCriticalMsg ? "critical: " : type == QtWarningMsg ? "warning: " : "info: ") + message;
-    }
-    static inline QtMessageHandler s_previous = nullptr;
-    static inline QStringList s_lines;
-};
 
 // A signed-in application state, a client of a development server on
 // loopback, real folders in a temporary directory and an engine over them.
@@ -115,19 +96,6 @@ protected:
         return found;
     }
 
-    static DevServer::Fault delay(const std::string &method, const std::string &path, int delayMs)
-    {
-        DevServer::Fault fault;
-        fault.method = method, fault.path = path, fault.delayMs = delayMs;
-        return fault;
-    }
-    static DevServer::Fault failure(const std::string &method, const std::string &path, int count)
-    {
-        DevServer::Fault fault;
-        fault.method = method, fault.path = path, fault.status = 500, fault.count = count;
-        fault.body = R"({"error":"Storage unavailable"})";
-        return fault;
-    }
     static void setModified(const QString &path, const QDateTime &time)
     {
         QFile file(path);
@@ -135,7 +103,7 @@ protected:
     }
     static QDateTime utc(const char *text) { return QDateTime::fromString(QString::fromLatin1(text), Qt::ISODate); }
 
-    EngineLog log;
+    testsupport::LogCapture log{&lcSyncEngine()};
     testsupport::TempHome home;
     testsupport::RunningServer running;
     QTemporaryDir area;

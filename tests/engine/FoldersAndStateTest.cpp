@@ -2,6 +2,7 @@
 // carries across a restart.
 #include "EngineFixture.h"
 
+using testsupport::fault;
 using testsupport::readFile;
 using testsupport::waitUntil;
 using testsupport::writeFile;
@@ -38,11 +39,12 @@ TEST_F(FoldersAndStateTest, EachFolderAsksForChangesSinceItsOwnLastPass)
     // A change lands in the first folder's server folder after its status
     // answer, while the pass is still busy with that folder's upload.
     writeFile(first + "/slow.txt", "slow");
-    running.server.injectFault(delay("POST", "/api/v1/documents", 300));
+    running.server.injectFault(fault({.method = "POST", .path = "/api/v1/documents", .delayMs = 300}));
     auto pass = engine->performSync();
-    ASSERT_TRUE(waitUntil([&] { return running.server.peakInFlight("POST", "/api/v1/documents") == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return running.server.peakInFlight("POST", "/api/v1/documents") == 1; },
+                          "the upload in flight"));
     putDocument(first, "late.txt", "arrived mid-pass");
-    ASSERT_TRUE(waitUntil([&] { return !engine->isSyncing(); }));
+    ASSERT_TRUE(waitUntil([&] { return !engine->isSyncing(); }, "the pass to end"));
     const SyncState state = engine->syncState();
     EXPECT_NE(state.folderSyncTimes.value(first), state.folderSyncTimes.value(second));
     EXPECT_EQ(state.lastSyncTime, state.folderSyncTimes.value(second));
@@ -87,7 +89,7 @@ TEST_F(FoldersAndStateTest, NotSignedInOrNothingWatchedIsNoPassAtAll)
     sync();
     EXPECT_EQ(statusChanges, 0);
     EXPECT_TRUE(running.server.requests().empty());
-    EXPECT_TRUE(EngineLog::lines().isEmpty());
+    EXPECT_TRUE(log.lines().isEmpty());
 }
 
 TEST_F(FoldersAndStateTest, AFailedStatusRequestFailsThePassAndLaterFoldersWait)
@@ -97,13 +99,14 @@ TEST_F(FoldersAndStateTest, AFailedStatusRequestFailsThePassAndLaterFoldersWait)
     syncOk();
     const auto before = engine->syncState();
     writeFile(second + "/waits.txt", "w");
-    running.server.injectFault(failure("GET", "/api/v1/sync/status", 1));
-    EngineLog::clear();
+    running.server.injectFault(fault({.method = "GET", .path = "/api/v1/sync/status",
+                                      .error = "Storage unavailable", .count = 1}));
+    log.clear();
     sync();
 
     EXPECT_EQ(appState->syncStatus(), SyncStatus::error("Storage unavailable"));
-    EXPECT_TRUE(EngineLog::has("critical: Sync failed: Storage unavailable"));
-    EXPECT_FALSE(EngineLog::has("info: Sync completed"));
+    EXPECT_TRUE(log.has("critical: Sync failed: Storage unavailable"));
+    EXPECT_FALSE(log.has("info: Sync completed"));
     EXPECT_TRUE(documentsOf(second).empty());
     EXPECT_EQ(engine->syncState().lastSyncTime, before.lastSyncTime);
     EXPECT_FALSE(engine->isSyncing());

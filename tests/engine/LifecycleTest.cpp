@@ -4,6 +4,7 @@
 
 #include <QThread>
 
+using testsupport::fault;
 using testsupport::waitUntil;
 using testsupport::writeFile;
 
@@ -22,9 +23,12 @@ protected:
         engine->debounceInterval = kDebounce;
         QObject::connect(engine.get(), &SyncEngine::passFinished, [this] { ++passes; });
     }
-    bool waitForPasses(int expected) { return waitUntil([&] { return passes >= expected; }); }
+    testing::AssertionResult waitForPasses(int expected)
+    {
+        return waitUntil([&] { return passes >= expected; }, std::to_string(expected) + " passes");
+    }
     // Long enough for any pending event, quiet period and queued pass to have run.
-    static void settle(int ms = 6 * kDebounce + 1200) { waitUntil([] { return false; }, ms); }
+    static void settle(int ms = 6 * kDebounce + 1200) { testsupport::settle(ms); }
 
     QString docs;
     int passes = 0;
@@ -115,7 +119,7 @@ TEST_F(LifecycleTest, AfterStopNeitherTimerNorEventsNorAPendingCallStartAPass)
     // A pass that runs at stop() ends on its own, and starts no change
     // after it (a sign-out may be followed by another account's sign-in).
     writeFile(docs + "/slow.txt", "slow");
-    running.server.injectFault(delay("GET", "/api/v1/sync/status", 300));
+    running.server.injectFault(fault({.method = "GET", .path = "/api/v1/sync/status", .delayMs = 300}));
     auto pass = engine->performSync();
     engine->stop();
     ASSERT_TRUE(waitForPasses(3));
@@ -141,9 +145,10 @@ TEST_F(LifecycleTest, ADroppedEngineIsNeverCalledAgain)
     engine = makeEngine();
     for (int i = 0; i < 6; ++i)
         writeFile(docs + QString("/f%1.txt").arg(i), "f");
-    running.server.injectFault(delay("POST", "/api/v1/documents", 300));
+    running.server.injectFault(fault({.method = "POST", .path = "/api/v1/documents", .delayMs = 300}));
     auto pass = engine->performSync();
-    ASSERT_TRUE(waitUntil([&] { return running.server.peakInFlight("POST", "/api/v1/documents") == 3; }));
+    ASSERT_TRUE(waitUntil([&] { return running.server.peakInFlight("POST", "/api/v1/documents") == 3; },
+                          "three uploads in flight"));
     engine.reset();
     settle(1000);
     EXPECT_EQ(requestCount("POST", "/api/v1/documents"), 3);
@@ -153,9 +158,10 @@ TEST_F(LifecycleTest, TicksEventsAndTheButtonDuringALongPassAreDropped)
 {
     engine->syncIntervalOverrideMs = 100;
     writeFile(docs + "/long.txt", "takes a while");
-    running.server.injectFault(delay("POST", "/api/v1/documents", 1500));
+    running.server.injectFault(fault({.method = "POST", .path = "/api/v1/documents", .delayMs = 1500}));
     engine->start();
-    ASSERT_TRUE(waitUntil([&] { return running.server.peakInFlight("POST", "/api/v1/documents") == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return running.server.peakInFlight("POST", "/api/v1/documents") == 1; },
+                          "the upload in flight"));
     writeFile(docs + "/during.txt", "saved during the pass");
     EXPECT_TRUE(engine->syncNow().isReady());
     settle(800); // ticks every 100 ms, the event's quiet period ends
@@ -164,5 +170,6 @@ TEST_F(LifecycleTest, TicksEventsAndTheButtonDuringALongPassAreDropped)
     ASSERT_TRUE(waitForPasses(1));
 
     running.server.clearFaults();
-    ASSERT_TRUE(waitUntil([&] { return serverContent(docs, "during.txt") == "saved during the pass"; }));
+    ASSERT_TRUE(waitUntil([&] { return serverContent(docs, "during.txt") == "saved during the pass"; },
+                          "the file saved during the pass to go up"));
 }

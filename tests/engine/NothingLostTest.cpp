@@ -3,8 +3,8 @@
 #include "EngineFixture.h"
 
 #include <QDirIterator>
-#include <unistd.h>
 
+using testsupport::fault;
 using testsupport::readFile;
 using testsupport::writeFile;
 
@@ -70,7 +70,7 @@ TEST_F(NothingLostTest, SameNamedFilesInSubfoldersNeverShareADocument)
     EXPECT_EQ(serverContent(docs, "x.txt"), "first");
     ASSERT_EQ(appState->notSyncedFiles().size(), 1);
     EXPECT_EQ(appState->notSyncedFiles().front().path, docs + "/b/x.txt");
-    EXPECT_TRUE(EngineLog::lines().filter("warning: Not synced: " + docs + "/b/x.txt").size() == 1);
+    EXPECT_TRUE(log.linesWith("warning: Not synced: " + docs + "/b/x.txt").size() == 1);
 
     // Removing the synced one deletes its document, never the other file;
     // the other one syncs once the name is free.
@@ -107,9 +107,9 @@ TEST_F(NothingLostTest, ASaveDuringADownloadKeepsTheUsersFile)
     const QString docs = watch("Docs");
     syncOk();
     putDocument(docs, "report.txt", "server version");
-    running.server.injectFault(delay("GET", "/files/*", 600));
+    running.server.injectFault(fault({.method = "GET", .path = "/files/*", .delayMs = 600}));
     QCoro::Task<void> pass = engine->performSync();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return requestCount("GET", "/files/") > 0; }));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return requestCount("GET", "/files/") > 0; }, "the download to start"));
     writeFile(docs + "/report.txt", "saved by the user");
     testsupport::run(std::move(pass));
 
@@ -134,7 +134,7 @@ TEST_F(NothingLostTest, AConflictWonByTheServerKeepsTheLocalVersionBesideIt)
     ASSERT_EQ(copies.size(), 1);
     EXPECT_TRUE(copies.front().startsWith("plan (conflicted copy ")) << copies.front().toStdString();
     EXPECT_EQ(readFile(docs + "/" + copies.front()), "local edit");
-    EXPECT_EQ(EngineLog::lines().filter("warning: Conflict on plan.txt").size(), 1);
+    EXPECT_EQ(log.linesWith("warning: Conflict on plan.txt").size(), 1);
     // The kept version then syncs up like any new file.
     syncOk();
     EXPECT_EQ(serverContent(docs, copies.front().toStdString()), "local edit");
@@ -172,8 +172,7 @@ TEST_F(NothingLostTest, AServerDeletionNeverReachesThroughALinkOrLosesTheFile)
     // file of the same name.
     writeFile(area.filePath("Elsewhere/x.txt"), "outside");
     QDir(docs + "/Sub").removeRecursively();
-    ASSERT_EQ(::symlink(QFile::encodeName(area.filePath("Elsewhere")).constData(),
-                        QFile::encodeName(docs + "/Sub").constData()), 0);
+    testsupport::makeLink(area.filePath("Elsewhere"), docs + "/Sub");
     for (const auto &[name, document] : documentsOf(docs))
         running.server.deleteDocument(document.id);
     syncOk();
@@ -211,19 +210,21 @@ TEST_F(NothingLostTest, OnePassAtATimeOverOneStateFileAcrossSignOutAndSignIn)
     const QString docs = watch("Docs");
     for (int i = 0; i < 4; ++i)
         writeFile(docs + QString("/f%1.txt").arg(i), "x");
-    running.server.injectFault(delay("POST", "/api/v1/documents", 300));
+    running.server.injectFault(fault({.method = "POST", .path = "/api/v1/documents", .delayMs = 300}));
     QCoro::Task<void> first = engine->performSync();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return requestCount("POST", "/api/v1/documents") > 0; }));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return requestCount("POST", "/api/v1/documents") > 0; },
+                                       "the first upload"));
     // Sign-out stops the old engine; sign-in makes a new one over the same file.
     engine->stop();
     auto second = makeEngine();
     second->start();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return !engine->isSyncing(); }));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !engine->isSyncing(); }, "the old pass to end"));
     EXPECT_LT(requestCount("POST", "/api/v1/documents"), 4);
     testsupport::run(std::move(first));
     // The old pass started nothing after the stop; the new engine's pass ran
     // once the old one ended, with what the old one recorded.
-    ASSERT_TRUE(testsupport::waitUntil([&] { return second->syncState().trackedFiles.size() == 4; }, 15000));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return second->syncState().trackedFiles.size() == 4; },
+                                       "the new engine to track all four files", 15000));
     EXPECT_EQ(documentsOf(docs).size(), 4u);
 }
 
@@ -281,7 +282,8 @@ TEST_F(NothingLostTest, RemovingMostFilesAsksBeforeDeletingThemOnTheServer)
     EXPECT_EQ(notices, QStringList{QString("10 files were removed from %1. Remove them from the server too?").arg(docs)});
 
     engine->answerRemovalQuestion(docs, /*remove=*/false);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return QFileInfo::exists(docs + "/f0.txt") && !engine->isSyncing(); }));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return QFileInfo::exists(docs + "/f0.txt") && !engine->isSyncing(); },
+                                       "the removed files to come back"));
     EXPECT_TRUE(appState->removalQuestions().isEmpty());
     EXPECT_EQ(QDir(docs).entryList(QDir::Files).size(), 13);
 
@@ -289,5 +291,6 @@ TEST_F(NothingLostTest, RemovingMostFilesAsksBeforeDeletingThemOnTheServer)
         QFile::remove(docs + QString("/f%1.txt").arg(i));
     syncOk();
     engine->answerRemovalQuestion(docs, /*remove=*/true);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return documentsOf(docs).size() == 3u && !engine->isSyncing(); }));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return documentsOf(docs).size() == 3u && !engine->isSyncing(); },
+                                       "the removals to reach the server"));
 }

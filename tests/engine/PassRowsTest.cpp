@@ -27,8 +27,8 @@ TEST_F(PassRowsTest, FirstPassUploadsNewFilesAndLeavesSameNamePairsUntracked)
     const auto &tracked = engine->syncState().trackedFiles;
     EXPECT_EQ(tracked.keys(), (QStringList{docs + "/Sub/b.pdf", docs + "/a.txt"}));
     EXPECT_EQ(tracked.value(docs + "/a.txt").remoteId, documentsOf(docs).at("a.txt").id);
-    EXPECT_TRUE(EngineLog::has("info: Uploaded: a.txt"));
-    EXPECT_TRUE(EngineLog::has("info: Sync completed"));
+    EXPECT_TRUE(log.has("info: Uploaded: a.txt"));
+    EXPECT_TRUE(log.has("info: Sync completed"));
     EXPECT_EQ(appState->recentFiles().size(), 2);
     EXPECT_EQ(requestCount("POST", "/api/v1/folders"), 0);
 }
@@ -104,7 +104,7 @@ TEST_F(PassRowsTest, NewServerDocumentsComeDownUnlessIgnoredOrSomethingElseIsInT
     EXPECT_TRUE(QFileInfo(docs + "/link.txt").isSymLink());
     EXPECT_EQ(readFile(area.filePath("outside.txt")), "outside");
     EXPECT_EQ(readFile(docs + "/Plans/inner.txt"), "mine");
-    EXPECT_EQ(EngineLog::lines().filter("critical: Skipped download of").size(), 2);
+    EXPECT_EQ(log.linesWith("critical: Skipped download of").size(), 2);
     EXPECT_EQ(appState->recentFiles().front().action, "downloaded");
     running.server.clearRequests();
     syncOk();

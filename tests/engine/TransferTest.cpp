@@ -2,6 +2,7 @@
 // before downloads, failures that are logged and retried by a later pass.
 #include "EngineFixture.h"
 
+using testsupport::fault;
 using testsupport::readFile;
 using testsupport::waitUntil;
 using testsupport::writeFile;
@@ -16,8 +17,8 @@ TEST_F(TransferTest, AtMostThreeTransfersOfAQueueAreInFlightAndDownloadsWaitForU
         writeFile(docs + QString("/up%1.txt").arg(i), "up");
     for (int i = 0; i < 5; ++i)
         putDocument(docs, "down" + std::to_string(i) + ".txt", "down " + std::to_string(i));
-    running.server.injectFault(delay("POST", "/api/v1/documents", 150));
-    running.server.injectFault(delay("GET", "/api/v1/documents/*", 150));
+    running.server.injectFault(fault({.method = "POST", .path = "/api/v1/documents", .delayMs = 150}));
+    running.server.injectFault(fault({.method = "GET", .path = "/api/v1/documents/*", .delayMs = 150}));
     running.server.clearRequests();
     syncOk();
 
@@ -35,14 +36,16 @@ TEST_F(TransferTest, FailedTransfersAreLoggedThePassEndsWellAndTheNextPassRetrie
     writeFile(docs + "/a.txt", "a");
     writeFile(docs + "/b.txt", "b");
     putDocument(docs, "remote.txt", "from the server");
-    running.server.injectFault(failure("POST", "/api/v1/documents", 2));
-    running.server.injectFault(failure("GET", "/api/v1/documents/*", 1));
+    running.server.injectFault(fault({.method = "POST", .path = "/api/v1/documents",
+                                      .error = "Storage unavailable", .count = 2}));
+    running.server.injectFault(fault({.method = "GET", .path = "/api/v1/documents/*",
+                                      .error = "Storage unavailable", .count = 1}));
     syncOk();
 
-    EXPECT_TRUE(EngineLog::has("critical: Upload failed for a.txt: Storage unavailable"));
-    EXPECT_TRUE(EngineLog::has("critical: Upload failed for b.txt: Storage unavailable"));
-    EXPECT_TRUE(EngineLog::has("critical: Download failed for remote.txt: Storage unavailable"));
-    EXPECT_TRUE(EngineLog::has("info: Sync completed"));
+    EXPECT_TRUE(log.has("critical: Upload failed for a.txt: Storage unavailable"));
+    EXPECT_TRUE(log.has("critical: Upload failed for b.txt: Storage unavailable"));
+    EXPECT_TRUE(log.has("critical: Download failed for remote.txt: Storage unavailable"));
+    EXPECT_TRUE(log.has("info: Sync completed"));
     EXPECT_TRUE(engine->syncState().trackedFiles.isEmpty());
     EXPECT_TRUE(appState->recentFiles().isEmpty());
 
@@ -58,12 +61,13 @@ TEST_F(TransferTest, FilesThatChangeWhileTheyGoUpAreNotTakenAsAgreed)
     const QString docs = watch("Docs");
     writeFile(docs + "/brief.txt", "short-lived");
     writeFile(docs + "/live.txt", "first");
-    running.server.injectFault(delay("POST", "/api/v1/documents", 400));
+    running.server.injectFault(fault({.method = "POST", .path = "/api/v1/documents", .delayMs = 400}));
     auto pass = engine->performSync();
-    ASSERT_TRUE(waitUntil([&] { return running.server.peakInFlight("POST", "/api/v1/documents") == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return running.server.peakInFlight("POST", "/api/v1/documents") == 2; },
+                          "both uploads in flight"));
     QFile::remove(docs + "/brief.txt");
     writeFile(docs + "/live.txt", "second");
-    ASSERT_TRUE(waitUntil([&] { return !engine->isSyncing(); }));
+    ASSERT_TRUE(waitUntil([&] { return !engine->isSyncing(); }, "the pass to end"));
 
     // What went up is what was recorded: the newer save goes up next, and
     // the file removed meanwhile takes its document with it.

@@ -22,15 +22,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using testsupport::makeLink;
+using testsupport::modeOf;
 using testsupport::readFile;
 using testsupport::writeFile;
 
 namespace {
-
-void makeLink(const QString &target, const QString &link)
-{
-    ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()), 0);
-}
 
 // Every name below `dir`, hidden ones and those in subfolders included.
 QStringList allNames(const QString &dir)
@@ -45,13 +42,6 @@ QStringList allNames(const QString &dir)
                 names.append(info.fileName() + '/' + inner);
     }
     return names;
-}
-
-unsigned modeOf(const QString &path)
-{
-    struct stat st {};
-    ::stat(QFile::encodeName(path).constData(), &st);
-    return st.st_mode & 07777;
 }
 
 // Writes `content` into a new incoming file for `destination`.

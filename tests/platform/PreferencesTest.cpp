@@ -12,22 +12,10 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
 
+using testsupport::modeOf;
 using testsupport::readFile;
 using testsupport::writeFile;
-
-namespace {
-
-unsigned modeOf(const QString &path)
-{
-    struct stat st {};
-    ::stat(QFile::encodeName(path).constData(), &st);
-    return st.st_mode & 07777;
-}
-
-} // namespace
 
 class PreferencesTest : public ::testing::Test {
 protected:

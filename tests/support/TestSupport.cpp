@@ -6,7 +6,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QThread>
+#include <nlohmann/json.hpp>
 #include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace testsupport {
 
@@ -42,16 +45,111 @@ RunningServer::RunningServer()
     baseURL = QString::fromStdString(server.baseURL());
 }
 
-bool waitUntil(const std::function<bool()> &predicate, int timeoutMs)
+testing::AssertionResult waitUntil(const std::function<bool()> &predicate, const std::string &what, int timeoutMs)
 {
     QDeadlineTimer deadline(timeoutMs);
     while (!predicate()) {
         if (deadline.hasExpired())
-            return false;
+            return testing::AssertionFailure() << "gave up after " << timeoutMs << " ms waiting for " << what;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         QThread::msleep(5);
     }
-    return true;
+    return testing::AssertionSuccess() << what;
+}
+
+void settle(int ms)
+{
+    QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+}
+
+DevServer::Fault fault(const FaultSpec &spec)
+{
+    DevServer::Fault fault;
+    fault.method = spec.method;
+    fault.path = spec.path;
+    fault.status = spec.status;
+    fault.body = spec.body;
+    if (!spec.error.empty()) {
+        fault.status = spec.status ? spec.status : 500;
+        fault.body = nlohmann::json{{"error", spec.error}}.dump();
+    }
+    fault.contentType = spec.contentType;
+    fault.headers = spec.headers;
+    fault.delayMs = spec.delayMs;
+    fault.dropMidBody = spec.dropMidBody;
+    fault.count = spec.count;
+    return fault;
+}
+
+namespace {
+// The capture that receives messages now; an inner one hands back to the
+// outer one when it goes.
+LogCapture *g_capture = nullptr;
+} // namespace
+
+LogCapture::LogCapture(std::initializer_list<const QLoggingCategory *> categories)
+{
+    for (const QLoggingCategory *category : categories)
+        m_categories << QString::fromLatin1(category->categoryName());
+    m_outer = g_capture;
+    g_capture = this;
+    m_previous = qInstallMessageHandler(&LogCapture::handle);
+}
+
+LogCapture::~LogCapture()
+{
+    qInstallMessageHandler(m_previous);
+    g_capture = m_outer;
+}
+
+QStringList LogCapture::lines() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_lines;
+}
+
+QStringList LogCapture::linesWith(const QString &part) const
+{
+    return lines().filter(part);
+}
+
+void LogCapture::clear()
+{
+    QMutexLocker lock(&m_mutex);
+    m_lines.clear();
+}
+
+void LogCapture::handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    LogCapture *capture = g_capture;
+    if (!capture->m_categories.contains(QString::fromLatin1(context.category))) {
+        if (capture->m_previous)
+            capture->m_previous(type, context, message);
+        return;
+    }
+    const char *level = type == QtDebugMsg ? "debug: "
+        : type == QtInfoMsg                ? "info: "
+        : type == QtWarningMsg             ? "warning: "
+                                           : "critical: ";
+    QMutexLocker lock(&capture->m_mutex);
+    capture->m_lines << QString::fromLatin1(level) + message;
+}
+
+unsigned modeOf(const QString &path)
+{
+    struct stat st {};
+    ::stat(QFile::encodeName(path).constData(), &st);
+    return st.st_mode & 07777;
+}
+
+void makeLink(const QString &target, const QString &link)
+{
+    ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()), 0)
+        << link.toStdString();
 }
 
 void writeFile(const QString &path, const QByteArray &content)

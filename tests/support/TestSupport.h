@@ -4,12 +4,19 @@
 
 #include <QByteArray>
 #include <QCoroTask>
+#include <QLoggingCategory>
+#include <QMutex>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
-#include <functional>
 #include <exception>
+#include <functional>
+#include <gtest/gtest.h>
+#include <initializer_list>
+#include <map>
 #include <memory>
 #include <optional>
+#include <string>
 #include <type_traits>
 
 namespace testsupport {
@@ -77,8 +84,64 @@ T run(QCoro::Task<T> &&task)
         return std::move(*result);
 }
 
-// Spins the event loop until the predicate holds or the time runs out.
-bool waitUntil(const std::function<bool()> &predicate, int timeoutMs = 10000);
+// Spins the event loop until the predicate holds or the time runs out; a
+// failure names what was awaited, e.g.
+// ASSERT_TRUE(waitUntil([&] { return !engine->isSyncing(); }, "the pass to end")).
+[[nodiscard]] testing::AssertionResult waitUntil(const std::function<bool()> &predicate, const std::string &what,
+                                                 int timeoutMs = 10000);
+
+// Runs the event loop for `ms`: lets a quiet period pass, so that a test can
+// then check that nothing more arrived.
+void settle(int ms);
+
+// How the development server misbehaves for matching requests: hold the
+// answer back, give a canned one instead, or cut the real one short.
+// Setting `error` gives the usual JSON error body, with status 500 unless
+// another is named. The fault applies `count` times, or always when -1.
+struct FaultSpec {
+    std::string method; // empty: any method
+    std::string path;   // exact, or a prefix when it ends in '*'
+    int status = 0;
+    std::string body;
+    std::string error;
+    std::string contentType = "application/json";
+    std::map<std::string, std::string> headers;
+    int delayMs = 0;
+    bool dropMidBody = false;
+    int count = -1;
+};
+DevServer::Fault fault(const FaultSpec &spec);
+
+// The messages of the chosen logging categories while it lives, each as
+// "<level>: <message>" (debug, info, warning, critical). Messages of other
+// categories go on to the handler that was there before.
+class LogCapture {
+public:
+    LogCapture(std::initializer_list<const QLoggingCategory *> categories);
+    ~LogCapture();
+    LogCapture(const LogCapture &) = delete;
+    LogCapture &operator=(const LogCapture &) = delete;
+
+    QStringList lines() const;
+    // The lines that contain `part`.
+    QStringList linesWith(const QString &part) const;
+    int count(const QString &line) const { return int(lines().count(line)); }
+    bool has(const QString &line) const { return lines().contains(line); }
+    void clear();
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message);
+    QStringList m_categories;
+    QtMessageHandler m_previous = nullptr;
+    LogCapture *m_outer = nullptr;
+    mutable QMutex m_mutex;
+    QStringList m_lines;
+};
+
+// The permission bits of a file, as stat gives them.
+unsigned modeOf(const QString &path);
+// A symbolic link at `link` to `target`.
+void makeLink(const QString &target, const QString &link);
 
 void writeFile(const QString &path, const QByteArray &content);
 QByteArray readFile(const QString &path);

@@ -10,9 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
 
+using testsupport::modeOf;
 using testsupport::readFile;
 using testsupport::writeFile;
 
@@ -25,13 +24,6 @@ SyncState stateWithFile(const QString &path, qint64 remoteId)
     state.trackedFiles.insert(path, TrackedFile{"hash", remoteId, std::nullopt, "2026-01-01T00:00:00Z",
                                                 QDateTime::fromMSecsSinceEpoch(1767225600000LL, Qt::UTC)});
     return state;
-}
-
-unsigned modeOf(const QString &path)
-{
-    struct stat st {};
-    ::stat(QFile::encodeName(path).constData(), &st);
-    return st.st_mode & 07777;
 }
 
 } // namespace

@@ -77,7 +77,7 @@ TEST_F(StateSaverTest, ManyRequestsGiveFewWritesAndTheFileEndsWithTheLastState)
         track(state, i);
         saver->scheduleSave();
     }
-    ASSERT_TRUE(waitUntil([&] { return saver->saveCount() == 1 && !saver->isWriting(); }));
+    ASSERT_TRUE(waitUntil([&] { return saver->saveCount() == 1 && !saver->isWriting(); }, "the one write"));
     EXPECT_EQ(onDisk(), state);
     EXPECT_EQ(saver->bytesWritten(), QFileInfo(path()).size());
 
@@ -94,7 +94,7 @@ TEST_F(StateSaverTest, ManyRequestsGiveFewWritesAndTheFileEndsWithTheLastState)
     run(std::move(first));
     EXPECT_EQ(saver->saveCount(), 2);
     EXPECT_TRUE(saver->isDirty());
-    ASSERT_TRUE(waitUntil([&] { return saver->saveCount() == 3 && !saver->isWriting(); }));
+    ASSERT_TRUE(waitUntil([&] { return saver->saveCount() == 3 && !saver->isWriting(); }, "the third write"));
     EXPECT_EQ(onDisk(), state);
     EXPECT_FALSE(saver->isDirty());
 

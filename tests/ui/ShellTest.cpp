@@ -68,7 +68,7 @@ TEST_F(UiFixture, SavedSessionSyncsFromLaunchWithoutAClick)
     EXPECT_TRUE(app.appState().isLoggedIn());
     ASSERT_NE(app.syncEngine(), nullptr);
     EXPECT_EQ(app.menuBarView()->syncEngine(), app.syncEngine());
-    EXPECT_TRUE(waitUntil([&] { return serverNames(server.server, "Notes").size() == 2; }));
+    EXPECT_TRUE(waitUntil([&] { return serverNames(server.server, "Notes").size() == 2; }, "both files on the server"));
     EXPECT_EQ(serverNames(server.server, "Notes"), (std::vector<std::string>{"a.txt", "b.txt"}));
     EXPECT_FALSE(app.panel()->isVisible());
 
@@ -81,11 +81,11 @@ TEST_F(UiFixture, SavedSessionSyncsFromLaunchWithoutAClick)
     QSignalSpy released(engine, &QObject::destroyed);
     app.openSettings();
     app.settingsWindow()->logout();
-    EXPECT_TRUE(waitUntil([&] { return !app.appState().isLoggedIn(); }));
+    EXPECT_TRUE(waitUntil([&] { return !app.appState().isLoggedIn(); }, "the sign-out"));
     EXPECT_FALSE(app.menuBarView()->showsSignedInFace());
     EXPECT_EQ(app.syncEngine(), nullptr);
     EXPECT_EQ(app.menuBarView()->syncEngine(), nullptr);
-    EXPECT_TRUE(waitUntil([&] { return released.count() == 1; }));
+    EXPECT_TRUE(waitUntil([&] { return released.count() == 1; }, "the engine to go"));
 }
 
 // Signed out at launch: no engine, the panel opens as a window where there
@@ -111,20 +111,20 @@ TEST_F(UiFixture, SignOutDuringPass)
     storeSession(server.baseURL);
     const QString folder = makeFolder("Busy");
     testsupport::writeFile(folder + "/a.txt", "a");
-    server.server.injectFault({.method = "GET", .path = "/api/v1/folders", .delayMs = 700, .count = 1});
+    server.server.injectFault(testsupport::fault({.method = "GET", .path = "/api/v1/folders", .delayMs = 700, .count = 1}));
     TavrelSyncApp &app = makeApp();
     app.appState().addWatchedFolder(folder);
     app.launch();
     ASSERT_NE(app.syncEngine(), nullptr);
     QPointer<SyncEngine> engine = app.syncEngine();
     QSignalSpy passEnded(engine.data(), &SyncEngine::passFinished);
-    ASSERT_TRUE(waitUntil([&] { return engine->isSyncing(); }));
+    ASSERT_TRUE(waitUntil([&] { return engine->isSyncing(); }, "the pass to start"));
 
     app.openSettings();
     app.settingsWindow()->logout();
-    ASSERT_TRUE(waitUntil([&] { return !app.appState().isLoggedIn(); }));
+    ASSERT_TRUE(waitUntil([&] { return !app.appState().isLoggedIn(); }, "the sign-out"));
     EXPECT_EQ(app.syncEngine(), nullptr);
-    ASSERT_TRUE(waitUntil([&] { return engine.isNull(); }));
+    ASSERT_TRUE(waitUntil([&] { return engine.isNull(); }, "the engine to go"));
     EXPECT_EQ(passEnded.count(), 1);
     EXPECT_EQ(app.appState().syncStatus(), SyncStatus::idle());
     EXPECT_EQ(app.trayIconName(), "person.circle");
@@ -149,7 +149,8 @@ TEST_F(UiFixture, TrayIconAndTooltipTellTheStatus)
     const qint64 syncingKey = tray->icon().cacheKey();
     EXPECT_EQ(app.trayIconName(), "arrow.triangle.2.circlepath");
     state.setSyncProgress({1234, 3001, 45'000'000, 300'000'000});
-    EXPECT_TRUE(waitUntil([&] { return tray->toolTip().contains("Syncing 1,234 of 3,001 files · 45 of 300 MB"); }));
+    EXPECT_TRUE(waitUntil([&] { return tray->toolTip().contains("Syncing 1,234 of 3,001 files · 45 of 300 MB"); },
+                          "the progress in the tooltip"));
     EXPECT_EQ(tray->icon().cacheKey(), syncingKey); // progress does not redraw the icon
 
     const QDateTime next = QDateTime::currentDateTime().addSecs(30);
@@ -230,7 +231,7 @@ TEST_F(UiFixture, TrayHostStartingLater)
     EXPECT_EQ(app.panel()->mode(), PanelWindow::Mode::window);
 
     trayThere = true;
-    EXPECT_TRUE(waitUntil([&] { return app.usesTray(); }));
+    EXPECT_TRUE(waitUntil([&] { return app.usesTray(); }, "the icon to move into the tray"));
     EXPECT_TRUE(app.trayIcon()->isVisible());
     EXPECT_EQ(app.panel()->mode(), PanelWindow::Mode::popup);
     EXPECT_FALSE(app.panel()->isVisible());

@@ -23,9 +23,9 @@ TEST(SingleInstance, SecondStartHandsOverAndStaleSocketIsTakenOver)
 
     SingleInstance second(name);
     EXPECT_TRUE(second.handOverToRunning());
-    EXPECT_TRUE(waitUntil([&] { return shown.count() == 1; }));
+    EXPECT_TRUE(waitUntil([&] { return shown.count() == 1; }, "the first hand-over"));
     EXPECT_TRUE(SingleInstance(name).handOverToRunning());
-    EXPECT_TRUE(waitUntil([&] { return shown.count() == 2; }));
+    EXPECT_TRUE(waitUntil([&] { return shown.count() == 2; }, "the second hand-over"));
     EXPECT_FALSE(second.isListening());
 
     // A socket file left by a copy that died: bound, never listened on.
@@ -44,7 +44,7 @@ TEST(SingleInstance, SecondStartHandsOverAndStaleSocketIsTakenOver)
     ASSERT_TRUE(revived.listen());
     QSignalSpy revivedShown(&revived, &SingleInstance::showRequested);
     EXPECT_TRUE(SingleInstance(stale).handOverToRunning());
-    EXPECT_TRUE(waitUntil([&] { return revivedShown.count() == 1; }));
+    EXPECT_TRUE(waitUntil([&] { return revivedShown.count() == 1; }, "the hand-over to the revived copy"));
 
     EXPECT_TRUE(SingleInstance::defaultName().contains(QString::number(getuid())));
 }

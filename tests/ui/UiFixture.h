@@ -36,7 +36,8 @@ protected:
     void destroyApp()
     {
         if (m_app && m_app->syncEngine())
-            testsupport::waitUntil([this] { return !m_app->syncEngine()->isSyncing(); });
+            EXPECT_TRUE(testsupport::waitUntil([this] { return !m_app->syncEngine()->isSyncing(); },
+                                               "the pass to end before the shell goes"));
         m_app.reset();
     }
 

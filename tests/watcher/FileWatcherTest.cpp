@@ -1,5 +1,7 @@
-#include "support/FilePermissions.h"
 #include "state/FileWatcher.h"
+
+#include "platform/Logging.h"
+#include "support/FilePermissions.h"
 
 #include "WatcherFixture.h"
 
@@ -8,30 +10,10 @@
 #include <memory>
 #include <unistd.h>
 
+using testsupport::settle;
 using testsupport::waitUntil;
 
 namespace {
-
-// Log lines of the watcher's category, captured while an instance lives.
-class LogCapture {
-public:
-    LogCapture() { s_previous = qInstallMessageHandler(&LogCapture::handle); }
-    ~LogCapture()
-    {
-        qInstallMessageHandler(s_previous);
-        s_lines.clear();
-    }
-    static QStringList lines() { return s_lines; }
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
-    {
-        if (QByteArray(context.category).endsWith(".FileWatcher"))
-            s_lines << QString(type == QtCriticalMsg ? "critical: " : type == QtInfoMsg ? "info: " : "other: ") + message;
-    }
-    static inline QtMessageHandler s_previous = nullptr;
-    static inline QStringList s_lines;
-};
 
 int openDescriptorCount()
 {
@@ -54,7 +36,10 @@ protected:
         return watcher;
     }
 
-    bool waitForCallbacks(int expected) { return waitUntil([&] { return callbacks >= expected; }, 5000); }
+    testing::AssertionResult waitForCallbacks(int expected)
+    {
+        return waitUntil([&] { return callbacks >= expected; }, std::to_string(expected) + " callbacks", 5000);
+    }
     // Long enough for a stray event to have been delivered and debounced.
     void letQuietPeriodPass() { settle(3 * kDebounce + 2 * kLatency); }
 
@@ -68,7 +53,7 @@ TEST_F(FileWatcherTest, OneSaveGivesOneCallback)
 
     save("docs/report.txt");
 
-    ASSERT_TRUE(waitForCallbacks(1)) << "no callback after a save";
+    ASSERT_TRUE(waitForCallbacks(1));
     letQuietPeriodPass();
     EXPECT_EQ(callbacks, 1);
     EXPECT_FALSE(watcher->hasPendingCallback());
@@ -91,7 +76,7 @@ TEST_F(FileWatcherTest, ChangesOfEveryKindWakeTheWatcher)
     for (const auto &[what, change] : changes) {
         const int before = callbacks;
         change();
-        EXPECT_TRUE(waitForCallbacks(before + 1)) << "no callback after a " << what;
+        EXPECT_TRUE(waitForCallbacks(before + 1)) << "after a " << what;
     }
 }
 
@@ -125,7 +110,7 @@ TEST_F(FileWatcherTest, StopKeepsThePendingCallbackAndEndsEvents)
     auto watcher = makeWatcher();
     watcher->watch(makeFolder("docs"));
     save("docs/a.txt");
-    ASSERT_TRUE(waitUntil([&] { return watcher->hasPendingCallback(); }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return watcher->hasPendingCallback(); }, "a pending callback", 5000));
 
     watcher->stop();
     EXPECT_EQ(watcher->streamCount(), 0);
@@ -146,7 +131,7 @@ TEST_F(FileWatcherTest, DestroyedWatcherCallsNothing)
     auto watcher = makeWatcher();
     watcher->watch(makeFolder("docs"));
     save("docs/a.txt");
-    ASSERT_TRUE(waitUntil([&] { return watcher->hasPendingCallback(); }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return watcher->hasPendingCallback(); }, "a pending callback", 5000));
 
     watcher.reset();
     letQuietPeriodPass();
@@ -173,7 +158,7 @@ TEST_F(FileWatcherTest, CallbackMayReleaseItsWatcher)
 
 TEST_F(FileWatcherTest, UnwatchableFoldersAreLoggedAndTheOthersStillWatched)
 {
-    LogCapture log;
+    testsupport::LogCapture log{&lcFileWatcher()};
     save("plain-file.txt");
     const QString missing = path("missing");
     const QString notAFolder = path("plain-file.txt");

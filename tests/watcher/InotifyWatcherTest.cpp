@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+using testsupport::settle;
 using testsupport::waitUntil;
 
 // The stream's own job: keeping one watch per directory of the folder as
@@ -28,18 +29,19 @@ protected:
 
     // Waits for the delivery a change causes and for the stream to have
     // caught up with the tree.
-    bool waitForChange(const InotifyWatcher &stream, int expectedWatches)
+    testing::AssertionResult waitForChange(const InotifyWatcher &stream, int expectedWatches)
     {
         const int before = deliveries;
-        return waitUntil([&] { return deliveries > before && stream.watchCount() == expectedWatches; }, 5000);
+        return waitUntil([&] { return deliveries > before && stream.watchCount() == expectedWatches; },
+                         "a delivery and " + std::to_string(expectedWatches) + " watches", 5000);
     }
 
     // Writes the file and tells whether the stream reported it.
-    bool reports(const QString &file)
+    testing::AssertionResult reports(const QString &file)
     {
         const int before = deliveries;
         testsupport::writeFile(file, "content");
-        return waitUntil([&] { return deliveries > before; }, 500);
+        return waitUntil([&] { return deliveries > before; }, "a delivery for " + file.toStdString(), 500);
     }
 
     QString root;
@@ -130,14 +132,14 @@ TEST_F(InotifyWatcherTest, ReportsABurstAtOnceThenAtMostOncePerLatency)
 {
     auto stream = startStream(1000);
     save("root/first.txt");
-    ASSERT_TRUE(waitUntil([&] { return deliveries == 1; }, 700)) << "the first change waited for the latency";
+    ASSERT_TRUE(waitUntil([&] { return deliveries == 1; }, "the first change, before the latency", 700));
 
     for (int i = 0; i < 20; ++i)
         save(QString("root/more%1.txt").arg(i));
     settle(50);
     EXPECT_EQ(deliveries, 1) << "reported again within the latency";
 
-    ASSERT_TRUE(waitUntil([&] { return deliveries == 2; }, 3000)) << "the rest of the burst was never reported";
+    ASSERT_TRUE(waitUntil([&] { return deliveries == 2; }, "the rest of the burst", 3000));
     settle(1200);
     EXPECT_EQ(deliveries, 2);
 }

@@ -24,9 +24,5 @@ protected:
         testsupport::writeFile(path(relative), content);
     }
 
-    // Spins the event loop for a while; used to let a quiet period pass and
-    // check that nothing more arrived.
-    static void settle(int ms) { testsupport::waitUntil([] { return false; }, ms); }
-
     QTemporaryDir m_dir;
 };
