@@ -1,8 +1,10 @@
 #pragma once
 
 // Shared setting for the engine benchmarks: a private home, a development
-// server in this process on loopback, a signed-in client and a watched
-// folder of many small files.
+// server on loopback (a child process, or in this process where the
+// benchmark puts documents on it directly), a signed-in client and a
+// watched folder of many small files.
+#include "ServerProcess.h"
 #include "api/APIClient.h"
 #include "devserver/DevServer.h"
 #include "platform/Preferences.h"
@@ -12,6 +14,7 @@
 #include "sync/SyncState.h"
 
 #include <QCoreApplication>
+#include <QCoroTask>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -31,44 +34,76 @@
 
 namespace enginebench {
 
+// The account of the in-process server.
 constexpr const char *email = "bench@tavrel.test";
-// The reference client's own account on the same server.
-constexpr const char *minimalEmail = "minimal@tavrel.test";
-constexpr const char *minimalPassword = "minimal-password";
+constexpr const char *password = "bench-password";
+
+enum class ServerIn { ChildProcess, ThisProcess };
 
 struct Setting {
     QTemporaryDir home;
-    std::unique_ptr<DevServer> server;
+    std::unique_ptr<ServerProcess> child;  // ServerIn::ChildProcess
+    std::unique_ptr<DevServer> server;     // ServerIn::ThisProcess
     std::unique_ptr<Preferences> preferences;
     std::unique_ptr<AppState> appState;
     std::unique_ptr<APIClient> client;
+    QString baseURL;
+    QString accountEmail;
+    QString accountPassword;
     QString folder;
 
-    Setting()
+    explicit Setting(ServerIn where, qint64 throttleBytesPerSecond = 0)
     {
         qputenv("XDG_CONFIG_HOME", home.filePath("config").toLocal8Bit());
         qputenv("XDG_DATA_HOME", home.filePath("data").toLocal8Bit());
         // One info line per transfer would measure the terminal.
         QLoggingCategory::setFilterRules(QStringLiteral("com.tavrel.TavrelSync.*.info=false"));
 
-        DevServer::Options options;
-        options.dataDir = home.filePath("server").toStdString();
-        options.recordedBodyLimit = 0; // count requests, keep no bodies
-        QDir().mkpath(home.filePath("server"));
-        server = std::make_unique<DevServer>(options);
-        server->start();
-        server->addUser(email, "bench-password", "Bench User", "Bench");
-        server->addUser(minimalEmail, minimalPassword, "Minimal Client", "Bench");
-
         preferences = std::make_unique<Preferences>(home.filePath("config/TavrelSync/preferences.json"));
         appState = std::make_unique<AppState>(*preferences);
         client = std::make_unique<APIClient>(*preferences);
-        client->setBaseURL(QString::fromStdString(server->baseURL()));
-        client->setToken(QString::fromStdString(server->issueToken(email)));
+        if (where == ServerIn::ChildProcess) {
+            child = std::make_unique<ServerProcess>(home.path(), throttleBytesPerSecond);
+            baseURL = child->baseURL();
+            accountEmail = QString::fromLatin1(ServerProcess::email);
+            accountPassword = QString::fromLatin1(ServerProcess::password);
+            auto signIn = client->login(accountEmail, accountPassword, baseURL);
+            QCoro::waitFor(signIn);
+        } else {
+            DevServer::Options options;
+            options.dataDir = home.filePath("server").toStdString();
+            options.recordedBodyLimit = 0; // count requests, keep no bodies
+            options.throttleBytesPerSecond = throttleBytesPerSecond;
+            QDir().mkpath(home.filePath("server"));
+            server = std::make_unique<DevServer>(options);
+            server->start();
+            server->addUser(email, password, "Bench User", "Bench");
+            baseURL = QString::fromStdString(server->baseURL());
+            accountEmail = QString::fromLatin1(email);
+            accountPassword = QString::fromLatin1(password);
+            client->setBaseURL(baseURL);
+            client->setToken(QString::fromStdString(server->issueToken(email)));
+        }
         appState->setIsLoggedIn(true);
         folder = home.filePath("Documents");
         QDir().mkpath(folder);
         appState->setWatchedFolders({folder});
+    }
+
+    ~Setting()
+    {
+        // The server before the home it keeps its files in.
+        child.reset();
+        server.reset();
+    }
+
+    qint64 requestCount() const { return child ? child->requestCount() : qint64(server->requests().size()); }
+    void clearRequests()
+    {
+        if (child)
+            child->clearRequests();
+        else
+            server->clearRequests();
     }
 
     QString stateFilePath() const { return home.filePath("data/TavrelSync/sync_state.json"); }
@@ -79,7 +114,8 @@ struct Setting {
     }
 
     // Puts every file of the folder on the server and writes the state file
-    // that a first sync would have left: all files tracked and in step.
+    // that a first sync would have left: all files tracked and in step
+    // (the in-process server only: it takes the documents directly).
     void seedAgreement()
     {
         const int64_t root = server->createFolder(email, "Desktop Sync", std::nullopt);
@@ -202,6 +238,15 @@ private:
     qint64 m_lastNs = 0;
     qint64 m_longestNs = 0;
 };
+
+// Starts a new peak of resident memory (Linux: writing 5 to clear_refs
+// resets VmHWM to the current resident size).
+inline void resetPeakMemory()
+{
+    QFile refs(QStringLiteral("/proc/self/clear_refs"));
+    if (refs.open(QIODevice::WriteOnly))
+        refs.write("5");
+}
 
 // Resident memory of this process now ("VmRSS") or at its peak ("VmHWM"), KiB.
 inline long memoryKiB(const char *key = "VmRSS:")

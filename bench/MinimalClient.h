@@ -29,8 +29,9 @@ public:
     MinimalClient(QString baseURL, QString statePath) : m_base(std::move(baseURL)), m_statePath(std::move(statePath)) {}
 
     // Uploads every file below `folder` into a server folder of the same
-    // name under a new root folder, and writes one state file.
-    QCoro::Task<void> firstSync(QString email, QString password, QString folder)
+    // name under a new root folder named `rootName`, and writes one state
+    // file. A root name of its own lets it share an account with the engine.
+    QCoro::Task<void> firstSync(QString email, QString password, QString rootName, QString folder)
     {
         // Each task named before it is awaited (GCC 12 and temporaries).
         const nlohmann::json login = {{"email", email.toStdString()}, {"password", password.toStdString()}};
@@ -39,7 +40,7 @@ public:
         m_token = QByteArray::fromStdString(session.at("token").get<std::string>());
         auto list = call("GET", QStringLiteral("/api/v1/folders"), std::nullopt);
         co_await list;
-        const nlohmann::json rootBody = {{"name", "Desktop Sync"}};
+        const nlohmann::json rootBody = {{"name", rootName.toStdString()}};
         auto makeRoot = call("POST", QStringLiteral("/api/v1/folders"), rootBody);
         const nlohmann::json root = co_await makeRoot;
         const nlohmann::json subBody = {{"name", QFileInfo(folder).fileName().toStdString()}, {"parent_id", root.at("id")}};

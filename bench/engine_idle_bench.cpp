@@ -31,7 +31,7 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const int fileCount = argc > 1 ? std::atoi(argv[1]) : 10000;
     const int idleSeconds = argc > 2 ? std::atoi(argv[2]) : 60;
-    enginebench::Setting setting;
+    enginebench::Setting setting(enginebench::ServerIn::ThisProcess);
     setting.writeFiles(fileCount);
 
     setting.seedAgreement();

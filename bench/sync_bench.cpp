@@ -1,6 +1,7 @@
 // The engine's first sync and idle pass, each printed beside the reference
 // that bounds it, measured in the same run against the same development
-// server (in this process, on loopback):
+// server (a child process on loopback, so that the memory and stalls
+// measured here are the client's alone):
 //
 //  - first sync of COUNT files of 1-64 KiB, beside a minimal client that
 //    sends only the unavoidable requests (sign in, folders, one multipart
@@ -10,8 +11,9 @@
 //    plus one status request, with the bytes read (/proc/self/io rchar);
 //  - the main thread's longest stall during each (a 5 ms timer's lateness);
 //  - what one serialisation of the state costs (done off the main thread);
-//  - resident memory with the files tracked (the in-process server's own
-//    memory included; "before" is with the minimal client's run done);
+//  - resident memory (VmRSS) with the files tracked, and its peak (VmHWM)
+//    during the first sync and up to the end of the idle pass ("before" is
+//    with the minimal client gone and its heap handed back);
 //  - with --big-file, a pass that uploads one file of that size.
 //
 // usage: sync_bench [COUNT ...] [--big-file MiB]
@@ -22,6 +24,7 @@
 
 #include <QCoroTask>
 #include <QElapsedTimer>
+#include <malloc.h>
 #include <sys/stat.h>
 
 namespace {
@@ -69,24 +72,31 @@ bool writeBigFile(const QString &path, qint64 bytes)
 
 void runCount(int fileCount, qint64 bigFileMiB)
 {
-    Setting setting;
+    Setting setting(ServerIn::ChildProcess);
     const qint64 totalBytes = setting.writeFiles(fileCount);
-    std::printf("== %d files, %.1f MiB\n", fileCount, totalBytes / 1048576.0);
+    std::printf("== %d files, %.1f MiB; server: %s (child process, pid %lld)\n", fileCount, totalBytes / 1048576.0,
+                qPrintable(setting.baseURL), setting.child->processId());
     std::fflush(stdout);
 
-    // The reference first, into its own account and state file.
+    // The reference first, into its own root folder and state file; it is
+    // gone, and its freed heap handed back, before the engine is measured.
     QElapsedTimer clock;
     clock.start();
-    MinimalClient minimal(QString::fromStdString(setting.server->baseURL()),
-                          setting.home.filePath("minimal_state.json"));
-    auto minimalSync = minimal.firstSync(minimalEmail, minimalPassword, setting.folder);
-    QCoro::waitFor(minimalSync);
-    const qint64 minimalMs = clock.elapsed();
-    std::printf("minimal client  first sync %7lld ms (%lld uploads, one state save of %.1f KiB)\n", minimalMs,
-                minimal.uploaded(), QFileInfo(setting.home.filePath("minimal_state.json")).size() / 1024.0);
+    qint64 minimalMs = 0;
+    {
+        MinimalClient minimal(setting.baseURL, setting.home.filePath("minimal_state.json"));
+        auto minimalSync = minimal.firstSync(setting.accountEmail, setting.accountPassword,
+                                             QStringLiteral("Minimal Sync"), setting.folder);
+        QCoro::waitFor(minimalSync);
+        minimalMs = clock.elapsed();
+        std::printf("minimal client  first sync %7lld ms (%lld uploads, one state save of %.1f KiB)\n", minimalMs,
+                    minimal.uploaded(), QFileInfo(setting.home.filePath("minimal_state.json")).size() / 1024.0);
+    }
+    ::malloc_trim(0);
 
-    setting.server->clearRequests();
+    setting.clearRequests();
     const long memoryBefore = memoryKiB();
+    resetPeakMemory();
     auto engine = setting.makeEngine();
     StallProbe probe;
     probe.start();
@@ -95,30 +105,31 @@ void runCount(int fileCount, qint64 bigFileMiB)
     const qint64 firstMs = clock.elapsed();
     const double firstStall = probe.stop();
     const qint64 finalStateSize = QFileInfo(setting.stateFilePath()).size();
-    std::printf("engine          first sync %7lld ms = %.2fx the minimal client; %zu requests, status %s, %lld tracked\n",
-                firstMs, double(firstMs) / qMax<qint64>(minimalMs, 1), setting.server->requests().size(),
+    const long memoryAfter = memoryKiB();
+    const long firstPeak = memoryKiB("VmHWM:");
+    std::printf("engine          first sync %7lld ms = %.2fx the minimal client; %lld requests, status %s, %lld tracked\n",
+                firstMs, double(firstMs) / qMax<qint64>(minimalMs, 1), setting.requestCount(),
                 qPrintable(setting.appState->statusText()), qint64(engine->syncState().trackedFiles.size()));
     std::printf("  longest main-thread stall %.1f ms\n", firstStall);
     std::printf("  state file: %lld saves, %.2f MiB written = %.1fx the final file of %.2f MiB\n",
                 engine->stateSaveCount(), engine->stateBytesWritten() / 1048576.0,
                 double(engine->stateBytesWritten()) / qMax<qint64>(finalStateSize, 1), finalStateSize / 1048576.0);
-    QElapsedTimer encodeClock;
-    encodeClock.start();
-    const qint64 encodedSize = engine->syncState().encode().size();
-    std::printf("  one serialisation of the state: %lld ms for %.2f MiB\n", encodeClock.elapsed(),
-                encodedSize / 1048576.0);
-    std::printf("  resident memory %.1f MiB with the files tracked (%.1f MiB before the engine was made)\n",
-                memoryKiB() / 1024.0, memoryBefore / 1024.0);
+    std::printf("  resident memory %.1f MiB with the files tracked, peak %.1f MiB during the first sync "
+                "(%.1f MiB before the engine was made)\n",
+                memoryAfter / 1024.0, firstPeak / 1024.0, memoryBefore / 1024.0);
     std::fflush(stdout);
 
     // The pass right after the first sync still hears of every upload (they
     // came after the time its answer was asked from); it is shown apart, and
     // the idle pass is the one after it, when nothing changed anywhere.
+    probe.start();
     clock.restart();
     QCoro::waitFor(engine->performSync());
-    std::printf("engine          pass after the first sync %lld ms (its answer lists the %lld uploads)\n",
-                clock.elapsed(), qint64(engine->syncState().trackedFiles.size()));
-    setting.server->clearRequests();
+    const qint64 afterMs = clock.elapsed();
+    std::printf("engine          pass after the first sync %lld ms (its answer lists the %lld uploads), "
+                "longest main-thread stall %.1f ms\n",
+                afterMs, qint64(engine->syncState().trackedFiles.size()), probe.stop());
+    setting.clearRequests();
     const qint64 readBefore = procIo("rchar");
     probe.start();
     clock.restart();
@@ -126,12 +137,20 @@ void runCount(int fileCount, qint64 bigFileMiB)
     const qint64 idleMs = clock.elapsed();
     const double idleStall = probe.stop();
     const qint64 readBytes = procIo("rchar") - readBefore;
-    const auto idleRequests = setting.server->requests().size();
+    const qint64 idleRequests = setting.requestCount();
     const qint64 floorMs = statWalkAndStatusMs(setting, engine->syncState());
     std::printf("engine          idle pass  %7lld ms = %.2fx one stat walk + one status request (%lld ms); "
-                "%zu requests, %.2f MiB read\n",
+                "%lld requests, %.2f MiB read\n",
                 idleMs, double(idleMs) / qMax<qint64>(floorMs, 1), floorMs, idleRequests, readBytes / 1048576.0);
     std::printf("  longest main-thread stall %.1f ms\n", idleStall);
+    std::printf("  resident memory %.1f MiB, peak %.1f MiB since the first sync began\n", memoryKiB() / 1024.0,
+                memoryKiB("VmHWM:") / 1024.0);
+    // Last, so that its own copy of the file in memory is in no figure above.
+    QElapsedTimer encodeClock;
+    encodeClock.start();
+    const qint64 encodedSize = engine->syncState().encode().size();
+    std::printf("  one serialisation of the state (done off the main thread by the engine): %lld ms for %.2f MiB\n",
+                encodeClock.elapsed(), encodedSize / 1048576.0);
     std::fflush(stdout);
 
     if (bigFileMiB > 0) {
@@ -155,15 +174,15 @@ void runCount(int fileCount, qint64 bigFileMiB)
 // a slow link that keeps moving must not be abandoned.
 int throttledUpload(qint64 mib, qint64 rate)
 {
-    Setting setting;
-    setting.server->setThrottle(rate);
+    Setting setting(ServerIn::ChildProcess, rate);
     const qint64 bytes = mib * 1024 * 1024;
     const QString path = setting.home.filePath("throttled.bin");
     if (!writeBigFile(path, bytes)) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
         return 1;
     }
-    const int64_t folderId = setting.server->createFolder(email, "Throttled", std::nullopt);
+    auto makeFolder = setting.client->createFolder(QStringLiteral("Throttled"), std::nullopt);
+    const qint64 folderId = QCoro::waitFor(makeFolder).id;
     std::printf("upload of %lld MiB through a server throttled to %.1f MB/s (stall time-out %d s)\n", mib, rate / 1e6,
                 setting.client->stallTimeoutMs() / 1000);
     std::fflush(stdout);
@@ -212,11 +231,16 @@ int main(int argc, char **argv)
             return 2;
         }
     }
-    if (throttledMiB > 0)
-        return throttledUpload(throttledMiB, rate);
-    if (counts.isEmpty())
-        counts = {2000, 10000};
-    for (const int count : counts)
-        runCount(count, bigFileMiB);
+    try {
+        if (throttledMiB > 0)
+            return throttledUpload(throttledMiB, rate);
+        if (counts.isEmpty())
+            counts = {2000, 10000};
+        for (const int count : counts)
+            runCount(count, bigFileMiB);
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "sync_bench: %s\n", error.what());
+        return 1;
+    }
     return 0;
 }
