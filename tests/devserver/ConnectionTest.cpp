@@ -1,6 +1,4 @@
-// How the server treats connections themselves: kept-alive ones that go
-// quiet, and HTTPS with a certificate the client may or may not trust.
-#include "RawHttp.h"
+// HTTPS with a certificate the client may or may not trust.
 #include "api/APIClient.h"
 #include "api/Errors.h"
 #include "platform/Preferences.h"
@@ -13,42 +11,6 @@
 #include <openssl/x509v3.h>
 
 using testsupport::RunningServer;
-
-namespace {
-
-DevServer::Options quickIdleOptions()
-{
-    DevServer::Options options;
-    options.idleTimeoutMs = 300;
-    return options;
-}
-
-} // namespace
-
-// A connection left idle past the time-out is closed by the server at once,
-// so a client that would reuse it learns so instead of waiting for an answer.
-TEST(ConnectionTest, IdleKeptAliveConnectionIsClosedWhenItsTimeOutFires)
-{
-    DevServer server(quickIdleOptions());
-    const int port = server.start();
-    rawhttp::Connection connection(port);
-    connection.send(rawhttp::requestText(port, "GET", "/api/v1/folders"));
-    const rawhttp::Response answer = connection.readResponse();
-    EXPECT_EQ(answer.status, 401);
-    EXPECT_EQ(answer.headers.at("connection"), "keep-alive");
-    EXPECT_TRUE(connection.closedByServer());
-
-    // Qt's client notices the closed connection and answers on a new one.
-    testsupport::TempHome home;
-    server.addUser(RunningServer::email, RunningServer::password, "Demo User", "Tavrel Demo");
-    Preferences preferences;
-    APIClient client(preferences);
-    testsupport::run(client.login(RunningServer::email, RunningServer::password,
-                                  QString::fromStdString(server.baseURL())));
-    testsupport::run(client.listFolders());
-    testsupport::settle(600); // past the idle time-out
-    EXPECT_NO_THROW(testsupport::run(client.listFolders()));
-}
 
 namespace {
 
@@ -141,9 +103,4 @@ TEST(ConnectionTest, SelfSignedCertificateIsRefusedUntilTrusted)
         testsupport::run(client.login(RunningServer::email, RunningServer::password, origin));
     EXPECT_FALSE(response.token.isEmpty());
     EXPECT_NO_THROW(testsupport::run(client.listFolders()));
-
-    // A key that does not match, or a missing file, stops the server from starting.
-    DevServer::Options broken = options;
-    broken.keyFile = dir.filePath("missing.key").toStdString();
-    EXPECT_THROW(DevServer(broken).start(), std::runtime_error);
 }

@@ -1,9 +1,7 @@
 #include "RawHttp.h"
-#include "devserver/DevServer.h"
 #include "devserver/MultipartParser.h"
 
 #include <gtest/gtest.h>
-#include <thread>
 
 using devserver::MultipartParser;
 using devserver::MultipartPart;
@@ -90,57 +88,6 @@ TEST(MultipartParserTest, ReadsUnescapedQuotesInFileNamesAndRejectsBrokenBodies)
     EXPECT_EQ(MultipartParser::boundaryFrom("multipart/form-data; boundary=\"a b\""), "a b");
     EXPECT_FALSE(MultipartParser::boundaryFrom("application/json"));
     EXPECT_FALSE(MultipartParser::boundaryFrom("multipart/form-data"));
-}
-
-TEST(MultipartUploadTest, UploadSentInPiecesSplittingTheDelimiterIsStoredWhole)
-{
-    DevServer server;
-    const int port = server.start();
-    server.addUser("ann@example.test", "pw", "Ann", "Org");
-    const std::string token = server.issueToken("ann@example.test");
-    const int64_t folder = server.createFolder("ann@example.test", "Work", std::nullopt);
-
-    const std::string content = std::string(100000, 'a') + "\r\n--" + std::string(50000, 'b');
-    const std::string body = rawhttp::uploadForm(boundary, "piece.txt", content, "piece.txt", std::to_string(folder));
-    const std::string request =
-        rawhttp::requestText(server.port(), "POST", "/api/v1/documents", token, body, "multipart/form-data; boundary=" + boundary);
-
-    // Pause inside the delimiter that ends the file part so the server reads it in two parts.
-    const std::size_t delimiterEnd = request.find("\r\n--" + boundary, request.find("\r\n\r\n") + 4 + 200) + 10;
-    rawhttp::Connection connection(port);
-    connection.send(request.substr(0, delimiterEnd));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    connection.send(request.substr(delimiterEnd));
-    const auto response = connection.readResponse();
-    ASSERT_EQ(response.status, 201) << response.body;
-    EXPECT_EQ(response.json().at("file_size"), content.size());
-    EXPECT_EQ(server.content(response.json().at("id").get<int64_t>()), content);
-}
-
-TEST(MultipartUploadTest, ChunkedRequestBodyIsDecoded)
-{
-    DevServer server;
-    const int port = server.start();
-    server.addUser("ann@example.test", "pw", "Ann", "Org");
-    const std::string token = server.issueToken("ann@example.test");
-    const int64_t folder = server.createFolder("ann@example.test", "Work", std::nullopt);
-
-    const std::string body = rawhttp::uploadForm(boundary, "c.txt", "chunky", "c.txt", std::to_string(folder));
-    std::string request = "POST /api/v1/documents HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer " + token
-        + "\r\nContent-Type: multipart/form-data; boundary=" + boundary + "\r\nTransfer-Encoding: chunked\r\n\r\n";
-    for (std::size_t at = 0; at < body.size(); at += 50) {
-        const std::string piece = body.substr(at, 50);
-        char size[16];
-        std::snprintf(size, sizeof size, "%zx", piece.size());
-        request += std::string(size) + "\r\n" + piece + "\r\n";
-    }
-    request += "0\r\n\r\n";
-    rawhttp::Connection connection(port);
-    connection.send(request);
-    const auto response = connection.readResponse();
-    ASSERT_EQ(response.status, 201) << response.body;
-    EXPECT_EQ(server.content(response.json().at("id").get<int64_t>()), "chunky");
-    EXPECT_EQ(server.requests().back().body, body);
 }
 
 } // namespace

@@ -82,13 +82,6 @@ Response Connection::readResponse()
     return response;
 }
 
-bool Connection::closedByServer()
-{
-    char byte;
-    const ssize_t n = ::recv(m_fd, &byte, 1, 0);
-    return n == 0 || (n < 0 && errno == ECONNRESET);
-}
-
 std::string requestText(int port, const std::string &method, const std::string &target, const std::string &token,
                         const std::string &body, const std::string &contentType)
 {

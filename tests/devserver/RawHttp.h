@@ -27,9 +27,6 @@ public:
 
     void send(const std::string &bytes);
     Response readResponse();
-    // True when the server closes the connection (end of stream or reset)
-    // within 10 s and sends nothing more before that.
-    bool closedByServer();
 
 private:
     int m_fd = -1;

