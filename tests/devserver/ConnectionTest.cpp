@@ -1,3 +1,4 @@
+// How the server treats connections: kept-alive ones that go quiet, and
 // HTTPS with a certificate the client may or may not trust.
 #include "api/APIClient.h"
 #include "api/Errors.h"
@@ -11,6 +12,27 @@
 #include <openssl/x509v3.h>
 
 using testsupport::RunningServer;
+
+// A kept-alive connection left idle past the time-out is closed by the
+// server at once, so a client that reuses it answers on a new one instead
+// of waiting for an answer that never comes.
+TEST(ConnectionTest, IdleKeptAliveConnectionIsClosedWhenItsTimeOutFires)
+{
+    DevServer::Options options;
+    options.idleTimeoutMs = 300;
+    DevServer server(options);
+    server.start();
+    server.addUser(RunningServer::email, RunningServer::password, "Demo User", "Tavrel Demo");
+    testsupport::TempHome home;
+    Preferences preferences;
+    APIClient client(preferences);
+    client.setStallTimeoutMs(3000); // a hang shows as a failure, not a long wait
+    testsupport::run(client.login(RunningServer::email, RunningServer::password,
+                                  QString::fromStdString(server.baseURL())));
+    testsupport::run(client.listFolders());
+    testsupport::settle(600); // past the idle time-out
+    EXPECT_NO_THROW(testsupport::run(client.listFolders()));
+}
 
 namespace {
 
