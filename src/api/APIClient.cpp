@@ -1,5 +1,9 @@
 #include "api/APIClient.h"
 
+#include <QCoroFuture>
+#include <QtConcurrent/QtConcurrentRun>
+#include <variant>
+
 #include "api/Errors.h"
 #include "api/HttpExchange.h"
 #include "api/MultipartBodyDevice.h"
@@ -278,7 +282,22 @@ QCoro::Task<SyncStatusResponse> APIClient::getSyncStatus(qint64 folderId, std::o
     QString path = QStringLiteral("/api/v1/sync/status?folder_id=") + QString::number(folderId);
     if (since)
         path += QStringLiteral("&since=") + encodeQueryValue(*since);
-    co_return co_await request<SyncStatusResponse>(QStringLiteral("GET"), path);
+    QCoro::Task<QByteArray> asking = requestBody(QStringLiteral("GET"), path);
+    const QByteArray body = co_await asking;
+    // An answer about a whole folder of many thousands of documents takes
+    // long enough to decode to be felt in the interface.
+    QFuture<std::variant<SyncStatusResponse, DecodingError>> decoding = QtConcurrent::run(
+        [body]() -> std::variant<SyncStatusResponse, DecodingError> {
+            try {
+                return decodeBody<SyncStatusResponse>(body);
+            } catch (const DecodingError &error) {
+                return error;
+            }
+        });
+    auto decoded = co_await decoding;
+    if (auto *error = std::get_if<DecodingError>(&decoded))
+        throw *error;
+    co_return std::get<SyncStatusResponse>(std::move(decoded));
 }
 
 QCoro::Task<std::vector<FolderResponse>> APIClient::listFolders()

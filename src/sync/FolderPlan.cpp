@@ -4,6 +4,7 @@
 #include "sync/ServerNames.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <algorithm>
 #include <map>
 
@@ -44,6 +45,7 @@ public:
     {
         for (auto it = facts.documents.cbegin(); it != facts.documents.cend(); ++it)
             m_documentsByName[it->name].push_back(it.key());
+        m_listed.reserve(qsizetype(facts.listing.files.size()));
         for (const LocalFile &file : facts.listing.files)
             m_listed.insert(file.path, &file);
     }
@@ -65,25 +67,28 @@ private:
     // untracked files. Nothing is deleted for it.
     void repairSharedDocuments()
     {
-        std::map<qint64, QStringList> pathsById;
+        m_tracked = m_facts.tracked;
+        QHash<qint64, QStringList> pathsById;
+        pathsById.reserve(m_facts.tracked.size());
         for (auto it = m_facts.tracked.cbegin(); it != m_facts.tracked.cend(); ++it)
             pathsById[it->remoteId].append(it.key());
-        for (const auto &[id, paths] : pathsById) {
-            QString keeper = paths.first();
-            if (paths.size() > 1) {
-                const QString name = m_facts.documents.value(id).name;
-                const auto score = [&](const QString &path) {
-                    const bool named = !name.isEmpty() && path.section(QLatin1Char('/'), -1) == name;
-                    return std::pair(!named, path.count(QLatin1Char('/')));
-                };
-                keeper = *std::min_element(paths.begin(), paths.end(),
-                                           [&](const QString &a, const QString &b) { return score(a) < score(b); });
-            }
+        // Most documents have one path: only the others need a look.
+        for (auto shared = pathsById.cbegin(); shared != pathsById.cend(); ++shared) {
+            const QStringList &paths = shared.value();
+            if (paths.size() < 2)
+                continue;
+            const QString name = m_facts.documents.value(shared.key()).name;
+            const auto score = [&](const QString &path) {
+                const bool named = !name.isEmpty() && path.section(QLatin1Char('/'), -1) == name;
+                return std::pair(!named, path.count(QLatin1Char('/')));
+            };
+            const QString keeper = *std::min_element(
+                paths.begin(), paths.end(), [&](const QString &a, const QString &b) { return score(a) < score(b); });
             for (const QString &path : paths) {
-                if (path == keeper)
-                    m_tracked.insert(path, m_facts.tracked.value(path));
-                else
+                if (path != keeper) {
+                    m_tracked.remove(path);
                     m_plan.forgotten.append(path);
+                }
             }
         }
         for (auto it = m_tracked.cbegin(); it != m_tracked.cend(); ++it)
@@ -323,7 +328,7 @@ private:
     const FolderFacts &m_facts;
     FolderPlan m_plan;
     QMap<QString, TrackedFile> m_tracked; // after the repair
-    QMap<QString, const LocalFile *> m_listed;
+    QHash<QString, const LocalFile *> m_listed;
     QMap<QString, QList<qint64>> m_documentsByName;
     QSet<qint64> m_claimed;     // documents a local file goes with
     QSet<QString> m_newNames;   // names taken by new uploads of this plan

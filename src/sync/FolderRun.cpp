@@ -54,10 +54,15 @@ std::optional<FolderPlan> decide(const std::shared_ptr<FolderAccess> &folder, co
         return std::nullopt;
     facts.documents = documents;
     facts.removalAnswer = removalAnswer;
-    // The folder's entries are one run of the sorted map.
+    // The folder's entries are one run of the sorted map; when they are all
+    // of it, it is shared rather than copied.
     const QString prefix = folderPath + QLatin1Char('/');
-    for (auto entry = tracked.lowerBound(prefix); entry != tracked.cend() && entry.key().startsWith(prefix); ++entry)
-        facts.tracked.insert(entry.key(), entry.value());
+    if (!tracked.isEmpty() && tracked.firstKey().startsWith(prefix) && tracked.lastKey().startsWith(prefix)) {
+        facts.tracked = tracked;
+    } else {
+        for (auto entry = tracked.lowerBound(prefix); entry != tracked.cend() && entry.key().startsWith(prefix); ++entry)
+            facts.tracked.insert(facts.tracked.cend(), entry.key(), entry.value());
+    }
 
     QSet<QString> listed;
     listed.reserve(qsizetype(facts.listing.files.size()));

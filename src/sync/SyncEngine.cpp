@@ -3,6 +3,7 @@
 #include "api/APIClient.h"
 #include "platform/FolderAccess.h"
 #include "platform/Logging.h"
+#include "platform/MemoryRelease.h"
 #include "platform/Preferences.h"
 #include "state/AppState.h"
 #include "state/FileWatcher.h"
@@ -312,6 +313,7 @@ QCoro::Task<void> SyncEngine::performSync()
         m_appState.setNextSyncTime(QDateTime::currentDateTimeUtc().addMSecs(m_syncTimer->remainingTime()));
     m_isSyncing = false;
     releaseStateFile();
+    releaseFreedMemory();
     emit passFinished();
 }
 
@@ -518,9 +520,9 @@ void SyncEngine::addRecentFile(const QString &name, const QString &action, const
 void SyncEngine::requestSave()
 {
     // Each write costs in proportion to the number of files, so writes come
-    // less often as the state grows: over a first sync the bytes written
-    // then grow with the files, not with their square.
-    m_saver->intervalMs = std::max(1000, int(m_syncState.trackedFiles.size() / 5));
+    // less often as the state grows (1 ms a file): over a first sync the
+    // bytes written then grow with the files, not with their square.
+    m_saver->intervalMs = std::max(1000, int(m_syncState.trackedFiles.size()));
     m_saver->scheduleSave();
 }
 
