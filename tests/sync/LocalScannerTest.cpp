@@ -43,7 +43,7 @@ protected:
     {
         QStringList result;
         for (const auto &file : listing.files)
-            result.append(file.path.mid(file.path.indexOf("/root/") + 6));
+            result.append(file.path.mid(root.size() + 1));
         return result;
     }
 
