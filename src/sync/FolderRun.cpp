@@ -118,8 +118,20 @@ QCoro::Task<void> FolderRun::run()
     QCoro::Task<SyncStatusResponse> asking = m_apiClient.getSyncStatus(folderId, fresh ? std::nullopt : m_context.since);
     const SyncStatusResponse status = co_await asking;
     KnownDocuments documents = m_context.documents.value_or(KnownDocuments{});
-    for (const SyncDocument &document : status.documents)
-        documents.insert(document.id, KnownDocument{document.name, document.fileHash, document.fileSize, document.updatedAt});
+    for (const SyncDocument &document : status.documents) {
+        KnownDocument known{document.name, document.fileHash, document.fileSize, document.updatedAt};
+        // An answer repeats much of what is known: keep the texts already
+        // held (shared with the tracked entries) rather than new copies.
+        if (const auto before = documents.constFind(document.id); before != documents.cend()) {
+            if (before->fileHash == known.fileHash)
+                known.fileHash = before->fileHash;
+            if (before->name == known.name)
+                known.name = before->name;
+            if (before->updatedAt == known.updatedAt)
+                known.updatedAt = before->updatedAt;
+        }
+        documents.insert(document.id, known);
+    }
     for (const qint64 id : status.deletedIds)
         documents.remove(id);
     m_results->learned(folderId, documents, status.serverTime);
@@ -242,7 +254,8 @@ QCoro::Task<void> FolderRun::upload(Upload item)
         const DocumentResponse &document = receipt.document;
         m_results->documentChanged(m_context.serverFolderId, document.id,
                                    KnownDocument{document.name, document.fileHash, document.fileSize, document.updatedAt});
-        entry.localHash = receipt.sentHash;
+        // The server's hash is normally the one sent: one shared copy.
+        entry.localHash = document.fileHash == receipt.sentHash ? *document.fileHash : receipt.sentHash;
         if (entry.localHash.isEmpty()) {
             // The body was sent more than once or not in order: read it again.
             std::shared_ptr<FolderAccess> folder = m_folder;

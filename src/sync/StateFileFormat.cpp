@@ -121,6 +121,9 @@ TrackedFile decodeTrackedFile(const json &object)
     file.localHash = requiredString(object, "localHash");
     file.remoteId = requiredInteger(requiredMember(object, "remoteId"));
     file.remoteHash = optionalString(object, "remoteHash");
+    // Mostly the same text: one shared copy instead of two per file.
+    if (file.remoteHash == file.localHash)
+        file.remoteHash = file.localHash;
     file.lastSynced = requiredString(object, "lastSynced");
     const json &modified = requiredMember(object, "localModified");
     // Beyond a few hundred thousand years the time no longer fits in
