@@ -15,8 +15,6 @@ using namespace FolderPlanning;
 
 namespace {
 
-constexpr int maxConcurrent = 3;
-
 // A content hash taken on a worker thread, or why it could not be.
 struct Hashed {
     QString hash;

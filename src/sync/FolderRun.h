@@ -21,6 +21,9 @@ class FolderAccess;
 // went away mid-pass (sign-out) simply has nowhere to report to.
 class FolderRun {
 public:
+    // The most transfers of one queue in flight at once.
+    static constexpr int maxConcurrent = 3;
+
     struct Context {
         // The watched folder, opened and found to be the one the user chose.
         std::shared_ptr<FolderAccess> folder;

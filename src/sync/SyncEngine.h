@@ -4,6 +4,7 @@
 #include "state/FileWatcher.h"
 #include "state/SyncActivity.h"
 #include "sync/FolderPlan.h"
+#include "sync/FolderRun.h"
 #include "sync/SyncState.h"
 
 #include <QCoroTask>
@@ -27,7 +28,7 @@ class StateSaver;
 class SyncEngine : public QObject {
     Q_OBJECT
 public:
-    static constexpr int maxConcurrent = 3;
+    static constexpr int maxConcurrent = FolderRun::maxConcurrent;
     static constexpr int defaultSyncIntervalMs = 30000;
 
     // stateFilePath defaults to SyncState::fileURL().
