@@ -19,6 +19,7 @@
 // usage: sync_bench [COUNT ...] [--big-file MiB]
 //        sync_bench --throttled-upload MiB [--rate BYTES_PER_SEC]
 // Without counts: 2000 and 10000. The 100,000-file figures: sync_bench 100000.
+#include "LargeFile.h"
 #include "EngineBenchSupport.h"
 #include "MinimalClient.h"
 
@@ -52,22 +53,6 @@ qint64 statWalkAndStatusMs(Setting &setting, const SyncState &state)
     auto status = setting.client->getSyncStatus(folderId, since);
     QCoro::waitFor(status);
     return clock.elapsed();
-}
-
-bool writeBigFile(const QString &path, qint64 bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    QByteArray block(1024 * 1024, '\0');
-    for (qint64 written = 0; written < bytes; written += block.size()) {
-        for (int i = 0; i < block.size(); i += 4096)
-            block[i] = char(written / block.size() + i);
-        const qint64 n = qMin<qint64>(block.size(), bytes - written);
-        if (file.write(block.constData(), n) != n)
-            return false;
-    }
-    return true;
 }
 
 void runCount(int fileCount, qint64 bigFileMiB)
@@ -155,7 +140,7 @@ void runCount(int fileCount, qint64 bigFileMiB)
 
     if (bigFileMiB > 0) {
         const QString path = setting.folder + QStringLiteral("/big.bin");
-        if (!writeBigFile(path, bigFileMiB * 1024 * 1024)) {
+        if (!writeLargeFile(path, bigFileMiB * 1024 * 1024)) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
             return;
         }
@@ -177,7 +162,7 @@ int throttledUpload(qint64 mib, qint64 rate)
     Setting setting(ServerIn::ChildProcess, rate);
     const qint64 bytes = mib * 1024 * 1024;
     const QString path = setting.home.filePath("throttled.bin");
-    if (!writeBigFile(path, bytes)) {
+    if (!writeLargeFile(path, bytes)) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
         return 1;
     }

@@ -8,6 +8,7 @@
 // The server runs as a child process (default: tavrel-devserver next to
 // this program) so that the memory figures are the client's alone; without
 // the program it runs in-process and the figures include it.
+#include "LargeFile.h"
 #include "api/APIClient.h"
 #include "api/Errors.h"
 #include "devserver/DevServer.h"
@@ -48,23 +49,6 @@ void resetPeak()
     QFile refs(QStringLiteral("/proc/self/clear_refs"));
     if (refs.open(QIODevice::WriteOnly))
         refs.write("5");
-}
-
-bool writeSparseFreeFile(const QString &path, qint64 bytes)
-{
-    // Real bytes (not a sparse hole) in 1 MiB blocks of changing content.
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    QByteArray block(1024 * 1024, '\0');
-    for (qint64 written = 0; written < bytes; written += block.size()) {
-        for (int i = 0; i < block.size(); i += 4096)
-            block[i] = char(written / block.size() + i);
-        const qint64 n = qMin<qint64>(block.size(), bytes - written);
-        if (file.write(block.constData(), n) != n)
-            return false;
-    }
-    return true;
 }
 
 int freePort()
@@ -138,7 +122,7 @@ QCoro::Task<int> runBench(QStringList arguments)
     for (const qint64 mib : sizesMiB) {
         const qint64 bytes = mib * 1024 * 1024;
         const QString source = work.filePath(QStringLiteral("up-%1.bin").arg(mib));
-        if (!writeSparseFreeFile(source, bytes))
+        if (!writeLargeFile(source, bytes))
             throw std::runtime_error("cannot write the test file");
 
         resetPeak();
