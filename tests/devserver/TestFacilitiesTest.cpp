@@ -40,7 +40,7 @@ TEST_F(TestFacilitiesTest, FaultAnswersTheGivenNumberOfMatchingRequestsOnly)
     EXPECT_EQ(faulty.headers.at("retry-after"), "1");
     EXPECT_EQ(get("/api/v1/folders").status, 200);
 
-    testsupport::FaultSpec prefix{.path = "/api/v1/documents/*", .status = 500, .body = "<html>oops</html>",
+    testsupport::FaultOptions prefix{.path = "/api/v1/documents/*", .status = 500, .body = "<html>oops</html>",
                                   .contentType = "text/html", .count = 2};
     server.injectFault(fault(prefix));
     EXPECT_EQ(get("/api/v1/documents/1/download").status, 500);

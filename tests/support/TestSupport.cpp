@@ -66,22 +66,22 @@ void settle(int ms)
     }
 }
 
-DevServer::Fault fault(const FaultSpec &spec)
+DevServer::Fault fault(const FaultOptions &options)
 {
     DevServer::Fault fault;
-    fault.method = spec.method;
-    fault.path = spec.path;
-    fault.status = spec.status;
-    fault.body = spec.body;
-    if (!spec.error.empty()) {
-        fault.status = spec.status ? spec.status : 500;
-        fault.body = nlohmann::json{{"error", spec.error}}.dump();
+    fault.method = options.method;
+    fault.path = options.path;
+    fault.status = options.status;
+    fault.body = options.body;
+    if (!options.error.empty()) {
+        fault.status = options.status ? options.status : 500;
+        fault.body = nlohmann::json{{"error", options.error}}.dump();
     }
-    fault.contentType = spec.contentType;
-    fault.headers = spec.headers;
-    fault.delayMs = spec.delayMs;
-    fault.dropMidBody = spec.dropMidBody;
-    fault.count = spec.count;
+    fault.contentType = options.contentType;
+    fault.headers = options.headers;
+    fault.delayMs = options.delayMs;
+    fault.dropMidBody = options.dropMidBody;
+    fault.count = options.count;
     return fault;
 }
 

@@ -98,7 +98,7 @@ void settle(int ms);
 // answer back, give a canned one instead, or cut the real one short.
 // Setting `error` gives the usual JSON error body, with status 500 unless
 // another is named. The fault applies `count` times, or always when -1.
-struct FaultSpec {
+struct FaultOptions {
     std::string method; // empty: any method
     std::string path;   // exact, or a prefix when it ends in '*'
     int status = 0;
@@ -110,7 +110,7 @@ struct FaultSpec {
     bool dropMidBody = false;
     int count = -1;
 };
-DevServer::Fault fault(const FaultSpec &spec);
+DevServer::Fault fault(const FaultOptions &options);
 
 // The messages of the chosen logging categories while it lives, each as
 // "<level>: <message>" (debug, info, warning, critical). Messages of other
