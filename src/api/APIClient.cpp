@@ -249,7 +249,7 @@ QCoro::Task<QByteArray> APIClient::requestBody(QString method, QString path, std
     if (answer.status == 401)
         throw APIError::unauthorized();
     if (answer.status == 404)
-        throw APIError::serverError(QStringLiteral("Not found"));
+        throw APIError::notFound();
     if (!isSuccess(answer.status))
         throw serverErrorFrom(answer.body, QStringLiteral("Request failed"));
     co_return answer.body;

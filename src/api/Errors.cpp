@@ -35,6 +35,20 @@ QString describeNetworkError(int code, const QString &description)
 
 APIError::APIError(Kind kind, const QString &description) : Error(description), m_kind(kind) {}
 
+namespace {
+const QString notFoundText = QStringLiteral("Not found");
+} // namespace
+
+APIError APIError::notFound()
+{
+    return serverError(notFoundText);
+}
+
+bool APIError::isNotFound() const
+{
+    return m_kind == Kind::serverError && description() == notFoundText;
+}
+
 APIError APIError::serverError(const QString &message)
 {
     return APIError(Kind::serverError, message);

@@ -11,8 +11,12 @@ public:
     static APIError networkError(const QString &underlyingDescription);
     static APIError unauthorized();
     static APIError invalidResponse();
+    // What the service answers 404 with: a server error that callers may
+    // take for "already gone".
+    static APIError notFound();
 
     Kind kind() const { return m_kind; }
+    bool isNotFound() const;
 
 private:
     APIError(Kind kind, const QString &description);

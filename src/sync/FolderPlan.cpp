@@ -201,6 +201,13 @@ private:
         for (const LocalFile &file : m_facts.listing.files)
             if (!m_tracked.contains(file.path))
                 untrackedByName[file.name].push_back(&file);
+        // Which synced file holds each name: the first by path.
+        const QSet<QString> forgotten(m_plan.forgotten.cbegin(), m_plan.forgotten.cend());
+        for (auto it = m_tracked.cbegin(); it != m_tracked.cend(); ++it) {
+            const QString name = it.key().section(QLatin1Char('/'), -1);
+            if (!forgotten.contains(it.key()) && !m_trackedByName.contains(name))
+                m_trackedByName.insert(name, it.key());
+        }
 
         for (auto &[name, files] : untrackedByName) {
             // Of files sharing a name, the one nearest the top of the folder
@@ -245,10 +252,9 @@ private:
     // Why the name is not free for a new upload, or empty when it is.
     QString nameHolder(const QString &name) const
     {
-        for (auto it = m_tracked.cbegin(); it != m_tracked.cend(); ++it)
-            if (it.key().section(QLatin1Char('/'), -1) == name && !m_plan.forgotten.contains(it.key()))
-                return QStringLiteral("Another file named %1 in this folder is synced: %2")
-                    .arg(name, relativeTo(m_facts.folderPath, it.key()));
+        if (const auto holder = m_trackedByName.constFind(name); holder != m_trackedByName.cend())
+            return QStringLiteral("Another file named %1 in this folder is synced: %2")
+                .arg(name, relativeTo(m_facts.folderPath, *holder));
         if (m_newNames.contains(name))
             return QStringLiteral("Another file named %1 in this folder is synced").arg(name);
         if (!m_documentsByName.value(name).isEmpty())
@@ -332,6 +338,7 @@ private:
     QMap<QString, QList<qint64>> m_documentsByName;
     QSet<qint64> m_claimed;     // documents a local file goes with
     QSet<QString> m_newNames;   // names taken by new uploads of this plan
+    QHash<QString, QString> m_trackedByName; // name -> the synced path holding it
     QSet<QString> m_reportedUnreadable;
 };
 

@@ -172,17 +172,15 @@ QCoro::Task<void> FolderRun::deleteOnServer(ServerDeletion deletion)
     try {
         QCoro::Task<DeleteResponse> deleting = m_apiClient.deleteDocument(deletion.documentId);
         co_await deleting;
-    } catch (const APIError &error) {
-        // Already gone is as good as deleted.
-        if (error.kind() != APIError::Kind::serverError || error.description() != QLatin1String("Not found")) {
-            qCCritical(lcSyncEngine, "Could not delete the document of removed file %s: %s",
-                       qUtf8Printable(nameOf(deletion.path)), qUtf8Printable(error.description()));
-            co_return; // the entry stays, so the next pass tries again
-        }
     } catch (const std::exception &error) {
-        qCCritical(lcSyncEngine, "Could not delete the document of removed file %s: %s",
-                   qUtf8Printable(nameOf(deletion.path)), qUtf8Printable(failureText(error)));
-        co_return;
+        // Already gone is as good as deleted; otherwise the entry stays, so
+        // the next pass tries again.
+        const auto *apiError = dynamic_cast<const APIError *>(&error);
+        if (!apiError || !apiError->isNotFound()) {
+            qCCritical(lcSyncEngine, "Could not delete the document of removed file %s: %s",
+                       qUtf8Printable(nameOf(deletion.path)), qUtf8Printable(failureText(error)));
+            co_return;
+        }
     }
     m_results->documentDeleted(m_context.serverFolderId, deletion.documentId);
     m_results->forgotten(deletion.path);

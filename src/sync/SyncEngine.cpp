@@ -36,14 +36,6 @@ QHash<QString, StateFileUse> &stateFileUses()
     return uses;
 }
 
-class ReplacedFolder : public Error {
-public:
-    explicit ReplacedFolder(const QString &folderPath)
-        : Error(QStringLiteral("Folder %1 was replaced or moved; choose it again in the settings").arg(folderPath))
-    {
-    }
-};
-
 } // namespace
 
 // Hands a folder run's results to the engine while it exists and has not
@@ -284,10 +276,6 @@ QCoro::Task<void> SyncEngine::performSync()
                 if (!self)
                     co_return;
                 failure = failure.value_or(unreadable.description());
-            } catch (const ReplacedFolder &replaced) {
-                if (!self)
-                    co_return;
-                failure = failure.value_or(replaced.description());
             }
         }
     } catch (const std::exception &error) {
@@ -352,7 +340,6 @@ QCoro::Task<void> SyncEngine::syncFolder(std::shared_ptr<FolderAccess> folder, Q
     context.tracked = m_syncState.trackedFiles; // shared, not copied
     context.removalAnswer = m_removalAnswers.take(folderPath);
 
-    m_failedTransfers = 0;
     FolderRun run(m_apiClient, std::move(context), std::make_shared<RunResults>(this, folderPath));
     QCoro::Task<void> running = run.run();
     co_await running;
@@ -399,11 +386,11 @@ void SyncEngine::applyPlan(const QString &folderPath, const FolderPlanning::Fold
     for (const FolderPlanning::Skipped &skipped : plan.notSynced)
         notSynced.append({skipped.path, folderPath, skipped.reason});
     // A clash is told once, when it appears, not at every pass.
-    const QList<NotSyncedFile> before = m_notSynced.value(folderPath);
+    QList<NotSyncedFile> before = m_appState.notSyncedFiles();
+    before.removeIf([&](const NotSyncedFile &file) { return file.folder != folderPath; });
     for (const NotSyncedFile &file : std::as_const(notSynced))
         if (!before.contains(file))
             qCWarning(lcSyncEngine, "Not synced: %s: %s", qUtf8Printable(file.path), qUtf8Printable(file.reason));
-    m_notSynced.insert(folderPath, notSynced);
     m_appState.setNotSyncedFiles(folderPath, notSynced);
 
     QList<RemovalQuestion> questions = m_appState.removalQuestions();
@@ -447,7 +434,6 @@ void SyncEngine::applyTransfer(const QString &name, const QString &action, const
     m_appState.setSyncProgress(m_progress);
     const bool upload = action == QLatin1String("uploaded");
     if (failure) {
-        ++m_failedTransfers;
         qCCritical(lcSyncEngine, upload ? "Upload failed for %s: %s" : "Download failed for %s: %s",
                    qUtf8Printable(name), qUtf8Printable(*failure));
         return;

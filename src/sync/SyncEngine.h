@@ -92,9 +92,10 @@ private:
     // Starts a pass from the event loop, unless the engine was stopped or
     // syncing is paused.
     void schedulePass();
-    // The state is written at most about once a second while a pass runs,
-    // and at the end of each folder: a crash loses at most that much, which
-    // the next pass learns again from the files' content.
+    // The state is written at most every millisecond per tracked file (and
+    // at least a second apart) while a pass runs, and at the end of each
+    // folder: what a crash loses, the next pass learns again from the files'
+    // content.
     void requestSave();
     QCoro::Task<void> flushState();
 
@@ -112,11 +113,8 @@ private:
     bool m_isSyncing = false;
     bool m_running = false;   // between start() and stop()
     bool m_stopped = false;   // stop() called: the running pass winds down
-    bool m_passWaiting = false; // a pass was asked for while another engine held the state file
-    int m_failedTransfers = 0; // of the folder being synced
     SyncProgress m_progress;
     QHash<QString, FolderPlanning::RemovalAnswer> m_removalAnswers;
-    QHash<QString, QList<NotSyncedFile>> m_notSynced;
     StateSaver *m_saver = nullptr;
     quint64 m_stateGeneration = 0;
 };

@@ -1,6 +1,16 @@
 #include "sync/UnreadableFolder.h"
 
 UnreadableFolder::UnreadableFolder(const QString &folderPath)
-    : Error(QStringLiteral("Cannot read folder %1").arg(folderPath))
+    : UnreadableFolder(folderPath, QStringLiteral("Cannot read folder %1"))
+{
+}
+
+UnreadableFolder::UnreadableFolder(const QString &folderPath, const QString &sentence)
+    : Error(sentence.arg(folderPath))
+{
+}
+
+ReplacedFolder::ReplacedFolder(const QString &folderPath)
+    : UnreadableFolder(folderPath, QStringLiteral("Folder %1 was replaced or moved; choose it again in the settings"))
 {
 }

@@ -7,4 +7,15 @@
 class UnreadableFolder : public Error {
 public:
     explicit UnreadableFolder(const QString &folderPath);
+
+protected:
+    // `sentence` names the folder with %1.
+    UnreadableFolder(const QString &folderPath, const QString &sentence);
+};
+
+// A watched folder that is no longer the one the user chose (moved away and
+// replaced, an unmounted drive's mount point): skipped the same way.
+class ReplacedFolder : public UnreadableFolder {
+public:
+    explicit ReplacedFolder(const QString &folderPath);
 };
