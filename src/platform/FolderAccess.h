@@ -70,6 +70,11 @@ public:
     // that is a symbolic link throws CrossesLinkError.
     QString hash(const QString &relativePath) const;
 
+    // Makes the folders of `relativeFolder` that are missing, one at a time
+    // below the folder; "" is the folder itself. Throws CrossesLinkError when
+    // a link or a file stands in the way.
+    void makeFolders(const QString &relativeFolder) const;
+
     // A hidden temporary file beside `relativeDestination` (whose folder must
     // exist), open for writing, to be put in place once written.
     IncomingFile createIncoming(const QString &relativeDestination) const;
@@ -93,6 +98,10 @@ private:
     QString m_path;
     FolderIdentity m_identity;
 };
+
+// How the temporary files of downloads begin: hidden, so that the folder
+// scan passes them over, and unmistakably this program's.
+inline constexpr char incomingFilePrefix[] = ".tavrel-download-";
 
 // A download on its way into a watched folder: a hidden temporary file in the
 // destination's folder. Dropping it without placing it removes the temporary

@@ -16,11 +16,10 @@ using descriptors::UniqueFd;
 
 namespace {
 
-// Hidden, so that the folder scan passes it over, and unmistakably ours.
 QByteArray randomTemporaryName()
 {
     static constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    QByteArray name(".tavrel-download-");
+    QByteArray name(incomingFilePrefix);
     for (int i = 0; i < 6; ++i)
         name.append(letters[QRandomGenerator::global()->bounded(int(sizeof letters - 1))]);
     return name;

@@ -1,5 +1,6 @@
 #include "platform/InotifyWatcher.h"
 
+#include "platform/FolderAccess.h"
 #include "platform/Logging.h"
 
 #include <QFile>
@@ -7,6 +8,7 @@
 #include <QVector>
 
 #include <cerrno>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/inotify.h>
@@ -161,6 +163,10 @@ void InotifyWatcher::readEvents()
                 forgetWatch(event->wd);
                 continue;
             }
+            // A download's own temporary file is no change of the user's:
+            // one that keeps failing must not start a pass after each try.
+            if (event->len > 0 && std::strncmp(event->name, incomingFilePrefix, sizeof incomingFilePrefix - 1) == 0)
+                continue;
             sawChange = true;
             if (event->wd == m_rootWd && (event->mask & (IN_MOVE_SELF | IN_DELETE_SELF))) {
                 // Watches follow a moved folder wherever it goes; stop

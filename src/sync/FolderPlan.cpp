@@ -53,6 +53,7 @@ public:
     FolderPlan plan()
     {
         repairSharedDocuments();
+        planMoves();
         planUnlistedEntries();
         planTrackedFiles();
         planUntrackedFiles();
@@ -95,6 +96,38 @@ private:
             m_claimed.insert(it->remoteId);
     }
 
+    // A tracked file gone from its path whose very content stands, under the
+    // same name, at a path no entry holds was moved within the folder: it
+    // keeps its document, and neither side sees a deletion or a new file.
+    void planMoves()
+    {
+        QHash<QString, std::vector<const LocalFile *>> untrackedByName;
+        for (const LocalFile &file : m_facts.listing.files)
+            if (!m_tracked.contains(file.path))
+                untrackedByName[file.name].push_back(&file);
+        if (untrackedByName.isEmpty())
+            return;
+        std::vector<Move> moves;
+        for (auto it = m_tracked.cbegin(); it != m_tracked.cend(); ++it) {
+            const QString &path = it.key();
+            if (m_listed.contains(path) || m_facts.unlisted.value(path, Absence::present) != Absence::gone)
+                continue;
+            auto candidates = untrackedByName.find(path.section(QLatin1Char('/'), -1));
+            if (candidates == untrackedByName.end())
+                continue;
+            for (auto candidate = candidates->begin(); candidate != candidates->end(); ++candidate) {
+                if (m_facts.hashes.value((*candidate)->path) == it->localHash) {
+                    moves.push_back({path, (*candidate)->path});
+                    candidates->erase(candidate);
+                    break;
+                }
+            }
+        }
+        for (const Move &move : moves)
+            m_tracked.insert(move.to, m_tracked.take(move.from));
+        m_plan.moves = std::move(moves);
+    }
+
     void planUnlistedEntries()
     {
         std::vector<ServerDeletion> removed;
@@ -123,7 +156,7 @@ private:
                 m_plan.downloads.push_back(again);
                 continue;
             }
-            removed.push_back({path, document.key()});
+            removed.push_back({path, document.key(), *document});
             restorable.push_back(again);
         }
 
@@ -153,18 +186,43 @@ private:
                 m_plan.refreshes.push_back({file.path, file.facts});
 
             const auto document = m_facts.documents.constFind(entry->remoteId);
-            if (document != m_facts.documents.cend()) {
-                if (!changed)
-                    continue; // a newer server version of an unchanged file is not fetched
-                if (document->fileHash == entry->remoteHash || localWins(file.facts, *document))
-                    m_plan.uploads.push_back({file.path, file.name, file.facts});
-                else
-                    m_plan.downloads.push_back({document.key(), *document, file.path,
-                                                Download::Placement::replaceConflict, *hash});
+            if (document == m_facts.documents.cend()) {
+                planDocumentGone(file, *entry, *hash, changed);
                 continue;
             }
-            planDocumentGone(file, *entry, *hash, changed);
+            if (document->fileHash == *hash) {
+                // The same content on both sides is agreed, whatever the
+                // entry said (a record lost in a crash, say): never a conflict.
+                if (changed || entry->remoteHash != document->fileHash)
+                    m_plan.adoptions.push_back({file.path, document.key(), *document, *hash, file.facts});
+                continue;
+            }
+            const bool serverChanged = document->fileHash != entry->remoteHash;
+            if (!changed) {
+                // Edited elsewhere while this copy stayed as agreed: the newer
+                // version replaces it, and nothing is lost, since the agreed
+                // content is what the server held before.
+                if (serverChanged)
+                    m_plan.downloads.push_back(
+                        {document.key(), *document, file.path, Download::Placement::update, *hash});
+                continue;
+            }
+            if (!serverChanged)
+                m_plan.uploads.push_back(
+                    {file.path, file.name, file.facts, DocumentVersion{document.key(), *document}, false});
+            else
+                planConflict(file, document.key(), *document, *hash);
         }
+    }
+
+    // Both sides changed: the later modification keeps the name, and the
+    // other version is kept beside it as a conflicted copy.
+    void planConflict(const LocalFile &file, qint64 documentId, const KnownDocument &document, const QString &hash)
+    {
+        if (localWins(file.facts, document))
+            m_plan.uploads.push_back({file.path, file.name, file.facts, DocumentVersion{documentId, document}, true});
+        else
+            m_plan.downloads.push_back({documentId, document, file.path, Download::Placement::replaceConflict, hash});
     }
 
     // The file's document was deleted on the server.
@@ -192,7 +250,7 @@ private:
         m_plan.forgotten.append(file.path);
         m_plan.keptAfterServerDeletion.append(file.path);
         m_newNames.insert(file.name);
-        m_plan.uploads.push_back({file.path, file.name, file.facts});
+        m_plan.uploads.push_back({file.path, file.name, file.facts, std::nullopt, false});
     }
 
     void planUntrackedFiles()
@@ -233,6 +291,12 @@ private:
             }
             if (files.empty())
                 continue;
+            if (m_facts.settleAsConflicts && settleAsConflict(*files.front())) {
+                for (auto other = files.begin() + 1; other != files.end(); ++other)
+                    notSynced((*other)->path, QStringLiteral("Another file named %1 in this folder is synced: %2")
+                                                  .arg(name, relativeTo(m_facts.folderPath, files.front()->path)));
+                continue;
+            }
 
             const QString holder = nameHolder(name);
             if (!holder.isEmpty()) {
@@ -241,12 +305,29 @@ private:
                 continue;
             }
             // The name is free: the first file takes it.
-            m_plan.uploads.push_back({files.front()->path, name, files.front()->facts});
+            m_plan.uploads.push_back({files.front()->path, name, files.front()->facts, std::nullopt, false});
             m_newNames.insert(name);
             for (auto other = files.begin() + 1; other != files.end(); ++other)
                 notSynced((*other)->path, QStringLiteral("Another file named %1 in this folder is synced: %2")
                                               .arg(name, relativeTo(m_facts.folderPath, files.front()->path)));
         }
+    }
+
+    // A file meeting a document of its name that no file agreed with, in a
+    // folder just joined with that server folder: the two are one file
+    // changed on both sides. False when there is no such document, or the
+    // file could not be read.
+    bool settleAsConflict(const LocalFile &file)
+    {
+        const auto documentId = unclaimedDocumentNamed(file.name);
+        if (!documentId || m_trackedByName.contains(file.name) || m_newNames.contains(file.name))
+            return false;
+        const auto hash = contentHash(file, nullptr);
+        if (!hash)
+            return false;
+        m_claimed.insert(*documentId);
+        planConflict(file, *documentId, m_facts.documents[*documentId], *hash);
+        return true;
     }
 
     // Why the name is not free for a new upload, or empty when it is.
@@ -346,13 +427,16 @@ private:
 
 QStringList pathsToHash(const FolderFacts &facts)
 {
-    QSet<QString> documentNames;
+    QSet<QString> namesToMatch;
     for (const KnownDocument &document : facts.documents)
-        documentNames.insert(document.name);
+        namesToMatch.insert(document.name);
+    for (auto it = facts.unlisted.cbegin(); it != facts.unlisted.cend(); ++it)
+        if (it.value() == LocalScanner::Absence::gone)
+            namesToMatch.insert(it.key().section(QLatin1Char('/'), -1));
     QStringList paths;
     for (const LocalFile &file : facts.listing.files) {
         const auto entry = facts.tracked.constFind(file.path);
-        if (entry != facts.tracked.cend() ? !factsUnchanged(*entry, file.facts) : documentNames.contains(file.name))
+        if (entry != facts.tracked.cend() ? !factsUnchanged(*entry, file.facts) : namesToMatch.contains(file.name))
             paths.append(file.path);
     }
     return paths;

@@ -33,17 +33,34 @@ struct FolderFacts {
     // What is at each tracked path that the listing lacks.
     QMap<QString, LocalScanner::Absence> unlisted;
     RemovalAnswer removalAnswer = RemovalAnswer::none;
+    // The folder has just been joined with another server folder: a file
+    // meeting a different document of its name is a conflict (both versions
+    // kept), not a clash left aside.
+    bool settleAsConflicts = false;
+};
+
+// A document version as the plan saw it.
+struct DocumentVersion {
+    qint64 documentId = 0;
+    KnownDocument document;
 };
 
 struct Upload {
     QString path;
     QString name;
     LocalScanner::FileFacts facts; // as planned; recorded with the agreement
+    // The server version the upload replaces: it is sent only while the
+    // server still holds that version.
+    std::optional<DocumentVersion> replaces;
+    // The local file won a conflict: the replaced version comes down beside
+    // it, as a conflicted copy, before the upload.
+    bool keepReplaced = false;
 };
 
 struct Download {
     enum class Placement {
         newFile,          // only where nothing is
+        update,           // a newer version of the agreed content: replaced in place
         replaceUnchanged, // the local file is the last agreed content: to the Trash
         replaceConflict,  // the local file lost a conflict: kept as a conflict copy
     };
@@ -77,6 +94,14 @@ struct LocalRemoval {
 struct ServerDeletion {
     QString path;
     qint64 documentId = 0;
+    KnownDocument document; // as the plan knew it; any other version is kept
+};
+
+// A tracked file found, with the same name and content, at another path of
+// the folder: it keeps its document and its entry moves with it.
+struct Move {
+    QString from;
+    QString to;
 };
 
 // A tracked file whose content is unchanged though the file system's
@@ -98,6 +123,7 @@ struct FolderPlan {
     std::vector<LocalRemoval> localRemovals;
     std::vector<ServerDeletion> serverDeletions;
     std::vector<Refresh> refreshes;
+    std::vector<Move> moves;
     // Entries to drop from tracking, touching nothing on disk or server.
     QStringList forgotten;
     // Files whose document was deleted on the server after they changed
@@ -115,7 +141,8 @@ struct FolderPlan {
 
 // The listed files whose content must be read before deciding: tracked
 // files whose file-system facts changed, and untracked files that meet a
-// document of their name (they may be that document already).
+// document of their name or a vanished tracked file of their name (they may
+// be that document, or that file moved, already).
 QStringList pathsToHash(const FolderFacts &facts);
 
 FolderPlan planFolder(const FolderFacts &facts);

@@ -9,7 +9,9 @@
 
 #include <QCoroFuture>
 #include <QDateTime>
+#include <QSysInfo>
 #include <QtConcurrent/QtConcurrentRun>
+#include <algorithm>
 
 using namespace FolderPlanning;
 
@@ -93,6 +95,19 @@ QString parentOf(const QString &relativePath)
 
 } // namespace
 
+FolderRun::Standing FolderRun::Standing::at(const FolderAccess &folder, const QString &relativePath)
+{
+    Standing standing;
+    try {
+        standing.facts = folder.facts(relativePath);
+        if (standing.facts.isRegularFile)
+            standing.hash = folder.hash(relativePath);
+    } catch (const std::exception &) {
+        // Nothing readable there: only a new file may go in its place.
+    }
+    return standing;
+}
+
 FolderRun::FolderRun(APIClient &apiClient, Context context, std::shared_ptr<Results> results)
     : m_apiClient(apiClient), m_context(std::move(context)), m_results(std::move(results)),
       m_folder(m_context.folder)
@@ -133,6 +148,7 @@ QCoro::Task<void> FolderRun::run()
     for (const qint64 id : status.deletedIds)
         documents.remove(id);
     m_results->learned(folderId, documents, status.serverTime);
+    m_lookedUntil = status.serverTime;
 
     // Everything between the answer and the plan reads the disk or goes
     // through every file, so it runs on a worker thread.
@@ -162,29 +178,75 @@ QCoro::Task<void> FolderRun::run()
     // destructor is part of a co_await expression.
     QCoro::Task<void> uploading = runBounded(plan.uploads, maxConcurrent, [this](const Upload &item) { return upload(item); });
     co_await uploading;
+    std::vector<Download> downloads = plan.downloads;
+    downloads.insert(downloads.end(), m_restores.begin(), m_restores.end());
     QCoro::Task<void> downloading =
-        runBounded(plan.downloads, maxConcurrent, [this](const Download &item) { return download(item); });
+        runBounded(downloads, maxConcurrent, [this](const Download &item) { return download(item); });
     co_await downloading;
+}
+
+QCoro::Task<FolderRun::Since> FolderRun::lookAgain(DocumentVersion planned)
+{
+    // Each look asks only for what changed since the previous one, and what
+    // it hears is kept for the looks after it: a pass that sends many edits
+    // does not hear of its own uploads again and again.
+    const quint64 look = ++m_looksAsked;
+    QCoro::Task<SyncStatusResponse> asking = m_apiClient.getSyncStatus(m_context.serverFolderId, m_lookedUntil);
+    const SyncStatusResponse recent = co_await asking;
+    if (look > m_looksHeard) {
+        m_looksHeard = look;
+        m_lookedUntil = recent.serverTime;
+    }
+    for (const qint64 id : recent.deletedIds)
+        m_heardSince[id] = std::nullopt;
+    for (const SyncDocument &document : recent.documents)
+        m_heardSince[document.id] = KnownDocument{document.name, document.fileHash, document.fileSize, document.updatedAt};
+
+    Since since;
+    const auto heard = m_heardSince.constFind(planned.documentId);
+    if (heard == m_heardSince.cend())
+        co_return since;
+    if (!*heard) {
+        since.deleted = true;
+    } else if ((*heard)->fileHash != planned.document.fileHash) {
+        since.changed = **heard;
+        m_results->documentChanged(m_context.serverFolderId, planned.documentId, *since.changed);
+    }
+    co_return since;
 }
 
 QCoro::Task<void> FolderRun::deleteOnServer(ServerDeletion deletion)
 {
+    const QString name = nameOf(deletion.path);
     try {
-        QCoro::Task<DeleteResponse> deleting = m_apiClient.deleteDocument(deletion.documentId);
-        co_await deleting;
+        // The service deletes whatever version it holds, so the document is
+        // asked for again just before: one changed since the plan's answer
+        // (by another computer, say) is kept, and its new version comes back.
+        QCoro::Task<Since> looking = lookAgain({deletion.documentId, deletion.document});
+        const Since since = co_await looking;
+        if (since.changed) {
+            m_restores.push_back({deletion.documentId, *since.changed, deletion.path, Download::Placement::newFile, {}});
+            qCInfo(lcSyncEngine, "Kept the document of removed file %s: it changed on the server meanwhile",
+                   qUtf8Printable(name));
+            co_return;
+        }
+        if (!since.deleted) {
+            QCoro::Task<DeleteResponse> deleting = m_apiClient.deleteDocument(deletion.documentId);
+            co_await deleting;
+        }
     } catch (const std::exception &error) {
         // Already gone is as good as deleted; otherwise the entry stays, so
         // the next pass tries again.
         const auto *apiError = dynamic_cast<const APIError *>(&error);
         if (!apiError || !apiError->isNotFound()) {
-            qCCritical(lcSyncEngine, "Could not delete the document of removed file %s: %s",
-                       qUtf8Printable(nameOf(deletion.path)), qUtf8Printable(failureText(error)));
+            qCCritical(lcSyncEngine, "Could not delete the document of removed file %s: %s", qUtf8Printable(name),
+                       qUtf8Printable(failureText(error)));
             co_return;
         }
     }
     m_results->documentDeleted(m_context.serverFolderId, deletion.documentId);
     m_results->forgotten(deletion.path);
-    qCInfo(lcSyncEngine, "Deleted remote document for removed local file");
+    qCInfo(lcSyncEngine, "Deleted remote document for removed local file %s", qUtf8Printable(relative(deletion.path)));
 }
 
 QCoro::Task<void> FolderRun::removeLocally(LocalRemoval removal)
@@ -241,6 +303,22 @@ QCoro::Task<void> FolderRun::upload(Upload item)
         co_return;
     const QString relativePath = relative(item.path);
     try {
+        if (item.replaces) {
+            // The upload replaces whatever version the server holds, so the
+            // document is asked for again just before: a version that came
+            // since the plan is not replaced unseen; the next pass decides.
+            QCoro::Task<Since> looking = lookAgain(*item.replaces);
+            const Since since = co_await looking;
+            if (since.changed || since.deleted) {
+                qCInfo(lcSyncEngine, "Upload of %s waits: its document changed on the server meanwhile",
+                       qUtf8Printable(item.name));
+                co_return;
+            }
+        }
+        if (item.keepReplaced) {
+            QCoro::Task<void> keeping = keepServerCopy(item);
+            co_await keeping;
+        }
         // What is recorded is the file as it was before sending and the hash
         // of the bytes that went: a save while the file goes up changes the
         // file's facts, and the next pass sends the newer content.
@@ -263,11 +341,55 @@ QCoro::Task<void> FolderRun::upload(Upload item)
         }
         entry.remoteId = document.id;
         entry.remoteHash = document.fileHash;
+        if (item.replaces) {
+            // Another computer may have sent its version in the same moment,
+            // unseen by this one's look. Asked once more, a version other than
+            // the one sent is not taken as agreed: the next pass sees both
+            // sides changed and keeps both.
+            QCoro::Task<Since> looking = lookAgain({document.id, KnownDocument{{}, document.fileHash, {}, {}}});
+            const Since after = co_await looking;
+            if (after.changed || after.deleted) {
+                qCWarning(lcSyncEngine, "%s changed on the server as it was sent; both versions are kept next time",
+                          qUtf8Printable(item.name));
+                m_results->transferred(item.name, QStringLiteral("uploaded"), item.path, item.facts.size, std::nullopt);
+                co_return;
+            }
+        }
         m_results->agreed(item.path, entry);
         m_results->transferred(item.name, QStringLiteral("uploaded"), item.path, item.facts.size, std::nullopt);
     } catch (const std::exception &error) {
         m_results->transferred(item.name, QStringLiteral("uploaded"), item.path, item.facts.size, failureText(error));
     }
+}
+
+QCoro::Task<IncomingFile> FolderRun::receive(qint64 documentId, QString relativeDestination)
+{
+    QCoro::Task<QUrl> linking = m_apiClient.getDownloadURL(documentId);
+    const QUrl source = co_await linking;
+    // A folder removed here whose file still comes down is made again.
+    m_folder->makeFolders(relativeDestination.section(QLatin1Char('/'), 0, -2));
+    IncomingFile incoming = m_folder->createIncoming(relativeDestination);
+    QCoro::Task<void> receiving = m_apiClient.downloadFile(source, &incoming.device());
+    co_await receiving;
+    co_return incoming;
+}
+
+QCoro::Task<void> FolderRun::keepServerCopy(const Upload &item)
+{
+    const DocumentVersion &copy = *item.replaces;
+    QCoro::Task<IncomingFile> receiving = receive(copy.documentId, relative(item.path));
+    IncomingFile incoming = co_await receiving;
+    const QString copyName = conflictCopyName(item.name, QDateTime::currentDateTime());
+    if (!incoming.placeNewAs(copyName))
+        throw FileError(QStringLiteral("A local file appeared at %1").arg(parentOf(item.path) + copyName));
+    qCWarning(lcSyncEngine, "Conflict on %s: the local version is newer; the server's version was kept as %s",
+              qUtf8Printable(item.name), qUtf8Printable(copyName));
+    m_results->notice(QStringLiteral("Conflict copy made"),
+                      QStringLiteral("%1 changed on both sides; the version on %2 is newer, and the server's version "
+                                     "was kept as %3")
+                          .arg(item.name, QSysInfo::machineHostName(), copyName));
+    m_results->transferred(copy.document.name, QStringLiteral("downloaded"), parentOf(item.path) + copyName,
+                           copy.document.fileSize.value_or(0), std::nullopt);
 }
 
 QCoro::Task<void> FolderRun::download(Download item)
@@ -277,11 +399,8 @@ QCoro::Task<void> FolderRun::download(Download item)
     const QString name = item.document.name;
     const qint64 size = item.document.fileSize.value_or(0);
     try {
-        QCoro::Task<QUrl> linking = m_apiClient.getDownloadURL(item.documentId);
-        const QUrl source = co_await linking;
-        IncomingFile incoming = m_folder->createIncoming(relative(item.destination));
-        QCoro::Task<void> receiving = m_apiClient.downloadFile(source, &incoming.device());
-        co_await receiving;
+        QCoro::Task<IncomingFile> receiving = receive(item.documentId, relative(item.destination));
+        IncomingFile incoming = co_await receiving;
         // Read back on a worker: the download may be large.
         QCoro::Task<Hashed> readingBack = onWorker([&incoming] {
             try {
@@ -293,29 +412,26 @@ QCoro::Task<void> FolderRun::download(Download item)
         const Hashed received = co_await readingBack;
         if (!received.failure.isEmpty())
             throw FileError(received.failure);
-        const QString receivedHash = received.hash;
+        // What stands at the destination now: its facts first, then its
+        // content, so that a save after the read shows in the facts.
         std::shared_ptr<FolderAccess> folder = m_folder;
-        std::optional<QString> localNow;
-        if (item.placement != Download::Placement::newFile) {
-            const QString destination = relative(item.destination);
-            QCoro::Task<Hashed> hashing = onWorker([folder, destination] { return hashOn(folder, destination); });
-            const Hashed current = co_await hashing;
-            if (current.failure.isEmpty())
-                localNow = current.hash;
-        }
+        const QString destination = relative(item.destination);
+        QCoro::Task<Standing> looking = onWorker([folder, destination] { return Standing::at(*folder, destination); });
+        const Standing standing = co_await looking;
         if (!m_results->wanted())
             co_return;
-        if (!place(incoming, item, localNow))
+        if (!place(incoming, item, received.hash, standing))
             co_return;
         m_results->agreed(item.destination,
-                          entryFor(receivedHash, item.documentId, item.document.fileHash, relative(item.destination)));
+                          entryFor(received.hash, item.documentId, item.document.fileHash, destination));
         m_results->transferred(name, QStringLiteral("downloaded"), item.destination, size, std::nullopt);
     } catch (const std::exception &error) {
         m_results->transferred(name, QStringLiteral("downloaded"), item.destination, size, failureText(error));
     }
 }
 
-bool FolderRun::place(IncomingFile &incoming, const Download &item, const std::optional<QString> &localNow)
+bool FolderRun::place(IncomingFile &incoming, const Download &item, const QString &receivedHash,
+                      const Standing &standing)
 {
     const QString destination = relative(item.destination);
     const QString name = nameOf(item.destination);
@@ -335,22 +451,43 @@ bool FolderRun::place(IncomingFile &incoming, const Download &item, const std::o
         return false;
     };
 
-    if (item.placement != Download::Placement::newFile && localNow) {
-        if (*localNow != item.expectedLocalHash)
+    if (standing.hash && *standing.hash == receivedHash) {
+        // Already the same content here: agreed, with no copy of anything.
+        incoming.discard();
+        return true;
+    }
+    if (item.placement == Download::Placement::newFile || !standing.hash) {
+        if (!incoming.placeNew())
             return keepAside();
-        if (item.placement == Download::Placement::replaceUnchanged) {
-            m_folder->moveToTrash(destination);
-        } else {
-            // The local version lost the conflict: it stays, under a name of
-            // its own, and syncs up as a new file.
-            const QString copy = conflictCopyName(name, now);
-            if (!m_folder->moveAside(destination, copy))
-                return keepAside();
-            qCWarning(lcSyncEngine, "Conflict on %s: the server's version is newer; the local version was kept as %s",
-                      qUtf8Printable(name), qUtf8Printable(copy));
-            m_results->notice(QStringLiteral("Conflict copy made"),
-                              QStringLiteral("%1 changed on both sides; your version was kept as %2").arg(name, copy));
-        }
+        return true;
+    }
+    if (*standing.hash != item.expectedLocalHash)
+        return keepAside();
+    switch (item.placement) {
+    case Download::Placement::update:
+        // The agreed version, replaced where it stands (keeping its mode)
+        // only while it is still the file whose content was just read.
+        if (!incoming.replace(standing.facts))
+            return keepAside();
+        return true;
+    case Download::Placement::replaceUnchanged:
+        m_folder->moveToTrash(destination);
+        break;
+    case Download::Placement::replaceConflict: {
+        // The local version lost the conflict: it stays, under a name of its
+        // own, and syncs up as a new file.
+        const QString copy = conflictCopyName(name, now);
+        if (!m_folder->moveAside(destination, copy))
+            return keepAside();
+        qCWarning(lcSyncEngine, "Conflict on %s: the server's version is newer; the local version was kept as %s",
+                  qUtf8Printable(name), qUtf8Printable(copy));
+        m_results->notice(QStringLiteral("Conflict copy made"),
+                          QStringLiteral("%1 changed on both sides; the version on %2 was kept as %3")
+                              .arg(name, QSysInfo::machineHostName(), copy));
+        break;
+    }
+    case Download::Placement::newFile:
+        break;
     }
     if (!incoming.placeNew())
         return keepAside();

@@ -1,16 +1,17 @@
 #pragma once
 
 #include "api/Records.h"
+#include "platform/FolderAccess.h"
 #include "sync/FolderPlan.h"
 #include "sync/SyncState.h"
 
 #include <QCoroTask>
+#include <QHash>
 #include <QString>
 #include <memory>
 #include <optional>
 
 class APIClient;
-class FolderAccess;
 
 // One watched folder's pass: the server's answer, the local scan and the
 // hashes it needs, the plan, then its effects in order (entries, server
@@ -68,14 +69,35 @@ public:
     QCoro::Task<void> run();
 
 private:
+    // What stands at a destination: its facts, then its content's hash (none
+    // when nothing readable is there).
+    struct Standing {
+        FileFacts facts;
+        std::optional<QString> hash;
+        static Standing at(const FolderAccess &folder, const QString &relativePath);
+    };
+
+    // What became of a document since this pass's answer.
+    struct Since {
+        bool deleted = false;
+        std::optional<KnownDocument> changed; // another version than the plan saw
+    };
+    QCoro::Task<Since> lookAgain(FolderPlanning::DocumentVersion planned);
+
     QCoro::Task<void> deleteOnServer(FolderPlanning::ServerDeletion deletion);
     QCoro::Task<void> removeLocally(FolderPlanning::LocalRemoval removal);
     QCoro::Task<void> upload(FolderPlanning::Upload item);
+    // Brings the server's version down as a conflicted copy beside the file
+    // that is about to replace it; throws when it could not be kept.
+    QCoro::Task<void> keepServerCopy(const FolderPlanning::Upload &item);
     QCoro::Task<void> download(FolderPlanning::Download item);
-    // Puts a downloaded file where the plan wants it; the path it ended at.
-    // False when it was kept aside instead, as a conflict copy.
-    bool place(class IncomingFile &incoming, const FolderPlanning::Download &item,
-               const std::optional<QString> &localNow);
+    // A document's content in a temporary file beside the destination,
+    // making the destination's folders when they are missing.
+    QCoro::Task<IncomingFile> receive(qint64 documentId, QString relativeDestination);
+    // Puts a downloaded file where the plan wants it, given what stands
+    // there now. False when it was kept aside instead, as a conflict copy.
+    bool place(IncomingFile &incoming, const FolderPlanning::Download &item, const QString &receivedHash,
+               const Standing &standing);
     TrackedFile entryFor(const QString &localHash, qint64 remoteId, const std::optional<QString> &remoteHash,
                          const QString &relativePath) const;
     QString relative(const QString &path) const;
@@ -84,4 +106,13 @@ private:
     Context m_context;
     std::shared_ptr<Results> m_results;
     std::shared_ptr<FolderAccess> m_folder;
+    // What the server said of its documents since this pass's answer (none:
+    // deleted), and up to which of its times it has been asked.
+    QHash<qint64, std::optional<KnownDocument>> m_heardSince;
+    QString m_lookedUntil;
+    quint64 m_looksAsked = 0;
+    quint64 m_looksHeard = 0;
+    // Documents of removed files that changed on the server before they
+    // could be deleted: they come down again with the downloads.
+    std::vector<FolderPlanning::Download> m_restores;
 };

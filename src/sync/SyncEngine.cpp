@@ -92,7 +92,7 @@ public:
                      const std::optional<QString> &failure) override
     {
         if (m_engine)
-            m_engine->applyTransfer(name, action, path, bytes, failure);
+            m_engine->applyTransfer(m_folderPath, name, action, path, bytes, failure);
     }
     void notice(const QString &title, const QString &text) override
     {
@@ -353,6 +353,13 @@ void SyncEngine::applyPlan(const QString &folderPath, const FolderPlanning::Fold
 {
     for (const QString &path : plan.forgotten)
         m_syncState.trackedFiles.remove(path);
+    for (const FolderPlanning::Move &move : plan.moves) {
+        if (!m_syncState.trackedFiles.contains(move.from))
+            continue;
+        m_syncState.trackedFiles.insert(move.to, m_syncState.trackedFiles.take(move.from));
+        qCInfo(lcSyncEngine, "Moved %s to %s; it keeps its document", qUtf8Printable(move.from),
+               qUtf8Printable(move.to));
+    }
     for (const FolderPlanning::Refresh &refresh : plan.refreshes) {
         const auto entry = m_syncState.trackedFiles.find(refresh.path);
         if (entry == m_syncState.trackedFiles.end())
@@ -416,18 +423,24 @@ void SyncEngine::applyPlan(const QString &folderPath, const FolderPlanning::Fold
         m_appState.setRemovalQuestions(questions);
     }
 
-    for (const FolderPlanning::Upload &upload : plan.uploads)
+    for (const FolderPlanning::Upload &upload : plan.uploads) {
         m_progress.bytesTotal += upload.facts.size;
+        // The server's version kept before the upload is a transfer too.
+        if (upload.keepReplaced) {
+            m_progress.bytesTotal += upload.replaces->document.fileSize.value_or(0);
+            ++m_progress.filesTotal;
+        }
+    }
     for (const FolderPlanning::Download &download : plan.downloads)
         m_progress.bytesTotal += download.document.fileSize.value_or(0);
     m_progress.filesTotal += int(plan.uploads.size() + plan.downloads.size());
     m_appState.setSyncProgress(m_progress);
-    if (!plan.forgotten.isEmpty() || !plan.refreshes.empty() || !plan.adoptions.empty())
+    if (!plan.forgotten.isEmpty() || !plan.refreshes.empty() || !plan.adoptions.empty() || !plan.moves.empty())
         requestSave();
 }
 
-void SyncEngine::applyTransfer(const QString &name, const QString &action, const QString &path, qint64 bytes,
-                               const std::optional<QString> &failure)
+void SyncEngine::applyTransfer(const QString &folderPath, const QString &name, const QString &action,
+                               const QString &path, qint64 bytes, const std::optional<QString> &failure)
 {
     ++m_progress.filesDone;
     m_progress.bytesDone += bytes;
@@ -436,6 +449,12 @@ void SyncEngine::applyTransfer(const QString &name, const QString &action, const
     if (failure) {
         qCCritical(lcSyncEngine, upload ? "Upload failed for %s: %s" : "Download failed for %s: %s",
                    qUtf8Printable(name), qUtf8Printable(*failure));
+        // Not synced until a pass gets it through: the folder is not up to
+        // date meanwhile, and the user can see why.
+        QList<NotSyncedFile> files = m_appState.notSyncedFiles();
+        files.removeIf([&](const NotSyncedFile &file) { return file.folder != folderPath || file.path == path; });
+        files.append({path, folderPath, (upload ? QStringLiteral("Upload failed: ") : QStringLiteral("Download failed: ")) + *failure});
+        m_appState.setNotSyncedFiles(folderPath, files);
         return;
     }
     addRecentFile(name, action, path);

@@ -86,7 +86,7 @@ private:
     QCoro::Task<qint64> findOrCreateFolder(QString name, std::optional<qint64> parentId);
 
     void applyPlan(const QString &folderPath, const FolderPlanning::FolderPlan &plan);
-    void applyTransfer(const QString &name, const QString &action, const QString &path, qint64 bytes,
+    void applyTransfer(const QString &folderPath, const QString &name, const QString &action, const QString &path, qint64 bytes,
                        const std::optional<QString> &failure);
 
     // Starts a pass from the event loop, unless the engine was stopped or

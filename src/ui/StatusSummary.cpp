@@ -93,6 +93,10 @@ StatusSummary summarizeStatus(const AppState &state, const QDateTime &now, TimeW
     QString detail;
     if (const auto last = state.lastSyncTime())
         detail = QStringLiteral("Last synced ") + momentText(qMin(*last, now), now, words);
-    return {Face::upToDate, QStringLiteral("Up to date"), detail, QStringLiteral("checkmark.circle.fill"),
-            symbols::green()};
+    // Files left out are not up to date, and the words say so.
+    const qsizetype left = state.notSyncedFiles().size();
+    const QString title = left == 0 ? QStringLiteral("Up to date")
+        : QStringLiteral("Up to date · %1 %2 not synced")
+              .arg(QLocale().toString(left), left == 1 ? QStringLiteral("file") : QStringLiteral("files"));
+    return {Face::upToDate, title, detail, QStringLiteral("checkmark.circle.fill"), symbols::green()};
 }

@@ -51,7 +51,8 @@ TEST_F(DeletionTest, RemovedLocalFilesDeleteTheirDocumentsBeforeAnyTransfer)
     EXPECT_EQ(documents.size(), 1u);
     EXPECT_TRUE(documents.count("new.txt"));
     EXPECT_EQ(engine->syncState().trackedFiles.size(), 1);
-    EXPECT_EQ(log.count("info: Deleted remote document for removed local file"), 2);
+    EXPECT_TRUE(log.has("info: Deleted remote document for removed local file old.txt"));
+    EXPECT_TRUE(log.has("info: Deleted remote document for removed local file Sub/old2.txt"));
 
     EXPECT_LT(requestIndex("DELETE", "/api/v1/documents/", true), requestIndex("POST", "/api/v1/documents", false));
 }

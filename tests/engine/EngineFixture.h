@@ -8,10 +8,59 @@
 #include "sync/SyncEngine.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <gtest/gtest.h>
 #include <memory>
+
+// Every file below the Trash's files folder, by name.
+inline QStringList trashedNames(const testsupport::TempHome &home)
+{
+    QStringList names;
+    QDirIterator it(home.filePath("data/Trash/files"), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        names << QFileInfo(it.next()).fileName();
+    return names;
+}
+
+inline QStringList conflictCopies(const QString &folder)
+{
+    return QDir(folder).entryList({"*(conflicted copy *"}, QDir::Files);
+}
+
+// Another computer on the same account: its own preferences, state file,
+// client, folder and engine; `name` tells its files apart.
+struct OtherComputer {
+    OtherComputer(testsupport::TempHome &home, const QString &baseURL, const QString &token, const QString &folder,
+                  const QString &name)
+        : preferences(home.filePath(name + "-preferences.json")), appState(preferences), client(preferences),
+          statePath(home.filePath(name + "-state/sync_state.json"))
+    {
+        client.setBaseURL(baseURL);
+        client.setToken(token);
+        appState.setIsLoggedIn(true);
+        QDir().mkpath(folder);
+        appState.setWatchedFolders({folder});
+        restart();
+    }
+    // Quit and start again: what the engine holds is written on the way out.
+    void restart()
+    {
+        engine.reset();
+        engine = std::make_unique<SyncEngine>(client, appState, statePath);
+    }
+    void syncOk()
+    {
+        testsupport::run(engine->performSync());
+        ASSERT_EQ(appState.syncStatus(), SyncStatus::idle()) << appState.syncStatus().message.toStdString();
+    }
+    Preferences preferences;
+    AppState appState;
+    APIClient client;
+    QString statePath;
+    std::unique_ptr<SyncEngine> engine;
+};
 
 // A signed-in application state, a client of a development server on
 // loopback, real folders in a temporary directory and an engine over them.

@@ -8,55 +8,12 @@ using testsupport::fault;
 using testsupport::readFile;
 using testsupport::writeFile;
 
-namespace {
-
-// Another computer on the same account: its own preferences, state file,
-// client, folder and engine.
-struct OtherComputer {
-    OtherComputer(testsupport::TempHome &home, const QString &baseURL, const QString &token, const QString &folder)
-        : preferences(home.filePath("other-preferences.json")), appState(preferences), client(preferences)
-    {
-        client.setBaseURL(baseURL);
-        client.setToken(token);
-        appState.setIsLoggedIn(true);
-        QDir().mkpath(folder);
-        appState.setWatchedFolders({folder});
-        engine = std::make_unique<SyncEngine>(client, appState, home.filePath("other-state/sync_state.json"));
-    }
-    void syncOk()
-    {
-        testsupport::run(engine->performSync());
-        ASSERT_EQ(appState.syncStatus(), SyncStatus::idle()) << appState.syncStatus().message.toStdString();
-    }
-    Preferences preferences;
-    AppState appState;
-    APIClient client;
-    std::unique_ptr<SyncEngine> engine;
-};
-
-// Every file below the Trash's files folder, by name.
-QStringList trashedNames(const testsupport::TempHome &home)
-{
-    QStringList names;
-    QDirIterator it(home.filePath("data/Trash/files"), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        names << QFileInfo(it.next()).fileName();
-    return names;
-}
-
-QStringList conflictCopies(const QString &folder)
-{
-    return QDir(folder).entryList({"*(conflicted copy *"}, QDir::Files);
-}
-
-} // namespace
-
 class NothingLostTest : public EngineFixture {
 protected:
     // Its folder has the same name, so it syncs with the same server folder.
     std::unique_ptr<OtherComputer> otherComputer(const QString &relative = "Other/Docs")
     {
-        return std::make_unique<OtherComputer>(home, running.baseURL, *client->token(), area.filePath(relative));
+        return std::make_unique<OtherComputer>(home, running.baseURL, *client->token(), area.filePath(relative), "other");
     }
 };
 
@@ -152,8 +109,12 @@ TEST_F(NothingLostTest, AMoveIntoASubfolderOnOneComputerKeepsTheFileOnTheOther)
 
     ASSERT_TRUE(QDir().mkpath(docs + "/Sub"));
     ASSERT_TRUE(QFile::rename(docs + "/x.txt", docs + "/Sub/x.txt"));
+    running.server.clearRequests();
     syncOk();
     syncOk();
+    // The file keeps its document: nothing is deleted or sent.
+    EXPECT_EQ(requestCount("DELETE", "/api/v1/documents/"), 0);
+    EXPECT_EQ(transferRequests(), 0);
     other->syncOk();
     other->syncOk();
     EXPECT_EQ(readFile(otherDocs + "/x.txt"), "content");

@@ -33,23 +33,23 @@ TEST_F(PassRowsTest, FirstPassUploadsNewFilesAndLeavesSameNamePairsUntracked)
     EXPECT_EQ(requestCount("POST", "/api/v1/folders"), 0);
 }
 
-TEST_F(PassRowsTest, LocalChangesGoUpAndUnchangedFilesIgnoreNewServerVersions)
+TEST_F(PassRowsTest, LocalChangesGoUpAndServerChangesComeDown)
 {
     const QString docs = watch("Docs");
     for (const char *name : {"same.txt", "edited.txt", "touched.txt"})
         writeFile(docs + "/" + name, "v1");
     syncOk();
-    putDocument(docs, "same.txt", "server v2");  // unchanged locally: not fetched
+    putDocument(docs, "same.txt", "server v2");  // unchanged locally: comes down
     writeFile(docs + "/edited.txt", "local v2"); // changed locally, not listed by the server
     putDocument(docs, "touched.txt", "v1");      // listed again, with the agreed hash
     writeFile(docs + "/touched.txt", "local v2");
     running.server.clearRequests();
     syncOk();
 
-    EXPECT_EQ(readFile(docs + "/same.txt"), "v1");
+    EXPECT_EQ(readFile(docs + "/same.txt"), "server v2");
     EXPECT_EQ(serverContent(docs, "edited.txt"), "local v2");
     EXPECT_EQ(serverContent(docs, "touched.txt"), "local v2");
-    EXPECT_EQ(transferRequests(), 2);
+    EXPECT_EQ(transferRequests(), 3);
 }
 
 TEST_F(PassRowsTest, ConflictsGoToTheLaterSideAndTiesToTheServer)
@@ -77,12 +77,18 @@ TEST_F(PassRowsTest, ConflictsGoToTheLaterSideAndTiesToTheServer)
     for (const char *name : {"tie.txt", "server-later.txt", "offset.txt", "Sub/deep.txt"})
         EXPECT_EQ(readFile(docs + "/" + name), "server edit") << name;
     EXPECT_FALSE(QFileInfo::exists(docs + "/deep.txt"));
-    // Each local edit that lost is kept beside the file and goes up as a new file.
-    EXPECT_EQ(QDir(docs).entryList({"*(conflicted copy *"}, QDir::Files).size(), 3);
+    // Each version that lost is kept beside the file, the server's ones too,
+    // and goes up as a new file.
+    EXPECT_EQ(QDir(docs).entryList({"*(conflicted copy *"}, QDir::Files).size(), 5);
+    for (const char *stem : {"local-later", "bad-time"}) {
+        const QStringList copies = QDir(docs).entryList({QString(stem) + " (conflicted copy *"}, QDir::Files);
+        ASSERT_EQ(copies.size(), 1) << stem;
+        EXPECT_EQ(readFile(docs + "/" + copies.front()), "server edit") << stem;
+    }
     EXPECT_EQ(QDir(docs + "/Sub").entryList({"deep (conflicted copy *).txt"}, QDir::Files).size(), 1);
     running.server.clearRequests();
     syncOk();
-    EXPECT_EQ(requestCount("POST", "/api/v1/documents"), 4);
+    EXPECT_EQ(requestCount("POST", "/api/v1/documents"), 6);
     running.server.clearRequests();
     syncOk();
     EXPECT_EQ(transferRequests(), 0);

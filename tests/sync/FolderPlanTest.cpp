@@ -75,12 +75,13 @@ QStringList uploads(const FolderPlan &plan)
 
 QStringList downloads(const FolderPlan &plan)
 {
+    static const char *const placements[] = {"new", "update", "trash", "conflict"};
     QStringList items;
     for (const Download &download : plan.downloads)
         items << QStringLiteral("%1->%2:%3")
                      .arg(download.documentId)
                      .arg(download.destination.mid(folder.size() + 1))
-                     .arg(int(download.placement));
+                     .arg(QLatin1String(placements[int(download.placement)]));
     return items;
 }
 
@@ -96,24 +97,86 @@ QStringList notSynced(const FolderPlan &plan)
 
 TEST(FolderPlanTest, TrackedFilesFollowTheAgreementRows)
 {
-    // Unchanged: nothing, even when the server has a newer version.
-    EXPECT_TRUE(Scenario().file("a.txt", "h1").tracked("a.txt", 1, "h1", "r1").document(1, "a.txt", "r2").plan().uploads.empty());
-    // Changed here only: up.
-    EXPECT_EQ(uploads(Scenario().file("a.txt", "h2").tracked("a.txt", 1, "h1", "r1").document(1, "a.txt", "r1").plan()),
-              QStringList{"a.txt"});
-    // Changed on both sides: the later time wins, a tie goes to the server,
-    // whose download replaces the file keeping it as a conflict copy.
+    // Unchanged on both sides: nothing.
+    const FolderPlan still = Scenario().file("a.txt", "h1").tracked("a.txt", 1, "h1", "r1").document(1, "a.txt", "r1").plan();
+    EXPECT_TRUE(still.uploads.empty() && still.downloads.empty() && still.adoptions.empty());
+    // Changed on the server only: the newer version replaces the agreed one.
+    const FolderPlan edited = Scenario().file("a.txt", "h1").tracked("a.txt", 1, "h1", "r1").document(1, "a.txt", "r2").plan();
+    EXPECT_EQ(downloads(edited), QStringList{"1->a.txt:update"});
+    EXPECT_EQ(edited.downloads.front().expectedLocalHash, "h1");
+    EXPECT_TRUE(edited.uploads.empty());
+    // Changed here only: up, with nothing to keep.
+    const FolderPlan local = Scenario().file("a.txt", "h2").tracked("a.txt", 1, "h1", "r1").document(1, "a.txt", "r1").plan();
+    EXPECT_EQ(uploads(local), QStringList{"a.txt"});
+    ASSERT_TRUE(local.uploads.front().replaces);
+    EXPECT_EQ(local.uploads.front().replaces->document.fileHash, "r1");
+    EXPECT_FALSE(local.uploads.front().keepReplaced);
+    // Changed on both sides to the same content: agreed, no transfer.
+    const FolderPlan same = Scenario().file("a.txt", "r2").tracked("a.txt", 1, "h1", "r1").document(1, "a.txt", "r2").plan();
+    EXPECT_TRUE(same.uploads.empty() && same.downloads.empty());
+    ASSERT_EQ(same.adoptions.size(), 1u);
+    EXPECT_EQ(same.adoptions.front().localHash, "r2");
+    // An entry whose server hash was lost is corrected when the contents agree.
+    EXPECT_EQ(Scenario().file("a.txt", "h1").tracked("a.txt", 1, "h1", "r0").document(1, "a.txt", "h1").plan().adoptions.size(),
+              1u);
+    // Changed on both sides: the later time keeps the name; the server's
+    // version is kept first when the local one wins, and a tie goes to the
+    // server, whose download keeps the local version as a conflict copy.
     const qint64 serverTime = QDateTime::fromString("2026-01-01T10:00:00Z", Qt::ISODate).toSecsSinceEpoch();
-    EXPECT_EQ(uploads(Scenario().file("a.txt", "h2", serverTime + 5).tracked("a.txt", 1, "h1", "r1")
-                          .document(1, "a.txt", "r2", "2026-01-01T10:00:00Z").plan()),
-              QStringList{"a.txt"});
+    const FolderPlan later = Scenario().file("a.txt", "h2", serverTime + 5).tracked("a.txt", 1, "h1", "r1")
+                                 .document(1, "a.txt", "r2", "2026-01-01T10:00:00Z").plan();
+    EXPECT_EQ(uploads(later), QStringList{"a.txt"});
+    EXPECT_TRUE(later.uploads.front().keepReplaced);
+    EXPECT_EQ(later.uploads.front().replaces->documentId, 1);
     const FolderPlan tie = Scenario().file("a.txt", "h2", serverTime).tracked("a.txt", 1, "h1", "r1")
                                .document(1, "a.txt", "r2", "2026-01-01T10:00:00Z").plan();
-    EXPECT_EQ(downloads(tie), QStringList{"1->a.txt:2"});
+    EXPECT_EQ(downloads(tie), QStringList{"1->a.txt:conflict"});
     EXPECT_EQ(tie.downloads.front().expectedLocalHash, "h2");
     // An unreadable server time loses.
     EXPECT_EQ(uploads(Scenario().file("a.txt", "h2", 1).tracked("a.txt", 1, "h1", "r1").document(1, "a.txt", "r2", "yesterday").plan()),
               QStringList{"a.txt"});
+}
+
+TEST(FolderPlanTest, AFileMovedWithinTheFolderKeepsItsDocument)
+{
+    // Same name and content at another path: the entry moves, nothing else.
+    Scenario moved;
+    moved.file("Archive/a.txt", "h1").tracked("a.txt", 1, "h1", "r1").gone("a.txt").document(1, "a.txt", "r1");
+    EXPECT_EQ(pathsToHash(moved.facts), QStringList{at("Archive/a.txt")});
+    const FolderPlan plan = moved.plan();
+    ASSERT_EQ(plan.moves.size(), 1u);
+    EXPECT_EQ(plan.moves.front().from, at("a.txt"));
+    EXPECT_EQ(plan.moves.front().to, at("Archive/a.txt"));
+    EXPECT_TRUE(plan.serverDeletions.empty() && plan.uploads.empty() && plan.downloads.empty() && plan.notSynced.empty());
+    // Moved while the server got a newer version: it comes down at the new place.
+    EXPECT_EQ(downloads(Scenario().file("Archive/a.txt", "h1").tracked("a.txt", 1, "h1", "r1").gone("a.txt")
+                            .document(1, "a.txt", "r2").plan()),
+              QStringList{"1->Archive/a.txt:update"});
+    // Other content is another file: the old one's removal goes on, and the
+    // new one waits for the name.
+    const FolderPlan other = Scenario().file("Archive/a.txt", "h9").tracked("a.txt", 1, "h1", "r1").gone("a.txt")
+                                 .document(1, "a.txt", "r1").plan();
+    EXPECT_TRUE(other.moves.empty());
+    EXPECT_EQ(other.serverDeletions.size(), 1u);
+    EXPECT_EQ(notSynced(other), QStringList{"Archive/a.txt"});
+}
+
+TEST(FolderPlanTest, AFolderJoinedWithAnotherServerFolderSettlesClashesAsConflicts)
+{
+    const qint64 serverTime = QDateTime::fromString("2026-01-01T10:00:00Z", Qt::ISODate).toSecsSinceEpoch();
+    Scenario newer;
+    newer.file("a.txt", "mine", serverTime + 5).document(5, "a.txt", "theirs", "2026-01-01T10:00:00Z");
+    EXPECT_EQ(notSynced(newer.plan()), QStringList{"a.txt"});
+    newer.facts.settleAsConflicts = true;
+    const FolderPlan settled = newer.plan();
+    EXPECT_TRUE(settled.notSynced.empty());
+    EXPECT_EQ(uploads(settled), QStringList{"a.txt"});
+    EXPECT_TRUE(settled.uploads.front().keepReplaced);
+
+    Scenario older;
+    older.file("a.txt", "mine", serverTime - 5).document(5, "a.txt", "theirs", "2026-01-01T10:00:00Z");
+    older.facts.settleAsConflicts = true;
+    EXPECT_EQ(downloads(older.plan()), QStringList{"5->a.txt:conflict"});
 }
 
 TEST(FolderPlanTest, UnchangedFactsSpareTheReadAndChangedOnesAreRefreshed)
@@ -135,7 +198,7 @@ TEST(FolderPlanTest, NewFilesAndDocumentsMeetByNameAndContent)
 {
     // A new file goes up; a new document comes down to the top of the folder.
     EXPECT_EQ(uploads(Scenario().file("Sub/new.txt", "h").plan()), QStringList{"Sub/new.txt"});
-    EXPECT_EQ(downloads(Scenario().document(5, "doc.txt", "r").plan()), QStringList{"5->doc.txt:0"});
+    EXPECT_EQ(downloads(Scenario().document(5, "doc.txt", "r").plan()), QStringList{"5->doc.txt:new"});
     // Same name and content (a lost state): agreed with no transfer.
     const FolderPlan adopted = Scenario().file("Sub/doc.txt", "r").document(5, "doc.txt", "r").plan();
     ASSERT_EQ(adopted.adoptions.size(), 1u);
@@ -185,7 +248,7 @@ TEST(FolderPlanTest, DeletionsNeverTakeNewerWork)
     // Removed here after the server got a newer version: it comes back.
     const FolderPlan edited = Scenario().tracked("a.txt", 1, "h1", "r1").gone("a.txt").document(1, "a.txt", "r2").plan();
     EXPECT_TRUE(edited.serverDeletions.empty());
-    EXPECT_EQ(downloads(edited), QStringList{"1->a.txt:0"});
+    EXPECT_EQ(downloads(edited), QStringList{"1->a.txt:new"});
     // Deleted on the server, unchanged here: to the Trash; changed here: up as new.
     EXPECT_EQ(Scenario().file("a.txt", "h1").tracked("a.txt", 1, "h1", "r1").plan().localRemovals.size(), 1u);
     const FolderPlan kept = Scenario().file("a.txt", "h2").tracked("a.txt", 1, "h1", "r1").plan();
@@ -210,7 +273,7 @@ TEST(FolderPlanTest, AMoveOnAnotherComputerKeepsTheContent)
     EXPECT_EQ(sameContent.adoptions.front().documentId, 2);
     const FolderPlan otherContent = Scenario().file("x.txt", "h1").tracked("x.txt", 1, "h1", "h1").document(2, "x.txt", "h9").plan();
     EXPECT_TRUE(otherContent.localRemovals.empty());
-    EXPECT_EQ(downloads(otherContent), QStringList{"2->x.txt:1"});
+    EXPECT_EQ(downloads(otherContent), QStringList{"2->x.txt:trash"});
 }
 
 TEST(FolderPlanTest, MassRemovalAsksBeforeDeletingOnTheServer)

@@ -103,6 +103,12 @@ TEST_F(StatusViewTest, FacesTellTheStatus)
     state.setSyncStatus(SyncStatus::idle());
     EXPECT_EQ(title(), "Up to date");
     EXPECT_EQ(detail(), "Last synced 2 minutes ago");
+    // Files left out are not up to date.
+    const QString docs = state.watchedFolders().front();
+    state.setNotSyncedFiles(docs, {{docs + "/a.txt", docs, "Download failed: Broken"}});
+    EXPECT_EQ(title(), "Up to date · 1 file not synced");
+    state.setNotSyncedFiles(docs, {});
+    EXPECT_EQ(title(), "Up to date");
 }
 
 TEST(StatusSummaryText, CountsAndSizes)
