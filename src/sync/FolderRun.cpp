@@ -429,7 +429,8 @@ bool FolderRun::place(IncomingFile &incoming, const Download &item, const std::o
             incoming.setPermissions(replaced.facts().permissions);
         } else {
             // The new version keeps the permissions of the one it replaces.
-            incoming.setPermissions(m_folder->facts(destination).permissions);
+            if (const FileFacts replaced = m_folder->facts(destination); replaced.isRegularFile)
+                incoming.setPermissions(replaced.permissions);
             // The local version lost the conflict: it stays, under a name of
             // its own, and syncs up as a new file.
             const QString copy = conflictCopyName(name, now);
