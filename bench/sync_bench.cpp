@@ -25,6 +25,8 @@
 
 #include <QCoroTask>
 #include <QElapsedTimer>
+#include <QFile>
+#include <stdexcept>
 #include <malloc.h>
 #include <sys/stat.h>
 
@@ -176,7 +178,11 @@ int throttledUpload(qint64 mib, qint64 rate)
     QElapsedTimer clock;
     clock.start();
     try {
-        auto upload = setting.client->uploadDocument(path, QStringLiteral("throttled.bin"), folderId);
+        auto file = std::make_shared<QFile>(path);
+        if (!file->open(QIODevice::ReadOnly))
+            throw std::runtime_error("cannot open the test file");
+        auto upload = setting.client->uploadDocument(std::move(file), QStringLiteral("throttled.bin"),
+                                                     QStringLiteral("throttled.bin"), folderId);
         const UploadReceipt receipt = QCoro::waitFor(upload);
         const double seconds = clock.elapsed() / 1000.0;
         std::printf("completed in %.1f s (%.2f MB/s), server holds %lld bytes, hash %s; longest main-thread stall %.1f ms\n",

@@ -347,7 +347,8 @@ QString APIClient::extensionOf(const QString &fileName)
     return dot < 0 ? QString() : fileName.mid(dot + 1);
 }
 
-QCoro::Task<UploadReceipt> APIClient::uploadDocument(QString filePath, QString name, qint64 folderId)
+QCoro::Task<UploadReceipt> APIClient::uploadDocument(std::shared_ptr<QIODevice> file, QString fileName, QString name,
+                                                     qint64 folderId)
 {
     const HttpExchangeOptions options = exchangeOptions();
     QNetworkRequest request = makeRequest(endpoint(QStringLiteral("/api/v1/documents")), options);
@@ -356,12 +357,11 @@ QCoro::Task<UploadReceipt> APIClient::uploadDocument(QString filePath, QString n
 
     MultipartBodyDevice::Form form;
     form.boundary = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-    form.fileName = QFileInfo(filePath).fileName();
+    form.fileName = fileName;
     form.mimeType = mimeTypeForExtension(extensionOf(form.fileName));
     form.documentName = name;
     form.folderId = folderId;
-    // Opens the file now: an unreadable file fails here, before anything is sent.
-    MultipartBodyDevice body(filePath, form);
+    MultipartBodyDevice body(std::move(file), form);
     request.setRawHeader("Content-Type", "multipart/form-data; boundary=" + form.boundary.toUtf8());
     request.setHeader(QNetworkRequest::ContentLengthHeader, body.size());
 

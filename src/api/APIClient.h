@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QUrl>
 #include <nlohmann/json.hpp>
+#include <memory>
 #include <optional>
 
 class Preferences;
@@ -76,8 +77,12 @@ public:
     QCoro::Task<DeleteResponse> deleteDocument(qint64 documentId);
     // Ends the session on the server; the stored token is the caller's to clear.
     QCoro::Task<LogoutResponse> logout();
-    // Streams the file from disk; the bytes on the wire are the multipart form.
-    QCoro::Task<UploadReceipt> uploadDocument(QString filePath, QString name, qint64 folderId);
+    // Streams the file's bytes from `file` (open for reading and seekable,
+    // e.g. a file the caller opened and checked: the client never opens a
+    // path itself); the bytes on the wire are the multipart form, with
+    // `fileName` as the file part's filename and `name` as the document's.
+    QCoro::Task<UploadReceipt> uploadDocument(std::shared_ptr<QIODevice> file, QString fileName, QString name,
+                                              qint64 folderId);
     QCoro::Task<QUrl> getDownloadURL(qint64 documentId);
     // Plain GET into a temporary file beside the destination, then moved into
     // place: the destination never holds a partial file.

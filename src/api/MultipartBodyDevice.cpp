@@ -2,7 +2,6 @@
 
 #include "api/Errors.h"
 
-#include <QFileInfo>
 #include <cstring>
 #include <openssl/evp.h>
 
@@ -34,15 +33,12 @@ QByteArray MultipartBodyDevice::quoteFileName(const QString &fileName)
     return quoted;
 }
 
-MultipartBodyDevice::MultipartBodyDevice(const QString &filePath, const Form &form, QObject *parent)
-    : QIODevice(parent), m_file(filePath)
+MultipartBodyDevice::MultipartBodyDevice(std::shared_ptr<QIODevice> file, const Form &form, QObject *parent)
+    : QIODevice(parent), m_file(std::move(file)), m_fileName(form.fileName)
 {
-    const QFileInfo info(filePath);
-    if (info.isDir())
-        throw FileError(QStringLiteral("Cannot read %1: it is a folder").arg(filePath));
-    if (!m_file.open(QIODevice::ReadOnly))
-        throw FileError(QStringLiteral("Cannot read %1: %2").arg(filePath, m_file.errorString()));
-    m_fileSize = m_file.size();
+    if (!m_file || !m_file->isOpen() || !m_file->isReadable() || m_file->isSequential())
+        throw FileError(QStringLiteral("Cannot read %1: not an open file").arg(m_fileName));
+    m_fileSize = m_file->size();
 
     const QByteArray boundary = form.boundary.toUtf8();
     m_head = "--" + boundary + crlf + "Content-Disposition: form-data; name=\"file\"; filename=\""
@@ -127,16 +123,16 @@ qint64 MultipartBodyDevice::readData(char *data, qint64 maxSize)
             std::memcpy(data + done, m_head.constData() + m_offset, size_t(got));
         } else if (m_offset < fileEnd) {
             const qint64 inFile = m_offset - m_head.size();
-            if (m_file.pos() != inFile && !m_file.seek(inFile))
+            if (m_file->pos() != inFile && !m_file->seek(inFile))
                 got = -1;
             else
-                got = m_file.read(data + done, qMin(maxSize - done, m_fileSize - inFile));
+                got = m_file->read(data + done, qMin(maxSize - done, m_fileSize - inFile));
             if (got <= 0) {
                 // The file got shorter (or unreadable) since the size was
                 // taken: the announced length can no longer be met, so the
                 // upload must fail rather than send a different body.
                 setErrorString(QStringLiteral("Cannot read %1: the file changed while it was being sent")
-                                   .arg(m_file.fileName()));
+                                   .arg(m_fileName));
                 return done > 0 ? done : -1;
             }
             hashFileBytes(inFile, data + done, got);

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QFile>
 #include <QIODevice>
 #include <QString>
 
@@ -26,9 +25,10 @@ public:
         qint64 folderId = 0;
     };
 
-    // Opens `filePath` for reading and the device itself (read-only); throws
-    // FileError when the file cannot be opened or is not a regular file.
-    MultipartBodyDevice(const QString &filePath, const Form &form, QObject *parent = nullptr);
+    // Reads the file's bytes from `file`, open for reading and seekable (the
+    // caller opened it and checked what it is); its size is taken now.
+    // Opens the device itself (read-only).
+    MultipartBodyDevice(std::shared_ptr<QIODevice> file, const Form &form, QObject *parent = nullptr);
 
     bool isSequential() const override { return false; }
     qint64 size() const override;
@@ -53,7 +53,8 @@ protected:
     qint64 writeData(const char *data, qint64 maxSize) override;
 
 private:
-    QFile m_file;
+    std::shared_ptr<QIODevice> m_file;
+    QString m_fileName; // for messages
     qint64 m_fileSize = 0;
     QByteArray m_head;
     QByteArray m_tail;

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <limits>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -48,6 +49,27 @@ int syncToDisk(int fd)
 QString cannot(const QString &what, const QString &path, int error)
 {
     return QStringLiteral("%1 %2: %3").arg(what, path, FileHash::errorText(error));
+}
+
+qint64 nanoseconds(const timespec &time)
+{
+    constexpr qint64 perSecond = 1000000000;
+    constexpr qint64 most = std::numeric_limits<qint64>::max();
+    constexpr qint64 least = std::numeric_limits<qint64>::min();
+    const qint64 seconds = qint64(time.tv_sec);
+    // tv_nsec is within [0, 1e9), so only the seconds can overflow.
+    if (seconds > (most - perSecond) / perSecond)
+        return most;
+    if (seconds < least / perSecond + 1)
+        return least;
+    return seconds * perSecond + qint64(time.tv_nsec);
+}
+
+qint64 fileClockNs()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+    return nanoseconds(now);
 }
 
 } // namespace descriptors

@@ -3,6 +3,8 @@
 #include <QString>
 #include <utility>
 
+#include <ctime>
+
 // Small pieces shared by the code that works below a folder's directory
 // handle.
 namespace descriptors {
@@ -42,5 +44,15 @@ int renameNoReplace(int fromDir, const char *from, int toDir, const char *to);
 int syncToDisk(int fd);
 
 QString cannot(const QString &what, const QString &path, int error);
+
+// A file time as nanoseconds since 1970. A time too far from 1970 for 64
+// bits (past the year 2262) is held at the largest (or smallest) count
+// rather than wrapping round to the other end.
+qint64 nanoseconds(const timespec &time);
+
+// Now, in nanoseconds since 1970, by the clock the kernel stamps file
+// times with: the coarse one, which lags the precise clock by up to a
+// tick. A file written after this moment has a time at least this one.
+qint64 fileClockNs();
 
 } // namespace descriptors

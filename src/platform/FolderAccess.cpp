@@ -19,15 +19,6 @@ using descriptors::UniqueFd;
 using folderdetail::isPlainName;
 using folderdetail::maxNameBytes;
 
-namespace {
-
-qint64 nanoseconds(const timespec &time)
-{
-    return qint64(time.tv_sec) * 1000000000 + time.tv_nsec;
-}
-
-} // namespace
-
 namespace folderdetail {
 
 bool isPlainName(const QString &name)
@@ -53,8 +44,8 @@ FileFacts factsFrom(const struct stat &st)
     facts.device = st.st_dev;
     facts.inode = st.st_ino;
     facts.permissions = st.st_mode & 07777;
-    facts.modifiedNs = nanoseconds(st.st_mtim);
-    facts.changedNs = nanoseconds(st.st_ctim);
+    facts.modifiedNs = descriptors::nanoseconds(st.st_mtim);
+    facts.changedNs = descriptors::nanoseconds(st.st_ctim);
     return facts;
 }
 
@@ -181,6 +172,28 @@ QString FolderAccess::hash(const QString &relativePath) const
     parent.requireFolder();
     const UniqueFd file(FileHash::openRegularFile(parent.fd, parent.name, parent.shown));
     return FileHash::sha256Of(file.get(), parent.shown);
+}
+
+FolderAccess::OpenedFile FolderAccess::openForReading(const QString &relativePath) const
+{
+    const Parent parent = openParent(relativePath);
+    parent.requireFolder();
+    UniqueFd fd(FileHash::openRegularFile(parent.fd, parent.name, parent.shown));
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0)
+        throw FileError(cannot(QStringLiteral("Cannot read"), parent.shown, errno));
+    auto file = std::make_shared<QFile>();
+    if (!file->open(fd.get(), QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle))
+        throw FileError(QStringLiteral("Cannot read %1: %2").arg(parent.shown, file->errorString()));
+    fd.release();
+    return {std::move(file), folderdetail::factsFrom(st)};
+}
+
+int FolderAccess::openForListing() const
+{
+    // A description of its own: a duplicate would share the read position
+    // with every other listing of the folder.
+    return ::openat(m_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
 bool FolderAccess::moveAside(const QString &relativePath, const QString &newName) const

@@ -10,6 +10,7 @@
 
 class QIODevice;
 class IncomingFile;
+class TrashedFile;
 
 // What the file system tells of one entry, its last link not followed.
 struct FileFacts {
@@ -75,6 +76,22 @@ public:
     // a link or a file stands in the way.
     void makeFolders(const QString &relativeFolder) const;
 
+    // A regular file opened for reading as hash() opens it (no link
+    // followed, never waiting on a pipe), and its facts as of the opening:
+    // what is read from it is the file that was checked, whatever takes its
+    // path meanwhile.
+    struct OpenedFile {
+        std::shared_ptr<QIODevice> device; // open, read-only, seekable
+        FileFacts facts;
+    };
+    OpenedFile openForReading(const QString &relativePath) const;
+
+    // A new descriptor of the folder itself, open for listing its entries
+    // (fdopendir); the caller closes it. -1 with errno set on failure.
+    // The folder is the one opened at construction, even if another one has
+    // since taken its path.
+    int openForListing() const;
+
     // A hidden temporary file beside `relativeDestination` (whose folder must
     // exist), open for writing, to be put in place once written.
     IncomingFile createIncoming(const QString &relativeDestination) const;
@@ -87,8 +104,17 @@ public:
     // the home Trash when it is on the same file system, otherwise the Trash
     // at the top of the file system it lives on. The file is only ever
     // renamed, never copied; when no Trash can take it, it stays where it is
-    // and FileError says why.
-    void moveToTrash(const QString &relativePath) const;
+    // and FileError says why. The result tells what was moved and can put
+    // it back.
+    TrashedFile moveToTrash(const QString &relativePath) const;
+
+    // True for the name of one of this program's download temporaries.
+    static bool isDownloadTemporaryName(const QString &name);
+    // Removes a download temporary left by an earlier run of the program (a
+    // kill, a crash): only a regular file with such a name, last written
+    // before this process started, so that no transfer in progress loses
+    // its file. False when nothing was removed.
+    bool removeStaleDownload(const QString &relativePath) const;
 
 private:
     struct Parent;
@@ -141,10 +167,44 @@ public:
     // Removes the temporary file now.
     void discard();
 
+    // The facts of the bytes as written, flushed and not yet given a name
+    // (a rename keeps device, inode, size and modification time): recorded
+    // with the agreement, so that anything written at the destination after
+    // the placement differs from them.
+    FileFacts writtenFacts();
+    // The permission bits the file gets, before it is placed: those of the
+    // file it takes the place of (set-id bits are never given).
+    void setPermissions(unsigned permissions);
+
 private:
     friend class FolderAccess;
     struct State;
     explicit IncomingFile(std::unique_ptr<State> state);
+    std::unique_ptr<State> d;
+};
+
+// A file just moved to the Trash by FolderAccess::moveToTrash, to check what
+// was moved and to put it back when it was not what the caller meant to
+// remove (a save that landed just before the move).
+class TrashedFile {
+public:
+    TrashedFile(TrashedFile &&) noexcept;
+    TrashedFile &operator=(TrashedFile &&) noexcept;
+    ~TrashedFile();
+
+    // The file as it was just before the move (its permissions, say).
+    const FileFacts &facts() const;
+    // SHA-256 of the file now in the Trash, as FolderAccess::hash() gives it.
+    QString hash() const;
+    // Puts the file back where it was, or, when something new took that
+    // place, beside it under `nameIfTaken`; its entry in the Trash goes.
+    // The path relative to the folder it is at now.
+    QString restore(const QString &nameIfTaken);
+
+private:
+    friend class FolderAccess;
+    struct State;
+    explicit TrashedFile(std::unique_ptr<State> state);
     std::unique_ptr<State> d;
 };
 

@@ -4,6 +4,7 @@
 #include "platform/FolderAccess.h"
 
 #include "platform/FolderAccessDetail.h"
+#include "platform/FileHash.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -124,9 +125,11 @@ bool writeAll(int fd, const QByteArray &bytes)
 }
 
 // Writes the .trashinfo first (created exclusively, which reserves the
-// name), then renames the file into files/ under that name. Returns 0 or
-// the errno that stopped it; nothing is left behind on failure.
-int moveInto(const Trash &trash, int parentFd, const QByteArray &name, const QString &originalPath)
+// name), then renames the file into files/ under that name, given in
+// `movedAs`. Returns 0 or the errno that stopped it; nothing is left behind
+// on failure.
+int moveInto(const Trash &trash, int parentFd, const QByteArray &name, const QString &originalPath,
+             QByteArray &movedAs)
 {
     const QString fileName = QFile::decodeName(name);
     const QByteArray info = "[Trash Info]\nPath=" + QFile::encodeName(originalPath).toPercentEncoding("/")
@@ -151,8 +154,10 @@ int moveInto(const Trash &trash, int parentFd, const QByteArray &name, const QSt
             return error;
         }
         infoFile.reset();
-        if (descriptors::renameNoReplace(parentFd, name.constData(), trash.files.get(), entry.constData()) == 0)
+        if (descriptors::renameNoReplace(parentFd, name.constData(), trash.files.get(), entry.constData()) == 0) {
+            movedAs = entry;
             return 0;
+        }
         const int error = errno;
         ::unlinkat(trash.info.get(), infoName.constData(), 0);
         if (error != EEXIST) // a file without its info under that name
@@ -163,9 +168,52 @@ int moveInto(const Trash &trash, int parentFd, const QByteArray &name, const QSt
 
 } // namespace
 
-void FolderAccess::moveToTrash(const QString &relativePath) const
+struct TrashedFile::State {
+    Trash trash;              // the Trash that took the file
+    QByteArray entry;         // its name in files/ (and, with ".trashinfo", in info/)
+    UniqueFd folder;          // the folder it came from
+    QByteArray originalName;  // its name there
+    QString relativeFolder;   // that folder relative to the watched one: "" or "Sub/"
+    QString shown;            // its original absolute path, for messages
+    FileFacts facts;          // as it was just before the move
+};
+
+TrashedFile::TrashedFile(std::unique_ptr<State> state) : d(std::move(state)) {}
+TrashedFile::TrashedFile(TrashedFile &&) noexcept = default;
+TrashedFile &TrashedFile::operator=(TrashedFile &&) noexcept = default;
+TrashedFile::~TrashedFile() = default;
+
+const FileFacts &TrashedFile::facts() const
 {
-    const Parent parent = openParent(relativePath);
+    return d->facts;
+}
+
+QString TrashedFile::hash() const
+{
+    const QString shown = QStringLiteral("%1 (in the Trash)").arg(d->shown);
+    const UniqueFd file(FileHash::openRegularFile(d->trash.files.get(), d->entry, shown));
+    return FileHash::sha256Of(file.get(), shown);
+}
+
+QString TrashedFile::restore(const QString &nameIfTaken)
+{
+    QByteArray name = d->originalName;
+    int result = descriptors::renameNoReplace(d->trash.files.get(), d->entry.constData(), d->folder.get(),
+                                              name.constData());
+    if (result != 0 && errno == EEXIST && folderdetail::isPlainName(nameIfTaken)) {
+        name = QFile::encodeName(nameIfTaken);
+        result = descriptors::renameNoReplace(d->trash.files.get(), d->entry.constData(), d->folder.get(),
+                                              name.constData());
+    }
+    if (result != 0)
+        throw FileError(descriptors::cannot(QStringLiteral("Cannot take back from the Trash"), d->shown, errno));
+    ::unlinkat(d->trash.info.get(), (d->entry + ".trashinfo").constData(), 0);
+    return d->relativeFolder + QFile::decodeName(name);
+}
+
+TrashedFile FolderAccess::moveToTrash(const QString &relativePath) const
+{
+    Parent parent = openParent(relativePath);
     parent.requireFolder();
     struct stat st;
     if (::fstatat(parent.fd, parent.name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
@@ -175,25 +223,40 @@ void FolderAccess::moveToTrash(const QString &relativePath) const
     if (!S_ISREG(st.st_mode))
         throw FileError(QStringLiteral("Cannot move %1 to the Trash: not a regular file").arg(parent.shown));
 
+    auto moved = std::make_unique<TrashedFile::State>();
+    moved->originalName = parent.name;
+    moved->shown = parent.shown;
+    moved->facts = folderdetail::factsFrom(st);
+    const qsizetype slash = relativePath.lastIndexOf(QLatin1Char('/'));
+    moved->relativeFolder = slash < 0 ? QString() : relativePath.left(slash + 1);
+    moved->folder = parent.owned.isOpen() ? std::move(parent.owned) : UniqueFd(::fcntl(m_fd, F_DUPFD_CLOEXEC, 0));
+    if (!moved->folder.isOpen())
+        throw FileError(descriptors::cannot(QStringLiteral("Cannot move to the Trash"), parent.shown, errno));
+    const int parentFd = moved->folder.get();
+
     // A rename cannot cross file systems, and a copy is never made: only a
     // Trash on the file's own file system can take it.
     int error = EXDEV;
-    if (const auto home = homeTrash()) {
+    if (auto home = homeTrash()) {
         struct stat trashInfo;
         if (::fstat(home->files.get(), &trashInfo) == 0 && trashInfo.st_dev == st.st_dev) {
-            error = moveInto(*home, parent.fd, parent.name, parent.shown);
-            if (error == 0)
-                return;
+            error = moveInto(*home, parentFd, parent.name, parent.shown, moved->entry);
+            if (error == 0) {
+                moved->trash = std::move(*home);
+                return TrashedFile(std::move(moved));
+            }
         }
     }
     // Also when the home Trash is on the same device but behind another
     // mount of it (EXDEV).
     if (error == EXDEV) {
-        const UniqueFd top = topOfFileSystem(parent.fd, st.st_dev);
-        if (const auto trash = top.isOpen() ? topTrash(top.get()) : std::nullopt) {
-            error = moveInto(*trash, parent.fd, parent.name, parent.shown);
-            if (error == 0)
-                return;
+        const UniqueFd top = topOfFileSystem(parentFd, st.st_dev);
+        if (auto trash = top.isOpen() ? topTrash(top.get()) : std::nullopt) {
+            error = moveInto(*trash, parentFd, parent.name, parent.shown, moved->entry);
+            if (error == 0) {
+                moved->trash = std::move(*trash);
+                return TrashedFile(std::move(moved));
+            }
         }
     }
     if (error == EXDEV)

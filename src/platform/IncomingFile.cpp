@@ -5,7 +5,10 @@
 
 #include <QRandomGenerator>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <ctime>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,11 +19,22 @@ using descriptors::UniqueFd;
 
 namespace {
 
+const QByteArray temporaryPrefix(incomingFilePrefix);
+constexpr int temporaryRandomLength = 6;
+
+// When this process started (as its static data was set up): a download
+// temporary last written before then belongs to no transfer of this run.
+const qint64 processStartNs = [] {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return descriptors::nanoseconds(now);
+}();
+
 QByteArray randomTemporaryName()
 {
     static constexpr char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    QByteArray name(incomingFilePrefix);
-    for (int i = 0; i < 6; ++i)
+    QByteArray name(temporaryPrefix);
+    for (int i = 0; i < temporaryRandomLength; ++i)
         name.append(letters[QRandomGenerator::global()->bounded(int(sizeof letters - 1))]);
     return name;
 }
@@ -57,6 +71,33 @@ qint64 FdWriter::writeData(const char *data, qint64 length)
 }
 
 } // namespace folderdetail
+
+bool FolderAccess::isDownloadTemporaryName(const QString &name)
+{
+    const QByteArray bytes = QFile::encodeName(name);
+    if (!bytes.startsWith(temporaryPrefix) || bytes.size() != temporaryPrefix.size() + temporaryRandomLength)
+        return false;
+    return std::all_of(bytes.begin() + temporaryPrefix.size(), bytes.end(),
+                       [](char c) { return std::isalnum((unsigned char)c) != 0; });
+}
+
+bool FolderAccess::removeStaleDownload(const QString &relativePath) const
+{
+    const Parent parent = openParent(relativePath);
+    if (parent.fd < 0 || !isDownloadTemporaryName(QFile::decodeName(parent.name)))
+        return false;
+    struct stat st;
+    if (::fstatat(parent.fd, parent.name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    if (descriptors::nanoseconds(st.st_mtim) >= processStartNs)
+        return false; // possibly a transfer of this run, still being written
+    if (::unlinkat(parent.fd, parent.name.constData(), 0) != 0) {
+        if (errno == ENOENT)
+            return false;
+        throw FileError(cannot(QStringLiteral("Cannot remove"), parent.shown, errno));
+    }
+    return true;
+}
 
 IncomingFile FolderAccess::createIncoming(const QString &relativeDestination) const
 {
@@ -157,6 +198,26 @@ QString IncomingFile::hash()
     const QString shown = d->shownFolder + QLatin1Char('/') + QFile::decodeName(d->temporaryName);
     const UniqueFd file(FileHash::openRegularFile(d->folder.get(), d->temporaryName, shown));
     return FileHash::sha256Of(file.get(), shown);
+}
+
+FileFacts IncomingFile::writtenFacts()
+{
+    d->flushToDisk();
+    struct stat st;
+    if (::fstat(d->file.get(), &st) != 0)
+        throw FileError(cannot(QStringLiteral("Cannot examine"),
+                               d->shownFolder + QLatin1Char('/') + QFile::decodeName(d->temporaryName), errno));
+    return folderdetail::factsFrom(st);
+}
+
+void IncomingFile::setPermissions(unsigned permissions)
+{
+    if (d->gone)
+        throw FileError(QStringLiteral("The download for %1 was already put in place or removed").arg(d->destination));
+    // Never set-id bits: they were the old file's, not the download's.
+    if (::fchmod(d->file.get(), permissions & 01777) != 0)
+        throw FileError(cannot(QStringLiteral("Cannot write"),
+                               d->shownFolder + QLatin1Char('/') + QFile::decodeName(d->targetName), errno));
 }
 
 bool IncomingFile::placeNew()

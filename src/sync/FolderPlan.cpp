@@ -16,10 +16,28 @@ using LocalScanner::Absence;
 using LocalScanner::FileFacts;
 using LocalScanner::LocalFile;
 
+// Modified no earlier than its facts were recorded, at the file system's
+// time resolution: a later write within that resolution leaves the same
+// facts, so the file's content is read again (as git's index does). Whole
+// seconds mean a coarse file system; two seconds cover FAT's resolution.
+// A time well after the recording (set by hand, a clock put back) is no
+// write's stamp of that moment, so it does not make the file read forever.
+bool racilyClean(const TrackedFile &entry)
+{
+    if (!entry.modifiedNs || !entry.recordedNs)
+        return false;
+    constexpr qint64 second = 1000000000;
+    const qint64 modified = *entry.modifiedNs;
+    const qint64 recorded = *entry.recordedNs;
+    if (modified % second == 0)
+        return modified > recorded - 2 * second && modified < recorded + 2 * second;
+    return modified >= recorded && modified < recorded + second;
+}
+
 bool factsUnchanged(const TrackedFile &entry, const FileFacts &facts)
 {
     return entry.size == facts.size && entry.inode == facts.inode && entry.modifiedNs == facts.modifiedNs
-        && entry.changedNs == facts.changedNs;
+        && entry.changedNs == facts.changedNs && !racilyClean(entry);
 }
 
 QDateTime localTime(const FileFacts &facts)
@@ -52,6 +70,8 @@ public:
 
     FolderPlan plan()
     {
+        for (const LocalScanner::Unsynced &left : m_facts.listing.notSynced)
+            notSynced(left.path, left.reason);
         repairSharedDocuments();
         planMoves();
         planUnlistedEntries();
@@ -139,12 +159,16 @@ private:
             const Absence absence = m_facts.unlisted.value(path, Absence::present);
             if (absence == Absence::present)
                 continue; // still there, not a regular file: not known to be removed
-            if (absence == Absence::crossesLink) {
-                // The path now leads out of the folder: nothing there is ours.
-                m_plan.forgotten.append(path);
+            const auto document = m_facts.documents.constFind(it->remoteId);
+            if (absence == Absence::crossesLink && document != m_facts.documents.cend()) {
+                // A folder on the path is now a link or a file: nothing there
+                // is ours, and the document belongs nowhere else either. The
+                // entry stays (so the document is not brought down elsewhere)
+                // until the folder is back.
+                notSynced(path, QStringLiteral("A folder on its path is now a symbolic link or a file; it syncs "
+                                               "again when the folder is back"));
                 continue;
             }
-            const auto document = m_facts.documents.constFind(it->remoteId);
             if (document == m_facts.documents.cend()) {
                 m_plan.forgotten.append(path); // gone on both sides
                 continue;

@@ -1,6 +1,7 @@
 #include "sync/FolderRun.h"
 
 #include "api/APIClient.h"
+#include "platform/Descriptors.h"
 #include "platform/FolderAccess.h"
 #include "platform/Logging.h"
 #include "sync/FailureText.h"
@@ -41,17 +42,51 @@ QCoro::Task<std::invoke_result_t<Work>> onWorker(Work work)
     co_return co_await future;
 }
 
+// Download temporaries of an earlier run that was killed before it could
+// remove them.
+void removeStaleDownloads(const FolderAccess &folder, const QStringList &temporaries)
+{
+    for (const QString &temporary : temporaries) {
+        try {
+            if (folder.removeStaleDownload(temporary))
+                qCInfo(lcSyncEngine, "Removed the leftover of an interrupted download: %s", qUtf8Printable(temporary));
+        } catch (const std::exception &error) {
+            qCWarning(lcSyncEngine, "%s", qUtf8Printable(failureText(error)));
+        }
+    }
+}
+
+// The mount points to remember: those mounted now, and those with nothing
+// mounted as long as synced files wait below them.
+QStringList mountPointsToKeep(const FolderFacts &facts)
+{
+    const QString prefix = facts.folderPath + QLatin1Char('/');
+    QStringList kept = facts.listing.mountPoints;
+    for (const QString &mountPoint : facts.listing.notMounted) {
+        const QString below = prefix + mountPoint + QLatin1Char('/');
+        const auto first = facts.tracked.lowerBound(below);
+        if (first != facts.tracked.cend() && first.key().startsWith(below))
+            kept.append(mountPoint);
+    }
+    return kept;
+}
+
 // The folder's plan from what is on disk now; none when the folder cannot
-// be read. `tracked` holds the entries of every folder.
+// be read. `tracked` holds the entries of every folder; `mountPoints` comes
+// in as known before and goes out as to be remembered. Every read goes
+// through `folder`, the folder opened and checked at the start of the pass:
+// another folder put at its path meanwhile is seen by the next pass, never
+// acted on.
 std::optional<FolderPlan> decide(const std::shared_ptr<FolderAccess> &folder, const QString &folderPath,
                                  const QMap<QString, TrackedFile> &tracked, const KnownDocuments &documents,
-                                 RemovalAnswer removalAnswer)
+                                 RemovalAnswer removalAnswer, QStringList &mountPoints)
 {
     FolderFacts facts;
     facts.folderPath = folderPath;
-    facts.listing = LocalScanner::scanLocalFiles(folderPath);
+    facts.listing = LocalScanner::scanLocalFiles(*folder, mountPoints);
     if (!facts.listing.readable)
         return std::nullopt;
+    removeStaleDownloads(*folder, facts.listing.downloadTemporaries);
     facts.documents = documents;
     facts.removalAnswer = removalAnswer;
     // The folder's entries are one run of the sorted map; when they are all
@@ -70,7 +105,8 @@ std::optional<FolderPlan> decide(const std::shared_ptr<FolderAccess> &folder, co
         listed.insert(file.path);
     for (auto entry = facts.tracked.cbegin(); entry != facts.tracked.cend(); ++entry)
         if (!listed.contains(entry.key()))
-            facts.unlisted.insert(entry.key(), LocalScanner::classifyUnlisted(folderPath, entry.key()));
+            facts.unlisted.insert(entry.key(), LocalScanner::classifyUnlisted(*folder, entry.key()));
+    mountPoints = mountPointsToKeep(facts);
 
     for (const QString &path : pathsToHash(facts)) {
         const Hashed hashed = hashOn(folder, path.mid(prefix.size()));
@@ -152,12 +188,17 @@ QCoro::Task<void> FolderRun::run()
 
     // Everything between the answer and the plan reads the disk or goes
     // through every file, so it runs on a worker thread.
+    QStringList mountPoints = m_context.mountPoints;
     QCoro::Task<std::optional<FolderPlan>> deciding =
         onWorker([folder = m_folder, folderPath, tracked = m_context.tracked, documents = std::move(documents),
-                  answer = m_context.removalAnswer] { return decide(folder, folderPath, tracked, documents, answer); });
+                  answer = m_context.removalAnswer, &mountPoints] {
+            return decide(folder, folderPath, tracked, documents, answer, mountPoints);
+        });
     const std::optional<FolderPlan> decided = co_await deciding;
     if (!decided)
         throw UnreadableFolder(folderPath);
+    if (mountPoints != m_context.mountPoints)
+        m_results->mountPointsSeen(mountPoints);
     const FolderPlan &plan = *decided;
     m_results->planned(plan);
 
@@ -262,8 +303,9 @@ QCoro::Task<void> FolderRun::removeLocally(LocalRemoval removal)
         qCInfo(lcSyncEngine, "Kept local file changed since its document was deleted: %s", qUtf8Printable(name));
         co_return;
     }
+    std::shared_ptr<TrashedFile> trashed;
     try {
-        m_folder->moveToTrash(relative(removal.path));
+        trashed = std::make_shared<TrashedFile>(m_folder->moveToTrash(relative(removal.path)));
     } catch (const std::exception &error) {
         qCCritical(lcSyncEngine, "Kept %s, whose document was deleted on the server: %s", qUtf8Printable(name),
                    qUtf8Printable(failureText(error)));
@@ -273,26 +315,59 @@ QCoro::Task<void> FolderRun::removeLocally(LocalRemoval removal)
         co_return;
     }
     m_results->forgotten(removal.path);
+    QCoro::Task<bool> checking = keptIfChanged(trashed, removal);
+    if (co_await checking)
+        co_return;
     qCInfo(lcSyncEngine, "Deleted local file: %s", qUtf8Printable(name));
     m_results->notice(QStringLiteral("Moved to the Trash"),
                       QStringLiteral("%1 was deleted on the server and moved to the Trash").arg(name));
 }
 
+QCoro::Task<bool> FolderRun::keptIfChanged(std::shared_ptr<TrashedFile> trashed, LocalRemoval removal)
+{
+    // A save can land between the check above and the move: what went to
+    // the Trash is checked once more, and anything but the agreed content
+    // comes back, untracked, and syncs up as a new file.
+    const QString name = nameOf(removal.path);
+    QCoro::Task<Hashed> hashing = onWorker([trashed] {
+        try {
+            return Hashed{trashed->hash(), {}};
+        } catch (const std::exception &error) {
+            return Hashed{{}, failureText(error)};
+        }
+    });
+    const Hashed moved = co_await hashing;
+    if (moved.failure.isEmpty() && moved.hash == removal.expectedHash)
+        co_return false;
+    try {
+        const QString back = trashed->restore(conflictCopyName(name, QDateTime::currentDateTime()));
+        qCInfo(lcSyncEngine, "Kept local file changed just before it was to go to the Trash: %s",
+               qUtf8Printable(back));
+    } catch (const std::exception &error) {
+        qCCritical(lcSyncEngine, "A file changed just before it went to the Trash stays there: %s",
+                   qUtf8Printable(failureText(error)));
+        m_results->notice(QStringLiteral("Moved to the Trash"),
+                          QStringLiteral("%1 changed just before it was moved to the Trash; restore it from there")
+                              .arg(name));
+    }
+    co_return true;
+}
+
 TrackedFile FolderRun::entryFor(const QString &localHash, qint64 remoteId, const std::optional<QString> &remoteHash,
-                                const QString &relativePath) const
+                                const FileFacts &facts, qint64 recordedNs)
 {
     TrackedFile entry;
     entry.localHash = localHash;
     entry.remoteId = remoteId;
     entry.remoteHash = remoteHash;
     entry.lastSynced = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
-    const FileFacts facts = m_folder->facts(relativePath);
     entry.localModified = facts.exists ? facts.modified() : QDateTime::currentDateTimeUtc();
     if (facts.exists) {
         entry.size = facts.size;
         entry.inode = qint64(facts.inode);
         entry.modifiedNs = facts.modifiedNs;
         entry.changedNs = facts.changedNs;
+        entry.recordedNs = recordedNs;
     }
     return entry;
 }
@@ -319,11 +394,17 @@ QCoro::Task<void> FolderRun::upload(Upload item)
             QCoro::Task<void> keeping = keepServerCopy(item);
             co_await keeping;
         }
-        // What is recorded is the file as it was before sending and the hash
-        // of the bytes that went: a save while the file goes up changes the
-        // file's facts, and the next pass sends the newer content.
-        TrackedFile entry = entryFor({}, 0, {}, relativePath);
-        QCoro::Task<UploadReceipt> sending = m_apiClient.uploadDocument(item.path, item.name, m_context.serverFolderId);
+        // What is recorded is the file as it was opened for sending (its
+        // facts from the open file itself) and the hash of the bytes that
+        // went: a save while the file goes up changes the file's facts, and
+        // the next pass sends the newer content. The file is read through
+        // the folder's own access: a link or a pipe put in its place is
+        // refused, never followed or waited on.
+        const qint64 openedNs = descriptors::fileClockNs();
+        FolderAccess::OpenedFile file = m_folder->openForReading(relativePath);
+        TrackedFile entry = entryFor({}, 0, {}, file.facts, openedNs);
+        QCoro::Task<UploadReceipt> sending =
+            m_apiClient.uploadDocument(std::move(file.device), nameOf(item.path), item.name, m_context.serverFolderId);
         const UploadReceipt receipt = co_await sending;
         const DocumentResponse &document = receipt.document;
         m_results->documentChanged(m_context.serverFolderId, document.id,
@@ -420,10 +501,22 @@ QCoro::Task<void> FolderRun::download(Download item)
         const Standing standing = co_await looking;
         if (!m_results->wanted())
             co_return;
-        if (!place(incoming, item, received.hash, standing))
+        // The facts of the bytes as written, before they take the
+        // destination's name: an edit made there after the placement
+        // differs from them and is read again.
+        const qint64 writtenNs = descriptors::fileClockNs();
+        const FileFacts written = incoming.writtenFacts();
+        std::shared_ptr<TrashedFile> replaced;
+        if (!place(incoming, item, received.hash, standing, replaced))
             co_return;
         m_results->agreed(item.destination,
-                          entryFor(received.hash, item.documentId, item.document.fileHash, destination));
+                          entryFor(received.hash, item.documentId, item.document.fileHash, written, writtenNs));
+        if (replaced) {
+            // A save can land between the content check and the move to the
+            // Trash: what went there is checked once more.
+            QCoro::Task<bool> checking = keptIfChanged(replaced, {item.destination, item.expectedLocalHash});
+            co_await checking;
+        }
         m_results->transferred(name, QStringLiteral("downloaded"), item.destination, size, std::nullopt);
     } catch (const std::exception &error) {
         m_results->transferred(name, QStringLiteral("downloaded"), item.destination, size, failureText(error));
@@ -431,7 +524,7 @@ QCoro::Task<void> FolderRun::download(Download item)
 }
 
 bool FolderRun::place(IncomingFile &incoming, const Download &item, const QString &receivedHash,
-                      const Standing &standing)
+                      const Standing &standing, std::shared_ptr<TrashedFile> &replaced)
 {
     const QString destination = relative(item.destination);
     const QString name = nameOf(item.destination);
@@ -471,11 +564,14 @@ bool FolderRun::place(IncomingFile &incoming, const Download &item, const QStrin
             return keepAside();
         return true;
     case Download::Placement::replaceUnchanged:
-        m_folder->moveToTrash(destination);
+        replaced = std::make_shared<TrashedFile>(m_folder->moveToTrash(destination));
+        incoming.setPermissions(replaced->facts().permissions);
         break;
     case Download::Placement::replaceConflict: {
         // The local version lost the conflict: it stays, under a name of its
-        // own, and syncs up as a new file.
+        // own, and syncs up as a new file; the new version keeps its mode.
+        if (standing.facts.isRegularFile)
+            incoming.setPermissions(standing.facts.permissions);
         const QString copy = conflictCopyName(name, now);
         if (!m_folder->moveAside(destination, copy))
             return keepAside();

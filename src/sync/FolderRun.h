@@ -38,6 +38,8 @@ public:
         // What is known of the server folder; none: ask for everything.
         std::optional<KnownDocuments> documents;
         FolderPlanning::RemovalAnswer removalAnswer = FolderPlanning::RemovalAnswer::none;
+        // Subfolders seen as mount points before, relative to the folder.
+        QStringList mountPoints;
     };
 
     // Where the run's results go. Called on the main thread.
@@ -56,6 +58,9 @@ public:
         virtual void transferred(const QString &name, const QString &action, const QString &path, qint64 bytes,
                                  const std::optional<QString> &failure) = 0;
         virtual void notice(const QString &title, const QString &text) = 0;
+        // The folder's mount points to remember (relative paths), when they
+        // differ from the context's.
+        virtual void mountPointsSeen(const QStringList &mountPoints) = 0;
         // Still wanted: false once the engine stopped or went away; the run
         // then starts no further effect.
         virtual bool wanted() const = 0;
@@ -86,6 +91,9 @@ private:
 
     QCoro::Task<void> deleteOnServer(FolderPlanning::ServerDeletion deletion);
     QCoro::Task<void> removeLocally(FolderPlanning::LocalRemoval removal);
+    // After a removal's move to the Trash: true when what was moved was not
+    // the expected content, and was put back.
+    QCoro::Task<bool> keptIfChanged(std::shared_ptr<class TrashedFile> trashed, FolderPlanning::LocalRemoval removal);
     QCoro::Task<void> upload(FolderPlanning::Upload item);
     // Brings the server's version down as a conflicted copy beside the file
     // that is about to replace it; throws when it could not be kept.
@@ -96,10 +104,13 @@ private:
     QCoro::Task<IncomingFile> receive(qint64 documentId, QString relativeDestination);
     // Puts a downloaded file where the plan wants it, given what stands
     // there now. False when it was kept aside instead, as a conflict copy.
+    // A file it moved to the Trash to make room is left in `replaced`.
     bool place(IncomingFile &incoming, const FolderPlanning::Download &item, const QString &receivedHash,
-               const Standing &standing);
-    TrackedFile entryFor(const QString &localHash, qint64 remoteId, const std::optional<QString> &remoteHash,
-                         const QString &relativePath) const;
+               const Standing &standing, std::shared_ptr<class TrashedFile> &replaced);
+    // The entry for a file whose facts were taken at `recordedNs` (by the
+    // file clock) or just after.
+    static TrackedFile entryFor(const QString &localHash, qint64 remoteId, const std::optional<QString> &remoteHash,
+                                const FileFacts &facts, qint64 recordedNs);
     QString relative(const QString &path) const;
 
     APIClient &m_apiClient;

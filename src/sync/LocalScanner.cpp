@@ -1,6 +1,8 @@
 #include "sync/LocalScanner.h"
 
+#include "platform/Descriptors.h"
 #include "platform/FileHash.h"
+#include "platform/FolderAccess.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -58,11 +60,18 @@ struct FdCloser {
     }
 };
 
-FileFacts factsOf(const struct stat &st)
+constexpr std::string_view downloadTemporaryPrefix = ".tavrel-download-";
+
+FileFacts factsOf(const struct stat &st, qint64 takenNs)
 {
-    return FileFacts{qint64(st.st_size), qint64(st.st_ino),
-                     qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
-                     qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec};
+    return FileFacts{qint64(st.st_size), qint64(st.st_ino), descriptors::nanoseconds(st.st_mtim),
+                     descriptors::nanoseconds(st.st_ctim), takenNs};
+}
+
+// A name as it can be shown, its undecodable bytes replaced.
+QString shownName(const std::string &name)
+{
+    return QString::fromUtf8(name.data(), qsizetype(name.size()));
 }
 
 // Walks a folder below an open directory descriptor. Every step is relative
@@ -71,14 +80,14 @@ FileFacts factsOf(const struct stat &st)
 // directory is swapped for a link during the scan.
 class Walker {
 public:
-    explicit Walker(Listing &out) : m_out(out) {}
+    Walker(Listing &out, QString root) : m_out(out), m_root(std::move(root)), m_takenNs(descriptors::fileClockNs()) {}
 
     // Lists the directory open at `fd` (taking ownership of it) whose path,
     // ending in a slash, is `prefix`. False when it could not be read whole.
     bool walk(int fd, const QString &prefix);
 
 private:
-    enum class Kind { file, directory, other };
+    enum class Kind { file, directory, other, downloadTemporary };
     struct Entry {
         std::string name;
         Kind kind;
@@ -89,6 +98,9 @@ private:
     void descend(int parentFd, const std::string &name, const QString &path);
 
     Listing &m_out;
+    QString m_root; // the watched folder's path, ending in a slash
+    // When the scan started: every file's facts were taken after it.
+    qint64 m_takenNs;
     // Devices and inodes of the directories being walked: a bind mount that
     // shows an ancestor again must not be walked round forever.
     std::vector<std::pair<dev_t, ino_t>> m_ancestors;
@@ -127,9 +139,20 @@ bool Walker::walk(int fd, const QString &prefix)
         // A name that is not valid in the locale's encoding (UTF-8) cannot be
         // turned back into the same bytes, so the file could be neither read
         // nor replaced under it: leave it alone. ASCII names always can.
-        if (!isAscii(entry.name) && QFile::encodeName(name) != QByteArrayView(entry.name))
+        if (!isAscii(entry.name) && QFile::encodeName(name) != QByteArrayView(entry.name)) {
+            if (entry.kind == Kind::file || entry.kind == Kind::directory)
+                m_out.notSynced.push_back(
+                    {prefix + shownName(entry.name),
+                     entry.kind == Kind::file
+                         ? QStringLiteral("The name is not valid UTF-8; rename the file to sync it")
+                         : QStringLiteral("The folder's name is not valid UTF-8; rename it to sync what it holds")});
             continue;
+        }
         const QString path = prefix + name;
+        if (entry.kind == Kind::downloadTemporary) {
+            m_out.downloadTemporaries.append(path.mid(m_root.size()));
+            continue;
+        }
         if (entry.kind == Kind::file)
             m_out.files.push_back({path, name, entry.facts});
         else if (entry.kind == Kind::directory)
@@ -151,9 +174,12 @@ bool Walker::readEntries(DIR *dir, std::vector<Entry> &entries)
             return errno == 0;
         const std::string_view name(ent->d_name);
         // Covers "." and "..", hidden files and everything inside hidden
-        // directories.
-        if (name.starts_with('.'))
+        // directories; this program's own download temporaries are noted.
+        if (name.starts_with('.')) {
+            if (name.starts_with(downloadTemporaryPrefix) && (ent->d_type == DT_REG || ent->d_type == DT_UNKNOWN))
+                entries.push_back({std::string(name), Kind::downloadTemporary, {}});
             continue;
+        }
         if (ent->d_type == DT_DIR) {
             entries.push_back({std::string(name), Kind::directory, {}});
             continue;
@@ -167,7 +193,7 @@ bool Walker::readEntries(DIR *dir, std::vector<Entry> &entries)
             continue; // gone since it was listed
         if (S_ISREG(st.st_mode)) {
             if (!isIgnoredBytes(name))
-                entries.push_back({std::string(name), Kind::file, factsOf(st)});
+                entries.push_back({std::string(name), Kind::file, factsOf(st, m_takenNs)});
         } else if (S_ISDIR(st.st_mode)) {
             entries.push_back({std::string(name), Kind::directory, {}});
         } else {
@@ -195,6 +221,10 @@ void Walker::descend(int parentFd, const std::string &name, const QString &path)
         m_out.unreadableDirectories.append(path);
         return;
     }
+    // Another file system mounted here: remembered, so that the files below
+    // it are not taken as removed while it is unmounted.
+    if (st.st_dev != m_ancestors.back().first)
+        m_out.mountPoints.append(path.mid(m_root.size()));
     if (!walk(fd, path + QLatin1Char('/')))
         m_out.unreadableDirectories.append(path);
 }
@@ -207,58 +237,70 @@ bool isIgnoredName(const QString &name)
     return isIgnoredBytes(std::string_view(utf8.constData(), size_t(utf8.size())));
 }
 
-Listing scanLocalFiles(const QString &folderPath)
+Listing scanLocalFiles(const FolderAccess &folder, const QStringList &knownMountPoints)
 {
     Listing listing;
-    if (folderPath.isEmpty())
-        return listing;
-    const QString root = QFileInfo(folderPath).absoluteFilePath();
-    // The watched folder itself may be reached through a link the user chose;
-    // only what lies inside it is walked without following links.
-    const int fd = ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = folder.openForListing();
     if (fd < 0)
         return listing;
-    Walker walker(listing);
+    const QString root = folder.path();
     const QString prefix = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
+    Walker walker(listing, prefix);
     if (!walker.walk(fd, prefix)) {
         // A folder that could not be read whole must not look like one whose
         // files were removed.
         return Listing{};
     }
     listing.readable = true;
+    for (const QString &mountPoint : knownMountPoints) {
+        if (listing.mountPoints.contains(mountPoint))
+            continue;
+        // Nothing mounted there now (or it is gone): what was below it is
+        // not known to be removed.
+        const QString path = prefix + mountPoint;
+        listing.notMounted.append(mountPoint);
+        listing.unreadableDirectories.append(path);
+        listing.notSynced.push_back(
+            {path, QStringLiteral("Not mounted: the files below %1 are left as they are until it is mounted again")
+                       .arg(mountPoint)});
+    }
     return listing;
+}
+
+Listing scanLocalFiles(const QString &folderPath)
+{
+    if (folderPath.isEmpty())
+        return {};
+    try {
+        // The watched folder itself may be reached through a link the user
+        // chose; only what lies inside it is walked without following links.
+        return scanLocalFiles(FolderAccess(folderPath));
+    } catch (const std::exception &) {
+        return {};
+    }
+}
+
+Absence classifyUnlisted(const FolderAccess &folder, const QString &path)
+{
+    const std::optional<QString> relative = folder.relativePathOf(path);
+    if (!relative)
+        return Absence::crossesLink;
+    try {
+        return folder.facts(*relative).exists ? Absence::present : Absence::gone;
+    } catch (const CrossesLinkError &) {
+        return Absence::crossesLink;
+    } catch (const std::exception &) {
+        return Absence::present; // cannot be examined now
+    }
 }
 
 Absence classifyUnlisted(const QString &folderPath, const QString &path)
 {
-    const QString prefix = folderPath.endsWith(QLatin1Char('/')) ? folderPath : folderPath + QLatin1Char('/');
-    if (!path.startsWith(prefix))
-        return Absence::crossesLink;
-    const QStringList parts = path.mid(prefix.size()).split(QLatin1Char('/'));
-    int fd = ::open(QFile::encodeName(folderPath).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
+    try {
+        return classifyUnlisted(FolderAccess(folderPath), path);
+    } catch (const std::exception &) {
         return Absence::present; // the folder itself cannot be examined now
-    for (qsizetype i = 0; i + 1 < parts.size(); ++i) {
-        const int next = ::openat(fd, QFile::encodeName(parts[i]).constData(),
-                                  O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        const int error = errno;
-        ::close(fd);
-        if (next < 0) {
-            if (error == ENOENT)
-                return Absence::gone;
-            if (error == ELOOP || error == ENOTDIR)
-                return Absence::crossesLink;
-            return Absence::present;
-        }
-        fd = next;
     }
-    struct stat st;
-    const int result = ::fstatat(fd, QFile::encodeName(parts.last()).constData(), &st, AT_SYMLINK_NOFOLLOW);
-    const int error = errno;
-    ::close(fd);
-    if (result != 0 && (error == ENOENT || error == ENOTDIR))
-        return Absence::gone;
-    return Absence::present;
 }
 
 QString computeFileHash(const QString &filePath)

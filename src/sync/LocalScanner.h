@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <vector>
 
+class FolderAccess;
+
 // The local side of a folder pass: which files a watched folder holds, their
 // content hashes and modification times. Reads only; never writes.
 namespace LocalScanner {
@@ -17,6 +19,10 @@ struct FileFacts {
     qint64 inode = 0;
     qint64 modifiedNs = 0; // since 1970
     qint64 changedNs = 0;  // status change, since 1970
+    // When these facts were taken, by the file clock (see
+    // descriptors::fileClockNs): a file whose modification time is not
+    // older than that may still change without its facts showing it.
+    qint64 takenNs = 0;
     bool operator==(const FileFacts &) const = default;
 };
 
@@ -24,6 +30,12 @@ struct LocalFile {
     QString path; // absolute
     QString name; // last path component
     FileFacts facts;
+};
+
+// A path below the folder that the scan leaves out, and why.
+struct Unsynced {
+    QString path; // absolute
+    QString reason;
 };
 
 struct Listing {
@@ -35,11 +47,32 @@ struct Listing {
     // Names at the folder's top level that are not regular files
     // (directories, links, ...): a download never goes there.
     QSet<QString> topLevelOthers;
-    // Directories below the folder that could not be read. Tracked files
-    // below them are not known to be gone.
+    // Directories below the folder that could not be read, or mount points
+    // with nothing mounted. Tracked files below them are not known to be gone.
     QStringList unreadableDirectories;
+    // Entries left out for a reason the user should see (names that are not
+    // UTF-8, mount points with nothing mounted); the plan lists them as not
+    // synced.
+    std::vector<Unsynced> notSynced;
+    // Subfolders on another file system than their folder (mount points),
+    // relative to the watched folder.
+    QStringList mountPoints;
+    // Mount points known from before with nothing mounted now; each is also
+    // in unreadableDirectories and notSynced.
+    QStringList notMounted;
+    // Download temporaries ("Sub/.tavrel-download-XXXXXX"), relative to the
+    // watched folder: an interrupted download's may be left behind.
+    QStringList downloadTemporaries;
 };
 
+// Lists the folder through its own handle: every read is below the folder
+// opened (and checked) at the start of the pass, even if another folder
+// takes its path meanwhile. `knownMountPoints` are the relative paths of
+// subfolders seen as mount points before: while one holds nothing mounted
+// (it is gone, or on its folder's file system again), nothing below it is
+// taken as removed.
+Listing scanLocalFiles(const FolderAccess &folder, const QStringList &knownMountPoints = {});
+// The same for the folder at that path, opened here.
 Listing scanLocalFiles(const QString &folderPath);
 
 // What is at a path below a folder that the scan did not list.
@@ -48,6 +81,9 @@ enum class Absence {
     crossesLink, // a directory on the way is now a symbolic link (or a file)
     present,     // something is there (not a regular file, or not readable)
 };
+// `path` is absolute, below the folder; it is examined through the folder's
+// handle.
+Absence classifyUnlisted(const FolderAccess &folder, const QString &path);
 Absence classifyUnlisted(const QString &folderPath, const QString &path);
 
 // SHA-256 of the file's bytes as 64 lower-case hex digits, read in 1 MiB

@@ -142,6 +142,7 @@ TrackedFile decodeTrackedFile(const json &object)
     file.inode = fact("inode");
     file.modifiedNs = fact("modifiedNs");
     file.changedNs = fact("changedNs");
+    file.recordedNs = fact("recordedNs");
     return file;
 }
 
@@ -213,6 +214,19 @@ SyncState decodeState(const json &root)
         if (valid)
             state.folderSyncTimes = decoded;
     }
+    // Mount points too: a malformed list is dropped on its own.
+    if (const json *mounts = optionalMember(root, "mountPoints"); mounts && mounts->is_object()) {
+        for (const auto &[path, list] : mounts->items()) {
+            if (!list.is_array())
+                continue;
+            QStringList relative;
+            for (const json &entry : list)
+                if (entry.is_string())
+                    relative.append(text(entry));
+            if (!relative.isEmpty())
+                state.mountPoints.insert(QString::fromStdString(path), relative);
+        }
+    }
     if (const json *folders = optionalMember(root, "serverDocuments"); folders && folders->is_object()) {
         for (const auto &[idText, documents] : folders->items()) {
             bool ok = false;
@@ -245,6 +259,7 @@ bool encodeTrackedFile(PrettyJsonWriter &out, const TrackedFile &file)
     fact(QStringLiteral("changedNs"), file.changedNs);
     fact(QStringLiteral("inode"), file.inode);
     fact(QStringLiteral("modifiedNs"), file.modifiedNs);
+    fact(QStringLiteral("recordedNs"), file.recordedNs);
     if (file.remoteHash) {
         out.key(QStringLiteral("remoteHash"));
         out.string(*file.remoteHash);
@@ -283,6 +298,18 @@ QByteArray SyncState::encode() const
     if (lastSyncTime) {
         out.key(QStringLiteral("lastSyncTime"));
         out.string(*lastSyncTime);
+    }
+    if (!mountPoints.isEmpty()) {
+        out.key(QStringLiteral("mountPoints"));
+        out.beginObject();
+        for (auto it = mountPoints.cbegin(); it != mountPoints.cend(); ++it) {
+            out.key(it.key());
+            out.beginArray();
+            for (const QString &relative : it.value())
+                out.string(relative);
+            out.endArray();
+        }
+        out.endObject();
     }
     if (!serverDocuments.isEmpty()) {
         out.key(QStringLiteral("serverDocuments"));

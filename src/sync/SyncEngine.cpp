@@ -99,6 +99,16 @@ public:
         if (m_engine)
             m_engine->m_appState.postNotice(title, text);
     }
+    void mountPointsSeen(const QStringList &mountPoints) override
+    {
+        if (!m_engine)
+            return;
+        if (mountPoints.isEmpty())
+            m_engine->m_syncState.mountPoints.remove(m_folderPath);
+        else
+            m_engine->m_syncState.mountPoints.insert(m_folderPath, mountPoints);
+        m_engine->requestSave();
+    }
     bool wanted() const override { return m_engine && !m_engine->m_stopped; }
 
 private:
@@ -339,6 +349,7 @@ QCoro::Task<void> SyncEngine::syncFolder(std::shared_ptr<FolderAccess> folder, Q
     }
     context.tracked = m_syncState.trackedFiles; // shared, not copied
     context.removalAnswer = m_removalAnswers.take(folderPath);
+    context.mountPoints = m_syncState.mountPoints.value(folderPath);
 
     FolderRun run(m_apiClient, std::move(context), std::make_shared<RunResults>(this, folderPath));
     QCoro::Task<void> running = run.run();
@@ -368,6 +379,7 @@ void SyncEngine::applyPlan(const QString &folderPath, const FolderPlanning::Fold
         entry->inode = refresh.facts.inode;
         entry->modifiedNs = refresh.facts.modifiedNs;
         entry->changedNs = refresh.facts.changedNs;
+        entry->recordedNs = refresh.facts.takenNs;
     }
     for (const FolderPlanning::Adoption &adoption : plan.adoptions) {
         TrackedFile entry;
@@ -380,6 +392,7 @@ void SyncEngine::applyPlan(const QString &folderPath, const FolderPlanning::Fold
         entry.inode = adoption.facts.inode;
         entry.modifiedNs = adoption.facts.modifiedNs;
         entry.changedNs = adoption.facts.changedNs;
+        entry.recordedNs = adoption.facts.takenNs;
         m_syncState.trackedFiles.insert(adoption.path, entry);
         qCInfo(lcSyncEngine, "Matched %s with its server document", qUtf8Printable(adoption.document.name));
     }

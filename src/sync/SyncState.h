@@ -20,6 +20,10 @@ struct TrackedFile {
     std::optional<qint64> inode;
     std::optional<qint64> modifiedNs; // modification time, ns since 1970
     std::optional<qint64> changedNs;  // status change time, ns since 1970
+    // When those facts were taken (by the file clock, ns since 1970): a file
+    // modified at or after that moment may have changed within the file
+    // system's time resolution, so its content is read again.
+    std::optional<qint64> recordedNs;
     bool operator==(const TrackedFile &) const = default;
 };
 
@@ -49,6 +53,10 @@ struct SyncState {
     // the server folder's id (file member "serverDocuments"). A folder with
     // no entry here is asked for everything, without a since time.
     QMap<qint64, KnownDocuments> serverDocuments;
+    // Subfolders of each watched folder that are mount points, relative to
+    // it (file member "mountPoints", keyed by the folder's path): while one
+    // has nothing mounted, nothing below it is taken as removed.
+    QMap<QString, QStringList> mountPoints;
 
     bool operator==(const SyncState &) const = default;
 

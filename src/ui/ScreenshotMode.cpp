@@ -1,5 +1,6 @@
 #include "ui/ScreenshotMode.h"
 
+#include "api/Errors.h"
 #include "platform/Logging.h"
 #include "state/AppState.h"
 #include "sync/SyncEngine.h"
@@ -71,6 +72,15 @@ void writeSample(const QString &folder, const QString &name, const QByteArray &c
     QFile file(QDir(folder).filePath(name));
     if (file.open(QIODevice::WriteOnly))
         file.write(content);
+}
+
+// A sample file opened for an upload from "another computer".
+std::shared_ptr<QIODevice> openedSample(const QString &path)
+{
+    auto file = std::make_shared<QFile>(path);
+    if (!file->open(QIODevice::ReadOnly))
+        throw FileError(QStringLiteral("Cannot read %1: %2").arg(path, file->errorString()));
+    return file;
 }
 
 // The screen around the tray icon, where a tray message shows.
@@ -178,7 +188,8 @@ QCoro::Task<int> capture(TavrelSyncApp &shell, QString dir, QString serverURL)
         try {
             writeSample(reports, QStringLiteral("Budget.xlsx"), "budget, edited here");
             co_await QCoro::sleepFor(1500ms); // the server's clock moves on
-            co_await shell.apiClient().uploadDocument(elsewhere, QStringLiteral("Budget.xlsx"), folderId);
+            co_await shell.apiClient().uploadDocument(openedSample(elsewhere), QStringLiteral("Budget.xlsx"),
+                                                      QStringLiteral("Budget.xlsx"), folderId);
             co_await engine->syncNow();
         } catch (const std::exception &error) {
             qCWarning(lcApp) << "No edit from elsewhere:" << error.what();
@@ -201,7 +212,8 @@ QCoro::Task<int> capture(TavrelSyncApp &shell, QString dir, QString serverURL)
         const QString incoming = samples.filePath(QStringLiteral("Minutes 2026-12-01.docx"));
         writeSample(samples.path(), QStringLiteral("Minutes 2026-12-01.docx"), "minutes");
         try {
-            co_await shell.apiClient().uploadDocument(incoming, QStringLiteral("Minutes 2026-12-01.docx"), folderId);
+            co_await shell.apiClient().uploadDocument(openedSample(incoming), QStringLiteral("Minutes 2026-12-01.docx"),
+                                                      QStringLiteral("Minutes 2026-12-01.docx"), folderId);
             co_await QCoro::sleepFor(1500ms); // the server's clock moves on
             co_await engine->syncNow();
         } catch (const std::exception &error) {

@@ -5,6 +5,8 @@
 #include "platform/Preferences.h"
 #include "support/TestSupport.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <memory>
@@ -29,6 +31,16 @@ protected:
         client->setBaseURL(running.baseURL);
         client->setToken(QString::fromStdString(running.server.issueToken(testsupport::RunningServer::email)));
         folderId = running.server.createFolder(testsupport::RunningServer::email, "Work", std::nullopt);
+    }
+
+    // Uploads the file at `path` as the sync does: opened first, the client
+    // reading the open file.
+    QCoro::Task<UploadReceipt> uploadFile(const QString &path, const QString &name, qint64 folder)
+    {
+        auto file = std::make_shared<QFile>(path);
+        if (!file->open(QIODevice::ReadOnly))
+            throw std::runtime_error("cannot open test file " + path.toStdString());
+        return client->uploadDocument(std::move(file), QFileInfo(path).fileName(), name, folder);
     }
 
     // The requests the server saw for `path`, oldest first.

@@ -2,6 +2,8 @@
 // the development server answered and recorded them.
 #include "ApiFixture.h"
 
+#include <QBuffer>
+
 #include <QFile>
 
 using testsupport::run;
@@ -56,7 +58,7 @@ TEST_F(ApiFixture, TransportFailuresArePassedOnAsNetworkErrors)
         SCOPED_TRACE(base.toStdString());
         client->setBaseURL(base);
         failureOf<NetworkError>(client->requestBody("GET", "/api/v1/folders"));
-        failureOf<NetworkError>(client->uploadDocument(files.filePath("none"), "x", 1));
+        failureOf<NetworkError>(client->uploadDocument(std::make_shared<QBuffer>(), "x", "x", 1));
     }
 }
 
@@ -187,7 +189,7 @@ TEST_F(ApiFixture, RedirectsKeepTheTokenAtHome)
     redirect("/api/v1/documents", 307, "/api/v1/documents");
     const QString path = files.filePath("again.txt");
     testsupport::writeFile(path, QByteArray(50000, 'g'));
-    const UploadReceipt uploaded = run(client->uploadDocument(path, "again.txt", folderId));
+    const UploadReceipt uploaded = run(uploadFile(path, "again.txt", folderId));
     EXPECT_EQ(running.server.content(uploaded.document.id), std::string(50000, 'g'));
     // The hash taken while sending starts over with the resent form.
     EXPECT_EQ(uploaded.sentHash, uploaded.document.fileHash);

@@ -31,7 +31,7 @@ TEST_F(ApiFixture, AStalledRequestIsAbandoned)
     running.server.injectFault(fault({.path = "/api/v1/documents", .delayMs = 20 * stallMs, .count = 1}));
     const QString path = files.filePath("a.bin");
     writeFile(path, QByteArray(200 * 1024, 'a'));
-    failureOf<NetworkError>(client->uploadDocument(path, "a.bin", folderId));
+    failureOf<NetworkError>(uploadFile(path, "a.bin", folderId));
 
     // The client goes on working on fresh requests.
     EXPECT_NO_THROW(run(client->listFolders()));
@@ -51,7 +51,7 @@ TEST_F(ApiFixture, ASlowSteadyTransferIsNotAbandoned)
     for (int i = 0; i < size; ++i)
         content[i] = char(i * 7 + i / 1000);
     writeFile(path, content);
-    const UploadReceipt uploaded = run(client->uploadDocument(path, "slow.bin", folderId));
+    const UploadReceipt uploaded = run(uploadFile(path, "slow.bin", folderId));
     EXPECT_EQ(uploaded.document.fileSize, size);
 
     running.server.setThrottle(384 * 1024);

@@ -35,9 +35,9 @@ TEST_F(ApiFixture, UploadSendsTheFormByteForByte)
     const QString plain = files.filePath("report.txt");
     writeFile(plain, QByteArray::fromStdString(content));
     running.server.clearRequests();
-    const UploadReceipt receipt = run(client->uploadDocument(plain, "report.txt", folderId));
+    const UploadReceipt receipt = run(uploadFile(plain, "report.txt", folderId));
     const DocumentResponse &first = receipt.document;
-    run(client->uploadDocument(plain, "report.txt", folderId));
+    run(uploadFile(plain, "report.txt", folderId));
 
     const auto sent = requestsTo("/api/v1/documents");
     ASSERT_EQ(sent.size(), 2u);
@@ -61,7 +61,7 @@ TEST_F(ApiFixture, UploadSendsTheFormByteForByte)
     const QString odd = files.filePath(awkward);
     writeFile(odd, "%PDF");
     running.server.clearRequests();
-    const DocumentResponse second = run(client->uploadDocument(odd, QString::fromUtf8("Ré\"sumé"), folderId)).document;
+    const DocumentResponse second = run(uploadFile(odd, QString::fromUtf8("Ré\"sumé"), folderId)).document;
     const auto oddSent = requestsTo("/api/v1/documents");
     ASSERT_EQ(oddSent.size(), 1u);
     EXPECT_EQ(oddSent[0].body, expectedForm(boundaryOf(oddSent[0]), "a%22b%0D%0Ac \xc3\xa9.PDF", "application/pdf",
@@ -72,7 +72,7 @@ TEST_F(ApiFixture, UploadSendsTheFormByteForByte)
     const QString empty = files.filePath("empty");
     writeFile(empty, "");
     running.server.clearRequests();
-    const UploadReceipt emptyReceipt = run(client->uploadDocument(empty, "empty", folderId));
+    const UploadReceipt emptyReceipt = run(uploadFile(empty, "empty", folderId));
     EXPECT_EQ(emptyReceipt.sentHash, "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
     const auto emptySent = requestsTo("/api/v1/documents");
     ASSERT_EQ(emptySent.size(), 1u);
@@ -84,7 +84,7 @@ TEST_F(ApiFixture, UploadFailuresAndUnreadableFiles)
 {
     const QString path = files.filePath("a.txt");
     writeFile(path, "abc");
-    auto upload = [&] { return client->uploadDocument(path, "a.txt", folderId); };
+    auto upload = [&] { return uploadFile(path, "a.txt", folderId); };
     auto answer = [&](int status, const std::string &body) {
         running.server.injectFault(fault({.path = "/api/v1/documents", .status = status, .body = body, .count = 1}));
     };
@@ -100,12 +100,14 @@ TEST_F(ApiFixture, UploadFailuresAndUnreadableFiles)
     failureOf<DecodingError>(upload());
 
     // The real server rejects a folder that does not exist.
-    EXPECT_FALSE(failureOf<APIError>(client->uploadDocument(path, "a.txt", 987654)).isEmpty());
+    EXPECT_FALSE(failureOf<APIError>(uploadFile(path, "a.txt", 987654)).isEmpty());
 
     running.server.clearRequests();
-    failureOf<FileError>(client->uploadDocument(files.filePath("missing.txt"), "m", folderId));
-    failureOf<FileError>(client->uploadDocument(files.path(), "dir", folderId));
-    EXPECT_TRUE(requestsTo("/api/v1/documents").empty()) << "nothing is sent for an unreadable file";
+    // The client reads only what the caller opened: a file that is not open
+    // sends nothing.
+    failureOf<FileError>(
+        client->uploadDocument(std::make_shared<QFile>(files.filePath("missing.txt")), "m", "m", folderId));
+    EXPECT_TRUE(requestsTo("/api/v1/documents").empty()) << "nothing is sent for an unopened file";
 }
 
 TEST(MimeTypeTest, ByLowerCasedExtension)
@@ -131,7 +133,7 @@ TEST_F(ApiFixture, UploadsInterleaveAndAShrinkingFileFailsCleanly)
         for (int i = 0; i < 3; ++i) {
             const QString path = files.filePath(QString("p%1.bin").arg(i));
             writeFile(path, QByteArray(100000 + i, char('a' + i)));
-            pending.push_back(client->uploadDocument(path, QString("p%1.bin").arg(i), folderId));
+            pending.push_back(uploadFile(path, QString("p%1.bin").arg(i), folderId));
         }
         std::vector<UploadReceipt> done;
         for (auto &task : pending)
@@ -148,7 +150,7 @@ TEST_F(ApiFixture, UploadsInterleaveAndAShrinkingFileFailsCleanly)
     // instead of sending a body shorter than announced, and nothing is stored.
     const QString path = files.filePath("shrinks.bin");
     writeFile(path, QByteArray(8 * 1024 * 1024, 's'));
-    auto task = client->uploadDocument(path, "shrinks.bin", folderId);
+    auto task = uploadFile(path, "shrinks.bin", folderId);
     QFile::resize(path, 1000);
     EXPECT_THROW(run(std::move(task)), NetworkError);
     for (const auto &document : running.server.documents(folderId))

@@ -254,12 +254,15 @@ TEST(FolderPlanTest, DeletionsNeverTakeNewerWork)
     const FolderPlan kept = Scenario().file("a.txt", "h2").tracked("a.txt", 1, "h1", "r1").plan();
     EXPECT_TRUE(kept.localRemovals.empty());
     EXPECT_EQ(uploads(kept), QStringList{"a.txt"});
-    // A path that now crosses a link is only forgotten; one still present
-    // (not a regular file) or below an unreadable directory is left alone.
+    // A path that now crosses a link (or a file) is listed as not synced and
+    // kept, so its document comes down nowhere else; one still present (not
+    // a regular file) or below an unreadable directory is left alone.
     const FolderPlan linked = Scenario().tracked("Sub/a.txt", 1, "h1", "r1").gone("Sub/a.txt", Absence::crossesLink)
                                   .document(1, "a.txt", "r1").plan();
-    EXPECT_EQ(linked.forgotten, QStringList{at("Sub/a.txt")});
+    EXPECT_TRUE(linked.forgotten.isEmpty());
+    EXPECT_EQ(notSynced(linked), QStringList{"Sub/a.txt"});
     EXPECT_TRUE(linked.serverDeletions.empty());
+    EXPECT_TRUE(linked.downloads.empty());
     EXPECT_TRUE(Scenario().tracked("a.txt", 1, "h1", "r1").gone("a.txt", Absence::present).document(1, "a.txt", "r1")
                     .plan().serverDeletions.empty());
 }
@@ -297,4 +300,57 @@ TEST(FolderPlanTest, MassRemovalAsksBeforeDeletingOnTheServer)
     const FolderPlan restored = scenario.plan();
     EXPECT_TRUE(restored.serverDeletions.empty());
     EXPECT_EQ(restored.downloads.size(), 10u);
+}
+
+TEST(FolderPlanTest, FilesModifiedWithinTheResolutionOfTheirRecordingAreReadAgain)
+{
+    constexpr qint64 second = 1000000000;
+    // Recorded `recordedAfter` ns after a modification time of `modified` ns.
+    const auto hashed = [&](qint64 modified, qint64 recordedAfter) {
+        Scenario scenario;
+        scenario.file("a.txt", "h1").tracked("a.txt", 1, "h1", "r1", /*sameFacts=*/true).document(1, "a.txt", "r1");
+        FileFacts &facts = scenario.facts.listing.files.front().facts;
+        facts.modifiedNs = modified;
+        TrackedFile &entry = scenario.facts.tracked[at("a.txt")];
+        entry.modifiedNs = modified;
+        entry.recordedNs = modified + recordedAfter;
+        return !pathsToHash(scenario.facts).isEmpty();
+    };
+    const qint64 fine = 1000 * second + 123456789;
+    EXPECT_TRUE(hashed(fine, 0)) << "recorded in the tick of the last write";
+    EXPECT_TRUE(hashed(fine, -5)) << "a file clock behind the precise one";
+    EXPECT_FALSE(hashed(fine, 1000)) << "recorded after the last write";
+    EXPECT_FALSE(hashed(fine, -10 * second)) << "a time set ahead is no write of that moment";
+    // Whole seconds: a coarse file system, which cannot tell writes within
+    // a second (two on FAT) apart.
+    const qint64 whole = 1000 * second;
+    EXPECT_TRUE(hashed(whole, second / 2));
+    EXPECT_TRUE(hashed(whole, second + second / 2));
+    EXPECT_FALSE(hashed(whole, 3 * second));
+    EXPECT_FALSE(hashed(whole, -3 * second));
+
+    // Read again and unchanged: its facts are recorded anew, with the time of
+    // this look.
+    Scenario racy;
+    racy.file("a.txt", "h1").tracked("a.txt", 1, "h1", "r1", /*sameFacts=*/true).document(1, "a.txt", "r1");
+    racy.facts.listing.files.front().facts.takenNs = 1000 * second + 5 * second;
+    racy.facts.tracked[at("a.txt")].recordedNs = 1000 * second;
+    const FolderPlan plan = racy.plan();
+    EXPECT_TRUE(plan.uploads.empty());
+    ASSERT_EQ(plan.refreshes.size(), 1u);
+    EXPECT_EQ(plan.refreshes.front().facts.takenNs, 1000 * second + 5 * second);
+}
+
+TEST(FolderPlanTest, WhatTheScanLeftOutIsListedAsNotSynced)
+{
+    Scenario scenario;
+    scenario.facts.listing.notSynced.push_back({at("bad\uFFFD.txt"), "The name is not valid UTF-8"});
+    scenario.facts.listing.notSynced.push_back({at("usb"), "Not mounted"});
+    scenario.facts.listing.unreadableDirectories.append(at("usb"));
+    scenario.tracked("usb/a.txt", 1, "h1", "r1").gone("usb/a.txt").document(1, "a.txt", "r1");
+    const FolderPlan plan = scenario.plan();
+    EXPECT_EQ(notSynced(plan), (QStringList{QString::fromUtf8("bad\uFFFD.txt"), "usb"}));
+    EXPECT_TRUE(plan.serverDeletions.empty());
+    EXPECT_TRUE(plan.downloads.empty());
+    EXPECT_TRUE(plan.forgotten.isEmpty());
 }

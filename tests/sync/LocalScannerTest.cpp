@@ -1,7 +1,9 @@
 #include "support/FilePermissions.h"
 #include "sync/LocalScanner.h"
 
+#include "platform/FolderAccess.h"
 #include "support/TestSupport.h"
+#include "support/TmpfsMount.h"
 
 #include <QDir>
 #include <QFile>
@@ -172,7 +174,7 @@ TEST_F(LocalScannerTest, ReportsUnreadableDirectoriesWithoutLosingTheRest)
     EXPECT_TRUE(closed.files.empty());
 }
 
-TEST_F(LocalScannerTest, SkipsNamesThatAreNotValidText)
+TEST_F(LocalScannerTest, NamesThatAreNotValidTextAreLeftOutAndListedWithTheReason)
 {
     makeDir("");
     file("good.txt");
@@ -180,7 +182,46 @@ TEST_F(LocalScannerTest, SkipsNamesThatAreNotValidText)
     const int fd = ::open(badName.constData(), O_CREAT | O_WRONLY, 0600);
     ASSERT_GE(fd, 0);
     ::close(fd);
+    const QByteArray badFolder = QFile::encodeName(root) + "/F\xfe";
+    ASSERT_EQ(::mkdir(badFolder.constData(), 0700), 0);
+    const int inner = ::open((badFolder + "/inner.txt").constData(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+    ASSERT_GE(inner, 0);
+    ::close(inner);
 
     const auto listing = LocalScanner::scanLocalFiles(root);
     EXPECT_EQ(relativePaths(listing), QStringList{"good.txt"});
+    ASSERT_EQ(listing.notSynced.size(), 2u);
+    EXPECT_EQ(listing.notSynced[0].path, path(QString::fromUtf8("F\uFFFD")));
+    EXPECT_TRUE(listing.notSynced[0].reason.contains("not valid UTF-8"));
+    EXPECT_EQ(listing.notSynced[1].path, path(QString::fromUtf8("bad\uFFFD.txt")));
+    EXPECT_TRUE(listing.notSynced[1].reason.contains("not valid UTF-8"));
+}
+
+TEST_F(LocalScannerTest, MountPointsAreFoundAndWhileNothingIsMountedNothingBelowIsGone)
+{
+    makeDir("usb");
+    file("top.txt");
+    testsupport::TmpfsMount drive(1 << 20, path("usb"));
+    if (!drive.isMounted())
+        GTEST_SKIP() << "mounting a file system is not permitted here";
+    file("usb/a.txt");
+
+    const auto mounted = LocalScanner::scanLocalFiles(root);
+    EXPECT_EQ(relativePaths(mounted), (QStringList{"top.txt", "usb/a.txt"}));
+    EXPECT_EQ(mounted.mountPoints, QStringList{"usb"});
+    EXPECT_TRUE(mounted.unreadableDirectories.isEmpty());
+
+    // Unmounted: the empty folder left is on its folder's file system again.
+    drive.unmount();
+    const FolderAccess folder(root);
+    const auto unmounted = LocalScanner::scanLocalFiles(folder, {"usb"});
+    EXPECT_EQ(relativePaths(unmounted), QStringList{"top.txt"});
+    EXPECT_TRUE(unmounted.mountPoints.isEmpty());
+    EXPECT_EQ(unmounted.notMounted, QStringList{"usb"});
+    EXPECT_EQ(unmounted.unreadableDirectories, QStringList{path("usb")});
+    ASSERT_EQ(unmounted.notSynced.size(), 1u);
+    EXPECT_TRUE(unmounted.notSynced[0].reason.startsWith("Not mounted")) << unmounted.notSynced[0].reason.toStdString();
+    // Gone altogether: the same.
+    ASSERT_TRUE(QDir(path("usb")).removeRecursively());
+    EXPECT_EQ(LocalScanner::scanLocalFiles(folder, {"usb"}).unreadableDirectories, QStringList{path("usb")});
 }

@@ -93,6 +93,12 @@ TEST(StateFileFormat, RoundTripsEveryMember)
                               TrackedFile{"ff", 9007199254740993LL, std::nullopt, "x",
                                           QDateTime::fromMSecsSinceEpoch(1767225600123LL, Qt::UTC)});
 
+    TrackedFile withFacts = state.trackedFiles.first();
+    withFacts.size = 10, withFacts.inode = 7, withFacts.modifiedNs = 1767225600123456789LL;
+    withFacts.changedNs = withFacts.modifiedNs, withFacts.recordedNs = 1767225600200000000LL;
+    state.trackedFiles.insert(QStringLiteral("/home/u/Docs/facts.txt"), withFacts);
+    state.mountPoints.insert(QStringLiteral("/home/u/Docs"), QStringList{"usb", "Sub/card"});
+
     const auto decoded = SyncState::decode(state.encode());
     ASSERT_TRUE(decoded);
     EXPECT_EQ(*decoded, state);
@@ -191,6 +197,12 @@ TEST(StateFileFormat, MalformedPerFolderTimesCostOnlyThemselves)
     ASSERT_TRUE(state);
     EXPECT_EQ(state->folderMappings.value("/d"), 1);
     EXPECT_TRUE(state->folderSyncTimes.isEmpty());
+
+    // Mount points likewise: a list that does not read is dropped alone.
+    const auto mounts = SyncState::decode(
+        R"({"watchedFolders":[],"folderMappings":{},"trackedFiles":{},"mountPoints":{"/d":"usb","/e":["usb",3]}})");
+    ASSERT_TRUE(mounts);
+    EXPECT_EQ(mounts->mountPoints, (QMap<QString, QStringList>{{"/e", {"usb"}}}));
 }
 
 TEST(StateFileFormat, EscapesTextAsJsonWithSlashesAndUtf8)
