@@ -79,9 +79,12 @@ TavrelSyncApp::~TavrelSyncApp()
     if (SyncEngine *engine = std::exchange(m_syncEngine, nullptr)) {
         engine->stop();
         // A pass still suspended inside the engine would resume into freed
-        // memory; at exit it is simply not resumed, so the engine is left.
+        // memory; at exit it is simply not resumed, so the engine is left,
+        // its state written first (what it agreed so far is kept).
         if (!engine->isSyncing())
             delete engine;
+        else
+            engine->writeStateNow();
     }
 }
 
