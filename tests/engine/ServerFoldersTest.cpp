@@ -151,3 +151,23 @@ TEST_F(ServerFoldersTest, AServerFolderDeletedElsewhereIsMadeAgainAndTheOtherFol
     EXPECT_EQ(readFile(second + "/other.txt"), "other");
     EXPECT_EQ(requestCount("DELETE", "/api/v1/documents/"), 0);
 }
+
+TEST_F(ServerFoldersTest, AFolderMadeAtTheSameMomentAsAnotherComputersIsListedAgainAndTheLowestTaken)
+{
+    // The other computer's "Desktop Sync" appears between this one's look
+    // and its own creation, which then makes a second one.
+    const int64_t theirs = running.server.createFolder(email, "Desktop Sync", std::nullopt);
+    const int64_t mine = running.server.createFolder(email, "Desktop Sync", std::nullopt, true);
+    running.server.injectFault(fault({.method = "GET", .path = "/api/v1/folders", .status = 200, .body = "[]",
+                                      .count = 1}));
+    running.server.injectFault(fault({.method = "POST", .path = "/api/v1/folders", .status = 201,
+                                      .body = "{\"id\":" + std::to_string(mine) + ",\"name\":\"Desktop Sync\"}",
+                                      .count = 1}));
+    const QString docs = watch("Docs");
+    writeFile(docs + "/a.txt", "a");
+    syncOk();
+    EXPECT_EQ(engine->syncState().serverFolderId, theirs);
+    EXPECT_EQ(serverContent(docs, "a.txt"), "a");
+    EXPECT_FALSE(log.linesWith(QString("folder %1 and its documents are left alone").arg(mine)).isEmpty());
+    EXPECT_TRUE(running.server.documents(mine).empty());
+}
