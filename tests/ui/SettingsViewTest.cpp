@@ -115,6 +115,16 @@ TEST_F(SettingsTest, AFolderInsideOrAroundAWatchedOneIsRefusedWithTheReason)
     EXPECT_EQ(rowNames(view), (QStringList{"Docs", "Other"}));
     EXPECT_TRUE(view.folderRefusalLabel()->isHidden());
     EXPECT_EQ(Preferences().dataArray("watchedFolderBookmarks")->size(), 2);
+
+    // A pair stored by an earlier version: the inner row says why it waits.
+    AppState &state = m_app->appState();
+    state.setWatchedFolders({docs, inner});
+    state.saveBookmarks();
+    state.loadBookmarks();
+    ASSERT_EQ(view.folderList()->count(), 2);
+    const auto *innerRow = view.folderList()->itemWidget(view.folderList()->item(1));
+    EXPECT_TRUE(innerRow->findChild<ElidedLabel *>("folderPath")->text().startsWith("Overlaps " + docs));
+    EXPECT_NE(innerRow->findChild<QPushButton *>("chooseAgainButton"), nullptr);
 }
 
 TEST_F(SettingsTest, IntervalPickerStoresChosenSeconds)
