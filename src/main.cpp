@@ -1,5 +1,6 @@
 #include "platform/LogFile.h"
 #include "platform/Logging.h"
+#include "platform/TerminationSignals.h"
 #include "ui/ScreenshotMode.h"
 #include "ui/SingleInstance.h"
 #include "ui/Symbols.h"
@@ -54,6 +55,12 @@ int main(int argc, char *argv[])
     LogFile::install();
     qCInfo(lcApp).noquote() << "TavrelSync" << QApplication::applicationVersion() << "starting";
     instance.listen();
+
+    // The end of the session (SIGTERM at logout) ends the program as "Quit"
+    // does: the event loop returns, the shell writes the state.
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::terminationRequested, &app, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
 
     TavrelSyncApp shell;
     QObject::connect(&instance, &SingleInstance::showRequested, &shell, &TavrelSyncApp::showPanel);

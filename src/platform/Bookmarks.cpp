@@ -4,8 +4,12 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QUuid>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
 
 namespace {
 
@@ -17,20 +21,69 @@ std::optional<FolderIdentity> identityOf(const QString &path)
     return FolderIdentity{qint64(info.st_dev), qint64(info.st_ino)};
 }
 
+// The folder opened once, so that its identity and its mark are read from
+// the same folder.
+class OpenFolder {
+public:
+    explicit OpenFolder(const QString &path)
+        : m_fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    {
+    }
+    ~OpenFolder()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    OpenFolder(const OpenFolder &) = delete;
+    OpenFolder &operator=(const OpenFolder &) = delete;
+
+    std::optional<FolderIdentity> identity() const
+    {
+        struct stat info {};
+        if (m_fd < 0 || ::fstat(m_fd, &info) != 0)
+            return std::nullopt;
+        return FolderIdentity{qint64(info.st_dev), qint64(info.st_ino)};
+    }
+    QString mark() const
+    {
+        char value[128];
+        const ssize_t length = m_fd < 0 ? -1 : ::fgetxattr(m_fd, Bookmarks::markAttribute, value, sizeof value);
+        return length > 0 ? QString::fromLatin1(value, int(length)) : QString();
+    }
+    bool setMark(const QString &mark) const
+    {
+        const QByteArray value = mark.toLatin1();
+        return m_fd >= 0 && ::fsetxattr(m_fd, Bookmarks::markAttribute, value.constData(), value.size(), 0) == 0;
+    }
+
+private:
+    int m_fd;
+};
+
 } // namespace
 
 namespace Bookmarks {
 
-std::optional<QByteArray> create(const QString &folderPath)
+std::optional<QByteArray> create(const QString &folderPath, const QString &mark)
 {
     const QString path = QDir::cleanPath(QFileInfo(folderPath).absoluteFilePath());
-    const auto identity = identityOf(path);
+    const OpenFolder folder(path);
+    const auto identity = folder.identity();
     if (!identity)
         return std::nullopt;
+    QString recorded = mark;
+    if (recorded.isEmpty()) {
+        recorded = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        // A file system without user attributes (or a folder not ours to
+        // mark) keeps the mark in the bookmark alone: such a folder is then
+        // known by its device and inode only.
+        folder.setMark(recorded);
+    }
     const QJsonObject object{
         {QStringLiteral("path"), path},
         {QStringLiteral("device"), identity->device},
         {QStringLiteral("inode"), identity->inode},
+        {QStringLiteral("mark"), recorded},
     };
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
@@ -54,6 +107,9 @@ std::optional<Resolved> read(const QByteArray &bookmark)
     Resolved resolved;
     resolved.path = path.toString();
     resolved.identity = FolderIdentity{device.toInteger(), inode.toInteger()};
+    resolved.current = resolved.identity;
+    // Optional: bookmarks made before marks were kept have none.
+    resolved.mark = object.value(QStringLiteral("mark")).toString();
     return resolved;
 }
 
@@ -65,8 +121,18 @@ std::optional<Resolved> resolve(const QByteArray &bookmark)
     const auto current = identityOf(resolved->path);
     if (!current)
         return std::nullopt;
-    resolved->isStale = *current != resolved->identity;
+    resolved->current = *current;
+    resolved->isStale = *current != resolved->identity
+                        && (resolved->mark.isEmpty() || markOf(resolved->path, *current) != resolved->mark);
     return resolved;
+}
+
+QString markOf(const QString &folderPath, const FolderIdentity &identity)
+{
+    const OpenFolder folder(folderPath);
+    if (folder.identity() != identity)
+        return {};
+    return folder.mark();
 }
 
 } // namespace Bookmarks

@@ -55,6 +55,45 @@ std::optional<RecentFile> decodeRecentFile(const QByteArray &data)
     return file;
 }
 
+// Whether `inner` is `outer` or lies below it.
+bool liesWithin(const QString &inner, const QString &outer)
+{
+    if (inner.isEmpty() || outer.isEmpty())
+        return false;
+    const QString prefix = outer.endsWith(QLatin1Char('/')) ? outer : outer + QLatin1Char('/');
+    return inner == outer || inner.startsWith(prefix);
+}
+
+// The paths by which a folder is reached: as written, and (where it exists)
+// with its links resolved, so that a link into a watched folder is caught.
+QStringList spellings(const QString &path)
+{
+    QStringList paths{path};
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    if (!canonical.isEmpty() && canonical != path)
+        paths.append(canonical);
+    return paths;
+}
+
+// Why `path` cannot be watched beside `other`; none when they are apart.
+std::optional<QString> overlap(const QString &path, const QString &other)
+{
+    for (const QString &a : spellings(path)) {
+        for (const QString &b : spellings(other)) {
+            if (a == b)
+                return QStringLiteral("%1 is the watched folder %2.").arg(path, other);
+            if (liesWithin(a, b))
+                return QStringLiteral("%1 lies inside the watched folder %2; a folder inside a watched folder is "
+                                      "already synced with it.")
+                    .arg(path, other);
+            if (liesWithin(b, a))
+                return QStringLiteral("%1 holds the watched folder %2; remove %2 first to watch the folder around it.")
+                    .arg(path, other);
+        }
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 AppState::AppState(Preferences &preferences, QObject *parent)
@@ -259,6 +298,7 @@ void AppState::loadBookmarks()
     if (!bookmarks)
         return;
     QStringList folders;
+    bool changed = false;
     for (const QByteArray &bookmark : *bookmarks) {
         const auto recorded = Bookmarks::read(bookmark);
         if (!recorded)
@@ -267,14 +307,30 @@ void AppState::loadBookmarks()
         if (folders.contains(path) || folders.size() >= maxWatchedFolders)
             continue;
         // A missing or replaced folder stays in the list, marked, so that
-        // nothing of it is synced until it is back or chosen again.
+        // nothing of it is synced until it is back or chosen again; so does
+        // one of a nested pair stored before such pairs were refused.
         const auto resolved = Bookmarks::resolve(bookmark);
-        setFolderNeedsChoice(path, !resolved || resolved->isStale);
+        bool nested = false;
+        for (const QString &earlier : std::as_const(folders))
+            nested = nested || overlap(path, earlier).has_value();
+        setFolderNeedsChoice(path, !resolved || resolved->isStale || nested);
+        QByteArray kept = bookmark;
+        if (resolved && !resolved->isStale && resolved->mark.isEmpty()) {
+            // A bookmark from before marks were kept gets one now, while the
+            // folder is still the chosen one. (A remounted folder's new
+            // identity is recorded by the pass that meets it.)
+            if (const auto renewed = Bookmarks::create(path)) {
+                kept = *renewed;
+                changed = true;
+            }
+        }
         Bookmarks::startAccessing(path);
-        m_bookmarks.insert(path, bookmark);
+        m_bookmarks.insert(path, kept);
         folders.append(path);
     }
     setWatchedFolders(folders);
+    if (changed)
+        saveBookmarks();
 }
 
 void AppState::saveBookmarks()
@@ -304,17 +360,61 @@ std::optional<FolderIdentity> AppState::watchedFolderIdentity(const QString &fol
     return std::nullopt;
 }
 
-void AppState::addWatchedFolder(const QString &folderPath)
+QString AppState::watchedFolderMark(const QString &folderPath) const
+{
+    const auto recorded = Bookmarks::read(m_bookmarks.value(folderPath));
+    return recorded ? recorded->mark : QString();
+}
+
+void AppState::updateWatchedFolderIdentity(const QString &folderPath, const FolderIdentity &identity)
+{
+    const auto recorded = Bookmarks::read(m_bookmarks.value(folderPath));
+    if (!recorded || recorded->identity == identity)
+        return;
+    const auto renewed = Bookmarks::create(folderPath, recorded->mark);
+    const auto made = renewed ? Bookmarks::read(*renewed) : std::nullopt;
+    // Recorded only when the folder at the path is still that one.
+    if (!made || made->identity != identity)
+        return;
+    m_bookmarks.insert(folderPath, *renewed);
+    saveBookmarks();
+}
+
+std::optional<QString> AppState::folderRefusal(const QString &folderPath, int replacing) const
+{
+    const QString path = normalizedFolderPath(folderPath);
+    for (int index = 0; index < m_watchedFolders.size(); ++index) {
+        if (index == replacing)
+            continue;
+        if (auto reason = overlap(path, m_watchedFolders.at(index)))
+            return reason;
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> AppState::overlappingFolder(const QString &folderPath) const
+{
+    for (const QString &earlier : m_watchedFolders) {
+        if (earlier == folderPath)
+            break;
+        if (overlap(folderPath, earlier))
+            return earlier;
+    }
+    return std::nullopt;
+}
+
+bool AppState::addWatchedFolder(const QString &folderPath)
 {
     // An empty path names no folder (and would otherwise become the
     // current directory).
     if (folderPath.isEmpty())
-        return;
+        return false;
     const QString path = normalizedFolderPath(folderPath);
-    if (m_watchedFolders.size() >= maxWatchedFolders || m_watchedFolders.contains(path))
-        return;
+    if (m_watchedFolders.size() >= maxWatchedFolders || m_watchedFolders.contains(path) || folderRefusal(path))
+        return false;
     setWatchedFolders(m_watchedFolders + QStringList{path});
     saveBookmarks();
+    return true;
 }
 
 void AppState::removeWatchedFolder(int index)
@@ -336,7 +436,7 @@ bool AppState::replaceWatchedFolder(int index, const QString &newPath)
         return false;
     const QString path = normalizedFolderPath(newPath);
     const QString old = m_watchedFolders.at(index);
-    if (path != old && m_watchedFolders.contains(path))
+    if ((path != old && m_watchedFolders.contains(path)) || folderRefusal(path, index))
         return false;
     if (path != old) {
         Bookmarks::stopAccessing(old);

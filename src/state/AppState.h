@@ -95,15 +95,32 @@ public:
     void loadSavedState();
     void loadBookmarks();
     void saveBookmarks();
-    void addWatchedFolder(const QString &folderPath);
+    // False (nothing changed) for an empty path, a sixth folder, one
+    // already watched, or one that folderRefusal() refuses.
+    bool addWatchedFolder(const QString &folderPath);
+    // Why the folder at `folderPath` cannot be watched beside the others
+    // (the one at `replacing` left out): it lies inside a watched folder,
+    // or holds one. A file would otherwise belong to two folders, and each
+    // folder's pass would take the other's files for deleted ones.
+    std::optional<QString> folderRefusal(const QString &folderPath, int replacing = -1) const;
+    // The watched folder listed before `folderPath` that holds it or lies
+    // inside it: such a pair was stored before it was refused, and the later
+    // folder is not synced until chosen again.
+    std::optional<QString> overlappingFolder(const QString &folderPath) const;
     // The folder the user chose at that path, as its bookmark recorded it;
     // none for a folder that has no bookmark.
     std::optional<FolderIdentity> watchedFolderIdentity(const QString &folderPath) const;
+    // The mark of the choice (see Bookmarks::Resolved::mark): a new one each
+    // time the folder is chosen. Empty when none was recorded.
+    QString watchedFolderMark(const QString &folderPath) const;
+    // The chosen folder now has this identity (its drive was mounted again
+    // and the folder still carries its mark): the bookmark records it.
+    void updateWatchedFolderIdentity(const QString &folderPath, const FolderIdentity &identity);
     void removeWatchedFolder(int index);
     // The folder at `index` chosen again (the same path once more, or
     // another): it takes the old one's place, no longer needs a choice, and
-    // the bookmarks are saved. False when `newPath` is empty or is another
-    // watched folder.
+    // the bookmarks are saved. False when `newPath` is empty, is another
+    // watched folder, or folderRefusal() refuses it.
     bool replaceWatchedFolder(int index, const QString &newPath);
 
 signals:

@@ -79,7 +79,7 @@ QStringList mountPointsToKeep(const FolderFacts &facts)
 // acted on.
 std::optional<FolderPlan> decide(const std::shared_ptr<FolderAccess> &folder, const QString &folderPath,
                                  const QMap<QString, TrackedFile> &tracked, const KnownDocuments &documents,
-                                 RemovalAnswer removalAnswer, QStringList &mountPoints)
+                                 RemovalAnswer removalAnswer, bool settleAsConflicts, QStringList &mountPoints)
 {
     FolderFacts facts;
     facts.folderPath = folderPath;
@@ -89,6 +89,7 @@ std::optional<FolderPlan> decide(const std::shared_ptr<FolderAccess> &folder, co
     removeStaleDownloads(*folder, facts.listing.downloadTemporaries);
     facts.documents = documents;
     facts.removalAnswer = removalAnswer;
+    facts.settleAsConflicts = settleAsConflicts;
     // The folder's entries are one run of the sorted map; when they are all
     // of it, it is shared rather than copied.
     const QString prefix = folderPath + QLatin1Char('/');
@@ -191,8 +192,8 @@ QCoro::Task<void> FolderRun::run()
     QStringList mountPoints = m_context.mountPoints;
     QCoro::Task<std::optional<FolderPlan>> deciding =
         onWorker([folder = m_folder, folderPath, tracked = m_context.tracked, documents = std::move(documents),
-                  answer = m_context.removalAnswer, &mountPoints] {
-            return decide(folder, folderPath, tracked, documents, answer, mountPoints);
+                  answer = m_context.removalAnswer, settle = m_context.settleAsConflicts, &mountPoints] {
+            return decide(folder, folderPath, tracked, documents, answer, settle, mountPoints);
         });
     const std::optional<FolderPlan> decided = co_await deciding;
     if (!decided)

@@ -38,6 +38,8 @@ public:
         // What is known of the server folder; none: ask for everything.
         std::optional<KnownDocuments> documents;
         FolderPlanning::RemovalAnswer removalAnswer = FolderPlanning::RemovalAnswer::none;
+        // The folder was just moved to another server folder.
+        bool settleAsConflicts = false;
         // Subfolders seen as mount points before, relative to the folder.
         QStringList mountPoints;
     };

@@ -199,9 +199,15 @@ SyncState decodeState(const json &root)
         state.trackedFiles.insert(QString::fromStdString(path), decodeTrackedFile(entry));
 
     // Per-folder since times are an addition to the format: a malformed
-    // member is dropped on its own (each folder then falls back to
-    // lastSyncTime) rather than costing the whole file.
-    if (const json *times = optionalMember(root, "folderSyncTimes"); times && times->is_object()) {
+    // member is dropped on its own (each folder is then asked for
+    // everything) rather than costing the whole file. A file from before
+    // them asked every folder with lastSyncTime, and goes on doing so.
+    const json *times = optionalMember(root, "folderSyncTimes");
+    if (!times && state.lastSyncTime) {
+        for (auto it = state.folderMappings.cbegin(); it != state.folderMappings.cend(); ++it)
+            state.folderSyncTimes.insert(it.key(), *state.lastSyncTime);
+    }
+    if (times && times->is_object()) {
         QMap<QString, QString> decoded;
         bool valid = true;
         for (const auto &[path, since] : times->items()) {
@@ -226,6 +232,20 @@ SyncState decodeState(const json &root)
             if (!relative.isEmpty())
                 state.mountPoints.insert(QString::fromStdString(path), relative);
         }
+    }
+    const auto stringMap = [](const json *member, QMap<QString, QString> &into) {
+        if (!member || !member->is_object())
+            return;
+        for (const auto &[key, value] : member->items())
+            if (value.is_string())
+                into.insert(QString::fromStdString(key), text(value));
+    };
+    stringMap(optionalMember(root, "folderChoices"), state.folderChoices);
+    if (const json *account = optionalMember(root, "account"); account && account->is_object()) {
+        const json *server = optionalMember(*account, "server");
+        const json *email = optionalMember(*account, "email");
+        if (server && server->is_string())
+            state.account = SyncAccount{text(*server), email && email->is_string() ? text(*email) : QString()};
     }
     if (const json *folders = optionalMember(root, "serverDocuments"); folders && folders->is_object()) {
         for (const auto &[idText, documents] : folders->items()) {
@@ -279,6 +299,24 @@ QByteArray SyncState::encode() const
     PrettyJsonWriter out;
     out.reserve(4096 + trackedFiles.size() * 320);
     out.beginObject();
+    if (account) {
+        out.key(QStringLiteral("account"));
+        out.beginObject();
+        out.key(QStringLiteral("email"));
+        out.string(account->email);
+        out.key(QStringLiteral("server"));
+        out.string(account->server);
+        out.endObject();
+    }
+    if (!folderChoices.isEmpty()) {
+        out.key(QStringLiteral("folderChoices"));
+        out.beginObject();
+        for (auto it = folderChoices.cbegin(); it != folderChoices.cend(); ++it) {
+            out.key(it.key());
+            out.string(it.value());
+        }
+        out.endObject();
+    }
     out.key(QStringLiteral("folderMappings"));
     out.beginObject();
     for (auto it = folderMappings.cbegin(); it != folderMappings.cend(); ++it) {

@@ -1,6 +1,7 @@
 #include "sync/SyncEngine.h"
 
 #include "api/APIClient.h"
+#include "platform/Bookmarks.h"
 #include "platform/FolderAccess.h"
 #include "platform/Logging.h"
 #include "platform/MemoryRelease.h"
@@ -12,6 +13,7 @@
 #include "sync/StateSaver.h"
 #include "sync/UnreadableFolder.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QMetaObject>
@@ -34,6 +36,47 @@ QHash<QString, StateFileUse> &stateFileUses()
 {
     static QHash<QString, StateFileUse> uses;
     return uses;
+}
+
+// Of several folders of one name under one parent (two computers that made
+// it at the same moment), every computer takes the one with the lowest id.
+// The root is looked for at the top first and then, as earlier versions
+// took it, anywhere.
+std::optional<qint64> chooseFolder(const std::vector<FolderResponse> &folders, const QString &name,
+                                   std::optional<qint64> parentId)
+{
+    std::optional<qint64> chosen;
+    const auto consider = [&](bool anyParent) {
+        for (const FolderResponse &folder : folders)
+            if (folder.name == name && (anyParent || folder.parentId == parentId) && (!chosen || folder.id < *chosen))
+                chosen = folder.id;
+    };
+    consider(false);
+    if (!chosen && !parentId)
+        consider(true);
+    return chosen;
+}
+
+bool listed(const std::vector<FolderResponse> &folders, qint64 id)
+{
+    return std::any_of(folders.cbegin(), folders.cend(), [&](const FolderResponse &folder) { return folder.id == id; });
+}
+
+// Two records name one account when the servers match and the e-mails do
+// where both are known.
+bool sameAccount(const SyncAccount &a, const SyncAccount &b)
+{
+    return a.server == b.server
+           && (a.email.isEmpty() || b.email.isEmpty() || a.email.compare(b.email, Qt::CaseInsensitive) == 0);
+}
+
+// Where the state of an account that is not signed in waits, beside the
+// state file.
+QString asidePath(const QString &stateFilePath, const SyncAccount &account)
+{
+    const QByteArray key = (account.server + QLatin1Char('\n') + account.email.toLower()).toUtf8();
+    const QString tag = QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(16));
+    return stateFilePath + QLatin1Char('.') + tag;
 }
 
 } // namespace
@@ -225,7 +268,41 @@ bool SyncEngine::claimStateFile()
         m_syncState = SyncState::load(m_stateFilePath);
         m_stateGeneration = use.generation;
     }
+    adoptAccount();
     return true;
+}
+
+void SyncEngine::adoptAccount()
+{
+    const std::optional<UserInfo> user = m_appState.userInfo();
+    const SyncAccount current{m_apiClient.baseURL(), user ? user->email : QString()};
+    if (!m_syncState.account || sameAccount(*m_syncState.account, current)) {
+        // A state from before accounts were recorded is taken for this
+        // account's; an e-mail learned since is added.
+        if (!m_syncState.account || (m_syncState.account->email.isEmpty() && !current.email.isEmpty())) {
+            m_syncState.account = current;
+            requestSave();
+        }
+        return;
+    }
+    // Another account's ids mean nothing here (or name unrelated folders
+    // and documents): its state waits beside the file for its return.
+    const SyncAccount previous = *m_syncState.account;
+    m_syncState.save(asidePath(m_stateFilePath, previous));
+    const QString mine = asidePath(m_stateFilePath, current);
+    SyncState next = SyncState::load(mine);
+    if (!next.account || !sameAccount(*next.account, current))
+        next = SyncState{};
+    next.account = current;
+    m_syncState = std::move(next);
+    m_syncState.save(m_stateFilePath);
+    QFile::remove(mine);
+    m_serverFoldersChecked = false;
+    m_rebasedFolders.clear();
+    m_removalAnswers.clear();
+    qCInfo(lcSyncEngine, "The sync state of %s at %s is kept aside; %s at %s syncs with its own",
+           qUtf8Printable(previous.email), qUtf8Printable(previous.server), qUtf8Printable(current.email),
+           qUtf8Printable(current.server));
 }
 
 void SyncEngine::releaseStateFile()
@@ -261,7 +338,7 @@ QCoro::Task<void> SyncEngine::performSync()
     std::optional<QString> failure;
     try {
         QCoro::Task<qint64> rooting = getOrCreateServerFolder();
-        const qint64 rootId = co_await rooting;
+        qint64 rootId = co_await rooting;
         if (!self)
             co_return;
         const QStringList folders = m_appState.watchedFolders();
@@ -273,15 +350,51 @@ QCoro::Task<void> SyncEngine::performSync()
             // side (not even a server folder made for it), and the others
             // still sync.
             try {
+                if (const auto outer = m_appState.overlappingFolder(folderPath)) {
+                    m_appState.setFolderNeedsChoice(folderPath, true);
+                    throw OverlappingFolder(folderPath, *outer);
+                }
                 std::shared_ptr<FolderAccess> folder = openWatchedFolder(folderPath);
+                followFolderChoice(folderPath);
                 QCoro::Task<qint64> mapping = getOrCreateSubfolder(folderPath, rootId);
                 const qint64 folderId = co_await mapping;
                 if (!self)
                     co_return;
-                QCoro::Task<void> syncing = syncFolder(folder, folderPath, folderId);
-                co_await syncing;
+                bool gone = false;
+                try {
+                    QCoro::Task<void> syncing = syncFolder(folder, folderPath, folderId);
+                    co_await syncing;
+                } catch (const APIError &error) {
+                    if (!error.isNotFound())
+                        throw;
+                    gone = true;
+                }
                 if (!self)
                     co_return;
+                if (gone) {
+                    // The server folder was deleted elsewhere (or its root
+                    // was): it is found or made again, and the folder's
+                    // files go up to it by the ordinary rules.
+                    QCoro::Task<void> checking = checkServerFolders();
+                    co_await checking;
+                    if (!self)
+                        co_return;
+                    QCoro::Task<qint64> rerooting = getOrCreateServerFolder();
+                    rootId = co_await rerooting;
+                    if (!self)
+                        co_return;
+                    QCoro::Task<qint64> remapping = getOrCreateSubfolder(folderPath, rootId);
+                    const qint64 madeAgain = co_await remapping;
+                    if (!self)
+                        co_return;
+                    if (madeAgain == folderId)
+                        throw UnreadableFolder(
+                            folderPath, QStringLiteral("The server answered \"Not found\" for the folder of %1"));
+                    QCoro::Task<void> syncing = syncFolder(folder, folderPath, madeAgain);
+                    co_await syncing;
+                    if (!self)
+                        co_return;
+                }
             } catch (const UnreadableFolder &unreadable) {
                 if (!self)
                     co_return;
@@ -326,8 +439,17 @@ std::shared_ptr<FolderAccess> SyncEngine::openWatchedFolder(const QString &folde
     }
     const std::optional<FolderIdentity> chosen = m_appState.watchedFolderIdentity(folderPath);
     if (chosen && folder->identity() != *chosen) {
-        m_appState.setFolderNeedsChoice(folderPath, true);
-        throw ReplacedFolder(folderPath);
+        // Another device and inode: a drive mounted again (under another
+        // device number) still carries the mark written on the chosen
+        // folder; a folder put in its place does not.
+        const QString mark = m_appState.watchedFolderMark(folderPath);
+        if (mark.isEmpty() || Bookmarks::markOf(folderPath, folder->identity()) != mark) {
+            m_appState.setFolderNeedsChoice(folderPath, true);
+            throw ReplacedFolder(folderPath);
+        }
+        qCInfo(lcSyncEngine, "Folder %s is back on another device number; it is the folder chosen",
+               qUtf8Printable(folderPath));
+        m_appState.updateWatchedFolderIdentity(folderPath, folder->identity());
     }
     m_appState.setFolderNeedsChoice(folderPath, false);
     return folder;
@@ -343,19 +465,23 @@ QCoro::Task<void> SyncEngine::syncFolder(std::shared_ptr<FolderAccess> folder, Q
     if (const auto known = m_syncState.serverDocuments.constFind(serverFolderId);
         known != m_syncState.serverDocuments.cend()) {
         context.documents = *known;
-        const QString since = m_syncState.folderSyncTimes.value(folderPath, m_syncState.lastSyncTime.value_or(QString()));
+        // The folder's own since time only: another folder's would hide
+        // what arrived here before it.
+        const QString since = m_syncState.folderSyncTimes.value(folderPath);
         if (!since.isEmpty())
             context.since = since;
     }
     context.tracked = m_syncState.trackedFiles; // shared, not copied
     context.removalAnswer = m_removalAnswers.take(folderPath);
     context.mountPoints = m_syncState.mountPoints.value(folderPath);
+    context.settleAsConflicts = m_joinedFolders.contains(folderPath);
 
     FolderRun run(m_apiClient, std::move(context), std::make_shared<RunResults>(this, folderPath));
     QCoro::Task<void> running = run.run();
     co_await running;
     if (!self)
         co_return;
+    m_joinedFolders.remove(folderPath);
     QCoro::Task<void> flushing = flushState();
     co_await flushing;
 }
@@ -486,10 +612,20 @@ void SyncEngine::answerRemovalQuestion(const QString &folder, bool remove)
 
 QCoro::Task<qint64> SyncEngine::getOrCreateServerFolder()
 {
+    const QPointer<SyncEngine> self(this);
+    // What was remembered is checked once per engine start: another
+    // computer may have settled on another folder of the same name, or the
+    // folder may be gone.
+    if (!m_serverFoldersChecked && (m_syncState.serverFolderId || !m_syncState.folderMappings.isEmpty())) {
+        QCoro::Task<void> checking = checkServerFolders();
+        co_await checking;
+        if (!self)
+            co_return 0;
+    }
+    m_serverFoldersChecked = true;
     if (m_syncState.serverFolderId)
         co_return *m_syncState.serverFolderId;
 
-    const QPointer<SyncEngine> self(this);
     QCoro::Task<qint64> finding = findOrCreateFolder(rootFolderName, std::nullopt);
     const qint64 id = co_await finding;
     if (!self)
@@ -511,23 +647,131 @@ QCoro::Task<qint64> SyncEngine::getOrCreateSubfolder(QString folderPath, qint64 
     const qint64 id = co_await finding;
     if (!self)
         co_return 0;
-    m_syncState.folderMappings.insert(folderPath, id);
-    requestSave();
+    remapFolder(folderPath, id);
     co_return id;
 }
 
 QCoro::Task<qint64> SyncEngine::findOrCreateFolder(QString name, std::optional<qint64> parentId)
 {
+    const QPointer<SyncEngine> self(this);
     QCoro::Task<std::vector<FolderResponse>> listing = m_apiClient.listFolders();
     const std::vector<FolderResponse> folders = co_await listing;
-    // The root is taken by its name alone, wherever it lies; a subfolder
-    // must also lie under the given parent.
-    for (const FolderResponse &folder : folders)
-        if (folder.name == name && (!parentId || folder.parentId == parentId))
-            co_return folder.id;
+    if (const auto found = chooseFolder(folders, name, parentId))
+        co_return *found;
     QCoro::Task<FolderResponse> creating = m_apiClient.createFolder(name, parentId);
     const FolderResponse created = co_await creating;
-    co_return created.id;
+    // Another computer may have made the same folder at the same moment:
+    // listed again, both settle on the same one.
+    QCoro::Task<std::vector<FolderResponse>> relisting = m_apiClient.listFolders();
+    const std::vector<FolderResponse> after = co_await relisting;
+    const qint64 chosen = chooseFolder(after, name, parentId).value_or(created.id);
+    if (self && chosen != created.id)
+        qCWarning(lcSyncEngine,
+                  "Server folder \"%s\" was made twice at the same moment; syncing with folder %lld, the one every "
+                  "computer takes; folder %lld and its documents are left alone",
+                  qUtf8Printable(name), chosen, created.id);
+    co_return chosen;
+}
+
+QCoro::Task<void> SyncEngine::checkServerFolders()
+{
+    const QPointer<SyncEngine> self(this);
+    QCoro::Task<std::vector<FolderResponse>> listing = m_apiClient.listFolders();
+    const std::vector<FolderResponse> folders = co_await listing;
+    if (!self)
+        co_return;
+    m_serverFoldersChecked = true;
+
+    const std::optional<qint64> root = chooseFolder(folders, rootFolderName, std::nullopt);
+    if (const std::optional<qint64> remembered = m_syncState.serverFolderId; remembered != root) {
+        if (remembered && listed(folders, *remembered))
+            qCWarning(lcSyncEngine,
+                      "The server has more than one folder \"%s\"; syncing with folder %lld, the one every computer "
+                      "takes; folder %lld and its documents are left alone",
+                      qUtf8Printable(rootFolderName), root.value_or(0), *remembered);
+        else if (remembered)
+            qCWarning(lcSyncEngine, "The server folder \"%s\" (%lld) is gone; it is found or made again",
+                      qUtf8Printable(rootFolderName), *remembered);
+        m_syncState.serverFolderId = root;
+        requestSave();
+    }
+
+    const QMap<QString, qint64> mappings = m_syncState.folderMappings;
+    for (auto mapping = mappings.cbegin(); mapping != mappings.cend(); ++mapping) {
+        const QString &folderPath = mapping.key();
+        const std::optional<qint64> chosen =
+            root ? chooseFolder(folders, QFileInfo(folderPath).fileName(), root) : std::nullopt;
+        if (chosen == mapping.value())
+            continue;
+        if (!listed(folders, mapping.value()))
+            qCWarning(lcSyncEngine, "The server folder of %s (%lld) is gone; it is found or made again",
+                      qUtf8Printable(folderPath), mapping.value());
+        else if (chosen)
+            qCWarning(lcSyncEngine,
+                      "%s now syncs with server folder %lld, the one every computer takes; folder %lld and its "
+                      "documents are left alone",
+                      qUtf8Printable(folderPath), *chosen, mapping.value());
+        else
+            qCWarning(lcSyncEngine,
+                      "The server folder of %s (%lld) is no longer in \"%s\"; it is left alone, and the folder "
+                      "gets one there",
+                      qUtf8Printable(folderPath), mapping.value(), qUtf8Printable(rootFolderName));
+        remapFolder(folderPath, chosen);
+    }
+}
+
+void SyncEngine::remapFolder(const QString &folderPath, std::optional<qint64> serverFolderId)
+{
+    const auto mapped = m_syncState.folderMappings.constFind(folderPath);
+    const std::optional<qint64> previous =
+        mapped != m_syncState.folderMappings.cend() ? std::optional<qint64>(*mapped) : std::nullopt;
+    if (previous == serverFolderId)
+        return;
+    if (serverFolderId)
+        m_syncState.folderMappings.insert(folderPath, *serverFolderId);
+    else
+        m_syncState.folderMappings.remove(folderPath);
+    if (previous) {
+        // What was agreed with the old server folder says nothing of the new
+        // one: the folder is learned again by content (equal content is
+        // agreed without a transfer), and no deletion follows from it. A
+        // file that meets another version of itself there is a conflict,
+        // settled keeping both.
+        forgetFolderEntries(folderPath);
+        m_joinedFolders.insert(folderPath);
+        const bool shared = std::any_of(m_syncState.folderMappings.cbegin(), m_syncState.folderMappings.cend(),
+                                        [&](qint64 id) { return id == *previous; });
+        if (!shared)
+            m_syncState.serverDocuments.remove(*previous);
+    }
+    requestSave();
+}
+
+void SyncEngine::forgetFolderEntries(const QString &folderPath)
+{
+    const QString prefix = folderPath.endsWith(QLatin1Char('/')) ? folderPath : folderPath + QLatin1Char('/');
+    auto &tracked = m_syncState.trackedFiles;
+    for (auto entry = tracked.lowerBound(prefix); entry != tracked.end() && entry.key().startsWith(prefix);)
+        entry = tracked.erase(entry);
+    m_syncState.folderSyncTimes.remove(folderPath);
+    m_rebasedFolders.insert(folderPath);
+    requestSave();
+}
+
+void SyncEngine::followFolderChoice(const QString &folderPath)
+{
+    const QString mark = m_appState.watchedFolderMark(folderPath);
+    if (mark.isEmpty())
+        return;
+    const auto recorded = m_syncState.folderChoices.constFind(folderPath);
+    if (recorded != m_syncState.folderChoices.cend() && *recorded == mark)
+        return;
+    if (recorded != m_syncState.folderChoices.cend()) {
+        qCInfo(lcSyncEngine, "%s was chosen again: it is learned afresh, by content", qUtf8Printable(folderPath));
+        forgetFolderEntries(folderPath);
+    }
+    m_syncState.folderChoices.insert(folderPath, mark);
+    requestSave();
 }
 
 void SyncEngine::addRecentFile(const QString &name, const QString &action, const QString &path)
@@ -548,6 +792,12 @@ QCoro::Task<void> SyncEngine::flushState()
 {
     QCoro::Task<void> flushing = m_saver->flush();
     co_await flushing;
+}
+
+void SyncEngine::writeStateNow()
+{
+    if (m_saver->isDirty())
+        m_syncState.save(m_stateFilePath);
 }
 
 qint64 SyncEngine::stateSaveCount() const

@@ -11,6 +11,7 @@
 #include <QHash>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QTimer>
 #include <memory>
 #include <optional>
@@ -57,6 +58,16 @@ public:
     // positive seconds, otherwise 30 s.
     static int syncIntervalMs(const Preferences &preferences);
 
+    // Watched folders whose server folder changed since the engine started
+    // (two of one name settled on the lowest id, or one gone and made
+    // again) or that were chosen again: their tracked entries and since
+    // time were dropped, and they are learned again by content.
+    const QSet<QString> &rebasedFolders() const { return m_rebasedFolders; }
+
+    // Writes the state now if it holds changes not yet written; for the end
+    // of the program, when a pass still running will not be resumed.
+    void writeStateNow();
+
     bool isSyncing() const { return m_isSyncing; }
     const SyncState &syncState() const { return m_syncState; }
     FileWatcher *fileWatcher() const { return m_fileWatcher; }
@@ -84,6 +95,20 @@ private:
     std::shared_ptr<FolderAccess> openWatchedFolder(const QString &folderPath);
     QCoro::Task<void> syncFolder(std::shared_ptr<FolderAccess> folder, QString folderPath, qint64 serverFolderId);
     QCoro::Task<qint64> findOrCreateFolder(QString name, std::optional<qint64> parentId);
+    // Lists the server's folders and settles the remembered root and each
+    // remembered mapping on the folder every computer takes (the lowest id
+    // of that name under that parent); a remembered folder that is gone is
+    // forgotten, to be found or made again.
+    QCoro::Task<void> checkServerFolders();
+    // The folder now syncs with another server folder (none: to be found or
+    // made): what was agreed with the old one is dropped.
+    void remapFolder(const QString &folderPath, std::optional<qint64> serverFolderId);
+    void forgetFolderEntries(const QString &folderPath);
+    // A folder chosen again since its entries were made starts afresh.
+    void followFolderChoice(const QString &folderPath);
+    // The state belongs to the signed-in server and account; another one's
+    // state is kept aside and this one's taken up (or a fresh one).
+    void adoptAccount();
 
     void applyPlan(const QString &folderPath, const FolderPlanning::FolderPlan &plan);
     void applyTransfer(const QString &folderPath, const QString &name, const QString &action, const QString &path, qint64 bytes,
@@ -117,4 +142,10 @@ private:
     QHash<QString, FolderPlanning::RemovalAnswer> m_removalAnswers;
     StateSaver *m_saver = nullptr;
     quint64 m_stateGeneration = 0;
+    // The remembered server folders are checked once per engine start.
+    bool m_serverFoldersChecked = false;
+    QSet<QString> m_rebasedFolders;
+    // Folders moved to another server folder whose pass has not yet
+    // completed there.
+    QSet<QString> m_joinedFolders;
 };

@@ -37,6 +37,13 @@ struct KnownDocument {
 };
 using KnownDocuments = QMap<qint64, KnownDocument>; // document id -> document
 
+// The server and account whose ids a state holds.
+struct SyncAccount {
+    QString server; // the service's address
+    QString email;  // empty when it was not known
+    bool operator==(const SyncAccount &) const = default;
+};
+
 // The engine's memory between passes, kept in
 // $XDG_DATA_HOME/TavrelSync/sync_state.json.
 struct SyncState {
@@ -46,9 +53,17 @@ struct SyncState {
     QMap<QString, qint64> folderMappings;  // local folder path -> server folder id
     QMap<QString, TrackedFile> trackedFiles; // local file path -> entry
     // Since time of each watched folder's last completed pass, keyed by the
-    // folder's path (file member "folderSyncTimes"); a folder without one
-    // uses lastSyncTime.
+    // folder's path (file member "folderSyncTimes"); a folder without one is
+    // asked for everything. A file written before the member was kept gives
+    // each mapped folder lastSyncTime, which was then the since time of all.
     QMap<QString, QString> folderSyncTimes;
+    // The choice of each watched folder that the entries below it belong to
+    // (file member "folderChoices": path -> the bookmark's mark): a folder
+    // chosen again starts afresh.
+    QMap<QString, QString> folderChoices;
+    // Whose ids these are (file member "account"); absent in files written
+    // before it was kept.
+    std::optional<SyncAccount> account;
     // What the client knows of each server folder it syncs with, keyed by
     // the server folder's id (file member "serverDocuments"). A folder with
     // no entry here is asked for everything, without a since time.

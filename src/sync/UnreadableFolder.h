@@ -7,8 +7,6 @@
 class UnreadableFolder : public Error {
 public:
     explicit UnreadableFolder(const QString &folderPath);
-
-protected:
     // `sentence` names the folder with %1.
     UnreadableFolder(const QString &folderPath, const QString &sentence);
 };
@@ -18,4 +16,12 @@ protected:
 class ReplacedFolder : public UnreadableFolder {
 public:
     explicit ReplacedFolder(const QString &folderPath);
+};
+
+// A watched folder that lies inside another watched folder or holds one (a
+// pair stored before such pairs were refused): skipped the same way, so
+// that no file belongs to two folders' passes.
+class OverlappingFolder : public UnreadableFolder {
+public:
+    OverlappingFolder(const QString &folderPath, const QString &otherFolder);
 };

@@ -168,6 +168,13 @@ QWidget *SettingsView::buildFoldersTab()
     m_folderCount = viewstyle::label(QString(), TextStyle::caption, symbols::secondary(), tab);
     addRow->addWidget(m_folderCount);
     layout->addLayout(addRow);
+    // Why the last folder chosen was not added; shown until the next choice.
+    m_folderRefusal = captionLabel(QString(), tab);
+    m_folderRefusal->setObjectName(QStringLiteral("folderRefusal"));
+    m_folderRefusal->setWordWrap(true);
+    viewstyle::setColor(m_folderRefusal, symbols::orange());
+    m_folderRefusal->hide();
+    layout->addWidget(m_folderRefusal);
 
     layout->addWidget(viewstyle::divider(tab));
 
@@ -294,8 +301,12 @@ QWidget *SettingsView::folderRow(int index, const QString &path, bool needsChoic
     auto *name = new ElidedLabel(QFileInfo(path).fileName(), row);
     name->setObjectName(QStringLiteral("folderName"));
     name->setFont(viewstyle::font(TextStyle::body));
-    auto *detail = new ElidedLabel(
-        needsChoice ? QStringLiteral("Missing or replaced; not synced until chosen again: %1").arg(path) : path, row);
+    QString detailText = path;
+    if (const auto outer = m_appState.overlappingFolder(path); outer && needsChoice)
+        detailText = QStringLiteral("Overlaps %1; not synced until chosen again: %2").arg(*outer, path);
+    else if (needsChoice)
+        detailText = QStringLiteral("Missing or replaced; not synced until chosen again: %1").arg(path);
+    auto *detail = new ElidedLabel(detailText, row);
     detail->setObjectName(QStringLiteral("folderPath"));
     detail->setFont(viewstyle::font(TextStyle::caption));
     detail->setToolTip(path);
@@ -417,7 +428,11 @@ void SettingsView::selectFolder()
 {
     if (!m_chooseFolder)
         return;
-    if (const std::optional<QString> chosen = m_chooseFolder(this))
+    const std::optional<QString> chosen = m_chooseFolder(this);
+    if (!chosen)
+        return;
+    showFolderRefusal(m_appState.folderRefusal(*chosen));
+    if (m_folderRefusal->isHidden())
         m_appState.addWatchedFolder(*chosen);
 }
 
@@ -425,8 +440,18 @@ void SettingsView::chooseFolderAgain(int index)
 {
     if (!m_chooseFolder)
         return;
-    if (const std::optional<QString> chosen = m_chooseFolder(this))
+    const std::optional<QString> chosen = m_chooseFolder(this);
+    if (!chosen)
+        return;
+    showFolderRefusal(m_appState.folderRefusal(*chosen, index));
+    if (m_folderRefusal->isHidden())
         m_appState.replaceWatchedFolder(index, *chosen);
+}
+
+void SettingsView::showFolderRefusal(const std::optional<QString> &reason)
+{
+    m_folderRefusal->setText(reason ? QStringLiteral("Not added: ") + *reason : QString());
+    m_folderRefusal->setVisible(reason.has_value());
 }
 
 void SettingsView::logout()

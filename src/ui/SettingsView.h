@@ -62,6 +62,8 @@ public:
     QListWidget *folderList() const { return m_folderList; }
     QPushButton *addFolderButton() const { return m_addFolder; }
     QLabel *folderCountLabel() const { return m_folderCount; }
+    // Why the last folder chosen was refused (hidden when it was not).
+    QLabel *folderRefusalLabel() const { return m_folderRefusal; }
     QComboBox *intervalPicker() const { return m_intervalPicker; }
     QPushButton *signOutButton() const { return m_signOut; }
     QTreeWidget *notSyncedList() const { return m_notSynced; }
@@ -80,6 +82,7 @@ private:
     QWidget *buildGeneralTab();
     QWidget *folderRow(int index, const QString &path, bool needsChoice);
     void refreshFolders();
+    void showFolderRefusal(const std::optional<QString> &reason);
     void refreshAccount();
     void refreshNotSynced();
     void intervalPicked(int index);
@@ -97,6 +100,7 @@ private:
     QListWidget *m_folderList = nullptr;
     QPushButton *m_addFolder = nullptr;
     QLabel *m_folderCount = nullptr;
+    QLabel *m_folderRefusal = nullptr;
     QComboBox *m_intervalPicker = nullptr;
     QFormLayout *m_accountForm = nullptr;
     QPushButton *m_signOut = nullptr;

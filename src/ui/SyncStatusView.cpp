@@ -101,7 +101,8 @@ SyncStatusView::SyncStatusView(AppState &appState, QWidget *parent)
     m_ageTimer.setInterval(ageRefreshMs);
     connect(&m_ageTimer, &QTimer::timeout, this, &SyncStatusView::refreshAges);
     for (auto signal : {&AppState::isLoggedInChanged, &AppState::syncStatusChanged, &AppState::syncProgressChanged,
-                        &AppState::isPausedChanged, &AppState::lastSyncTimeChanged, &AppState::nextSyncTimeChanged})
+                        &AppState::isPausedChanged, &AppState::lastSyncTimeChanged, &AppState::nextSyncTimeChanged,
+                        &AppState::notSyncedFilesChanged})
         connect(&appState, signal, this, &SyncStatusView::refreshStatus);
     connect(&appState, &AppState::watchedFoldersChanged, this, [this] {
         refreshStatus();

@@ -42,7 +42,8 @@ TavrelSyncApp::TavrelSyncApp(Options options, QObject *parent)
     // progress, which changes with every finished file, is sent to the tray
     // host at a calmer pace.
     for (auto signal : {&AppState::isLoggedInChanged, &AppState::watchedFoldersChanged, &AppState::syncStatusChanged,
-                        &AppState::isPausedChanged, &AppState::lastSyncTimeChanged, &AppState::nextSyncTimeChanged})
+                        &AppState::isPausedChanged, &AppState::lastSyncTimeChanged, &AppState::nextSyncTimeChanged,
+                        &AppState::notSyncedFilesChanged})
         connect(&m_appState, signal, this, &TavrelSyncApp::updateTray);
     m_trayProgressUpdate.setSingleShot(true);
     m_trayProgressUpdate.setInterval(trayProgressIntervalMs);
@@ -79,9 +80,12 @@ TavrelSyncApp::~TavrelSyncApp()
     if (SyncEngine *engine = std::exchange(m_syncEngine, nullptr)) {
         engine->stop();
         // A pass still suspended inside the engine would resume into freed
-        // memory; at exit it is simply not resumed, so the engine is left.
+        // memory; at exit it is simply not resumed, so the engine is left,
+        // its state written first (what it agreed so far is kept).
         if (!engine->isSyncing())
             delete engine;
+        else
+            engine->writeStateNow();
     }
 }
 

@@ -26,8 +26,12 @@ TEST_F(FoldersAndStateTest, AStateThatSurvivesARestartAgreesAndTheNextPassTransf
     syncOk();
     EXPECT_EQ(transferRequests(), 0);
     EXPECT_EQ(requestCount("DELETE", "/api/v1/documents/"), 0);
-    EXPECT_EQ(requestCount("GET", "/api/v1/folders"), 0);
+    // The remembered server folders are checked once per start.
+    EXPECT_EQ(requestCount("GET", "/api/v1/folders"), 1);
     EXPECT_EQ(engine->syncState().trackedFiles, first.trackedFiles);
+    running.server.clearRequests();
+    syncOk();
+    EXPECT_EQ(requestCount("GET", "/api/v1/folders"), 0);
 }
 
 TEST_F(FoldersAndStateTest, EachFolderAsksForChangesSinceItsOwnLastPass)
@@ -59,6 +63,16 @@ TEST_F(FoldersAndStateTest, EachFolderAsksForChangesSinceItsOwnLastPass)
     const QString third = watch("Third");
     syncOk();
     EXPECT_EQ(readFile(third + "/old.txt"), "held before");
+
+    // A folder watched again at a new path (the same server folder, known
+    // already) asks with no other folder's since time: what arrived while
+    // it was not watched comes down.
+    putDocument(first, "meanwhile.txt", "added meanwhile");
+    appState->setWatchedFolders({second});
+    syncOk(); // the latest since time moves past that document
+    const QString moved = watch("moved/First");
+    syncOk();
+    EXPECT_EQ(readFile(moved + "/meanwhile.txt"), "added meanwhile");
 }
 
 TEST_F(FoldersAndStateTest, FoldersWithTheSameNameShareOneServerFolderAndEachOthersDocuments)

@@ -71,3 +71,42 @@ TEST_F(BookmarksTest, GarbageDoesNotResolve)
          })
         EXPECT_FALSE(Bookmarks::resolve(bytes)) << bytes.toStdString();
 }
+
+TEST_F(BookmarksTest, TheMarkOnTheFolderKnowsItUnderAnotherDeviceNumberButNotAFolderPutInItsPlace)
+{
+    ASSERT_TRUE(QDir().mkpath(path("Docs")));
+    const auto bookmark = Bookmarks::create(path("Docs"));
+    ASSERT_TRUE(bookmark);
+    const auto made = Bookmarks::read(*bookmark);
+    ASSERT_FALSE(made->mark.isEmpty());
+    EXPECT_EQ(Bookmarks::markOf(path("Docs"), made->identity), made->mark);
+    // Each choice is a new mark.
+    EXPECT_NE(Bookmarks::read(*Bookmarks::create(path("Docs")))->mark, made->mark);
+    const auto current = Bookmarks::read(*Bookmarks::create(path("Docs")))->mark;
+
+    // What a drive mounted again looks like: another device and inode in
+    // the bookmark than the folder now has, the same mark on the folder.
+    const auto remounted = [&](const QString &mark) {
+        return QByteArray(R"({"path":")" + path("Docs").toUtf8() + R"(","device":1,"inode":2,"mark":")"
+                          + mark.toUtf8() + R"("})");
+    };
+    const auto back = Bookmarks::resolve(remounted(current));
+    ASSERT_TRUE(back);
+    EXPECT_FALSE(back->isStale);
+    EXPECT_EQ(back->current, made->identity);
+    EXPECT_TRUE(Bookmarks::resolve(remounted("another-mark"))->isStale);
+    // A bookmark from before marks were kept: the identity alone decides.
+    EXPECT_TRUE(Bookmarks::resolve(QByteArray(R"({"path":")" + path("Docs").toUtf8() + R"(","device":1,"inode":2})"))
+                    ->isStale);
+
+    // A folder put in its place has no mark; one moved away keeps its own.
+    ASSERT_TRUE(QDir().rename(path("Docs"), path("Moved")));
+    ASSERT_TRUE(QDir().mkpath(path("Docs")));
+    EXPECT_TRUE(Bookmarks::resolve(remounted(current))->isStale);
+    const auto now = Bookmarks::read(*Bookmarks::create(path("Docs"), "kept"));
+    EXPECT_EQ(now->mark, "kept");
+    EXPECT_EQ(Bookmarks::markOf(path("Docs"), now->identity), QString()); // given marks are not written
+    EXPECT_EQ(Bookmarks::markOf(path("Moved"), made->identity), current);
+    // Read only from the folder of the identity given.
+    EXPECT_EQ(Bookmarks::markOf(path("Moved"), now->identity), QString());
+}

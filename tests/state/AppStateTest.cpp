@@ -7,6 +7,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
@@ -150,6 +152,42 @@ TEST_F(AppStateTest, StaleAndMissingFoldersStayListedAndMarkedWithTheirOwnBookma
     ASSERT_EQ(storedBookmarks().size(), 3);
     EXPECT_TRUE(Bookmarks::resolve(storedBookmarks().at(0))->isStale);
     EXPECT_NE(state->watchedFolderIdentity(second), std::nullopt);
+}
+
+TEST_F(AppStateTest, OldBookmarksGetAMarkAndAStoredNestedPairLeavesTheLaterFolderMarked)
+{
+    const QString docs = folder("Docs"), inner = folder("Docs/Inner"), other = folder("Other");
+    // Bookmarks as an earlier version wrote them: no mark, and a nested pair.
+    QList<QByteArray> old;
+    for (const QString &path : {docs, inner, other}) {
+        QJsonObject recorded = QJsonDocument::fromJson(*Bookmarks::create(path)).object();
+        recorded.remove("mark");
+        old.append(QJsonDocument(recorded).toJson(QJsonDocument::Compact));
+    }
+    preferences->setDataArray("watchedFolderBookmarks", old);
+
+    restart().loadSavedState();
+    EXPECT_EQ(state->watchedFolders(), (QStringList{docs, inner, other}));
+    EXPECT_EQ(state->foldersNeedingChoice(), QStringList{inner});
+    EXPECT_EQ(state->overlappingFolder(inner), docs);
+    EXPECT_EQ(state->overlappingFolder(docs), std::nullopt);
+    for (const QString &path : {docs, other}) {
+        const QString mark = state->watchedFolderMark(path);
+        EXPECT_FALSE(mark.isEmpty());
+        EXPECT_EQ(Bookmarks::markOf(path, *state->watchedFolderIdentity(path)), mark);
+    }
+    // Stored with their marks, kept from then on.
+    const QString docsMark = state->watchedFolderMark(docs);
+    restart().loadSavedState();
+    EXPECT_EQ(state->watchedFolderMark(docs), docsMark);
+
+    // Chosen again, the inner folder is still refused; removing the outer
+    // one lets it be chosen.
+    EXPECT_FALSE(state->replaceWatchedFolder(1, inner));
+    state->removeWatchedFolder(0);
+    EXPECT_TRUE(state->replaceWatchedFolder(0, inner));
+    EXPECT_TRUE(state->foldersNeedingChoice().isEmpty());
+    EXPECT_NE(state->watchedFolderMark(inner), QString());
 }
 
 TEST_F(AppStateTest, MalformedBookmarkListsLeaveTheFoldersAlone)

@@ -84,6 +84,8 @@ TEST(StateFileFormat, RoundTripsEveryMember)
     SyncState state = sampleState();
     state.watchedFolders = QStringList{QStringLiteral("/kept/as/loaded")};
     state.folderSyncTimes.insert(QStringLiteral("/home/u/Docs"), QStringLiteral("2026-01-02T03:04:00Z"));
+    state.folderChoices.insert(QStringLiteral("/home/u/Docs"), QStringLiteral("5b7e-mark"));
+    state.account = SyncAccount{QStringLiteral("https://docs.example.com"), QStringLiteral("me@example.com")};
     // Paths with characters that need escaping or are outside the BMP.
     TrackedFile odd = state.trackedFiles.first();
     odd.remoteHash.reset();
@@ -188,6 +190,22 @@ TEST(StateFileFormat, RejectsTheWholeFileByTheRules)
     };
     for (const QByteArray &text : rejected)
         EXPECT_FALSE(SyncState::decode(text)) << text.toStdString();
+}
+
+TEST(StateFileFormat, AFileFromBeforePerFolderTimesGivesEachMappedFolderTheCommonOne)
+{
+    const auto state = SyncState::decode(R"({"watchedFolders":[],"folderMappings":{"/a":1,"/b":2},"trackedFiles":{},
+                                            "lastSyncTime":"2026-01-02T03:04:05Z"})");
+    ASSERT_TRUE(state);
+    EXPECT_EQ(state->folderSyncTimes,
+              (QMap<QString, QString>{{"/a", "2026-01-02T03:04:05Z"}, {"/b", "2026-01-02T03:04:05Z"}}));
+    EXPECT_FALSE(state->account);
+
+    // Once the member is there, a folder without its own time has none.
+    const auto later = SyncState::decode(R"({"watchedFolders":[],"folderMappings":{"/a":1,"/b":2},"trackedFiles":{},
+                                            "lastSyncTime":"2026-01-02T03:04:05Z","folderSyncTimes":{"/a":"t"}})");
+    ASSERT_TRUE(later);
+    EXPECT_EQ(later->folderSyncTimes, (QMap<QString, QString>{{"/a", "t"}}));
 }
 
 TEST(StateFileFormat, MalformedPerFolderTimesCostOnlyThemselves)

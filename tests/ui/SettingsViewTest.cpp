@@ -94,6 +94,39 @@ TEST_F(SettingsTest, FolderListCountAddDuplicateRemove)
     EXPECT_EQ(m_app->appState().watchedFolders().size(), 5);
 }
 
+TEST_F(SettingsTest, AFolderInsideOrAroundAWatchedOneIsRefusedWithTheReason)
+{
+    SettingsView &view = openSettings();
+    const QString docs = makeFolder("Docs"), inner = makeFolder("Docs/Inner"), other = makeFolder("Other");
+    choose(view, docs);
+    EXPECT_TRUE(view.folderRefusalLabel()->isHidden());
+
+    choose(view, inner);
+    EXPECT_EQ(rowNames(view), QStringList{"Docs"});
+    EXPECT_FALSE(view.folderRefusalLabel()->isHidden());
+    EXPECT_TRUE(view.folderRefusalLabel()->text().contains("lies inside the watched folder " + docs));
+
+    choose(view, QFileInfo(docs).absolutePath());
+    EXPECT_EQ(rowNames(view), QStringList{"Docs"});
+    EXPECT_TRUE(view.folderRefusalLabel()->text().contains("holds the watched folder " + docs));
+
+    // The next folder that fits is added, and the reason goes.
+    choose(view, other);
+    EXPECT_EQ(rowNames(view), (QStringList{"Docs", "Other"}));
+    EXPECT_TRUE(view.folderRefusalLabel()->isHidden());
+    EXPECT_EQ(Preferences().dataArray("watchedFolderBookmarks")->size(), 2);
+
+    // A pair stored by an earlier version: the inner row says why it waits.
+    AppState &state = m_app->appState();
+    state.setWatchedFolders({docs, inner});
+    state.saveBookmarks();
+    state.loadBookmarks();
+    ASSERT_EQ(view.folderList()->count(), 2);
+    const auto *innerRow = view.folderList()->itemWidget(view.folderList()->item(1));
+    EXPECT_TRUE(innerRow->findChild<ElidedLabel *>("folderPath")->text().startsWith("Overlaps " + docs));
+    EXPECT_NE(innerRow->findChild<QPushButton *>("chooseAgainButton"), nullptr);
+}
+
 TEST_F(SettingsTest, IntervalPickerStoresChosenSeconds)
 {
     Preferences().setDouble("syncInterval", 45);

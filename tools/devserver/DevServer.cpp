@@ -274,9 +274,10 @@ std::optional<std::string> DevServer::content(int64_t documentId) const
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
-int64_t DevServer::createFolder(const std::string &email, const std::string &name, std::optional<int64_t> parentId)
+int64_t DevServer::createFolder(const std::string &email, const std::string &name, std::optional<int64_t> parentId,
+                                bool evenIfTaken)
 {
-    const auto created = d->store.createFolder(email, name, parentId);
+    const auto created = d->store.createFolder(email, name, parentId, evenIfTaken);
     if (!created)
         throw std::invalid_argument("unknown parent folder");
     return created->first.folder.id;
@@ -303,6 +304,11 @@ int64_t DevServer::putDocument(const std::string &email, int64_t folderId, const
         throw std::invalid_argument("unknown folder");
     }
     return stored->record.document.id;
+}
+
+void DevServer::deleteFolder(int64_t folderId)
+{
+    d->store.deleteFolder(folderId);
 }
 
 void DevServer::deleteDocument(int64_t documentId)

@@ -103,8 +103,13 @@ public:
     std::vector<Folder> folders(const std::string &email) const;
     std::vector<Document> documents(int64_t folderId, bool includeDeleted = false) const;
     std::optional<std::string> content(int64_t documentId) const;
+    // With `evenIfTaken`, a second folder of a name already taken under
+    // that parent is made (what two clients racing on the real service get).
     int64_t createFolder(const std::string &email, const std::string &name,
-                         std::optional<int64_t> parentId);
+                         std::optional<int64_t> parentId, bool evenIfTaken = false);
+    // The folder and those below it deleted "elsewhere"; the service itself
+    // offers no such request.
+    void deleteFolder(int64_t folderId);
     // Creates or (same name in the folder) versions a document.
     int64_t putDocument(const std::string &email, int64_t folderId, const std::string &name,
                         const std::string &content,

@@ -137,7 +137,7 @@ std::optional<FolderRecord> Store::folder(const std::string &owner, int64_t id) 
 }
 
 std::optional<std::pair<FolderRecord, bool>> Store::createFolder(const std::string &owner, const std::string &name,
-                                                                 std::optional<int64_t> parentId)
+                                                                 std::optional<int64_t> parentId, bool evenIfTaken)
 {
     std::lock_guard lock(m_mutex);
     if (parentId) {
@@ -146,7 +146,7 @@ std::optional<std::pair<FolderRecord, bool>> Store::createFolder(const std::stri
             return std::nullopt;
     }
     for (const auto &[id, entry] : m_folders)
-        if (entry.owner == owner && entry.folder.name == name && entry.folder.parentId == parentId)
+        if (!evenIfTaken && entry.owner == owner && entry.folder.name == name && entry.folder.parentId == parentId)
             return std::make_pair(folderView(entry.folder, owner), false);
 
     FolderEntry entry;
@@ -158,6 +158,22 @@ std::optional<std::pair<FolderRecord, bool>> Store::createFolder(const std::stri
     m_folders[entry.folder.id] = entry;
     ++m_revision;
     return std::make_pair(folderView(entry.folder, owner), true);
+}
+
+bool Store::deleteFolder(int64_t id)
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_folders.count(id))
+        return false;
+    std::vector<int64_t> doomed{id};
+    for (std::size_t i = 0; i < doomed.size(); ++i)
+        for (const auto &[childId, entry] : m_folders)
+            if (entry.folder.parentId == doomed[i])
+                doomed.push_back(childId);
+    for (const int64_t folderId : doomed)
+        m_folders.erase(folderId);
+    ++m_revision;
+    return true;
 }
 
 std::optional<StoredUpload> Store::storeUpload(const std::string &owner, int64_t folderId, const std::string &name,

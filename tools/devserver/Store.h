@@ -84,9 +84,15 @@ public:
     std::vector<FolderRecord> folders(const std::string &owner) const;
     std::optional<FolderRecord> folder(const std::string &owner, int64_t id) const;
     // An existing folder of that name under the same parent is returned as
-    // is (created = false). nullopt when the parent is unknown.
+    // is (created = false), unless `evenIfTaken`: then a second one is made,
+    // as two clients racing on a service without that check would make.
+    // nullopt when the parent is unknown.
     std::optional<std::pair<FolderRecord, bool>> createFolder(const std::string &owner, const std::string &name,
-                                                              std::optional<int64_t> parentId);
+                                                              std::optional<int64_t> parentId,
+                                                              bool evenIfTaken = false);
+    // Removes the folder and the folders below it (their documents become
+    // unreachable). False when there is no such folder.
+    bool deleteFolder(int64_t id);
 
     // Creates the document, or versions a live one of the same name in the
     // folder. nullopt when the folder is unknown.
