@@ -220,6 +220,8 @@ QCoro::Task<void> FolderRun::run()
     // destructor is part of a co_await expression.
     QCoro::Task<void> uploading = runBounded(plan.uploads, maxConcurrent, [this](const Upload &item) { return upload(item); });
     co_await uploading;
+    QCoro::Task<void> confirming = confirmUploads();
+    co_await confirming;
     std::vector<Download> downloads = plan.downloads;
     downloads.insert(downloads.end(), m_restores.begin(), m_restores.end());
     QCoro::Task<void> downloading =
@@ -227,7 +229,7 @@ QCoro::Task<void> FolderRun::run()
     co_await downloading;
 }
 
-QCoro::Task<FolderRun::Since> FolderRun::lookAgain(DocumentVersion planned)
+QCoro::Task<void> FolderRun::hearWhatChanged()
 {
     // Each look asks only for what changed since the previous one, and what
     // it hears is kept for the looks after it: a pass that sends many edits
@@ -243,18 +245,63 @@ QCoro::Task<FolderRun::Since> FolderRun::lookAgain(DocumentVersion planned)
         m_heardSince[id] = std::nullopt;
     for (const SyncDocument &document : recent.documents)
         m_heardSince[document.id] = KnownDocument{document.name, document.fileHash, document.fileSize, document.updatedAt};
+}
 
+FolderRun::Since FolderRun::heardOf(const DocumentVersion &expected)
+{
     Since since;
-    const auto heard = m_heardSince.constFind(planned.documentId);
+    const auto heard = m_heardSince.constFind(expected.documentId);
     if (heard == m_heardSince.cend())
-        co_return since;
+        return since;
     if (!*heard) {
         since.deleted = true;
-    } else if ((*heard)->fileHash != planned.document.fileHash) {
+    } else if ((*heard)->fileHash != expected.document.fileHash) {
         since.changed = **heard;
-        m_results->documentChanged(m_context.serverFolderId, planned.documentId, *since.changed);
+        m_results->documentChanged(m_context.serverFolderId, expected.documentId, *since.changed);
     }
-    co_return since;
+    return since;
+}
+
+QCoro::Task<FolderRun::Since> FolderRun::lookAgain(DocumentVersion planned)
+{
+    QCoro::Task<void> hearing = hearWhatChanged();
+    co_await hearing;
+    co_return heardOf(planned);
+}
+
+QCoro::Task<void> FolderRun::confirmUploads()
+{
+    if (m_sent.empty() || !m_results->wanted())
+        co_return;
+    try {
+        QCoro::Task<void> hearing = hearWhatChanged();
+        co_await hearing;
+    } catch (const std::exception &) {
+        co_return; // not heard: the uploads stand as agreed
+    }
+    for (Sent &sent : m_sent) {
+        const Since since = heardOf(sent.version);
+        if (!since.changed && !since.deleted)
+            continue;
+        // Another computer sent its version of the document in the same
+        // moment, unseen by this one. The entry is left to say "changed on
+        // both sides", so that the next pass keeps both versions.
+        sent.entry.localHash.clear();
+        sent.entry.size = sent.entry.inode = sent.entry.modifiedNs = sent.entry.changedNs = std::nullopt;
+        m_results->agreed(sent.path, sent.entry);
+        qCWarning(lcSyncEngine, "%s changed on the server as it was sent; both versions are kept at the next pass",
+                  qUtf8Printable(nameOf(sent.path)));
+    }
+    // Everything since the pass's answer has now been heard: the remembered
+    // server folder takes it in, and the next pass asks only from here, so
+    // it does not hear of this pass's own uploads once more.
+    for (auto heard = m_heardSince.cbegin(); heard != m_heardSince.cend(); ++heard) {
+        if (*heard)
+            m_results->documentChanged(m_context.serverFolderId, heard.key(), **heard);
+        else
+            m_results->documentDeleted(m_context.serverFolderId, heard.key());
+    }
+    m_results->heardUntil(m_lookedUntil);
 }
 
 QCoro::Task<void> FolderRun::deleteOnServer(ServerDeletion deletion)
@@ -423,21 +470,8 @@ QCoro::Task<void> FolderRun::upload(Upload item)
         }
         entry.remoteId = document.id;
         entry.remoteHash = document.fileHash;
-        if (item.replaces) {
-            // Another computer may have sent its version in the same moment,
-            // unseen by this one's look. Asked once more, a version other than
-            // the one sent is not taken as agreed: the next pass sees both
-            // sides changed and keeps both.
-            QCoro::Task<Since> looking = lookAgain({document.id, KnownDocument{{}, document.fileHash, {}, {}}});
-            const Since after = co_await looking;
-            if (after.changed || after.deleted) {
-                qCWarning(lcSyncEngine, "%s changed on the server as it was sent; both versions are kept next time",
-                          qUtf8Printable(item.name));
-                m_results->transferred(item.name, QStringLiteral("uploaded"), item.path, item.facts.size, std::nullopt);
-                co_return;
-            }
-        }
         m_results->agreed(item.path, entry);
+        m_sent.push_back({item.path, {document.id, KnownDocument{{}, document.fileHash, {}, {}}}, entry});
         m_results->transferred(item.name, QStringLiteral("uploaded"), item.path, item.facts.size, std::nullopt);
     } catch (const std::exception &error) {
         m_results->transferred(item.name, QStringLiteral("uploaded"), item.path, item.facts.size, failureText(error));

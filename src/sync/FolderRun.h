@@ -54,6 +54,8 @@ public:
         virtual void forgotten(const QString &path) = 0;
         virtual void documentChanged(qint64 serverFolderId, qint64 documentId, const KnownDocument &document) = 0;
         virtual void documentDeleted(qint64 serverFolderId, qint64 documentId) = 0;
+        // Every change of the server folder up to this server time is known.
+        virtual void heardUntil(const QString &serverTime) = 0;
         virtual void planned(const FolderPlanning::FolderPlan &plan) = 0;
         // A transfer ended: name, "uploaded" or "downloaded", local path,
         // bytes, and the failure's text when it failed.
@@ -89,7 +91,14 @@ private:
         bool deleted = false;
         std::optional<KnownDocument> changed; // another version than the plan saw
     };
+    // Asks the server what changed since the last look (or the answer).
+    QCoro::Task<void> hearWhatChanged();
+    // What was heard of a document, against the version expected.
+    Since heardOf(const FolderPlanning::DocumentVersion &expected);
     QCoro::Task<Since> lookAgain(FolderPlanning::DocumentVersion planned);
+    // After the uploads: one look, and an upload whose document already
+    // holds another version is not taken as agreed.
+    QCoro::Task<void> confirmUploads();
 
     QCoro::Task<void> deleteOnServer(FolderPlanning::ServerDeletion deletion);
     QCoro::Task<void> removeLocally(FolderPlanning::LocalRemoval removal);
@@ -122,6 +131,13 @@ private:
     // What the server said of its documents since this pass's answer (none:
     // deleted), and up to which of its times it has been asked.
     QHash<qint64, std::optional<KnownDocument>> m_heardSince;
+    // The uploads of this pass, as agreed, until they are confirmed.
+    struct Sent {
+        QString path;
+        FolderPlanning::DocumentVersion version;
+        TrackedFile entry;
+    };
+    std::vector<Sent> m_sent;
     QString m_lookedUntil;
     quint64 m_looksAsked = 0;
     quint64 m_looksHeard = 0;

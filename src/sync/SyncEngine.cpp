@@ -126,6 +126,14 @@ public:
         if (m_engine)
             m_engine->m_syncState.serverDocuments[serverFolderId].remove(documentId);
     }
+    void heardUntil(const QString &serverTime) override
+    {
+        if (!m_engine)
+            return;
+        m_engine->m_syncState.folderSyncTimes.insert(m_folderPath, serverTime);
+        m_engine->m_syncState.lastSyncTime = serverTime;
+        m_engine->requestSave();
+    }
     void planned(const FolderPlanning::FolderPlan &plan) override
     {
         if (m_engine)

@@ -102,7 +102,8 @@ protected:
     {
         const QString folder = folderOf(computer);
         const char *who = computer == 0 ? "A" : "B";
-        const std::map<QString, QByteArray> files = filesBelow(folder);
+        std::map<QString, QByteArray> files = filesBelow(folder);
+        std::erase_if(files, [](const auto &file) { return file.first.section('/', -1).startsWith(".tavrel-"); });
         const int what = std::uniform_int_distribution<int>(0, files.empty() ? 0 : 5)(random);
         if (what == 0) {
             const QString path = somePlace(someName());
@@ -256,8 +257,11 @@ protected:
     void compareWithServer(int computer, const std::map<QString, QByteArray> &server, QStringList &problems)
     {
         QSet<QString> notSynced;
-        for (const NotSyncedFile &file : computers[computer]->appState.notSyncedFiles())
+        QStringList reasons;
+        for (const NotSyncedFile &file : computers[computer]->appState.notSyncedFiles()) {
             notSynced.insert(file.path);
+            reasons << file.path.section('/', -1) + " (" + file.reason + ")";
+        }
         std::map<QString, QByteArray> here;
         QSet<QString> setAside;
         for (const auto &[path, content] : filesBelow(folderOf(computer))) {
@@ -275,8 +279,8 @@ protected:
             if (!here.count(name))
                 there.erase(name);
         if (here != there)
-            problems << QStringLiteral("%1 differs from the server:\n  %1: %2\n  server: %3")
-                            .arg(computer == 0 ? "A" : "B", show(here), show(there));
+            problems << QStringLiteral("%1 differs from the server:\n  %1: %2\n  server: %3\n  not synced: %4")
+                            .arg(computer == 0 ? "A" : "B", show(here), show(there), reasons.join("; "));
     }
 
     static QString show(const std::map<QString, QByteArray> &files)
