@@ -227,8 +227,10 @@ private:
                 // version replaces it, and nothing is lost, since the agreed
                 // content is what the server held before.
                 if (serverChanged)
-                    m_plan.downloads.push_back(
-                        {document.key(), *document, file.path, Download::Placement::update, *hash});
+                    m_plan.downloads.push_back({document.key(), *document, file.path,
+                                                entry->sentFromHere ? Download::Placement::replaceUnchanged
+                                                                    : Download::Placement::update,
+                                                *hash});
                 continue;
             }
             if (!serverChanged)

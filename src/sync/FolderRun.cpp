@@ -470,6 +470,7 @@ QCoro::Task<void> FolderRun::upload(Upload item)
         }
         entry.remoteId = document.id;
         entry.remoteHash = document.fileHash;
+        entry.sentFromHere = true;
         m_results->agreed(item.path, entry);
         m_sent.push_back({item.path, {document.id, KnownDocument{{}, document.fileHash, {}, {}}}, entry});
         m_results->transferred(item.name, QStringLiteral("uploaded"), item.path, item.facts.size, std::nullopt);

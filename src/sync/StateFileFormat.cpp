@@ -143,6 +143,7 @@ TrackedFile decodeTrackedFile(const json &object)
     file.modifiedNs = fact("modifiedNs");
     file.changedNs = fact("changedNs");
     file.recordedNs = fact("recordedNs");
+    file.sentFromHere = fact("sentFromHere").value_or(0) == 1;
     return file;
 }
 
@@ -286,6 +287,10 @@ bool encodeTrackedFile(PrettyJsonWriter &out, const TrackedFile &file)
     }
     out.key(QStringLiteral("remoteId"));
     out.integer(file.remoteId);
+    if (file.sentFromHere) {
+        out.key(QStringLiteral("sentFromHere"));
+        out.integer(1);
+    }
     fact(QStringLiteral("size"), file.size);
     out.endObject();
     return true;

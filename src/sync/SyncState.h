@@ -24,6 +24,11 @@ struct TrackedFile {
     // modified at or after that moment may have changed within the file
     // system's time resolution, so its content is read again.
     std::optional<qint64> recordedNs;
+    // The agreement came from this computer's upload (member "sentFromHere":
+    // 1). Another computer may have sent its own version in the same moment
+    // without seeing it, so a version replaced from the server goes to the
+    // Trash rather than away.
+    bool sentFromHere = false;
     bool operator==(const TrackedFile &) const = default;
 };
 

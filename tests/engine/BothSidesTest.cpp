@@ -14,21 +14,28 @@ class BothSidesTest : public EngineFixture {};
 TEST_F(BothSidesTest, AServerEditReplacesAnUnchangedCopyKeepingItsMode)
 {
     const QString docs = watch("Docs");
-    writeFile(docs + "/notes.txt", "agreed");
-    QFile::setPermissions(docs + "/notes.txt", QFile::ReadOwner | QFile::WriteOwner);
+    writeFile(docs + "/sent.txt", "sent from here");
+    QFile::setPermissions(docs + "/sent.txt", QFile::ReadOwner | QFile::WriteOwner);
     syncOk();
-    putDocument(docs, "notes.txt", "edited on the web");
+    putDocument(docs, "received.txt", "received");
+    syncOk();
+    QFile::setPermissions(docs + "/received.txt", QFile::ReadOwner | QFile::WriteOwner);
+    putDocument(docs, "sent.txt", "edited on the web");
+    putDocument(docs, "received.txt", "edited on the web too");
     syncOk();
 
-    EXPECT_EQ(readFile(docs + "/notes.txt"), "edited on the web");
-    EXPECT_EQ(testsupport::modeOf(docs + "/notes.txt"), 0600u);
-    // The agreed version needs no copy, and the Trash stays empty.
+    EXPECT_EQ(readFile(docs + "/sent.txt"), "edited on the web");
+    EXPECT_EQ(readFile(docs + "/received.txt"), "edited on the web too");
+    for (const char *name : {"/sent.txt", "/received.txt"})
+        EXPECT_EQ(testsupport::modeOf(docs + name), 0600u) << name;
     EXPECT_TRUE(conflictCopies(docs).isEmpty());
-    EXPECT_TRUE(trashedNames(home).isEmpty());
+    // The version that came from the server needs no copy; the one sent from
+    // here may never have been seen elsewhere, and the Trash keeps it.
+    EXPECT_EQ(trashedNames(home), QStringList{"sent.txt"});
     // And the next local edit goes up over the new version, not a stale one.
-    writeFile(docs + "/notes.txt", "edited here next");
+    writeFile(docs + "/received.txt", "edited here next");
     syncOk();
-    EXPECT_EQ(serverContent(docs, "notes.txt"), "edited here next");
+    EXPECT_EQ(serverContent(docs, "received.txt"), "edited here next");
 }
 
 TEST_F(BothSidesTest, AConflictWonHereKeepsTheServersVersionBesideIt)

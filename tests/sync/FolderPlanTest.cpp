@@ -105,6 +105,12 @@ TEST(FolderPlanTest, TrackedFilesFollowTheAgreementRows)
     EXPECT_EQ(downloads(edited), QStringList{"1->a.txt:update"});
     EXPECT_EQ(edited.downloads.front().expectedLocalHash, "h1");
     EXPECT_TRUE(edited.uploads.empty());
+    // A version this computer sent may never have been seen elsewhere: the
+    // Trash keeps it.
+    Scenario sentHere;
+    sentHere.file("a.txt", "h1").tracked("a.txt", 1, "h1", "r1").document(1, "a.txt", "r2");
+    sentHere.facts.tracked[at("a.txt")].sentFromHere = true;
+    EXPECT_EQ(downloads(sentHere.plan()), QStringList{"1->a.txt:trash"});
     // Changed here only: up, with nothing to keep.
     const FolderPlan local = Scenario().file("a.txt", "h2").tracked("a.txt", 1, "h1", "r1").document(1, "a.txt", "r1").plan();
     EXPECT_EQ(uploads(local), QStringList{"a.txt"});
