@@ -3,7 +3,6 @@
 #include "EngineFixture.h"
 
 #include <QSysInfo>
-#include <QTimer>
 
 using testsupport::fault;
 using testsupport::readFile;
@@ -126,9 +125,14 @@ TEST_F(BothSidesTest, ADocumentChangedJustBeforeItsDeletionIsKept)
     QFile::remove(docs + "/x.txt");
     // Another computer saves a new version while the pass's answer, made
     // before the save, is on its way.
+    running.server.clearRequests();
     running.server.injectFault(fault({.method = "GET", .path = "/api/v1/sync/status", .delayMs = 300, .count = 1}));
-    QTimer::singleShot(150, [&] { putDocument(docs, "x.txt", "saved elsewhere"); });
-    syncOk();
+    QCoro::Task<void> pass = engine->performSync();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return requestCount("GET", "/api/v1/sync/status") > 0; },
+                                       "the pass's status request"));
+    putDocument(docs, "x.txt", "saved elsewhere");
+    testsupport::run(std::move(pass));
+    ASSERT_EQ(appState->syncStatus(), SyncStatus::idle());
 
     EXPECT_EQ(requestCount("DELETE", "/api/v1/documents/"), 0);
     EXPECT_EQ(serverContent(docs, "x.txt"), "saved elsewhere");
