@@ -9,6 +9,7 @@ packages=(
   qcoro-qt6-dev
   libssl-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev
+  desktop-file-utils
 )
 
 missing=()
