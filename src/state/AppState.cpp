@@ -239,9 +239,17 @@ void AppState::setPaused(bool value)
     emit isPausedChanged();
 }
 
-void AppState::postNotice(const QString &title, const QString &text)
+void AppState::setSessionRejected(bool value)
 {
-    emit notice(title, text);
+    if (m_sessionRejected == value)
+        return;
+    m_sessionRejected = value;
+    emit sessionRejectedChanged();
+}
+
+void AppState::postNotice(const QString &title, const QString &text, const QString &folder)
+{
+    emit notice(title, text, folder);
 }
 
 QString AppState::statusText() const
@@ -414,6 +422,7 @@ bool AppState::addWatchedFolder(const QString &folderPath)
         return false;
     setWatchedFolders(m_watchedFolders + QStringList{path});
     saveBookmarks();
+    emit folderChosen(path);
     return true;
 }
 
@@ -452,5 +461,6 @@ bool AppState::replaceWatchedFolder(int index, const QString &newPath)
     setFolderNeedsChoice(old, false);
     setFolderNeedsChoice(path, false);
     saveBookmarks();
+    emit folderChosen(path);
     return true;
 }

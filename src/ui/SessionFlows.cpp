@@ -42,6 +42,8 @@ QCoro::Task<std::optional<QString>> signInAndStore(APIClient &apiClient, AppStat
 
     appState.setIsLoggedIn(true);
     appState.setUserInfo(response.user);
+    // The folders a sign-out emptied come back with the sign-in.
+    appState.loadBookmarks();
     qCInfo(lcApp) << "Signed in as" << response.user.email;
     co_return std::nullopt;
 }
@@ -64,6 +66,7 @@ QCoro::Task<> signOut(APIClient &apiClient, AppState &appState, std::function<vo
     appState.setIsLoggedIn(false);
     appState.setUserInfo(std::nullopt);
     appState.setWatchedFolders({});
+    appState.setSessionRejected(false);
     appState.setSyncStatus(SyncStatus::idle());
     qCInfo(lcApp) << "Signed out";
     if (onLogout)

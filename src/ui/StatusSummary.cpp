@@ -71,6 +71,12 @@ StatusSummary summarizeStatus(const AppState &state, const QDateTime &now, TimeW
     if (!state.isLoggedIn())
         return {Face::signedOut, QStringLiteral("Signed out"), QStringLiteral("Sign in to start syncing"),
                 QStringLiteral("person.circle"), symbols::secondary()};
+    // The server refused the session: nothing syncs until a sign-in, and
+    // the words say what to do.
+    if (state.sessionRejected())
+        return {Face::signInAgain, QStringLiteral("Sign in again to keep syncing"),
+                QStringLiteral("The server no longer accepts this session"), QStringLiteral("person.circle"),
+                symbols::orange()};
     if (state.watchedFolders().isEmpty())
         return {Face::noFolders, QStringLiteral("Add a folder to start syncing"), QString(),
                 QStringLiteral("folder"), symbols::secondary()};
@@ -93,10 +99,24 @@ StatusSummary summarizeStatus(const AppState &state, const QDateTime &now, TimeW
     QString detail;
     if (const auto last = state.lastSyncTime())
         detail = QStringLiteral("Last synced ") + momentText(qMin(*last, now), now, words);
-    // Files left out are not up to date, and the words say so.
+    // A question waiting holds files back: nothing is up to date until it
+    // is answered.
+    if (const QList<RemovalQuestion> questions = state.removalQuestions(); !questions.isEmpty()) {
+        int removed = 0;
+        for (const RemovalQuestion &question : questions)
+            removed += question.count;
+        return {Face::waiting, QStringLiteral("Waiting for your answer"),
+                QStringLiteral("%1 removed %2 kept on the server until you answer")
+                    .arg(QLocale().toString(removed), removed == 1 ? QStringLiteral("file is") : QStringLiteral("files are")),
+                QStringLiteral("questionmark.circle"), symbols::orange()};
+    }
+    // Files left out are not up to date, and the face and words say so.
     const qsizetype left = state.notSyncedFiles().size();
-    const QString title = left == 0 ? QStringLiteral("Up to date")
-        : QStringLiteral("Up to date · %1 %2 not synced")
-              .arg(QLocale().toString(left), left == 1 ? QStringLiteral("file") : QStringLiteral("files"));
-    return {Face::upToDate, title, detail, QStringLiteral("checkmark.circle.fill"), symbols::green()};
+    if (left > 0)
+        return {Face::notSynced,
+                QStringLiteral("Up to date · %1 %2 not synced")
+                    .arg(QLocale().toString(left), left == 1 ? QStringLiteral("file") : QStringLiteral("files")),
+                detail, QStringLiteral("exclamationmark.circle"), symbols::orange()};
+    return {Face::upToDate, QStringLiteral("Up to date"), detail, QStringLiteral("checkmark.circle.fill"),
+            symbols::green()};
 }
