@@ -98,6 +98,7 @@ QWidget *MenuBarView::buildSignedInFace()
     layout->addWidget(viewstyle::divider(face));
     m_statusView = new SyncStatusView(m_appState, face);
     connect(m_statusView, &SyncStatusView::settingsRequested, this, &MenuBarView::settingsRequested);
+    connect(m_statusView, &SyncStatusView::addFolderRequested, this, &MenuBarView::addFolderRequested);
     connect(m_statusView, &SyncStatusView::notSyncedRequested, this, &MenuBarView::notSyncedListRequested);
     connect(m_statusView, &SyncStatusView::signInRequested, this, &MenuBarView::signInRequested);
     connect(m_statusView, &SyncStatusView::removalAnswered, this, [this](const QString &folder, bool remove) {

@@ -155,7 +155,7 @@ void SyncStatusView::buildStatusBlock()
     m_addFolder = new QPushButton(QStringLiteral("Add Folder..."), this);
     m_addFolder->setObjectName(QStringLiteral("addFolderButton"));
     makeProminent(m_addFolder, true);
-    connect(m_addFolder, &QPushButton::clicked, this, &SyncStatusView::settingsRequested);
+    connect(m_addFolder, &QPushButton::clicked, this, &SyncStatusView::addFolderRequested);
     m_layout->addWidget(m_addFolder, 0, Qt::AlignLeft);
 
     m_signInAgain = new QPushButton(QStringLiteral("Sign In..."), this);

@@ -30,8 +30,10 @@ public:
     void refreshAges();
 
 signals:
-    // "Add Folder...", or a folder that must be chosen again, was clicked.
+    // A folder that must be chosen again was clicked.
     void settingsRequested();
+    // "Add Folder..." was clicked.
+    void addFolderRequested();
     void notSyncedRequested();
     // "Sign In..." after the server refused the session.
     void signInRequested();

@@ -90,6 +90,7 @@ TavrelSyncApp::TavrelSyncApp(Options options, QObject *parent)
     m_panel = new PanelWindow(m_menuBarView, m_usesTray ? PanelWindow::Mode::popup : PanelWindow::Mode::window);
     connect(m_menuBarView, &MenuBarView::signInRequested, this, &TavrelSyncApp::openLogin);
     connect(m_menuBarView, &MenuBarView::settingsRequested, this, &TavrelSyncApp::openSettings);
+    connect(m_menuBarView, &MenuBarView::addFolderRequested, this, &TavrelSyncApp::addFolder);
     connect(m_menuBarView, &MenuBarView::notSyncedListRequested, this, &TavrelSyncApp::openNotSyncedList);
     connect(m_menuBarView, &MenuBarView::quitRequested, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 
@@ -294,7 +295,12 @@ void TavrelSyncApp::openLogin()
     if (m_panel->mode() == PanelWindow::Mode::popup)
         m_panel->close();
     if (!m_login) {
-        m_login = new LoginView(m_appState, m_apiClient, [this] { onLogin(); });
+        m_login = new LoginView(m_appState, m_apiClient, [this] {
+            onLogin();
+            // Signed in with nothing to sync yet: choosing a folder is next.
+            if (m_appState.watchedFolders().isEmpty())
+                addFolder();
+        });
         m_login->setAttribute(Qt::WA_DeleteOnClose);
     }
     m_login->show();
@@ -310,6 +316,11 @@ void TavrelSyncApp::openSettings()
         m_settings = new SettingsView(m_appState, m_apiClient, [this] { onLogout(); },
                                       SettingsView::initialSyncInterval(m_appState));
         m_settings->setAttribute(Qt::WA_DeleteOnClose);
+        if (m_options.folderChooser)
+            m_settings->setFolderChooser(m_options.folderChooser);
+        if (m_options.confirmation)
+            m_settings->setConfirmation(m_options.confirmation);
+        connect(m_settings, &SettingsView::signInRequested, this, &TavrelSyncApp::openLogin);
     }
     m_settings->show();
     m_settings->raise();
@@ -320,4 +331,16 @@ void TavrelSyncApp::openNotSyncedList()
 {
     openSettings();
     m_settings->showNotSynced();
+}
+
+void TavrelSyncApp::addFolder()
+{
+    openSettings();
+    m_settings->setCurrentIndex(0);
+    // From the event loop: the dialog runs its own loop, and the click (or
+    // sign-in) that asked for it has returned by then.
+    QTimer::singleShot(0, m_settings, [settings = m_settings] {
+        if (settings)
+            settings->selectFolder();
+    });
 }
