@@ -3,6 +3,7 @@
 #include "api/APIClient.h"
 #include "platform/Preferences.h"
 #include "state/AppState.h"
+#include "state/CredentialStore.h"
 #include "ui/ActionRow.h"
 #include "ui/SessionFlows.h"
 #include "ui/Spinner.h"
@@ -93,9 +94,15 @@ LoginView::LoginView(AppState &appState, APIClient &apiClient, std::function<voi
     // typing them again.
     const Preferences &preferences = appState.preferences();
     m_server = field(QStringLiteral("&Server"), QStringLiteral("https://tavrel.example"), fields, this);
-    m_server->setText(preferences.string(sessionflows::lastServerKey).value_or(APIClient::defaultOrigin()));
+    // A session the server refused is signed in again where it was.
+    const auto sessionServer = CredentialStore(appState.preferences()).read(QStringLiteral("server_url"));
+    const auto sessionUser = appState.userInfo();
+    m_server->setText(sessionServer.value_or(
+        preferences.string(sessionflows::lastServerKey).value_or(APIClient::defaultOrigin())));
     m_email = field(QStringLiteral("&Email"), QStringLiteral("you@example.com"), fields, this);
-    m_email->setText(preferences.string(sessionflows::lastEmailKey).value_or(QString()));
+    m_email->setText(sessionUser && !sessionUser->email.isEmpty()
+                         ? sessionUser->email
+                         : preferences.string(sessionflows::lastEmailKey).value_or(QString()));
     m_email->setInputMethodHints(Qt::ImhEmailCharactersOnly | Qt::ImhNoAutoUppercase);
     m_password = field(QStringLiteral("&Password"), QString(), fields, this);
     m_password->setEchoMode(QLineEdit::Password);
