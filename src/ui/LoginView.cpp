@@ -95,8 +95,10 @@ LoginView::LoginView(AppState &appState, APIClient &apiClient, std::function<voi
     const Preferences &preferences = appState.preferences();
     m_server = field(QStringLiteral("&Server"), QStringLiteral("https://tavrel.example"), fields, this);
     // A session the server refused is signed in again where it was.
-    const auto sessionServer = CredentialStore(appState.preferences()).read(QStringLiteral("server_url"));
-    const auto sessionUser = appState.userInfo();
+    const auto sessionServer = appState.isLoggedIn()
+        ? CredentialStore(appState.preferences()).read(QStringLiteral("server_url"))
+        : std::nullopt;
+    const auto sessionUser = appState.isLoggedIn() ? appState.userInfo() : std::nullopt;
     m_server->setText(sessionServer.value_or(
         preferences.string(sessionflows::lastServerKey).value_or(APIClient::defaultOrigin())));
     m_email = field(QStringLiteral("&Email"), QStringLiteral("you@example.com"), fields, this);
