@@ -87,10 +87,10 @@ int main(int argc, char **argv)
     if (!logFile.empty()) {
         const int terminal = ::dup(STDERR_FILENO);
         if (!std::freopen(logFile.c_str(), "a", stderr)) {
-            if (terminal >= 0)
-                ::dup2(terminal, STDERR_FILENO);
-            std::cerr << "tavrel-devserver: cannot write the log file " << logFile << ": " << std::strerror(errno)
-                      << "\n";
+            const std::string message =
+                "tavrel-devserver: cannot write the log file " + logFile + ": " + std::strerror(errno) + "\n";
+            if (terminal >= 0 && ::write(terminal, message.data(), message.size()) < 0)
+                return 1;
             return 1;
         }
         std::setvbuf(stderr, nullptr, _IOLBF, 0);
