@@ -153,6 +153,11 @@ public:
             m_engine->m_syncState.mountPoints.insert(m_folderPath, mountPoints);
         m_engine->requestSave();
     }
+    void moving(const QString &name, const QString &action, const QString &path, qint64 bytes) override
+    {
+        if (m_engine)
+            m_engine->applyMoving(name, action, path, bytes);
+    }
     bool wanted() const override { return m_engine && !m_engine->m_stopped; }
 
 private:
@@ -403,6 +408,9 @@ QCoro::Task<void> SyncEngine::performSync()
     const QPointer<SyncEngine> self(this);
     m_isSyncing = true;
     m_progress = {};
+    m_movingBytes.clear();
+    m_passClock.start();
+    m_progressShownMs = -1;
     m_appState.setSyncProgress(m_progress);
     m_appState.setSyncStatus(SyncStatus::syncing());
     // A pass the user asked for is not "due in 7 seconds".
@@ -497,6 +505,7 @@ QCoro::Task<void> SyncEngine::performSync()
         m_appState.setSyncStatus(SyncStatus::idle());
         qCInfo(lcSyncEngine, "Sync completed");
     }
+    m_movingBytes.clear();
     m_appState.setSyncProgress({});
     if (m_syncTimer)
         m_appState.setNextSyncTime(QDateTime::currentDateTimeUtc().addMSecs(m_syncTimer->remainingTime()));
@@ -691,7 +700,7 @@ void SyncEngine::applyPlan(const QString &folderPath, const FolderPlanning::Fold
     for (const FolderPlanning::Download &download : plan.downloads)
         m_progress.bytesTotal += download.document.fileSize.value_or(0);
     m_progress.filesTotal += int(plan.uploads.size() + plan.downloads.size());
-    m_appState.setSyncProgress(m_progress);
+    publishProgress();
     if (!plan.forgotten.isEmpty() || !plan.refreshes.empty() || !plan.adoptions.empty() || !plan.moves.empty())
         requestSave();
 }
@@ -701,7 +710,8 @@ void SyncEngine::applyTransfer(const QString &folderPath, const QString &name, c
 {
     ++m_progress.filesDone;
     m_progress.bytesDone += bytes;
-    m_appState.setSyncProgress(m_progress);
+    m_movingBytes.remove(path);
+    publishProgress();
     const bool upload = action == QLatin1String("uploaded");
     if (failure) {
         qCCritical(lcSyncEngine, upload ? "Upload failed for %s: %s" : "Download failed for %s: %s",
@@ -716,6 +726,32 @@ void SyncEngine::applyTransfer(const QString &folderPath, const QString &name, c
     }
     addRecentFile(name, action, path);
     qCInfo(lcSyncEngine, upload ? "Uploaded: %s" : "Downloaded: %s", qUtf8Printable(name));
+}
+
+void SyncEngine::applyMoving(const QString &name, const QString &action, const QString &path, qint64 bytes)
+{
+    m_movingBytes.insert(path, bytes);
+    m_progress.currentFile = name;
+    m_progress.currentAction = action;
+    // A large file moves in many small steps: the status follows it a few
+    // times a second, not at every step.
+    const qint64 now = m_passClock.elapsed();
+    if (m_progressShownMs >= 0 && now - m_progressShownMs < 250)
+        return;
+    publishProgress();
+}
+
+void SyncEngine::publishProgress()
+{
+    SyncProgress shown = m_progress;
+    for (const qint64 moving : std::as_const(m_movingBytes))
+        shown.bytesDone += moving;
+    shown.bytesDone = std::min(shown.bytesDone, std::max(shown.bytesTotal, m_progress.bytesDone));
+    // A rate means something once the pass has run a few seconds.
+    const qint64 elapsedMs = m_passClock.isValid() ? m_passClock.elapsed() : 0;
+    shown.bytesPerSecond = elapsedMs >= 3000 ? shown.bytesDone * 1000 / elapsedMs : 0;
+    m_progressShownMs = elapsedMs;
+    m_appState.setSyncProgress(shown);
 }
 
 void SyncEngine::answerRemovalQuestion(const QString &folder, bool remove)

@@ -8,6 +8,7 @@
 #include "sync/SyncState.h"
 
 #include <QCoroTask>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QPointer>
@@ -116,6 +117,10 @@ private:
     void postPassNotices();
 
     void applyPlan(const QString &folderPath, const FolderPlanning::FolderPlan &plan);
+    // Bytes of a transfer under way: counted as they move, shown at most a
+    // few times a second.
+    void applyMoving(const QString &name, const QString &action, const QString &path, qint64 bytes);
+    void publishProgress();
     void applyTransfer(const QString &folderPath, const QString &name, const QString &action, const QString &path, qint64 bytes,
                        const std::optional<QString> &failure);
 
@@ -156,7 +161,10 @@ private:
     // A pass was asked for while one ran: it runs when that one ends.
     bool m_passWanted = false;
     bool m_passScheduled = false; // a queued pass start not yet run
-    SyncProgress m_progress;
+    SyncProgress m_progress; // bytesDone: of the transfers that ended
+    QHash<QString, qint64> m_movingBytes; // transfers under way, by path
+    QElapsedTimer m_passClock;
+    qint64 m_progressShownMs = -1;
     QHash<QString, FolderPlanning::RemovalAnswer> m_removalAnswers;
     struct PassNotice {
         QString title;

@@ -54,6 +54,28 @@ QString byteAmountsText(qint64 done, qint64 total)
     return QStringLiteral("%1 of %2 %3").arg(amount(done), amount(total), QLatin1String(unit.name));
 }
 
+QString transferText(const SyncProgress &progress)
+{
+    if (progress.currentFile.isEmpty() || progress.bytesPerSecond <= 0)
+        return {};
+    const QLocale locale;
+    const double rate = double(progress.bytesPerSecond);
+    const QString rateText = rate >= 1e6 ? QStringLiteral("%1 MB/s").arg(locale.toString(rate / 1e6, 'f', 1))
+                                         : QStringLiteral("%1 kB/s").arg(locale.toString(qMax(1.0, rate / 1e3), 'f', 0));
+    const qint64 left = qMax<qint64>(0, progress.bytesTotal - progress.bytesDone);
+    const qint64 seconds = left / progress.bytesPerSecond;
+    QString timeLeft;
+    if (seconds < 60)
+        timeLeft = QStringLiteral("less than a minute left");
+    else if (seconds < 2 * 3600)
+        timeLeft = QStringLiteral("about %1 minutes left").arg(locale.toString((seconds + 30) / 60));
+    else
+        timeLeft = QStringLiteral("about %1 hours left").arg(locale.toString((seconds + 1800) / 3600));
+    const QString verb = progress.currentAction == QLatin1String("downloading") ? QStringLiteral("Receiving ")
+                                                                                 : QStringLiteral("Sending ");
+    return verb + progress.currentFile + QStringLiteral(" · ") + rateText + QStringLiteral(" · ") + timeLeft;
+}
+
 QString progressText(const SyncProgress &progress)
 {
     if (progress.filesTotal <= 0)
@@ -84,7 +106,7 @@ StatusSummary summarizeStatus(const AppState &state, const QDateTime &now, TimeW
     const SyncStatus status = state.syncStatus();
     // A pass the user started while paused still shows its progress.
     if (status.kind == SyncStatus::Kind::syncing)
-        return {Face::syncing, progressText(state.syncProgress()), QString(),
+        return {Face::syncing, progressText(state.syncProgress()), transferText(state.syncProgress()),
                 QStringLiteral("arrow.triangle.2.circlepath"), symbols::blue()};
     if (state.isPaused())
         return {Face::paused, QStringLiteral("Paused"), QStringLiteral("Changes wait until you resume syncing"),

@@ -30,5 +30,9 @@ StatusSummary summarizeStatus(const AppState &state, const QDateTime &now = QDat
 // transfer is planned. Numbers follow the default locale.
 QString progressText(const SyncProgress &progress);
 
+// "Sending Budget.xlsx · 4.2 MB/s · about 3 minutes left": the transfer
+// under way, once the pass has a rate; empty before.
+QString transferText(const SyncProgress &progress);
+
 // "45 of 300 MB": both amounts in the unit that suits the total.
 QString byteAmountsText(qint64 done, qint64 total);
