@@ -5,6 +5,7 @@
 #include "ui/LoginView.h"
 #include "ui/MenuBarView.h"
 #include "ui/Notifier.h"
+#include "ui/OpenLocation.h"
 #include "ui/StatusSummary.h"
 #include "ui/SyncStatusView.h"
 
@@ -199,4 +200,16 @@ TEST_F(FlowsTest, ResumeRunsAPassAtOnce)
     ASSERT_TRUE(passEnds(engine, passes, 3, "that pass to end"));
     EXPECT_EQ(state.syncStatus(), SyncStatus::idle());
     EXPECT_TRUE(onServer(server.server, "Paused", "waiting.txt"));
+}
+
+// What cannot be opened is said, with its path, not dropped in silence.
+TEST_F(FlowsTest, WhatCannotBeOpenedIsSaid)
+{
+    TavrelSyncApp &app = makeApp();
+    QSignalSpy posted(app.notifier(), &Notifier::posted);
+    const QString gone = folders.filePath("gone/away.txt");
+    EXPECT_FALSE(openLocation(gone));
+    ASSERT_EQ(posted.count(), 1);
+    EXPECT_EQ(posted[0][0].toString(), "Could not open");
+    EXPECT_EQ(posted[0][1].toString(), QString("Could not open %1: it no longer exists.").arg(gone));
 }
