@@ -128,8 +128,8 @@ StatusSummary summarizeStatus(const AppState &state, const QDateTime &now, TimeW
         for (const RemovalQuestion &question : questions)
             removed += question.count;
         return {Face::waiting, QStringLiteral("Waiting for your answer"),
-                QStringLiteral("%1 removed %2 kept on the server until you answer")
-                    .arg(QLocale().toString(removed), removed == 1 ? QStringLiteral("file is") : QStringLiteral("files are")),
+                QStringLiteral("%1 %2 held back").arg(QLocale().toString(removed),
+                                                      removed == 1 ? QStringLiteral("removal") : QStringLiteral("removals")),
                 QStringLiteral("questionmark.circle"), symbols::orange()};
     }
     // Files left out are not up to date, and the face and words say so.

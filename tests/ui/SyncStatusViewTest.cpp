@@ -111,7 +111,7 @@ TEST_F(StatusViewTest, FacesTellTheStatus)
     // A question waiting comes before: nothing is up to date until answered.
     state.setRemovalQuestions({{docs, 20}});
     EXPECT_EQ(title(), "Waiting for your answer");
-    EXPECT_EQ(detail(), "20 removed files are kept on the server until you answer");
+    EXPECT_EQ(detail(), "20 removals held back");
     state.setRemovalQuestions({});
     state.setNotSyncedFiles(docs, {});
     EXPECT_EQ(title(), "Up to date");
