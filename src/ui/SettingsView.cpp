@@ -293,7 +293,6 @@ QWidget *SettingsView::buildNotSyncedTab()
     m_notSynced->setSelectionMode(QAbstractItemView::SingleSelection);
     m_notSynced->setWordWrap(true);
     m_notSynced->header()->setStretchLastSection(true);
-    m_notSynced->setTextElideMode(Qt::ElideMiddle);
     layout->addWidget(m_notSynced, 1);
     // The chosen file's path and reason, whole and wrapped, whatever the
     // columns' widths.
@@ -460,10 +459,15 @@ void SettingsView::refreshNotSynced()
         item->setToolTip(1, file.reason);
     }
     m_notSynced->resizeColumnToContents(0);
-    // The path column never takes the reason's room.
-    m_notSynced->setColumnWidth(0, qMin(m_notSynced->columnWidth(0), qMax(120, m_notSynced->width() / 2)));
+    // The path column never takes the reason's room: at most about twenty
+    // characters wide, the rest shown in the detail line below.
+    const int widest = m_notSynced->fontMetrics().averageCharWidth() * 24;
+    m_notSynced->setColumnWidth(0, qMin(m_notSynced->columnWidth(0), widest));
     m_notSynced->setVisible(!files.isEmpty());
-    if (files.isEmpty() || !m_notSynced->currentItem())
+    // The first file's path and reason are shown whole from the start.
+    if (!files.isEmpty())
+        m_notSynced->setCurrentItem(m_notSynced->topLevelItem(0));
+    else
         m_notSyncedDetail->hide();
     m_notSyncedEmpty->setVisible(files.isEmpty());
     const int tab = m_tabs ? m_tabs->indexOf(m_notSynced->parentWidget()) : -1;
