@@ -220,10 +220,17 @@ TEST_F(LoginTest, FailuresInPlainWordsAndNothingTypedInTheLog)
     ASSERT_TRUE(waitUntil([&] { return finished.count() == 1; }, "the attempt to end"));
     EXPECT_EQ(login.errorMessage(), QString("Could not reach 127.0.0.1:%1. Is the server running?").arg(port));
 
+    // https:// against this plain-HTTP server: said at once, with the way.
+    const QString plain = server.baseURL; // "http://127.0.0.1:PORT"
+    login.serverField()->setText("https://" + plain.mid(QString("http://").size()));
+    login.signInButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return finished.count() == 2; }, "the https attempt to end"));
+    EXPECT_EQ(login.errorMessage(), "This server does not speak HTTPS; try " + plain);
+
     // A password typed as the host name stays out of the log.
     login.serverField()->setText("hunter2-secret.invalid");
     login.signInButton()->click();
-    ASSERT_TRUE(waitUntil([&] { return finished.count() == 2; }, "the second attempt to end"));
+    ASSERT_TRUE(waitUntil([&] { return finished.count() == 3; }, "the third attempt to end"));
     EXPECT_TRUE(login.errorMessage()->startsWith("Could not find the server hunter2-secret.invalid"))
         << login.errorMessage()->toStdString();
     EXPECT_TRUE(log.linesWith("hunter2").isEmpty()) << log.lines().join("\n").toStdString();
