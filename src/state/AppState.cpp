@@ -432,7 +432,14 @@ void AppState::removeWatchedFolder(int index)
         return;
     Bookmarks::stopAccessing(m_watchedFolders.at(index));
     m_bookmarks.remove(m_watchedFolders.at(index));
-    setFolderNeedsChoice(m_watchedFolders.at(index), false);
+    const QString removed = m_watchedFolders.at(index);
+    setFolderNeedsChoice(removed, false);
+    // What was said of the folder goes with it: its files left out and a
+    // question about it no longer hold the status back.
+    setNotSyncedFiles(removed, {});
+    QList<RemovalQuestion> questions = m_removalQuestions;
+    questions.removeIf([&](const RemovalQuestion &question) { return question.folder == removed; });
+    setRemovalQuestions(questions);
     QStringList folders = m_watchedFolders;
     folders.removeAt(index);
     setWatchedFolders(folders);

@@ -79,7 +79,10 @@ TEST_F(FlowsTest, AddedFolderIsWatchedAtOnceAndRemovedOneIsNot)
     EXPECT_TRUE(engine->fileWatcher()->watchedFolders().contains(folder));
     ASSERT_TRUE(passEnds(engine, passes, int(before) + 1, "a pass after choosing it again"));
 
+    // Removed: no longer watched, and what was said of it goes too.
+    app.appState().setNotSyncedFiles(folder, {{folder + "/x.txt", folder, "Upload failed: Broken"}});
     app.appState().removeWatchedFolder(0);
+    EXPECT_TRUE(app.appState().notSyncedFiles().isEmpty());
     EXPECT_EQ(engine->fileWatcher()->streamCount(), 0);
     EXPECT_FALSE(engine->fileWatcher()->hasPendingCallback());
 }
