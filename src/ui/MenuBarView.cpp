@@ -85,7 +85,8 @@ QWidget *MenuBarView::buildSignedInFace()
     auto *headerLayout = new QHBoxLayout(header);
     headerLayout->setContentsMargins(12, 8, 12, 8);
     headerLayout->addWidget(viewstyle::label(QStringLiteral("TavrelSync"), TextStyle::headline, QColor(), header));
-    headerLayout->addStretch(1);
+    // The organization takes all the room beside the name (right-aligned),
+    // and is cut only when it does not fit there; its tooltip holds it whole.
     auto *organization = new ElidedLabel(QString(), header);
     organization->setObjectName(QStringLiteral("organization"));
     organization->setFont(viewstyle::font(TextStyle::caption));
