@@ -29,8 +29,14 @@ Notifier::Notifier(AppState &appState, QSystemTrayIcon *tray, bool sendToDesktop
     connect(&appState, &AppState::sessionRejectedChanged, this, &Notifier::sessionRejectedChanged);
     if (m_tray)
         connect(m_tray, &QSystemTrayIcon::messageClicked, this, [this] {
-            if (!m_lastButtons.isEmpty())
-                invoke(m_lastButtons.front());
+            if (m_lastButtons.isEmpty())
+                return;
+            const Button &first = m_lastButtons.front();
+            // A click is no answer to a question: it shows where to answer.
+            if (first.action == Action::removeFiles || first.action == Action::restoreFiles)
+                invoke({Action::showPanel, QString(), first.folder});
+            else
+                invoke(first);
         });
     if (m_sendToDesktop && QDBusConnection::sessionBus().isConnected()) {
         QDBusConnection::sessionBus().connect(service, objectPath, service, QStringLiteral("ActionInvoked"), this,

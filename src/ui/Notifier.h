@@ -21,13 +21,14 @@ class QSystemTrayIcon;
 // notifications over the session D-Bus), with buttons where it shows them
 // ("Remove" / "Restore", "Show Conflicts", "Open Folder", "Sign In...") and
 // the body escaped where it reads markup; where there is none, to the tray
-// icon's own message, a click on which takes the notice's first action.
+// icon's own message, a click on which takes the notice's first action (or,
+// for a question, opens the panel where it is answered).
 class Notifier : public QObject {
     Q_OBJECT
 public:
     // What a button of a notification does; `folder` is the watched folder
     // it is about, when any.
-    enum class Action { signIn, openFolder, showConflicts, removeFiles, restoreFiles };
+    enum class Action { signIn, openFolder, showConflicts, removeFiles, restoreFiles, showPanel };
     struct Button {
         Action action;
         QString label;

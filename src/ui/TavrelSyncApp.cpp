@@ -67,6 +67,9 @@ TavrelSyncApp::TavrelSyncApp(Options options, QObject *parent)
         case Notifier::Action::signIn:
             openLogin();
             return;
+        case Notifier::Action::showPanel:
+            showPanel();
+            return;
         case Notifier::Action::openFolder:
         case Notifier::Action::showConflicts:
             // Conflict copies sit beside their files, in the folder.
