@@ -17,6 +17,7 @@
 #include <QSslConfiguration>
 #include <QTemporaryFile>
 #include <QUuid>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -348,9 +349,9 @@ QString APIClient::extensionOf(const QString &fileName)
 }
 
 QCoro::Task<UploadReceipt> APIClient::uploadDocument(std::shared_ptr<QIODevice> file, QString fileName, QString name,
-                                                     qint64 folderId)
+                                                     qint64 folderId, std::function<void(qint64)> progress)
 {
-    const HttpExchangeOptions options = exchangeOptions();
+    HttpExchangeOptions options = exchangeOptions();
     QNetworkRequest request = makeRequest(endpoint(QStringLiteral("/api/v1/documents")), options);
     addAuthorization(request);
     request.setRawHeader("Accept", jsonType);
@@ -364,6 +365,14 @@ QCoro::Task<UploadReceipt> APIClient::uploadDocument(std::shared_ptr<QIODevice> 
     MultipartBodyDevice body(std::move(file), form);
     request.setRawHeader("Content-Type", "multipart/form-data; boundary=" + form.boundary.toUtf8());
     request.setHeader(QNetworkRequest::ContentLengthHeader, body.size());
+    if (progress) {
+        // The form's head comes first: only file bytes count.
+        const qint64 head = body.size() - body.fileSize();
+        const qint64 fileSize = body.fileSize();
+        options.onSent = [progress = std::move(progress), head, fileSize](qint64 sent) {
+            progress(std::clamp<qint64>(sent - head, 0, fileSize));
+        };
+    }
 
     const HttpAnswer answer = co_await exchange(m_session, request, "POST", &body, options);
     if (answer.status == 401)
@@ -389,7 +398,7 @@ QCoro::Task<QUrl> APIClient::getDownloadURL(qint64 documentId)
     co_return url;
 }
 
-QCoro::Task<void> APIClient::downloadFile(QUrl source, QIODevice *sink)
+QCoro::Task<void> APIClient::downloadFile(QUrl source, QIODevice *sink, std::function<void(qint64)> progress)
 {
     if (!isWebURL(source))
         throw notAWebAddress(source.toString());
@@ -397,6 +406,7 @@ QCoro::Task<void> APIClient::downloadFile(QUrl source, QIODevice *sink)
     HttpExchangeOptions options = exchangeOptions();
     options.sameOriginRedirectsOnly = false;
     options.sink = sink;
+    options.onReceived = std::move(progress);
     QCoro::Task<HttpAnswer> fetch = exchange(m_session, makeRequest(source, options), "GET", QByteArray(), options);
     const HttpAnswer answer = co_await std::move(fetch);
     if (!isSuccess(answer.status))

@@ -81,8 +81,9 @@ public:
     // e.g. a file the caller opened and checked: the client never opens a
     // path itself); the bytes on the wire are the multipart form, with
     // `fileName` as the file part's filename and `name` as the document's.
+    // `progress`, when given, is told the bytes sent so far as they go.
     QCoro::Task<UploadReceipt> uploadDocument(std::shared_ptr<QIODevice> file, QString fileName, QString name,
-                                              qint64 folderId);
+                                              qint64 folderId, std::function<void(qint64)> progress = {});
     QCoro::Task<QUrl> getDownloadURL(qint64 documentId);
     // Plain GET into a temporary file beside the destination, then moved into
     // place: the destination never holds a partial file.
@@ -90,7 +91,8 @@ public:
     // Plain GET that writes the body into `sink` as it arrives (typically a
     // temporary file the caller puts in place itself); nothing is renamed.
     // On failure, what reached the sink is the caller's to discard.
-    QCoro::Task<void> downloadFile(QUrl source, QIODevice *sink);
+    // `progress`, when given, is told the bytes received so far.
+    QCoro::Task<void> downloadFile(QUrl source, QIODevice *sink, std::function<void(qint64)> progress = {});
 
     static QString mimeTypeForExtension(const QString &extension);
 

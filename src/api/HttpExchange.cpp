@@ -101,6 +101,12 @@ QCoro::Task<HttpAnswer> finish(QNetworkReply *sent, const HttpExchangeOptions &o
     QObject::connect(reply, &QNetworkReply::metaDataChanged, &stall, progressed);
     QObject::connect(reply, &QIODevice::readyRead, &stall, progressed);
     stall.start();
+    if (options.onSent)
+        QObject::connect(reply, &QNetworkReply::uploadProgress, &stall,
+                         [report = options.onSent](qint64 sent, qint64) { report(sent); });
+    if (options.onReceived)
+        QObject::connect(reply, &QNetworkReply::downloadProgress, &stall,
+                         [report = options.onReceived](qint64 received, qint64) { report(received); });
 
     // Qt opens connections on its own; their socket options are set once
     // they exist, which the request's being sent shows.

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QCoroTask>
 #include <QNetworkRequest>
+#include <functional>
 
 class QIODevice;
 class QNetworkAccessManager;
@@ -32,6 +33,10 @@ struct HttpExchangeOptions {
     // Turn Nagle's algorithm off on the connections the request opens, so
     // that a body never waits for the acknowledgement of its head.
     bool lowDelay = true;
+    // Told the bytes of the request body sent so far, and of the answer's
+    // body received so far, as they move (for the progress of a large file).
+    std::function<void(qint64)> onSent;
+    std::function<void(qint64)> onReceived;
 };
 
 // Prepares a request on `url` with the client's time-out and redirect rules.

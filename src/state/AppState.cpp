@@ -239,9 +239,17 @@ void AppState::setPaused(bool value)
     emit isPausedChanged();
 }
 
-void AppState::postNotice(const QString &title, const QString &text)
+void AppState::setSessionRejected(bool value)
 {
-    emit notice(title, text);
+    if (m_sessionRejected == value)
+        return;
+    m_sessionRejected = value;
+    emit sessionRejectedChanged();
+}
+
+void AppState::postNotice(const QString &title, const QString &text, const QString &folder)
+{
+    emit notice(title, text, folder);
 }
 
 QString AppState::statusText() const
@@ -414,6 +422,7 @@ bool AppState::addWatchedFolder(const QString &folderPath)
         return false;
     setWatchedFolders(m_watchedFolders + QStringList{path});
     saveBookmarks();
+    emit folderChosen(path);
     return true;
 }
 
@@ -423,7 +432,14 @@ void AppState::removeWatchedFolder(int index)
         return;
     Bookmarks::stopAccessing(m_watchedFolders.at(index));
     m_bookmarks.remove(m_watchedFolders.at(index));
-    setFolderNeedsChoice(m_watchedFolders.at(index), false);
+    const QString removed = m_watchedFolders.at(index);
+    setFolderNeedsChoice(removed, false);
+    // What was said of the folder goes with it: its files left out and a
+    // question about it no longer hold the status back.
+    setNotSyncedFiles(removed, {});
+    QList<RemovalQuestion> questions = m_removalQuestions;
+    questions.removeIf([&](const RemovalQuestion &question) { return question.folder == removed; });
+    setRemovalQuestions(questions);
     QStringList folders = m_watchedFolders;
     folders.removeAt(index);
     setWatchedFolders(folders);
@@ -452,5 +468,6 @@ bool AppState::replaceWatchedFolder(int index, const QString &newPath)
     setFolderNeedsChoice(old, false);
     setFolderNeedsChoice(path, false);
     saveBookmarks();
+    emit folderChosen(path);
     return true;
 }

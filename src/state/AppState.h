@@ -86,9 +86,16 @@ public:
     bool isPaused() const;
     void setPaused(bool value);
 
+    // The server refused the stored session (signed out elsewhere, or
+    // expired): syncing waits until the user signs in again.
+    bool sessionRejected() const { return m_sessionRejected; }
+    void setSessionRejected(bool value);
+
     // Something the user should hear about even with the panel closed (a
     // conflict copy made, files moved to the Trash, a question waiting).
-    void postNotice(const QString &title, const QString &text);
+    // `folder`, when given, is the watched folder the notice is about (what
+    // its actions open or answer).
+    void postNotice(const QString &title, const QString &text, const QString &folder = QString());
 
     // Sign-in state, user, watched folders and, when none are held yet, the
     // recent list.
@@ -136,7 +143,11 @@ signals:
     void foldersNeedingChoiceChanged();
     void removalQuestionsChanged();
     void isPausedChanged();
-    void notice(const QString &title, const QString &text);
+    void sessionRejectedChanged();
+    // A folder was added, or chosen again at the same or another path: its
+    // first pass is due at once.
+    void folderChosen(const QString &folderPath);
+    void notice(const QString &title, const QString &text, const QString &folder);
 
 private:
     Preferences &m_preferences;
@@ -151,6 +162,7 @@ private:
     QList<NotSyncedFile> m_notSyncedFiles;
     QStringList m_foldersNeedingChoice;
     QList<RemovalQuestion> m_removalQuestions;
+    bool m_sessionRejected = false;
     // The bookmark of each watched folder, kept as read or made: a folder
     // replaced since is not silently taken for the chosen one.
     QHash<QString, QByteArray> m_bookmarks;

@@ -29,6 +29,27 @@ void FileWatcher::watch(const QString &folderPath)
     qCInfo(lcFileWatcher, "Watching directory: %s", qUtf8Printable(folderPath));
 }
 
+void FileWatcher::unwatch(const QString &folderPath)
+{
+    for (qsizetype i = m_streams.size() - 1; i >= 0; --i) {
+        InotifyWatcher *stream = m_streams.at(i);
+        if (stream->rootPath() != folderPath)
+            continue;
+        m_streams.removeAt(i);
+        stream->stop();
+        delete stream;
+        qCInfo(lcFileWatcher, "Stopped watching directory: %s", qUtf8Printable(folderPath));
+    }
+}
+
+QStringList FileWatcher::watchedFolders() const
+{
+    QStringList folders;
+    for (const InotifyWatcher *stream : m_streams)
+        folders.append(stream->rootPath());
+    return folders;
+}
+
 void FileWatcher::stop()
 {
     for (InotifyWatcher *stream : std::as_const(m_streams)) {

@@ -3,6 +3,7 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QStringList>
 #include <QTimer>
 #include <functional>
 #include <memory>
@@ -21,6 +22,10 @@ public:
     // Watches the folder and every directory below it; logs and returns when
     // the folder cannot be watched.
     void watch(const QString &folderPath);
+    // Drops the stream of that folder (a folder no longer synced).
+    void unwatch(const QString &folderPath);
+    // The folders that have a stream.
+    QStringList watchedFolders() const;
     // Drops every stream. A callback already scheduled still runs.
     void stop();
     // Restarts the quiet period.

@@ -12,6 +12,11 @@ struct SyncProgress {
     int filesTotal = 0;
     qint64 bytesDone = 0;
     qint64 bytesTotal = 0;
+    // The transfer that moved last ("uploading" or "downloading" it), and
+    // the pass's average rate once it has run for a few seconds (0 before).
+    QString currentFile;
+    QString currentAction;
+    qint64 bytesPerSecond = 0;
     bool operator==(const SyncProgress &) const = default;
 };
 

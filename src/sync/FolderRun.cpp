@@ -452,7 +452,10 @@ QCoro::Task<void> FolderRun::upload(Upload item)
         FolderAccess::OpenedFile file = m_folder->openForReading(relativePath);
         TrackedFile entry = entryFor({}, 0, {}, file.facts, openedNs);
         QCoro::Task<UploadReceipt> sending =
-            m_apiClient.uploadDocument(std::move(file.device), nameOf(item.path), item.name, m_context.serverFolderId);
+            m_apiClient.uploadDocument(std::move(file.device), nameOf(item.path), item.name, m_context.serverFolderId,
+                                       [results = m_results, name = item.name, path = item.path](qint64 bytes) {
+                                           results->moving(name, QStringLiteral("uploading"), path, bytes);
+                                       });
         const UploadReceipt receipt = co_await sending;
         const DocumentResponse &document = receipt.document;
         m_results->documentChanged(m_context.serverFolderId, document.id,
@@ -479,14 +482,17 @@ QCoro::Task<void> FolderRun::upload(Upload item)
     }
 }
 
-QCoro::Task<IncomingFile> FolderRun::receive(qint64 documentId, QString relativeDestination)
+QCoro::Task<IncomingFile> FolderRun::receive(qint64 documentId, QString relativeDestination, QString name, QString path)
 {
     QCoro::Task<QUrl> linking = m_apiClient.getDownloadURL(documentId);
     const QUrl source = co_await linking;
     // A folder removed here whose file still comes down is made again.
     m_folder->makeFolders(relativeDestination.section(QLatin1Char('/'), 0, -2));
     IncomingFile incoming = m_folder->createIncoming(relativeDestination);
-    QCoro::Task<void> receiving = m_apiClient.downloadFile(source, &incoming.device());
+    QCoro::Task<void> receiving =
+        m_apiClient.downloadFile(source, &incoming.device(), [results = m_results, name, path](qint64 bytes) {
+            results->moving(name, QStringLiteral("downloading"), path, bytes);
+        });
     co_await receiving;
     co_return incoming;
 }
@@ -494,7 +500,8 @@ QCoro::Task<IncomingFile> FolderRun::receive(qint64 documentId, QString relative
 QCoro::Task<void> FolderRun::keepServerCopy(const Upload &item)
 {
     const DocumentVersion &copy = *item.replaces;
-    QCoro::Task<IncomingFile> receiving = receive(copy.documentId, relative(item.path));
+    QCoro::Task<IncomingFile> receiving =
+        receive(copy.documentId, relative(item.path), copy.document.name, item.path);
     IncomingFile incoming = co_await receiving;
     const QString copyName = conflictCopyName(item.name, QDateTime::currentDateTime());
     if (!incoming.placeNewAs(copyName))
@@ -516,7 +523,7 @@ QCoro::Task<void> FolderRun::download(Download item)
     const QString name = item.document.name;
     const qint64 size = item.document.fileSize.value_or(0);
     try {
-        QCoro::Task<IncomingFile> receiving = receive(item.documentId, relative(item.destination));
+        QCoro::Task<IncomingFile> receiving = receive(item.documentId, relative(item.destination), name, item.destination);
         IncomingFile incoming = co_await receiving;
         // Read back on a worker: the download may be large.
         QCoro::Task<Hashed> readingBack = onWorker([&incoming] {

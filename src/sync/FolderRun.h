@@ -62,6 +62,12 @@ public:
         virtual void transferred(const QString &name, const QString &action, const QString &path, qint64 bytes,
                                  const std::optional<QString> &failure) = 0;
         virtual void notice(const QString &title, const QString &text) = 0;
+        // A transfer under way has moved this many bytes of its file so far
+        // ("uploading" or "downloading"); its end is told by transferred().
+        virtual void moving(const QString &name, const QString &action, const QString &path, qint64 bytes)
+        {
+            Q_UNUSED(name) Q_UNUSED(action) Q_UNUSED(path) Q_UNUSED(bytes)
+        }
         // The folder's mount points to remember (relative paths), when they
         // differ from the context's.
         virtual void mountPointsSeen(const QStringList &mountPoints) = 0;
@@ -112,7 +118,8 @@ private:
     QCoro::Task<void> download(FolderPlanning::Download item);
     // A document's content in a temporary file beside the destination,
     // making the destination's folders when they are missing.
-    QCoro::Task<IncomingFile> receive(qint64 documentId, QString relativeDestination);
+    // `name` and `path` name the transfer in the progress told to Results.
+    QCoro::Task<IncomingFile> receive(qint64 documentId, QString relativeDestination, QString name, QString path);
     // Puts a downloaded file where the plan wants it, given what stands
     // there now. False when it was kept aside instead, as a conflict copy.
     // A file it moved to the Trash to make room is left in `replaced`.

@@ -16,6 +16,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
+#include <QLocale>
 #include <QMetaObject>
 #include <cmath>
 #include <limits>
@@ -148,7 +149,7 @@ public:
     void notice(const QString &title, const QString &text) override
     {
         if (m_engine)
-            m_engine->m_appState.postNotice(title, text);
+            m_engine->collectNotice(title, text, m_folderPath);
     }
     void mountPointsSeen(const QStringList &mountPoints) override
     {
@@ -159,6 +160,11 @@ public:
         else
             m_engine->m_syncState.mountPoints.insert(m_folderPath, mountPoints);
         m_engine->requestSave();
+    }
+    void moving(const QString &name, const QString &action, const QString &path, qint64 bytes) override
+    {
+        if (m_engine)
+            m_engine->applyMoving(name, action, path, bytes);
     }
     bool wanted() const override { return m_engine && !m_engine->m_stopped; }
 
@@ -193,6 +199,17 @@ SyncEngine::~SyncEngine()
 
 void SyncEngine::start()
 {
+    // Hooked once per engine: folders added or removed while it runs are
+    // watched or dropped at once, and resuming syncs at once.
+    connect(&m_appState, &AppState::watchedFoldersChanged, this, &SyncEngine::followWatchedFolders,
+            Qt::UniqueConnection);
+    connect(&m_appState, &AppState::folderChosen, this, &SyncEngine::followFolderChosen, Qt::UniqueConnection);
+    connect(&m_appState, &AppState::isPausedChanged, this, &SyncEngine::followPause, Qt::UniqueConnection);
+    // A start follows a sign-in too: the session is good again, and what
+    // the server holds is looked at afresh.
+    m_appState.setSessionRejected(false);
+    m_serverFoldersChecked = false;
+
     delete m_fileWatcher; // stops its streams; its pending callback never runs
     const QPointer<SyncEngine> engine(this);
     auto *watcher = new FileWatcher(
@@ -234,10 +251,61 @@ void SyncEngine::startTimer()
     m_syncTimer = timer;
 }
 
+void SyncEngine::followWatchedFolders()
+{
+    if (!m_running || !m_fileWatcher)
+        return;
+    const QStringList folders = m_appState.watchedFolders();
+    for (const QString &folder : m_fileWatcher->watchedFolders())
+        if (!folders.contains(folder))
+            m_fileWatcher->unwatch(folder);
+    const QStringList watched = m_fileWatcher->watchedFolders();
+    bool added = false;
+    for (const QString &folder : folders) {
+        if (watched.contains(folder))
+            continue;
+        m_fileWatcher->watch(folder);
+        added = true;
+    }
+    if (added)
+        schedulePass();
+}
+
+void SyncEngine::followFolderChosen(const QString &folderPath)
+{
+    if (!m_running || !m_fileWatcher || !m_appState.watchedFolders().contains(folderPath))
+        return;
+    // Chosen again, it may be another directory at the same path: its
+    // stream starts over on what is there now.
+    m_fileWatcher->unwatch(folderPath);
+    m_fileWatcher->watch(folderPath);
+    schedulePass();
+}
+
+void SyncEngine::followPause()
+{
+    if (!m_running || m_appState.isPaused())
+        return;
+    startTimer();
+    schedulePass();
+}
+
+void SyncEngine::holdForSignIn()
+{
+    qCWarning(lcSyncEngine, "The server refused the session; syncing waits for a new sign-in");
+    m_running = false;
+    delete m_syncTimer;
+    delete m_fileWatcher;
+    m_passWanted = false;
+    m_appState.setNextSyncTime(std::nullopt);
+    m_appState.setSessionRejected(true);
+}
+
 void SyncEngine::stop()
 {
     m_running = false;
     m_stopped = true;
+    m_passWanted = false;
     delete m_syncTimer;
     delete m_fileWatcher;
     m_appState.setNextSyncTime(std::nullopt);
@@ -247,9 +315,15 @@ void SyncEngine::stop()
 // queued when the engine goes is dropped by Qt with it.
 void SyncEngine::schedulePass()
 {
+    // Triggers that arrive together (a folder added: its list changed and
+    // it was chosen) make one pass.
+    if (m_passScheduled)
+        return;
+    m_passScheduled = true;
     QMetaObject::invokeMethod(
         this,
         [this] {
+            m_passScheduled = false;
             if (m_running && !m_appState.isPaused())
                 performSync();
         },
@@ -330,8 +404,10 @@ void SyncEngine::releaseStateFile()
 
 QCoro::Task<void> SyncEngine::performSync()
 {
-    if (m_isSyncing)
+    if (m_isSyncing) {
+        m_passWanted = true;
         co_return;
+    }
     if (!m_appState.isLoggedIn() || m_appState.watchedFolders().isEmpty())
         co_return;
     if (!claimStateFile())
@@ -340,10 +416,16 @@ QCoro::Task<void> SyncEngine::performSync()
     const QPointer<SyncEngine> self(this);
     m_isSyncing = true;
     m_progress = {};
+    m_movingBytes.clear();
+    m_passClock.start();
+    m_progressShownMs = -1;
     m_appState.setSyncProgress(m_progress);
     m_appState.setSyncStatus(SyncStatus::syncing());
+    // A pass the user asked for is not "due in 7 seconds".
+    m_appState.setNextSyncTime(std::nullopt);
 
     std::optional<QString> failure;
+    bool refused = false;
     try {
         QCoro::Task<qint64> rooting = getOrCreateServerFolder();
         qint64 rootId = co_await rooting;
@@ -413,12 +495,16 @@ QCoro::Task<void> SyncEngine::performSync()
         if (!self)
             co_return;
         failure = failureText(error);
+        const auto *apiError = dynamic_cast<const APIError *>(&error);
+        refused = apiError && apiError->kind() == APIError::Kind::unauthorized;
     }
 
     QCoro::Task<void> flushing = flushState();
     co_await flushing;
     if (!self)
         co_return;
+    if (refused)
+        holdForSignIn();
     if (failure) {
         qCCritical(lcSyncEngine, "Sync failed: %s", qUtf8Printable(*failure));
         m_appState.setSyncStatus(SyncStatus::error(*failure));
@@ -427,12 +513,16 @@ QCoro::Task<void> SyncEngine::performSync()
         m_appState.setSyncStatus(SyncStatus::idle());
         qCInfo(lcSyncEngine, "Sync completed");
     }
+    m_movingBytes.clear();
     m_appState.setSyncProgress({});
     if (m_syncTimer)
         m_appState.setNextSyncTime(QDateTime::currentDateTimeUtc().addMSecs(m_syncTimer->remainingTime()));
     m_isSyncing = false;
     releaseStateFile();
     releaseFreedMemory();
+    postPassNotices();
+    if (std::exchange(m_passWanted, false))
+        schedulePass();
     emit passFinished();
 }
 
@@ -492,6 +582,43 @@ QCoro::Task<void> SyncEngine::syncFolder(std::shared_ptr<FolderAccess> folder, Q
     m_joinedFolders.remove(folderPath);
     QCoro::Task<void> flushing = flushState();
     co_await flushing;
+}
+
+void SyncEngine::collectNotice(const QString &title, const QString &text, const QString &folderPath)
+{
+    auto kind = std::find_if(m_passNotices.begin(), m_passNotices.end(),
+                             [&](const PassNotice &notice) { return notice.title == title; });
+    if (kind == m_passNotices.end())
+        kind = m_passNotices.insert(m_passNotices.end(), PassNotice{title, {}, {}});
+    kind->texts.append(text);
+    if (!kind->folders.contains(folderPath))
+        kind->folders.append(folderPath);
+}
+
+void SyncEngine::postPassNotices()
+{
+    const QList<PassNotice> notices = std::exchange(m_passNotices, {});
+    for (const PassNotice &notice : notices) {
+        const qsizetype count = notice.texts.size();
+        // Its folder when all of them happened in one.
+        const QString folder = notice.folders.size() == 1 ? notice.folders.front() : QString();
+        if (count == 1) {
+            m_appState.postNotice(notice.title, notice.texts.front(), folder);
+            continue;
+        }
+        const QString many = QLocale().toString(count);
+        QString text;
+        if (notice.title == QLatin1String("Moved to the Trash"))
+            text = QStringLiteral("%1 files deleted on the server were moved to the Trash").arg(many);
+        else if (notice.title == QLatin1String("Conflict copy made"))
+            text = QStringLiteral("%1 files changed on both sides; both versions of each were kept").arg(many);
+        else if (notice.title == QLatin1String("A file was kept"))
+            text = QStringLiteral("%1 files deleted on the server could not be moved to the Trash and were kept")
+                       .arg(many);
+        else
+            text = QStringLiteral("%1 (and %2 more)").arg(notice.texts.front(), QLocale().toString(count - 1));
+        m_appState.postNotice(notice.title, text, folder);
+    }
 }
 
 void SyncEngine::applyPlan(const QString &folderPath, const FolderPlanning::FolderPlan &plan)
@@ -558,7 +685,7 @@ void SyncEngine::applyPlan(const QString &folderPath, const FolderPlanning::Fold
                                          .arg(plan.removalQuestion)
                                          .arg(folderPath);
                 qCWarning(lcSyncEngine, "%s", qUtf8Printable(text));
-                m_appState.postNotice(QStringLiteral("Files removed"), text);
+                m_appState.postNotice(QStringLiteral("Files removed"), text, folderPath);
                 questions.append(question);
             } else {
                 *asked = question;
@@ -581,7 +708,7 @@ void SyncEngine::applyPlan(const QString &folderPath, const FolderPlanning::Fold
     for (const FolderPlanning::Download &download : plan.downloads)
         m_progress.bytesTotal += download.document.fileSize.value_or(0);
     m_progress.filesTotal += int(plan.uploads.size() + plan.downloads.size());
-    m_appState.setSyncProgress(m_progress);
+    publishProgress();
     if (!plan.forgotten.isEmpty() || !plan.refreshes.empty() || !plan.adoptions.empty() || !plan.moves.empty())
         requestSave();
 }
@@ -591,7 +718,8 @@ void SyncEngine::applyTransfer(const QString &folderPath, const QString &name, c
 {
     ++m_progress.filesDone;
     m_progress.bytesDone += bytes;
-    m_appState.setSyncProgress(m_progress);
+    m_movingBytes.remove(path);
+    publishProgress();
     const bool upload = action == QLatin1String("uploaded");
     if (failure) {
         qCCritical(lcSyncEngine, upload ? "Upload failed for %s: %s" : "Download failed for %s: %s",
@@ -606,6 +734,32 @@ void SyncEngine::applyTransfer(const QString &folderPath, const QString &name, c
     }
     addRecentFile(name, action, path);
     qCInfo(lcSyncEngine, upload ? "Uploaded: %s" : "Downloaded: %s", qUtf8Printable(name));
+}
+
+void SyncEngine::applyMoving(const QString &name, const QString &action, const QString &path, qint64 bytes)
+{
+    m_movingBytes.insert(path, bytes);
+    m_progress.currentFile = name;
+    m_progress.currentAction = action;
+    // A large file moves in many small steps: the status follows it a few
+    // times a second, not at every step.
+    const qint64 now = m_passClock.elapsed();
+    if (m_progressShownMs >= 0 && now - m_progressShownMs < 250)
+        return;
+    publishProgress();
+}
+
+void SyncEngine::publishProgress()
+{
+    SyncProgress shown = m_progress;
+    for (const qint64 moving : std::as_const(m_movingBytes))
+        shown.bytesDone += moving;
+    shown.bytesDone = std::min(shown.bytesDone, std::max(shown.bytesTotal, m_progress.bytesDone));
+    // A rate means something once the pass has run a few seconds.
+    const qint64 elapsedMs = m_passClock.isValid() ? m_passClock.elapsed() : 0;
+    shown.bytesPerSecond = elapsedMs >= 3000 ? shown.bytesDone * 1000 / elapsedMs : 0;
+    m_progressShownMs = elapsedMs;
+    m_appState.setSyncProgress(shown);
 }
 
 void SyncEngine::answerRemovalQuestion(const QString &folder, bool remove)

@@ -8,6 +8,7 @@
 #include "sync/SyncState.h"
 
 #include <QCoroTask>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QPointer>
@@ -110,13 +111,32 @@ private:
     // state is kept aside and this one's taken up (or a fresh one).
     void adoptAccount();
 
+    // Notices of a pass are told at its end, one per kind: thirteen files
+    // moved to the Trash make one notification, not thirteen.
+    void collectNotice(const QString &title, const QString &text, const QString &folderPath);
+    void postPassNotices();
+
     void applyPlan(const QString &folderPath, const FolderPlanning::FolderPlan &plan);
+    // Bytes of a transfer under way: counted as they move, shown at most a
+    // few times a second.
+    void applyMoving(const QString &name, const QString &action, const QString &path, qint64 bytes);
+    void publishProgress();
     void applyTransfer(const QString &folderPath, const QString &name, const QString &action, const QString &path, qint64 bytes,
                        const std::optional<QString> &failure);
 
     // Starts a pass from the event loop, unless the engine was stopped or
     // syncing is paused.
     void schedulePass();
+    // The watched folders changed: added ones are watched, removed ones no
+    // longer are.
+    void followWatchedFolders();
+    // A folder added or chosen again is watched afresh and synced at once.
+    void followFolderChosen(const QString &folderPath);
+    // Resuming runs a pass at once, and the timer counts from there.
+    void followPause();
+    // The server refused the session: no further pass runs until a sign-in
+    // starts the engine again.
+    void holdForSignIn();
     // The state is written at most every millisecond per tracked file (and
     // at least a second apart) while a pass runs, and at the end of each
     // folder: what a crash loses, the next pass learns again from the files'
@@ -138,8 +158,20 @@ private:
     bool m_isSyncing = false;
     bool m_running = false;   // between start() and stop()
     bool m_stopped = false;   // stop() called: the running pass winds down
-    SyncProgress m_progress;
+    // A pass was asked for while one ran: it runs when that one ends.
+    bool m_passWanted = false;
+    bool m_passScheduled = false; // a queued pass start not yet run
+    SyncProgress m_progress; // bytesDone: of the transfers that ended
+    QHash<QString, qint64> m_movingBytes; // transfers under way, by path
+    QElapsedTimer m_passClock;
+    qint64 m_progressShownMs = -1;
     QHash<QString, FolderPlanning::RemovalAnswer> m_removalAnswers;
+    struct PassNotice {
+        QString title;
+        QStringList texts;
+        QStringList folders;
+    };
+    QList<PassNotice> m_passNotices;
     StateSaver *m_saver = nullptr;
     quint64 m_stateGeneration = 0;
     // The remembered server folders are checked once per engine start.

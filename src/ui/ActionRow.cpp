@@ -33,3 +33,16 @@ void makeProminent(QPushButton *button, bool small)
     if (small)
         button->setFont(viewstyle::font(viewstyle::TextStyle::caption));
 }
+
+void makeDestructive(QPushButton *button, bool small)
+{
+    const QString red = symbols::red().name();
+    button->setCursor(Qt::PointingHandCursor);
+    button->setStyleSheet(QStringLiteral(
+        "QPushButton { color: %1; background: transparent; border: 1px solid %1; border-radius: 5px; padding: %2; }"
+        "QPushButton:pressed { background: rgba(224, 50, 43, 40); }"
+        "QPushButton:disabled { color: rgba(224, 50, 43, 110); border-color: rgba(224, 50, 43, 110); }")
+                              .arg(red, small ? QStringLiteral("2px 9px") : QStringLiteral("5px 11px")));
+    if (small)
+        button->setFont(viewstyle::font(viewstyle::TextStyle::caption));
+}

@@ -13,3 +13,6 @@ public:
 
 // The filled accent-coloured button style ("Sign In", "Sign In...").
 void makeProminent(QPushButton *button, bool small = false);
+// An answer that deletes something: outlined in red beside the prominent
+// one, so the two are never taken for the same kind.
+void makeDestructive(QPushButton *button, bool small = false);

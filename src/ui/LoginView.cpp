@@ -3,6 +3,7 @@
 #include "api/APIClient.h"
 #include "platform/Preferences.h"
 #include "state/AppState.h"
+#include "state/CredentialStore.h"
 #include "ui/ActionRow.h"
 #include "ui/SessionFlows.h"
 #include "ui/Spinner.h"
@@ -10,6 +11,7 @@
 #include "ui/ViewStyle.h"
 
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -21,11 +23,21 @@ using viewstyle::TextStyle;
 
 namespace {
 
-QLineEdit *field(const QString &placeholder, QWidget *parent)
+// A field with its label above it (the label names it for screen readers
+// too, and a mnemonic reaches it from the keyboard).
+QLineEdit *field(const QString &label, const QString &placeholder, QVBoxLayout *fields, QWidget *parent)
 {
     auto *edit = new QLineEdit(parent);
     edit->setPlaceholderText(placeholder);
     edit->setClearButtonEnabled(false);
+    auto *caption = new QLabel(label, parent);
+    caption->setBuddy(edit);
+    edit->setAccessibleName(QString(label).remove(QLatin1Char('&')));
+    auto *pair = new QVBoxLayout;
+    pair->setSpacing(4);
+    pair->addWidget(caption);
+    pair->addWidget(edit);
+    fields->addLayout(pair);
     return edit;
 }
 
@@ -81,17 +93,22 @@ LoginView::LoginView(AppState &appState, APIClient &apiClient, std::function<voi
     // The last sign-in's server and e-mail, kept across sign-outs, spare
     // typing them again.
     const Preferences &preferences = appState.preferences();
-    m_server = field(QStringLiteral("Server URL"), this);
-    m_server->setText(preferences.string(sessionflows::lastServerKey).value_or(APIClient::defaultOrigin()));
-    m_email = field(QStringLiteral("Email"), this);
-    m_email->setText(preferences.string(sessionflows::lastEmailKey).value_or(QString()));
+    m_server = field(QStringLiteral("&Server"), QStringLiteral("https://tavrel.example"), fields, this);
+    // A session the server refused is signed in again where it was.
+    const auto sessionServer = appState.isLoggedIn()
+        ? CredentialStore(appState.preferences()).read(QStringLiteral("server_url"))
+        : std::nullopt;
+    const auto sessionUser = appState.isLoggedIn() ? appState.userInfo() : std::nullopt;
+    m_server->setText(sessionServer.value_or(
+        preferences.string(sessionflows::lastServerKey).value_or(APIClient::defaultOrigin())));
+    m_email = field(QStringLiteral("&Email"), QStringLiteral("you@example.com"), fields, this);
+    m_email->setText(sessionUser && !sessionUser->email.isEmpty()
+                         ? sessionUser->email
+                         : preferences.string(sessionflows::lastEmailKey).value_or(QString()));
     m_email->setInputMethodHints(Qt::ImhEmailCharactersOnly | Qt::ImhNoAutoUppercase);
-    m_password = field(QStringLiteral("Password"), this);
+    m_password = field(QStringLiteral("&Password"), QString(), fields, this);
     m_password->setEchoMode(QLineEdit::Password);
     m_password->setInputMethodHints(Qt::ImhHiddenText | Qt::ImhSensitiveData | Qt::ImhNoPredictiveText);
-    fields->addWidget(m_server);
-    fields->addWidget(m_email);
-    fields->addWidget(m_password);
     layout->addLayout(fields);
 
     m_error = viewstyle::label(QString(), TextStyle::caption, symbols::red(), this);
@@ -118,11 +135,12 @@ LoginView::LoginView(AppState &appState, APIClient &apiClient, std::function<voi
     for (QWidget *widget : std::initializer_list<QWidget *>{m_server, m_email, m_password, m_button, m_cancel})
         widget->setMinimumWidth(contentWidth - 48);
 
+    connect(m_server, &QLineEdit::textChanged, this, &LoginView::updateButton);
     connect(m_email, &QLineEdit::textChanged, this, &LoginView::updateButton);
     connect(m_password, &QLineEdit::textChanged, this, &LoginView::updateButton);
     connect(m_button, &QPushButton::clicked, this, &LoginView::signIn);
     connect(m_cancel, &QPushButton::clicked, this, &LoginView::cancel);
-    // Return in any field signs in, without the button's conditions.
+    // Return in any field signs in, under the button's conditions.
     for (QLineEdit *edit : {m_server, m_email, m_password})
         connect(edit, &QLineEdit::returnPressed, this, &LoginView::submitFromField);
     updateButton();
@@ -148,9 +166,34 @@ void LoginView::signIn()
 
 void LoginView::submitFromField()
 {
-    // One sign-in at a time: Cancel ends the running one first.
-    if (!m_isLoading)
+    // One sign-in at a time (Cancel ends the running one first), and only
+    // with every field filled: an empty password is no question to ask.
+    if (m_button->isEnabled())
         signIn();
+    else if (!m_isLoading)
+        focusFirstEmptyField();
+}
+
+void LoginView::focusFirstEmptyField()
+{
+    for (QLineEdit *edit : {m_server, m_email, m_password}) {
+        if (edit->text().trimmed().isEmpty()) {
+            edit->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+    }
+    m_password->setFocus(Qt::OtherFocusReason);
+}
+
+void LoginView::keyPressEvent(QKeyEvent *event)
+{
+    // Esc ends a running sign-in and closes the window.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        cancel();
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void LoginView::cancel()
@@ -170,6 +213,9 @@ void LoginView::setLoading(bool loading)
     m_spinner->move((m_button->width() - m_spinner->width()) / 2, (m_button->height() - m_spinner->height()) / 2);
     m_spinner->setVisible(loading);
     m_cancel->setVisible(loading);
+    // What is being sent cannot change while it is sent.
+    for (QLineEdit *edit : {m_server, m_email, m_password})
+        edit->setReadOnly(loading);
     updateButton();
 }
 
@@ -182,7 +228,8 @@ void LoginView::setErrorMessage(std::optional<QString> message)
 
 void LoginView::updateButton()
 {
-    m_button->setEnabled(!m_email->text().isEmpty() && !m_password->text().isEmpty() && !m_isLoading);
+    m_button->setEnabled(!m_server->text().trimmed().isEmpty() && !m_email->text().trimmed().isEmpty()
+                         && !m_password->text().isEmpty() && !m_isLoading);
 }
 
 void LoginView::showEvent(QShowEvent *event)
@@ -194,6 +241,9 @@ void LoginView::showEvent(QShowEvent *event)
             const QRect area = screen->availableGeometry();
             move(area.center() - QPoint(width() / 2, height() / 2));
         }
+        // With the server and e-mail remembered, typing starts in the
+        // password.
+        focusFirstEmptyField();
     }
     raise();
     activateWindow();

@@ -13,8 +13,11 @@ class Spinner;
 
 // The sign-in window: server URL, e-mail and password, one "Sign In" button
 // with a progress indicator while the request runs (and "Cancel" beside it),
-// and the failure's text in red under the fields. Return in any field signs
-// in. The server and e-mail of the last sign-in are filled in. On success it
+// and the failure's text in red under the fields, in words that say what to
+// do. Return in any field signs in once every field is filled; the fields
+// are locked while the request runs; Esc cancels and closes. The server and
+// e-mail of the last sign-in are filled in, and the focus starts in the
+// first empty field. On success it
 // stores the five session keys, fills AppState, runs onLogin and closes
 // itself. A sign-in that is still running when the window is closed
 // completes all the same.
@@ -46,9 +49,11 @@ signals:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void submitFromField();
+    void focusFirstEmptyField();
     void setLoading(bool loading);
     void setErrorMessage(std::optional<QString> message);
     void updateButton();

@@ -32,6 +32,7 @@ MenuBarView::MenuBarView(AppState &appState, QWidget *parent)
     connect(&appState, &AppState::userInfoChanged, this, &MenuBarView::refresh);
     connect(&appState, &AppState::syncStatusChanged, this, &MenuBarView::refresh);
     connect(&appState, &AppState::isPausedChanged, this, &MenuBarView::refresh);
+    connect(&appState, &AppState::sessionRejectedChanged, this, &MenuBarView::refresh);
     refresh();
 }
 
@@ -84,7 +85,8 @@ QWidget *MenuBarView::buildSignedInFace()
     auto *headerLayout = new QHBoxLayout(header);
     headerLayout->setContentsMargins(12, 8, 12, 8);
     headerLayout->addWidget(viewstyle::label(QStringLiteral("TavrelSync"), TextStyle::headline, QColor(), header));
-    headerLayout->addStretch(1);
+    // The organization takes all the room beside the name (right-aligned),
+    // and is cut only when it does not fit there; its tooltip holds it whole.
     auto *organization = new ElidedLabel(QString(), header);
     organization->setObjectName(QStringLiteral("organization"));
     organization->setFont(viewstyle::font(TextStyle::caption));
@@ -97,7 +99,9 @@ QWidget *MenuBarView::buildSignedInFace()
     layout->addWidget(viewstyle::divider(face));
     m_statusView = new SyncStatusView(m_appState, face);
     connect(m_statusView, &SyncStatusView::settingsRequested, this, &MenuBarView::settingsRequested);
+    connect(m_statusView, &SyncStatusView::addFolderRequested, this, &MenuBarView::addFolderRequested);
     connect(m_statusView, &SyncStatusView::notSyncedRequested, this, &MenuBarView::notSyncedListRequested);
+    connect(m_statusView, &SyncStatusView::signInRequested, this, &MenuBarView::signInRequested);
     connect(m_statusView, &SyncStatusView::removalAnswered, this, [this](const QString &folder, bool remove) {
         if (m_syncEngine)
             m_syncEngine->answerRemovalQuestion(folder, remove);
@@ -142,7 +146,9 @@ void MenuBarView::refresh()
     m_organization->setToolTip(m_organization->text());
     m_organization->setVisible(user.has_value());
 
-    m_syncNowButton->setEnabled(m_appState.syncStatus().kind != SyncStatus::Kind::syncing);
+    // After the server refused the session only a sign-in helps.
+    m_syncNowButton->setEnabled(m_appState.syncStatus().kind != SyncStatus::Kind::syncing
+                                && !m_appState.sessionRejected());
     const bool paused = m_appState.isPaused();
     m_pauseButton->setText(paused ? QStringLiteral("Resume Syncing") : QStringLiteral("Pause Syncing"));
     m_pauseButton->setIcon(symbols::icon(paused ? QStringLiteral("play.circle.fill") : QStringLiteral("pause.circle.fill"),

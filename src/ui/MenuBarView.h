@@ -38,6 +38,7 @@ public:
 signals:
     void signInRequested();
     void settingsRequested();
+    void addFolderRequested();
     void notSyncedListRequested();
     void quitRequested();
 

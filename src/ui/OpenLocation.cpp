@@ -26,12 +26,34 @@ QString locationToOpen(const QString &filePath)
     return folder;
 }
 
+namespace {
+std::function<void(const QString &)> &failureHandler()
+{
+    static std::function<void(const QString &)> handler;
+    return handler;
+}
+
+bool failed(const QString &text)
+{
+    qCWarning(lcApp).noquote() << text;
+    if (failureHandler())
+        failureHandler()(text);
+    return false;
+}
+} // namespace
+
+void setOpenFailureHandler(std::function<void(const QString &text)> handler)
+{
+    failureHandler() = std::move(handler);
+}
+
 bool openLocation(const QString &path)
 {
     if (path.isEmpty())
-        return false;
-    const bool opened = QDesktopServices::openUrl(QUrl::fromLocalFile(path));
-    if (!opened)
-        qCWarning(lcApp).noquote() << "The desktop could not open" << path;
-    return opened;
+        return failed(QStringLiteral("Could not open the file: where it is is not known."));
+    if (!QFileInfo::exists(path))
+        return failed(QStringLiteral("Could not open %1: it no longer exists.").arg(path));
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+        return failed(QStringLiteral("Could not open %1: the desktop has no application for it.").arg(path));
+    return true;
 }

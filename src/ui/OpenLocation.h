@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 
 // Opening local files and folders with the desktop's default application
 // (the file manager for folders).
@@ -10,6 +11,11 @@
 // show (no path known).
 QString locationToOpen(const QString &filePath);
 
-// Hands the path to the desktop; false when there was nothing to open or the
-// desktop refused it.
+// Hands the path to the desktop; false when there was nothing to open, the
+// path is gone, or the desktop refused it. Each such failure is told to the
+// failure handler, with the sentence to show.
 bool openLocation(const QString &path);
+
+// Who tells the user that something could not be opened (the shell posts a
+// notice); none by default.
+void setOpenFailureHandler(std::function<void(const QString &text)> handler);

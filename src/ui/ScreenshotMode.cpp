@@ -241,6 +241,33 @@ QCoro::Task<int> capture(TavrelSyncApp &shell, QString dir, QString serverURL)
     check(save(shell.panel(), dir, QStringLiteral("panel-signed-in.png")));
     saveScreenAround(shell.panel(), dir, QStringLiteral("tray-and-panel.png"));
     shell.panel()->close();
+
+    // Most of a folder removed at once: the question waits, and says so.
+    if (SyncEngine *engine = shell.syncEngine()) {
+        QDir(notes + QStringLiteral("/Photos")).removeRecursively();
+        QCoro::Task<void> asking = engine->syncNow();
+        co_await asking;
+        shell.showPanel();
+        co_await settle();
+        check(!state.removalQuestions().isEmpty());
+        check(save(shell.panel(), dir, QStringLiteral("panel-waiting.png")));
+        shell.panel()->close();
+        engine->answerRemovalQuestion(notes, false);
+        check(co_await waitFor([engine, &state] {
+            return state.removalQuestions().isEmpty() && !engine->isSyncing()
+                && state.syncStatus().kind == SyncStatus::Kind::idle;
+        }, 30s));
+
+        // A session the server no longer accepts asks for a sign-in.
+        shell.apiClient().setToken(QStringLiteral("a-session-that-ended"));
+        QCoro::Task<void> refused = engine->syncNow();
+        co_await refused;
+        shell.showPanel();
+        co_await settle();
+        check(state.sessionRejected());
+        check(save(shell.panel(), dir, QStringLiteral("panel-sign-in-again.png")));
+        shell.panel()->close();
+    }
     co_return failures == 0 ? 0 : 1;
 }
 
@@ -253,7 +280,11 @@ int runScreenshotMode(const QString &outputDir, const QString &serverURL)
         return 2;
     }
     QApplication::setQuitOnLastWindowClosed(false);
-    TavrelSyncApp shell;
+    // The folder chooser that follows the first sign-in is answered by the
+    // pictures' own choices, never by a dialog waiting for a person.
+    TavrelSyncApp::Options options;
+    options.folderChooser = [](QWidget *) { return std::optional<QString>(); };
+    TavrelSyncApp shell(options);
     shell.launch();
     int result = 1;
     QTimer::singleShot(0, &shell, [&] {

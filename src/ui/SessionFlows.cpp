@@ -9,6 +9,54 @@
 #include "sync/FailureText.h"
 
 #include <QCoreApplication>
+#include <QNetworkReply>
+#include <QUrl>
+
+QString signInFailureText(const std::exception &failure, const QString &serverURL)
+{
+    const QUrl url(serverURL);
+    const QString place = url.port() > 0 ? QStringLiteral("%1:%2").arg(url.host()).arg(url.port()) : url.host();
+    if (const auto *network = dynamic_cast<const NetworkError *>(&failure)) {
+        const bool secure = url.scheme() == QLatin1String("https");
+        const bool certificate = network->description().contains(QLatin1String("certificate"));
+        switch (network->code()) {
+        case QNetworkReply::ConnectionRefusedError:
+            return QStringLiteral("Could not reach %1. Is the server running?").arg(place);
+        case QNetworkReply::HostNotFoundError:
+            return QStringLiteral("Could not find the server %1. Check the address.").arg(url.host());
+        case QNetworkReply::RemoteHostClosedError:
+        case QNetworkReply::SslHandshakeFailedError:
+        case QNetworkReply::UnknownNetworkError:
+            // A plain HTTP server answers a TLS greeting by closing (or with
+            // bytes that are no TLS).
+            if (secure && !certificate) {
+                QUrl plain = url;
+                plain.setScheme(QStringLiteral("http"));
+                return QStringLiteral("This server does not speak HTTPS; try %1").arg(plain.toString());
+            }
+            break;
+        default:
+            break;
+        }
+        return network->description();
+    }
+    if (const auto *api = dynamic_cast<const APIError *>(&failure); api && api->kind() == APIError::Kind::unauthorized)
+        return QStringLiteral("The e-mail or password is not right. Check them and try again.");
+    return failureText(failure);
+}
+
+namespace {
+// What the log says of a failed sign-in: its kind, never what was typed (a
+// password typed into the server field would be in a host name).
+QString failureKind(const std::exception &failure)
+{
+    if (const auto *network = dynamic_cast<const NetworkError *>(&failure))
+        return QStringLiteral("network error %1").arg(network->code());
+    if (const auto *api = dynamic_cast<const APIError *>(&failure))
+        return QStringLiteral("service error %1").arg(int(api->kind()));
+    return QStringLiteral("unreadable answer");
+}
+} // namespace
 
 QCoro::Task<std::optional<QString>> signInAndStore(APIClient &apiClient, AppState &appState, QString email,
                                                    QString password, QString serverURL)
@@ -19,8 +67,8 @@ QCoro::Task<std::optional<QString>> signInAndStore(APIClient &apiClient, AppStat
         QCoro::Task<LoginResponse> login = apiClient.login(email, password, serverURL);
         response = co_await std::move(login);
     } catch (const std::exception &error) {
-        qCInfo(lcApp) << "Sign-in failed:" << failureText(error);
-        co_return failureText(error);
+        qCInfo(lcApp).noquote() << "Sign-in failed:" << failureKind(error);
+        co_return signInFailureText(error, serverURL);
     }
 
     // The address stored beside the token is the one that issued it, even
@@ -42,6 +90,8 @@ QCoro::Task<std::optional<QString>> signInAndStore(APIClient &apiClient, AppStat
 
     appState.setIsLoggedIn(true);
     appState.setUserInfo(response.user);
+    // The folders a sign-out emptied come back with the sign-in.
+    appState.loadBookmarks();
     qCInfo(lcApp) << "Signed in as" << response.user.email;
     co_return std::nullopt;
 }
@@ -64,6 +114,7 @@ QCoro::Task<> signOut(APIClient &apiClient, AppState &appState, std::function<vo
     appState.setIsLoggedIn(false);
     appState.setUserInfo(std::nullopt);
     appState.setWatchedFolders({});
+    appState.setSessionRejected(false);
     appState.setSyncStatus(SyncStatus::idle());
     qCInfo(lcApp) << "Signed out";
     if (onLogout)

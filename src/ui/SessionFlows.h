@@ -2,6 +2,7 @@
 
 #include <QCoroTask>
 #include <QString>
+#include <exception>
 #include <functional>
 #include <optional>
 
@@ -17,6 +18,11 @@ inline const QString lastEmailKey = QStringLiteral("lastEmail");
 // sign-in turns it on.
 inline const QString startAtLoginKey = QStringLiteral("startAtLogin");
 } // namespace sessionflows
+
+// What a failed sign-in says to the user: what went wrong in plain words,
+// and what to do ("Could not reach 127.0.0.1:8765. Is the server
+// running?", "This server does not speak HTTPS; try http://...").
+QString signInFailureText(const std::exception &failure, const QString &serverURL);
 
 // Signs in with the given values (the server address normalized, see
 // APIClient::normalizedServerURL). On success the five session keys are

@@ -22,8 +22,10 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -72,6 +74,7 @@ SettingsView::SettingsView(AppState &appState, APIClient &apiClient, std::functi
     , m_onLogout(std::move(onLogout))
     , m_syncInterval(syncInterval)
     , m_chooseFolder(defaultFolderChooser())
+    , m_confirm(defaultConfirmation())
 {
     setWindowTitle(QStringLiteral("TavrelSync Settings"));
     auto *layout = new QVBoxLayout(this);
@@ -83,6 +86,10 @@ SettingsView::SettingsView(AppState &appState, APIClient &apiClient, std::functi
     m_notSyncedTab = buildNotSyncedTab();
     m_tabs->addTab(m_notSyncedTab, QStringLiteral("Not Synced"));
     m_tabs->addTab(buildGeneralTab(), symbols::icon(QStringLiteral("gear"), iconColor), QStringLiteral("General"));
+    // Tabs keep their whole names at any font size: the window is never
+    // narrower than the tab bar.
+    m_tabs->setUsesScrollButtons(false);
+    m_tabs->tabBar()->setElideMode(Qt::ElideNone);
     layout->addWidget(m_tabs, 1);
 
     auto *buttons = new QHBoxLayout;
@@ -104,7 +111,51 @@ SettingsView::SettingsView(AppState &appState, APIClient &apiClient, std::functi
     refreshNotSynced();
     // A starting size that fits the content at the desktop's font; the user
     // may make it larger or smaller from there.
+    setMinimumWidth(m_tabs->tabBar()->sizeHint().width() + 2 * layout->contentsMargins().left() + 16);
     resize(sizeHint().expandedTo(QSize(480, 400)));
+}
+
+SettingsView::Confirmation SettingsView::defaultConfirmation()
+{
+    return [](QWidget *parent, const QString &question, const QString &detail, const QString &accept) {
+        QMessageBox box(QMessageBox::Question, QStringLiteral("TavrelSync"), question, QMessageBox::NoButton, parent);
+        box.setInformativeText(detail);
+        QPushButton *yes = box.addButton(accept, QMessageBox::AcceptRole);
+        box.addButton(QMessageBox::Cancel);
+        box.setDefaultButton(QMessageBox::Cancel);
+        box.exec();
+        return box.clickedButton() == yes;
+    };
+}
+
+void SettingsView::confirmLogout()
+{
+    const auto user = m_appState.userInfo();
+    const QString who = user && !user->email.isEmpty() ? QStringLiteral(" as ") + user->email : QString();
+    if (!m_confirm || m_confirm(this, QStringLiteral("Sign out%1?").arg(who),
+                                QStringLiteral("Syncing stops until you sign in again. Your files stay on this "
+                                               "computer and on the server."),
+                                QStringLiteral("Sign Out")))
+        logout();
+}
+
+void SettingsView::confirmRemoveFolder(int index)
+{
+    const QStringList folders = m_appState.watchedFolders();
+    if (index < 0 || index >= folders.size())
+        return;
+    const QString path = folders.at(index);
+    if (m_confirm
+        && !m_confirm(this, QStringLiteral("Stop syncing \u201c%1\u201d?").arg(QFileInfo(path).fileName()),
+                      QStringLiteral("The files in %1 are kept on this computer and on the server; they are no "
+                                     "longer kept in step.")
+                          .arg(QDir::toNativeSeparators(path)),
+                      QStringLiteral("Stop Syncing")))
+        return;
+    // The list may have changed while the question was open.
+    const int now = int(m_appState.watchedFolders().indexOf(path));
+    if (now >= 0)
+        m_appState.removeWatchedFolder(now);
 }
 
 void SettingsView::setCurrentIndex(int index)
@@ -210,8 +261,17 @@ QWidget *SettingsView::buildAccountTab()
     QPalette palette = m_signOut->palette();
     palette.setColor(QPalette::ButtonText, symbols::red());
     m_signOut->setPalette(palette);
-    connect(m_signOut, &QPushButton::clicked, this, &SettingsView::logout);
+    connect(m_signOut, &QPushButton::clicked, this, &SettingsView::confirmLogout);
     layout->addWidget(m_signOut, 0, Qt::AlignLeft);
+
+    // Signed out: one sentence and the way back in.
+    m_signedOutText = captionLabel(QStringLiteral("You are signed out. Sign in to sync your folders again."), tab);
+    m_signedOutText->setObjectName(QStringLiteral("signedOutText"));
+    layout->insertWidget(1, m_signedOutText);
+    m_signIn = new QPushButton(QStringLiteral("Sign In..."), tab);
+    m_signIn->setObjectName(QStringLiteral("accountSignInButton"));
+    connect(m_signIn, &QPushButton::clicked, this, &SettingsView::signInRequested);
+    layout->insertWidget(2, m_signIn, 0, Qt::AlignLeft);
     return tab;
 }
 
@@ -234,7 +294,18 @@ QWidget *SettingsView::buildNotSyncedTab()
     m_notSynced->setWordWrap(true);
     m_notSynced->header()->setStretchLastSection(true);
     layout->addWidget(m_notSynced, 1);
+    // The chosen file's path and reason, whole and wrapped, whatever the
+    // columns' widths.
+    m_notSyncedDetail = captionLabel(QString(), tab);
+    m_notSyncedDetail->setObjectName(QStringLiteral("notSyncedDetail"));
+    m_notSyncedDetail->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(m_notSyncedDetail);
+    connect(m_notSynced, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem *item) {
+        m_notSyncedDetail->setText(item ? item->toolTip(0) + QLatin1Char('\n') + item->text(1) : QString());
+        m_notSyncedDetail->setVisible(item != nullptr);
+    });
     m_notSyncedEmpty = captionLabel(QStringLiteral("Every file in your folders is synced."), tab);
+    m_notSyncedEmpty->setObjectName(QStringLiteral("notSyncedEmpty"));
     layout->addWidget(m_notSyncedEmpty);
     return tab;
 }
@@ -334,8 +405,7 @@ QWidget *SettingsView::folderRow(int index, const QString &path, bool needsChoic
     remove->setIconSize(QSize(16, 16));
     remove->setToolTip(QStringLiteral("Stop syncing this folder"));
     remove->setStyleSheet(QStringLiteral("QToolButton { border: none; }"));
-    connect(remove, &QToolButton::clicked, this, [this, index] { m_appState.removeWatchedFolder(index); },
-            Qt::QueuedConnection);
+    connect(remove, &QToolButton::clicked, this, [this, index] { confirmRemoveFolder(index); }, Qt::QueuedConnection);
     rowLayout->addWidget(remove);
     return row;
 }
@@ -371,8 +441,12 @@ void SettingsView::refreshAccount()
         addValue(QStringLiteral("Email"), user->email);
         addValue(QStringLiteral("Organization"), user->organization);
     }
-    const auto server = CredentialStore(m_appState.preferences()).read(QStringLiteral("server_url"));
-    addValue(QStringLiteral("Server"), server.value_or(QStringLiteral("Unknown")));
+    const bool signedIn = m_appState.isLoggedIn();
+    if (const auto server = CredentialStore(m_appState.preferences()).read(QStringLiteral("server_url")))
+        addValue(QStringLiteral("Server"), *server);
+    m_signOut->setVisible(signedIn);
+    m_signedOutText->setVisible(!signedIn);
+    m_signIn->setVisible(!signedIn);
 }
 
 void SettingsView::refreshNotSynced()
@@ -385,7 +459,16 @@ void SettingsView::refreshNotSynced()
         item->setToolTip(1, file.reason);
     }
     m_notSynced->resizeColumnToContents(0);
+    // The path column never takes the reason's room: at most about twenty
+    // characters wide, the rest shown in the detail line below.
+    const int widest = m_notSynced->fontMetrics().averageCharWidth() * 24;
+    m_notSynced->setColumnWidth(0, qMin(m_notSynced->columnWidth(0), widest));
     m_notSynced->setVisible(!files.isEmpty());
+    // The first file's path and reason are shown whole from the start.
+    if (!files.isEmpty())
+        m_notSynced->setCurrentItem(m_notSynced->topLevelItem(0));
+    else
+        m_notSyncedDetail->hide();
     m_notSyncedEmpty->setVisible(files.isEmpty());
     const int tab = m_tabs ? m_tabs->indexOf(m_notSynced->parentWidget()) : -1;
     if (tab >= 0)

@@ -19,9 +19,11 @@ class QTreeWidget;
 // The settings window: a normal, resizable window with a Close button and
 // four tabs: "Folders" (the watched folders, up to five, the count, "Add
 // Folder..." and the sync interval; a folder that must be chosen again is
-// marked and can be chosen in place), "Account" (the signed-in user, the
-// server and "Sign Out"), "Not Synced" (files the sync leaves alone, and
-// why) and "General" (start at login, the log file, about). What it shows is
+// marked and can be chosen in place; removing one asks first), "Account"
+// (the signed-in user, the server and "Sign Out", which asks first; signed
+// out, "Sign In..."), "Not Synced" (files the sync leaves alone, and why,
+// whole in a detail line; one sentence when there are none) and "General"
+// (start at login, the log file, about). What it shows is
 // read afresh from AppState and the preferences.
 class SettingsView : public QWidget {
     Q_OBJECT
@@ -48,10 +50,22 @@ public:
 
     void setFolderChooser(FolderChooser chooser) { m_chooseFolder = std::move(chooser); }
 
+    // Asks before something the user may not mean (signing out, removing a
+    // folder): true to go ahead. Replaceable so that the question can be
+    // answered without a dialog; by default a QMessageBox whose accepting
+    // button carries `accept`.
+    using Confirmation = std::function<bool(QWidget *parent, const QString &question, const QString &detail,
+                                            const QString &accept)>;
+    static Confirmation defaultConfirmation();
+    void setConfirmation(Confirmation confirmation) { m_confirm = std::move(confirmation); }
+
     void selectFolder();
     // Runs the chooser for the folder at `index` and puts the choice in its place.
     void chooseFolderAgain(int index);
     void logout();
+    // "Sign Out" and a folder's remove button: each asks first.
+    void confirmLogout();
+    void confirmRemoveFolder(int index);
     double syncInterval() const { return m_syncInterval; }
 
     QTabWidget *tabs() const { return m_tabs; }
@@ -67,10 +81,17 @@ public:
     QComboBox *intervalPicker() const { return m_intervalPicker; }
     QPushButton *signOutButton() const { return m_signOut; }
     QTreeWidget *notSyncedList() const { return m_notSynced; }
+    // The chosen not-synced file's path and reason, whole.
+    QLabel *notSyncedDetail() const { return m_notSyncedDetail; }
+    QPushButton *signInButton() const { return m_signIn; }
     QCheckBox *startAtLoginBox() const { return m_startAtLogin; }
     QPushButton *openLogButton() const { return m_openLog; }
     // The labelled values of the Account tab, in order: ("Name", value)...
     QList<QPair<QString, QString>> accountValues() const;
+
+signals:
+    // "Sign In..." on the account tab of a signed-out user.
+    void signInRequested();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -93,6 +114,7 @@ private:
     std::function<void()> m_onLogout;
     double m_syncInterval;
     FolderChooser m_chooseFolder;
+    Confirmation m_confirm;
 
     QTabWidget *m_tabs = nullptr;
     QWidget *m_notSyncedTab = nullptr;
@@ -104,6 +126,9 @@ private:
     QComboBox *m_intervalPicker = nullptr;
     QFormLayout *m_accountForm = nullptr;
     QPushButton *m_signOut = nullptr;
+    QPushButton *m_signIn = nullptr;
+    QLabel *m_signedOutText = nullptr;
+    QLabel *m_notSyncedDetail = nullptr;
     QTreeWidget *m_notSynced = nullptr;
     QLabel *m_notSyncedEmpty = nullptr;
     QCheckBox *m_startAtLogin = nullptr;

@@ -54,6 +54,28 @@ QString byteAmountsText(qint64 done, qint64 total)
     return QStringLiteral("%1 of %2 %3").arg(amount(done), amount(total), QLatin1String(unit.name));
 }
 
+QString transferText(const SyncProgress &progress)
+{
+    if (progress.currentFile.isEmpty() || progress.bytesPerSecond <= 0)
+        return {};
+    const QLocale locale;
+    const double rate = double(progress.bytesPerSecond);
+    const QString rateText = rate >= 1e6 ? QStringLiteral("%1 MB/s").arg(locale.toString(rate / 1e6, 'f', 1))
+                                         : QStringLiteral("%1 kB/s").arg(locale.toString(qMax(1.0, rate / 1e3), 'f', 0));
+    const qint64 left = qMax<qint64>(0, progress.bytesTotal - progress.bytesDone);
+    const qint64 seconds = left / progress.bytesPerSecond;
+    QString timeLeft;
+    if (seconds < 60)
+        timeLeft = QStringLiteral("less than a minute left");
+    else if (seconds < 2 * 3600)
+        timeLeft = QStringLiteral("about %1 minutes left").arg(locale.toString((seconds + 30) / 60));
+    else
+        timeLeft = QStringLiteral("about %1 hours left").arg(locale.toString((seconds + 1800) / 3600));
+    const QString verb = progress.currentAction == QLatin1String("downloading") ? QStringLiteral("Receiving ")
+                                                                                 : QStringLiteral("Sending ");
+    return verb + progress.currentFile + QStringLiteral(" · ") + rateText + QStringLiteral(" · ") + timeLeft;
+}
+
 QString progressText(const SyncProgress &progress)
 {
     if (progress.filesTotal <= 0)
@@ -71,6 +93,12 @@ StatusSummary summarizeStatus(const AppState &state, const QDateTime &now, TimeW
     if (!state.isLoggedIn())
         return {Face::signedOut, QStringLiteral("Signed out"), QStringLiteral("Sign in to start syncing"),
                 QStringLiteral("person.circle"), symbols::secondary()};
+    // The server refused the session: nothing syncs until a sign-in, and
+    // the words say what to do.
+    if (state.sessionRejected())
+        return {Face::signInAgain, QStringLiteral("Sign in again to keep syncing"),
+                QStringLiteral("The server no longer accepts this session"), QStringLiteral("person.circle"),
+                symbols::orange()};
     if (state.watchedFolders().isEmpty())
         return {Face::noFolders, QStringLiteral("Add a folder to start syncing"), QString(),
                 QStringLiteral("folder"), symbols::secondary()};
@@ -78,7 +106,7 @@ StatusSummary summarizeStatus(const AppState &state, const QDateTime &now, TimeW
     const SyncStatus status = state.syncStatus();
     // A pass the user started while paused still shows its progress.
     if (status.kind == SyncStatus::Kind::syncing)
-        return {Face::syncing, progressText(state.syncProgress()), QString(),
+        return {Face::syncing, progressText(state.syncProgress()), transferText(state.syncProgress()),
                 QStringLiteral("arrow.triangle.2.circlepath"), symbols::blue()};
     if (state.isPaused())
         return {Face::paused, QStringLiteral("Paused"), QStringLiteral("Changes wait until you resume syncing"),
@@ -93,10 +121,24 @@ StatusSummary summarizeStatus(const AppState &state, const QDateTime &now, TimeW
     QString detail;
     if (const auto last = state.lastSyncTime())
         detail = QStringLiteral("Last synced ") + momentText(qMin(*last, now), now, words);
-    // Files left out are not up to date, and the words say so.
+    // A question waiting holds files back: nothing is up to date until it
+    // is answered.
+    if (const QList<RemovalQuestion> questions = state.removalQuestions(); !questions.isEmpty()) {
+        int removed = 0;
+        for (const RemovalQuestion &question : questions)
+            removed += question.count;
+        return {Face::waiting, QStringLiteral("Waiting for your answer"),
+                QStringLiteral("%1 %2 held back").arg(QLocale().toString(removed),
+                                                      removed == 1 ? QStringLiteral("removal") : QStringLiteral("removals")),
+                QStringLiteral("questionmark.circle"), symbols::orange()};
+    }
+    // Files left out are not up to date, and the face and words say so.
     const qsizetype left = state.notSyncedFiles().size();
-    const QString title = left == 0 ? QStringLiteral("Up to date")
-        : QStringLiteral("Up to date · %1 %2 not synced")
-              .arg(QLocale().toString(left), left == 1 ? QStringLiteral("file") : QStringLiteral("files"));
-    return {Face::upToDate, title, detail, QStringLiteral("checkmark.circle.fill"), symbols::green()};
+    if (left > 0)
+        return {Face::notSynced,
+                QStringLiteral("Up to date · %1 %2 not synced")
+                    .arg(QLocale().toString(left), left == 1 ? QStringLiteral("file") : QStringLiteral("files")),
+                detail, QStringLiteral("exclamationmark.circle"), symbols::orange()};
+    return {Face::upToDate, QStringLiteral("Up to date"), detail, QStringLiteral("checkmark.circle.fill"),
+            symbols::green()};
 }

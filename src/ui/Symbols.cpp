@@ -52,19 +52,38 @@ QPixmap render(const QByteArray &svg, int size, qreal devicePixelRatio)
     return pixmap;
 }
 
+// A tinted symbol whose inner marks (drawn white in its source) are cut out
+// of it rather than painted white: a pause sign stays a pause sign in any
+// tint, also white on a dark panel.
+QPixmap renderTinted(const QString &name, const QColor &color, int size, qreal devicePixelRatio)
+{
+    QByteArray marks = svgSource(name);
+    if (!marks.contains("#ffffff"))
+        return render(tintedSource(name, color), size, devicePixelRatio);
+    QByteArray body = tintedSource(name, color);
+    body.replace("#ffffff", color.name(QColor::HexRgb).toLatin1());
+    marks.replace("#000000", "none");
+    marks.replace("#ffffff", "#000000");
+    QPixmap pixmap = render(body, size, devicePixelRatio);
+    const QPixmap holes = render(marks, size, devicePixelRatio);
+    QPainter painter(&pixmap);
+    painter.setCompositionMode(QPainter::CompositionMode_DestinationOut);
+    painter.drawPixmap(0, 0, holes);
+    return pixmap;
+}
+
 } // namespace
 
 QPixmap pixmap(const QString &name, const QColor &color, int size, qreal devicePixelRatio)
 {
-    return render(tintedSource(name, color), size, devicePixelRatio);
+    return renderTinted(name, color, size, devicePixelRatio);
 }
 
 QIcon icon(const QString &name, const QColor &color)
 {
-    const QByteArray svg = tintedSource(name, color);
     QIcon result;
     for (int size : {16, 22, 24, 32, 48, 64})
-        result.addPixmap(render(svg, size, 1.0));
+        result.addPixmap(renderTinted(name, color, size, 1.0));
     return result;
 }
 

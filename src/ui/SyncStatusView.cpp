@@ -102,7 +102,8 @@ SyncStatusView::SyncStatusView(AppState &appState, QWidget *parent)
     connect(&m_ageTimer, &QTimer::timeout, this, &SyncStatusView::refreshAges);
     for (auto signal : {&AppState::isLoggedInChanged, &AppState::syncStatusChanged, &AppState::syncProgressChanged,
                         &AppState::isPausedChanged, &AppState::lastSyncTimeChanged, &AppState::nextSyncTimeChanged,
-                        &AppState::notSyncedFilesChanged})
+                        &AppState::notSyncedFilesChanged, &AppState::removalQuestionsChanged,
+                        &AppState::sessionRejectedChanged})
         connect(&appState, signal, this, &SyncStatusView::refreshStatus);
     connect(&appState, &AppState::watchedFoldersChanged, this, [this] {
         refreshStatus();
@@ -154,8 +155,14 @@ void SyncStatusView::buildStatusBlock()
     m_addFolder = new QPushButton(QStringLiteral("Add Folder..."), this);
     m_addFolder->setObjectName(QStringLiteral("addFolderButton"));
     makeProminent(m_addFolder, true);
-    connect(m_addFolder, &QPushButton::clicked, this, &SyncStatusView::settingsRequested);
+    connect(m_addFolder, &QPushButton::clicked, this, &SyncStatusView::addFolderRequested);
     m_layout->addWidget(m_addFolder, 0, Qt::AlignLeft);
+
+    m_signInAgain = new QPushButton(QStringLiteral("Sign In..."), this);
+    m_signInAgain->setObjectName(QStringLiteral("signInAgainButton"));
+    makeProminent(m_signInAgain, true);
+    connect(m_signInAgain, &QPushButton::clicked, this, &SyncStatusView::signInRequested);
+    m_layout->addWidget(m_signInAgain, 0, Qt::AlignLeft);
 
     m_notSynced = new RowButton(this);
     m_notSynced->setObjectName(QStringLiteral("notSyncedButton"));
@@ -219,6 +226,7 @@ void SyncStatusView::refreshStatus()
     }
     m_progress->setVisible(showProgress);
     m_addFolder->setVisible(summary.face == StatusSummary::Face::noFolders);
+    m_signInAgain->setVisible(summary.face == StatusSummary::Face::signInAgain);
 }
 
 void SyncStatusView::refreshNotSynced()
@@ -257,6 +265,7 @@ void SyncStatusView::rebuildQuestions()
         buttons->setSpacing(6);
         auto *remove = new QPushButton(QStringLiteral("Remove"), box);
         remove->setObjectName(QStringLiteral("removeButton"));
+        makeDestructive(remove, true);
         auto *restore = new QPushButton(QStringLiteral("Restore"), box);
         restore->setObjectName(QStringLiteral("restoreButton"));
         makeProminent(restore, true);

@@ -30,9 +30,13 @@ public:
     void refreshAges();
 
 signals:
-    // "Add Folder...", or a folder that must be chosen again, was clicked.
+    // A folder that must be chosen again was clicked.
     void settingsRequested();
+    // "Add Folder..." was clicked.
+    void addFolderRequested();
     void notSyncedRequested();
+    // "Sign In..." after the server refused the session.
+    void signInRequested();
     void removalAnswered(const QString &folder, bool remove);
 
 protected:
@@ -57,6 +61,7 @@ private:
     ElidedLabel *m_detail = nullptr;
     QProgressBar *m_progress = nullptr;
     QPushButton *m_addFolder = nullptr;
+    QPushButton *m_signInAgain = nullptr;
     RowButton *m_notSynced = nullptr;
     QLabel *m_notSyncedText = nullptr;
     QWidget *m_questions = nullptr;

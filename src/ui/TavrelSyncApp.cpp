@@ -43,7 +43,8 @@ TavrelSyncApp::TavrelSyncApp(Options options, QObject *parent)
     // host at a calmer pace.
     for (auto signal : {&AppState::isLoggedInChanged, &AppState::watchedFoldersChanged, &AppState::syncStatusChanged,
                         &AppState::isPausedChanged, &AppState::lastSyncTimeChanged, &AppState::nextSyncTimeChanged,
-                        &AppState::notSyncedFilesChanged})
+                        &AppState::notSyncedFilesChanged, &AppState::removalQuestionsChanged,
+                        &AppState::sessionRejectedChanged})
         connect(&m_appState, signal, this, &TavrelSyncApp::updateTray);
     m_trayProgressUpdate.setSingleShot(true);
     m_trayProgressUpdate.setInterval(trayProgressIntervalMs);
@@ -53,18 +54,46 @@ TavrelSyncApp::TavrelSyncApp(Options options, QObject *parent)
             m_trayProgressUpdate.start();
     });
     buildTrayMenu();
-    for (auto signal : {&AppState::isLoggedInChanged, &AppState::syncStatusChanged, &AppState::isPausedChanged})
+    for (auto signal : {&AppState::isLoggedInChanged, &AppState::syncStatusChanged, &AppState::isPausedChanged,
+                        &AppState::sessionRejectedChanged})
         connect(&m_appState, signal, this, &TavrelSyncApp::updateTrayMenu);
     connect(&m_appState, &AppState::watchedFoldersChanged, this, &TavrelSyncApp::rebuildFolderEntries);
     updateTray();
     rebuildFolderEntries();
 
     m_notifier = new Notifier(m_appState, m_tray.get(), m_options.desktopNotifications, this);
+    connect(m_notifier, &Notifier::actionInvoked, this, [this](Notifier::Action action, const QString &folder) {
+        switch (action) {
+        case Notifier::Action::signIn:
+            openLogin();
+            return;
+        case Notifier::Action::showPanel:
+            showPanel();
+            return;
+        case Notifier::Action::openFolder:
+        case Notifier::Action::showConflicts:
+            // Conflict copies sit beside their files, in the folder.
+            openLocation(folder);
+            return;
+        case Notifier::Action::removeFiles:
+        case Notifier::Action::restoreFiles:
+            // Once: the panel may have answered it already.
+            for (const RemovalQuestion &question : m_appState.removalQuestions())
+                if (question.folder == folder && m_syncEngine) {
+                    m_syncEngine->answerRemovalQuestion(folder, action == Notifier::Action::removeFiles);
+                    break;
+                }
+            return;
+        }
+    });
+    // A folder or file that cannot be opened is said, with its path.
+    setOpenFailureHandler([this](const QString &text) { m_appState.postNotice(QStringLiteral("Could not open"), text); });
 
     m_menuBarView = new MenuBarView(m_appState);
     m_panel = new PanelWindow(m_menuBarView, m_usesTray ? PanelWindow::Mode::popup : PanelWindow::Mode::window);
     connect(m_menuBarView, &MenuBarView::signInRequested, this, &TavrelSyncApp::openLogin);
     connect(m_menuBarView, &MenuBarView::settingsRequested, this, &TavrelSyncApp::openSettings);
+    connect(m_menuBarView, &MenuBarView::addFolderRequested, this, &TavrelSyncApp::addFolder);
     connect(m_menuBarView, &MenuBarView::notSyncedListRequested, this, &TavrelSyncApp::openNotSyncedList);
     connect(m_menuBarView, &MenuBarView::quitRequested, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 
@@ -74,6 +103,7 @@ TavrelSyncApp::TavrelSyncApp(Options options, QObject *parent)
 
 TavrelSyncApp::~TavrelSyncApp()
 {
+    setOpenFailureHandler(nullptr);
     delete m_login;
     delete m_settings;
     delete m_panel;
@@ -177,13 +207,14 @@ void TavrelSyncApp::updateTrayMenu()
 {
     // Separators that end up side by side are collapsed by the menu.
     const bool signedIn = m_appState.isLoggedIn();
-    m_signInAction->setVisible(!signedIn);
+    // Also offered when the server refused the session.
+    m_signInAction->setVisible(!signedIn || m_appState.sessionRejected());
     for (QAction *action : std::as_const(m_folderActions))
         action->setVisible(signedIn);
     for (QAction *action : {m_syncAction, m_pauseAction, m_settingsAction})
         action->setVisible(signedIn);
     m_syncAction->setEnabled(m_appState.syncStatus().kind != SyncStatus::Kind::syncing
-                             && !m_appState.watchedFolders().isEmpty());
+                             && !m_appState.watchedFolders().isEmpty() && !m_appState.sessionRejected());
     m_pauseAction->setText(m_appState.isPaused() ? QStringLiteral("Resume Syncing") : QStringLiteral("Pause Syncing"));
 }
 
@@ -267,7 +298,12 @@ void TavrelSyncApp::openLogin()
     if (m_panel->mode() == PanelWindow::Mode::popup)
         m_panel->close();
     if (!m_login) {
-        m_login = new LoginView(m_appState, m_apiClient, [this] { onLogin(); });
+        m_login = new LoginView(m_appState, m_apiClient, [this] {
+            onLogin();
+            // Signed in with nothing to sync yet: choosing a folder is next.
+            if (m_appState.watchedFolders().isEmpty())
+                addFolder();
+        });
         m_login->setAttribute(Qt::WA_DeleteOnClose);
     }
     m_login->show();
@@ -283,6 +319,11 @@ void TavrelSyncApp::openSettings()
         m_settings = new SettingsView(m_appState, m_apiClient, [this] { onLogout(); },
                                       SettingsView::initialSyncInterval(m_appState));
         m_settings->setAttribute(Qt::WA_DeleteOnClose);
+        if (m_options.folderChooser)
+            m_settings->setFolderChooser(m_options.folderChooser);
+        if (m_options.confirmation)
+            m_settings->setConfirmation(m_options.confirmation);
+        connect(m_settings, &SettingsView::signInRequested, this, &TavrelSyncApp::openLogin);
     }
     m_settings->show();
     m_settings->raise();
@@ -293,4 +334,16 @@ void TavrelSyncApp::openNotSyncedList()
 {
     openSettings();
     m_settings->showNotSynced();
+}
+
+void TavrelSyncApp::addFolder()
+{
+    openSettings();
+    m_settings->setCurrentIndex(0);
+    // From the event loop: the dialog runs its own loop, and the click (or
+    // sign-in) that asked for it has returned by then.
+    QTimer::singleShot(0, m_settings, [settings = m_settings] {
+        if (settings)
+            settings->selectFolder();
+    });
 }

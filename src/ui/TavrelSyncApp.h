@@ -39,6 +39,10 @@ public:
         int trayPollMs = 2000;
         // Whether a tray host is there; by default the platform's answer.
         std::function<bool()> trayAvailable;
+        // Replaces the settings' folder dialog (see SettingsView::FolderChooser).
+        SettingsView::FolderChooser folderChooser;
+        // Replaces the settings' questions (see SettingsView::Confirmation).
+        SettingsView::Confirmation confirmation;
     };
 
     explicit TavrelSyncApp(Options options, QObject *parent = nullptr);
@@ -74,6 +78,8 @@ public:
     void togglePanel();
     void openLogin();
     void openSettings();
+    // The settings with the folder chooser open on them.
+    void addFolder();
     // The settings, at the list of files not synced when it has one.
     void openNotSyncedList();
     void syncNow();

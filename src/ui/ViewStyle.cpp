@@ -3,8 +3,12 @@
 #include "ui/Symbols.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QPainter>
 #include <QPalette>
+
+#include <algorithm>
+#include <cmath>
 
 namespace viewstyle {
 
@@ -52,9 +56,76 @@ QFont font(TextStyle style, bool bold)
     return result;
 }
 
+namespace {
+
+double luminance(const QColor &color)
+{
+    auto channel = [](double value) {
+        return value <= 0.03928 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(color.redF()) + 0.7152 * channel(color.greenF()) + 0.0722 * channel(color.blueF());
+}
+
+} // namespace
+
+double contrastRatio(const QColor &a, const QColor &b)
+{
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QColor secondaryColor(const QPalette &palette)
+{
+    // Softer than the text, but never below 4.5:1 against the background
+    // (WCAG AA), in light and dark palettes alike.
+    const QColor text = palette.color(QPalette::WindowText);
+    const QColor background = palette.color(QPalette::Window);
+    for (double weight = 0.55; weight < 1.0; weight += 0.05) {
+        const QColor mixed = QColor::fromRgbF(float(text.redF() * weight + background.redF() * (1 - weight)),
+                                              float(text.greenF() * weight + background.greenF() * (1 - weight)),
+                                              float(text.blueF() * weight + background.blueF() * (1 - weight)));
+        if (contrastRatio(mixed, background) >= 4.5)
+            return mixed;
+    }
+    return text;
+}
+
+namespace {
+
+// Keeps a widget's secondary colour (its placeholder-text role, which it
+// paints with) derived from its text and background, also when the palette
+// changes later (a dark theme chosen while it runs).
+class SecondaryTint : public QObject {
+public:
+    explicit SecondaryTint(QWidget *widget) : QObject(widget) { apply(widget); }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::PaletteChange)
+            apply(static_cast<QWidget *>(watched));
+        return false;
+    }
+
+private:
+    static void apply(QWidget *widget)
+    {
+        QPalette palette = widget->palette();
+        const QColor color = secondaryColor(palette);
+        if (palette.color(QPalette::PlaceholderText) == color)
+            return; // also ends the change this very call causes
+        palette.setColor(QPalette::PlaceholderText, color);
+        widget->setPalette(palette);
+    }
+};
+
+} // namespace
+
 void setSecondary(QWidget *widget)
 {
     widget->setForegroundRole(QPalette::PlaceholderText);
+    if (!widget->findChild<SecondaryTint *>(QString(), Qt::FindDirectChildrenOnly))
+        widget->installEventFilter(new SecondaryTint(widget));
 }
 
 void setColor(QLabel *label, const QColor &color)

@@ -19,11 +19,15 @@ enum class TextStyle { title2, headline, body, subheadline, caption, caption2 };
 QFont font(TextStyle style, bool bold = false);
 
 // A label in a text style and, when valid, a colour. The shared secondary
-// grey is taken from the palette instead (its placeholder-text role), which
-// stays readable on dark backgrounds.
+// grey is taken from the palette instead (see secondaryColor), which stays
+// readable on light and dark backgrounds.
 QLabel *label(const QString &text, TextStyle style, const QColor &color = QColor(), QWidget *parent = nullptr);
 void setColor(QLabel *label, const QColor &color);
+// Secondary text is the palette's text mixed towards its background, as far
+// as a contrast of at least 4.5:1 allows.
 void setSecondary(QWidget *widget);
+QColor secondaryColor(const QPalette &palette);
+double contrastRatio(const QColor &a, const QColor &b);
 
 // A thin horizontal line between blocks, drawn in the palette's text colour
 // at low opacity so it shows on light and dark backgrounds alike.

@@ -18,7 +18,15 @@ TEST_F(DeletionTest, DocumentsDeletedOnTheServerTakeOnlyTheirUnchangedFilesWithT
     QFile::remove(docs + "/removed-by-hand.txt");
     writeFile(docs + "/draft.txt", "unsaved work"); // changed since the agreement
     log.clear();
+    // The pass tells its deletions once, not once per file.
+    QList<QStringList> notices;
+    QObject::connect(appState.get(), &AppState::notice,
+                     [&](const QString &title, const QString &text, const QString &folder) {
+                         notices.append({title, text, folder});
+                     });
     syncOk();
+    EXPECT_EQ(notices, (QList<QStringList>{
+                           {"Moved to the Trash", "2 files deleted on the server were moved to the Trash", docs}}));
 
     EXPECT_FALSE(QFileInfo::exists(docs + "/gone.txt"));
     EXPECT_FALSE(QFileInfo::exists(docs + "/Sub/also-gone.txt"));

@@ -5,11 +5,15 @@
 #include "ui/LoginView.h"
 #include "ui/MenuBarView.h"
 #include "ui/SessionFlows.h"
+#include "platform/Logging.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QApplication>
+#include <QHostAddress>
+#include <QTcpServer>
 #include <QTest>
 
 using testsupport::fault;
@@ -45,8 +49,9 @@ TEST_F(LoginTest, ButtonNeedsEmailAndPassword)
     EXPECT_FALSE(button->isEnabled());
     login.passwordField()->setText("secret");
     EXPECT_TRUE(button->isEnabled());
-    login.serverField()->clear(); // plays no part
-    EXPECT_TRUE(button->isEnabled());
+    login.serverField()->clear(); // every field counts
+    EXPECT_FALSE(button->isEnabled());
+    login.serverField()->setText("127.0.0.1:1");
     login.emailField()->clear();
     EXPECT_FALSE(button->isEnabled());
 
@@ -87,7 +92,7 @@ TEST_F(LoginTest, FailureShowsRedTextAndStoresNothing)
     login.signInButton()->click();
     ASSERT_TRUE(waitUntil([&] { return finished.count() == 1; }, "the attempt to end"));
 
-    EXPECT_EQ(login.errorMessage(), "Invalid credentials");
+    EXPECT_EQ(login.errorMessage(), "The e-mail or password is not right. Check them and try again.");
     EXPECT_TRUE(login.errorLabel()->isVisible());
     EXPECT_FALSE(login.isLoading());
     EXPECT_TRUE(login.isVisible());
@@ -96,14 +101,21 @@ TEST_F(LoginTest, FailureShowsRedTextAndStoresNothing)
     EXPECT_FALSE(m_app->appState().isLoggedIn());
     EXPECT_EQ(m_app->syncEngine(), nullptr);
 
-    // A new attempt removes the old text at once; Return in the password
-    // field signs in even with the e-mail empty, and the server decides.
+    // Return with a field empty sends nothing and puts the focus there; a
+    // new attempt removes the old text at once.
+    const std::size_t sent = server.server.requests().size();
     login.emailField()->clear();
+    QTest::keyClick(login.passwordField(), Qt::Key_Return);
+    EXPECT_FALSE(login.isLoading());
+    EXPECT_EQ(server.server.requests().size(), sent);
+    login.emailField()->setText(RunningServer::email);
     QTest::keyClick(login.passwordField(), Qt::Key_Return);
     EXPECT_FALSE(login.errorMessage().has_value());
     EXPECT_TRUE(login.errorLabel()->isHidden());
+    EXPECT_TRUE(login.passwordField()->isReadOnly()); // locked while it runs
     ASSERT_TRUE(waitUntil([&] { return finished.count() == 2; }, "the second attempt to end"));
     EXPECT_TRUE(login.errorMessage().has_value());
+    EXPECT_FALSE(login.passwordField()->isReadOnly());
     EXPECT_FALSE(Preferences().contains("tavrel_api_token"));
 }
 
@@ -148,7 +160,7 @@ TEST_F(LoginTest, TypedAddressReturnFromAnyFieldAndKeptAfterSignOut)
     EXPECT_TRUE(login.isLoading());
     QTest::keyClick(login.emailField(), Qt::Key_Return); // one sign-in at a time
     ASSERT_TRUE(waitUntil([&] { return finished.count() == 1; }, "the attempt to end"));
-    EXPECT_EQ(login.errorMessage(), "Invalid credentials");
+    EXPECT_EQ(login.errorMessage(), "The e-mail or password is not right. Check them and try again.");
     EXPECT_EQ(server.server.requests().size(), 1u);
 
     QPointer<LoginView> window(&login);
@@ -188,4 +200,63 @@ TEST_F(LoginTest, CancelAndNoAnswer)
     EXPECT_EQ(login.errorMessage(), "The server did not answer.");
     EXPECT_FALSE(m_app->appState().isLoggedIn());
     EXPECT_FALSE(Preferences().contains("tavrel_api_token"));
+}
+
+// Failures say what to do, in the user's words; the log never holds what
+// was typed into the server field.
+TEST_F(LoginTest, FailuresInPlainWordsAndNothingTypedInTheLog)
+{
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+    const quint16 port = closed.serverPort();
+    closed.close(); // nothing listens there now
+    LoginView &login = openLogin();
+    QSignalSpy finished(&login, &LoginView::attemptFinished);
+    testsupport::LogCapture log({&lcApp()});
+    login.serverField()->setText(QString("127.0.0.1:%1").arg(port));
+    login.emailField()->setText(RunningServer::email);
+    login.passwordField()->setText("hunter2-secret");
+    login.signInButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return finished.count() == 1; }, "the attempt to end"));
+    EXPECT_EQ(login.errorMessage(), QString("Could not reach 127.0.0.1:%1. Is the server running?").arg(port));
+
+    // https:// against this plain-HTTP server: said at once, with the way.
+    const QString plain = server.baseURL; // "http://127.0.0.1:PORT"
+    login.serverField()->setText("https://" + plain.mid(QString("http://").size()));
+    login.signInButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return finished.count() == 2; }, "the https attempt to end"));
+    EXPECT_EQ(login.errorMessage(), "This server does not speak HTTPS; try " + plain);
+
+    // A password typed as the host name stays out of the log.
+    login.serverField()->setText("hunter2-secret.invalid");
+    login.signInButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return finished.count() == 3; }, "the third attempt to end"));
+    EXPECT_TRUE(login.errorMessage()->startsWith("Could not find the server hunter2-secret.invalid"))
+        << login.errorMessage()->toStdString();
+    EXPECT_TRUE(log.linesWith("hunter2").isEmpty()) << log.lines().join("\n").toStdString();
+
+    // Esc ends and closes.
+    QPointer<LoginView> window(&login);
+    QTest::keyClick(&login, Qt::Key_Escape);
+    ASSERT_TRUE(waitUntil([&] { return window.isNull(); }, "the window to close"));
+}
+
+// With the server and e-mail remembered, typing starts in the password; the
+// first sign-in opens the folder chooser.
+TEST_F(LoginTest, FocusOnTheFirstEmptyFieldAndTheFolderChooserAfterTheFirstSignIn)
+{
+    Preferences().setString("lastServerURL", server.baseURL);
+    Preferences().setString("lastEmail", RunningServer::email);
+    LoginView &login = openLogin();
+    login.activateWindow();
+    ASSERT_TRUE(waitUntil([&] { return login.passwordField()->hasFocus() || QApplication::focusWidget() == login.passwordField(); },
+                          "the focus in the password"));
+    QPointer<LoginView> window(&login);
+    const QString folder = makeFolder("Chosen");
+    chosenFolder = folder;
+    login.passwordField()->setText(RunningServer::password);
+    login.signInButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return window.isNull(); }, "the window to close"));
+    ASSERT_TRUE(waitUntil([&] { return folderChooserRuns == 1; }, "the folder chooser"));
+    EXPECT_EQ(m_app->appState().watchedFolders(), QStringList{folder});
 }

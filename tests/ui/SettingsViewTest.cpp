@@ -79,7 +79,16 @@ TEST_F(SettingsTest, FolderListCountAddDuplicateRemove)
     auto *firstRow = view.folderList()->itemWidget(view.folderList()->item(0));
     EXPECT_EQ(firstRow->findChild<ElidedLabel *>("folderPath")->text(), alpha);
 
+    // Removing one asks first, saying the files are kept; declined, nothing
+    // changes.
+    confirmAnswer = false;
+    view.folderList()->itemWidget(view.folderList()->item(1))->findChild<QToolButton *>("removeFolderButton")->click();
+    ASSERT_TRUE(waitUntil([&] { return questions.size() == 1; }, "the question"));
+    EXPECT_EQ(questions[0], QString::fromUtf8("Stop syncing \u201cBeta\u201d?"));
+    EXPECT_EQ(view.folderList()->count(), 3);
+
     // Removing the second leaves the first and the third, stored too.
+    confirmAnswer = true;
     view.folderList()->itemWidget(view.folderList()->item(1))->findChild<QToolButton *>("removeFolderButton")->click();
     ASSERT_TRUE(waitUntil([&] { return view.folderList()->count() == 2; }, "the row to go"));
     EXPECT_EQ(rowNames(view), (QStringList{"Alpha", "Gamma"}));
@@ -169,6 +178,14 @@ TEST_F(SettingsTest, SignOutWithServerUnreachable)
 
     SettingsView &view = openSettings();
     EXPECT_EQ(view.accountValues().size(), 4);
+    EXPECT_TRUE(view.signInButton()->isHidden());
+    // Signing out asks first; declined, nothing happens.
+    confirmAnswer = false;
+    view.signOutButton()->click();
+    ASSERT_EQ(questions.size(), 1);
+    EXPECT_TRUE(questions[0].startsWith("Sign out"));
+    EXPECT_TRUE(app.appState().isLoggedIn());
+    confirmAnswer = true;
     view.signOutButton()->click();
     ASSERT_TRUE(waitUntil([&] { return !app.appState().isLoggedIn(); }, "the sign-out"));
     EXPECT_FALSE(app.appState().userInfo().has_value());
@@ -180,7 +197,12 @@ TEST_F(SettingsTest, SignOutWithServerUnreachable)
     EXPECT_FALSE(stored.contains("tavrel_api_token"));
     EXPECT_EQ(stored.dataArray("watchedFolderBookmarks")->size(), 1);
     EXPECT_EQ(stored.doubleValue("syncInterval"), 60.0);
-    EXPECT_EQ(view.accountValues().size(), 1);
+    // The account tab shows the signed-out state and the way back in.
+    EXPECT_TRUE(view.accountValues().isEmpty());
+    EXPECT_TRUE(view.signOutButton()->isHidden());
+    EXPECT_FALSE(view.signInButton()->isHidden());
+    view.signInButton()->click();
+    EXPECT_NE(app.loginWindow(), nullptr);
 }
 
 TEST_F(SettingsTest, SignOutTellsTheServer)

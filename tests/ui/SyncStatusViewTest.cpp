@@ -70,9 +70,9 @@ TEST_F(StatusViewTest, FacesTellTheStatus)
     state.setIsLoggedIn(true);
     EXPECT_EQ(title(), "Add a folder to start syncing");
     EXPECT_TRUE(shown("addFolderButton"));
-    QSignalSpy settings(&view, &SyncStatusView::settingsRequested);
+    QSignalSpy adding(&view, &SyncStatusView::addFolderRequested);
     view.findChild<QPushButton *>("addFolderButton")->click();
-    EXPECT_EQ(settings.count(), 1);
+    EXPECT_EQ(adding.count(), 1);
 
     state.addWatchedFolder(folder("Reports"));
     EXPECT_FALSE(shown("addFolderButton"));
@@ -107,8 +107,24 @@ TEST_F(StatusViewTest, FacesTellTheStatus)
     const QString docs = state.watchedFolders().front();
     state.setNotSyncedFiles(docs, {{docs + "/a.txt", docs, "Download failed: Broken"}});
     EXPECT_EQ(title(), "Up to date · 1 file not synced");
+    EXPECT_EQ(summarizeStatus(state).face, StatusSummary::Face::notSynced);
+    // A question waiting comes before: nothing is up to date until answered.
+    state.setRemovalQuestions({{docs, 20}});
+    EXPECT_EQ(title(), "Waiting for your answer");
+    EXPECT_EQ(detail(), "20 removals held back");
+    state.setRemovalQuestions({});
     state.setNotSyncedFiles(docs, {});
     EXPECT_EQ(title(), "Up to date");
+
+    // A session the server refused asks for a sign-in, before anything else.
+    state.setSessionRejected(true);
+    EXPECT_EQ(title(), "Sign in again to keep syncing");
+    ASSERT_TRUE(shown("signInAgainButton"));
+    QSignalSpy signIn(&view, &SyncStatusView::signInRequested);
+    view.findChild<QPushButton *>("signInAgainButton")->click();
+    EXPECT_EQ(signIn.count(), 1);
+    state.setSessionRejected(false);
+    EXPECT_FALSE(shown("signInAgainButton"));
 }
 
 TEST(StatusSummaryText, CountsAndSizes)

@@ -28,6 +28,19 @@ protected:
         if (!options.trayAvailable && !options.useTray)
             options.useTray = false;
         options.desktopNotifications = false;
+        // No modal dialog in a test: the folder chooser answers what the
+        // test chose (by default, as if cancelled), and counts its runs.
+        // Questions are answered with confirmAnswer and recorded.
+        if (!options.confirmation)
+            options.confirmation = [this](QWidget *, const QString &question, const QString &, const QString &) {
+                questions << question;
+                return confirmAnswer;
+            };
+        if (!options.folderChooser)
+            options.folderChooser = [this](QWidget *) -> std::optional<QString> {
+                ++folderChooserRuns;
+                return chosenFolder;
+            };
         m_app = std::make_unique<TavrelSyncApp>(options);
         return *m_app;
     }
@@ -62,6 +75,10 @@ protected:
         return QDir::cleanPath(path);
     }
 
+    QStringList questions;
+    bool confirmAnswer = true;
+    int folderChooserRuns = 0;
+    std::optional<QString> chosenFolder;
     testsupport::TempHome home;
     testsupport::RunningServer server;
     QTemporaryDir folders;

@@ -307,8 +307,41 @@ void HttpServer::serve(Connection &connection)
     transport->finish();
 }
 
+namespace {
+
+// What a new plain-HTTP connection opens with, looked at without taking it.
+enum class Opening { http, tls, none };
+
+Opening peekOpening(int fd, int wakeFd, int timeoutMs)
+{
+    for (;;) {
+        pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+        const int ready = ::poll(fds, 2, timeoutMs);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0 || (fds[1].revents & POLLIN))
+            return Opening::none;
+        unsigned char first = 0;
+        const long got = ::recv(fd, &first, 1, MSG_PEEK);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return Opening::none;
+        // 0x16: the record type of a TLS handshake, never the first byte of
+        // an HTTP method.
+        return first == 0x16 ? Opening::tls : Opening::http;
+    }
+}
+
+} // namespace
+
 void HttpServer::serveRequests(Transport &transport)
 {
+    // A client that meant https:// learns at once that this port speaks
+    // plain HTTP (the connection closes at its greeting), rather than after
+    // the read time-out.
+    if (!m_tls && peekOpening(transport.fd(), m_wakeRead, m_idleTimeoutMs) != Opening::http)
+        return;
     SocketStream stream(transport, m_wakeRead, m_idleTimeoutMs);
     while (!m_stopping.load()) {
         std::string head;

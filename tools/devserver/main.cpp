@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cerrno>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -19,9 +20,10 @@ void onSignal(int)
 void usage()
 {
     std::cerr << "usage: tavrel-devserver [--host H] [--port P] [--data-dir DIR] [--cert FILE --key FILE]"
-                 " [--throttle BYTES_PER_SEC] [--demo] [--quiet]\n"
+                 " [--throttle BYTES_PER_SEC] [--demo] [--quiet] [--log-file FILE]\n"
                  "  --cert, --key  serve HTTPS with this certificate chain and private key (PEM)\n"
-                 "  --throttle     read request bodies and write response bodies no faster than this\n";
+                 "  --throttle     read request bodies and write response bodies no faster than this\n"
+                 "  --log-file     append the request log to FILE instead of the terminal\n";
 }
 
 } // namespace
@@ -32,6 +34,8 @@ int main(int argc, char **argv)
     options.port = 8765;
     options.logRequests = true;
     bool demo = false;
+    std::string logFile;
+    std::FILE *failures = stderr;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -57,6 +61,8 @@ int main(int argc, char **argv)
             options.certificateFile = argv[++i];
         } else if (argument == "--key" && hasValue) {
             options.keyFile = argv[++i];
+        } else if (argument == "--log-file" && hasValue) {
+            logFile = argv[++i];
         } else if (argument == "--quiet") {
             options.logRequests = false;
         } else if (argument == "--demo") {
@@ -75,6 +81,22 @@ int main(int argc, char **argv)
         return 2;
     }
     options.persistMetadata = !options.dataDir.empty();
+    // The request log (stderr) goes to the file, so that it does not mix
+    // with the output of a program run beside the server in one terminal;
+    // failures to start are still said on the terminal.
+    if (!logFile.empty()) {
+        const int terminal = ::dup(STDERR_FILENO);
+        if (!std::freopen(logFile.c_str(), "a", stderr)) {
+            const std::string message =
+                "tavrel-devserver: cannot write the log file " + logFile + ": " + std::strerror(errno) + "\n";
+            if (terminal >= 0 && ::write(terminal, message.data(), message.size()) < 0)
+                return 1;
+            return 1;
+        }
+        std::setvbuf(stderr, nullptr, _IOLBF, 0);
+        if (terminal >= 0)
+            failures = ::fdopen(terminal, "w");
+    }
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
 
@@ -90,7 +112,9 @@ int main(int argc, char **argv)
             ::usleep(100 * 1000);
         server.stop();
     } catch (const std::exception &error) {
-        std::cerr << "tavrel-devserver: " << error.what() << std::endl;
+        std::fprintf(failures, "tavrel-devserver: %s\n", error.what());
+        if (failures != stderr)
+            std::fprintf(stderr, "tavrel-devserver: %s\n", error.what());
         return 1;
     }
     return 0;
