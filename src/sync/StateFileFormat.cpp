@@ -1,6 +1,7 @@
 // The JSON form of SyncState: how it is written and what a reader accepts.
 #include "sync/SyncState.h"
 
+#include "api/JsonLimits.h"
 #include "sync/PrettyJsonWriter.h"
 
 #include <nlohmann/json.hpp>
@@ -138,7 +139,10 @@ TrackedFile decodeTrackedFile(const json &object)
         const json *value = optionalMember(object, name);
         return value ? integerValue(*value) : std::nullopt;
     };
+    // A size below zero is no size at all.
     file.size = fact("size");
+    if (file.size && *file.size < 0)
+        file.size.reset();
     file.inode = fact("inode");
     file.modifiedNs = fact("modifiedNs");
     file.changedNs = fact("changedNs");
@@ -171,6 +175,8 @@ std::optional<KnownDocuments> decodeKnownDocuments(const json &object)
             document.fileHash = text(*fileHash);
         if (const json *size = optionalMember(entry, "fileSize"))
             document.fileSize = integerValue(*size);
+        if (document.fileSize && *document.fileSize < 0)
+            document.fileSize.reset();
         documents.insert(id, document);
     }
     return documents;
@@ -399,6 +405,10 @@ QByteArray SyncState::encode() const
 
 std::optional<SyncState> SyncState::decode(const QByteArray &bytes)
 {
+    // Well past any state a client holds (100,000 files make 68 MiB), and
+    // deeper than the format ever nests: such a file was not written here.
+    if (bytes.size() > maxFileBytes || !JsonLimits::nestingWithin(bytes.constData(), std::size_t(bytes.size())))
+        return std::nullopt;
     const json root = json::parse(bytes.cbegin(), bytes.cend(), nullptr, /*allow_exceptions=*/false);
     if (root.is_discarded())
         return std::nullopt;

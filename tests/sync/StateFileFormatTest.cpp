@@ -187,9 +187,27 @@ TEST(StateFileFormat, RejectsTheWholeFileByTheRules)
         fileWithEntry(R"("localHash":"ab","remoteId":3,"lastSynced":"t","localModified":1e300)"),
         // Bytes that are not UTF-8 text.
         QByteArray("{\"watchedFolders\":[\"\xff\"],\"folderMappings\":{},\"trackedFiles\":{}}"),
+        // Deeper than the format nests, and a number beyond a double.
+        R"({"watchedFolders":[],"folderMappings":{},"trackedFiles":{},"x":)" + QByteArray(64, '[') + QByteArray(64, ']') + "}",
+        R"({"watchedFolders":[],"folderMappings":{},"trackedFiles":{},"x":1e999})",
     };
     for (const QByteArray &text : rejected)
         EXPECT_FALSE(SyncState::decode(text)) << text.toStdString();
+}
+
+TEST(StateFileFormat, SizesBelowZeroReadAsUnknown)
+{
+    const auto state = SyncState::decode(
+        R"({"watchedFolders":[],"folderMappings":{},"trackedFiles":{"/d/a.txt":{)" + completeEntry
+        + R"(,"size":-5,"inode":4}},"serverDocuments":{"12":{"3":{"name":"a.txt","fileSize":-1},"4":{"name":"b","fileSize":7}}}})");
+    ASSERT_TRUE(state);
+    const TrackedFile &file = state->trackedFiles.value(QStringLiteral("/d/a.txt"));
+    EXPECT_EQ(file.size, std::nullopt);
+    EXPECT_EQ(file.inode, 4) << "the other facts stay";
+    EXPECT_EQ(state->serverDocuments.value(12).value(3).fileSize, std::nullopt);
+    EXPECT_EQ(state->serverDocuments.value(12).value(4).fileSize, 7);
+    // Whatever is read writes and reads back as the same state.
+    EXPECT_EQ(SyncState::decode(state->encode()), state);
 }
 
 TEST(StateFileFormat, AFileFromBeforePerFolderTimesGivesEachMappedFolderTheCommonOne)

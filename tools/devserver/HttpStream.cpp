@@ -159,6 +159,8 @@ bool FramedBodyReader::startChunk()
 bool parseRequestHead(const std::string &head, HttpRequest &request, std::string &version)
 {
     const auto lineEnd = head.find("\r\n");
+    if (lineEnd == std::string::npos)
+        return false;
     const std::string requestLine = head.substr(0, lineEnd);
     const auto firstSpace = requestLine.find(' ');
     const auto secondSpace = requestLine.find(' ', firstSpace + 1);
