@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -16,7 +17,11 @@ using json = nlohmann::json;
 
 // Modification times are stored as seconds since 2001-01-01T00:00:00Z.
 constexpr qint64 referenceDateMSecs = 978307200000LL;
-constexpr double maxSecondsFromReferenceDate = 1.0e13;
+// About 31,000 years either way: within it, milliseconds divided into
+// seconds and multiplied back always give the same milliseconds (a double
+// holds them with room to spare), so a time read back equals the one
+// written. Times beyond are held at the bound when written.
+constexpr double maxSecondsFromReferenceDate = 1.0e12;
 
 double secondsSinceReferenceDate(const QDateTime &date)
 {
@@ -24,7 +29,8 @@ double secondsSinceReferenceDate(const QDateTime &date)
     // reads as now); writing the reference date keeps the file loadable.
     if (!date.isValid())
         return 0;
-    return double(date.toMSecsSinceEpoch() - referenceDateMSecs) / 1000.0;
+    const double seconds = double(date.toMSecsSinceEpoch() - referenceDateMSecs) / 1000.0;
+    return std::clamp(seconds, -maxSecondsFromReferenceDate, maxSecondsFromReferenceDate);
 }
 
 QDateTime dateFromSecondsSinceReferenceDate(double seconds)

@@ -107,6 +107,27 @@ TEST(StateFileFormat, RoundTripsEveryMember)
     EXPECT_EQ(decoded->trackedFiles.value("/home/u/Docs/later.txt").remoteId, 9007199254740993LL);
 }
 
+TEST(StateFileFormat, TimesFarOutAreHeldAtTheBoundAndReadBackExactly)
+{
+    SyncState state = sampleState();
+    TrackedFile file = state.trackedFiles.first();
+    // The largest time kept, to the millisecond, and one far beyond it (a
+    // file system's time of the year 100,000) that is held there.
+    file.localModified = referencePlus(0).addMSecs(999999999999999LL);
+    state.trackedFiles.insert(QStringLiteral("/d/edge"), file);
+    file.localModified = QDateTime(QDate(100000, 1, 1), QTime(0, 0), Qt::UTC);
+    state.trackedFiles.insert(QStringLiteral("/d/beyond"), file);
+    file.localModified = QDateTime(QDate(-100000, 1, 1), QTime(0, 0), Qt::UTC);
+    state.trackedFiles.insert(QStringLiteral("/d/before"), file);
+
+    const auto decoded = SyncState::decode(state.encode());
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->trackedFiles.value("/d/edge"), state.trackedFiles.value("/d/edge"));
+    EXPECT_EQ(decoded->trackedFiles.value("/d/beyond").localModified, referencePlus(1.0e12));
+    EXPECT_EQ(decoded->trackedFiles.value("/d/before").localModified, referencePlus(-1.0e12));
+    EXPECT_EQ(SyncState::decode(decoded->encode()), decoded);
+}
+
 TEST(StateFileFormat, ReadsAnyMemberOrderExtraKeysAndAbsentOrNullOptionals)
 {
     const QByteArray reordered = R"({
