@@ -336,7 +336,10 @@ QByteArray SyncState::encode() const
         out.integer(it.value());
     }
     out.endObject();
-    if (!folderSyncTimes.isEmpty()) {
+    // Written empty too when a reader would otherwise take the file for
+    // one from before per-folder times and give every folder lastSyncTime:
+    // a folder whose time was dropped must be asked for everything.
+    if (!folderSyncTimes.isEmpty() || (lastSyncTime && !folderMappings.isEmpty())) {
         out.key(QStringLiteral("folderSyncTimes"));
         out.beginObject();
         for (auto it = folderSyncTimes.cbegin(); it != folderSyncTimes.cend(); ++it) {

@@ -42,6 +42,7 @@ TEST(StateFileFormat, WritesTheKnownLayoutByteForByte)
   "folderMappings" : {
     "\/home\/u\/Docs" : 12
   },
+  "folderSyncTimes" : {},
   "lastSyncTime" : "2026-01-02T03:04:05Z",
   "serverFolderId" : 7,
   "trackedFiles" : {
@@ -214,6 +215,18 @@ TEST(StateFileFormat, RejectsTheWholeFileByTheRules)
     };
     for (const QByteArray &text : rejected)
         EXPECT_FALSE(SyncState::decode(text)) << text.toStdString();
+}
+
+TEST(StateFileFormat, AFolderWithoutItsOwnTimeStaysWithoutOneAcrossAWrite)
+{
+    // The folder's time was dropped (it is to be asked for everything); the
+    // common time stays. Read back, it must not get the common time.
+    SyncState state = sampleState();
+    ASSERT_TRUE(state.folderSyncTimes.isEmpty());
+    const auto decoded = SyncState::decode(state.encode());
+    ASSERT_TRUE(decoded);
+    EXPECT_TRUE(decoded->folderSyncTimes.isEmpty());
+    EXPECT_EQ(*decoded, state);
 }
 
 TEST(StateFileFormat, SizesBelowZeroReadAsUnknown)
