@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages TavrelSync needs to build, test and run.
 # Runs apt-get only for what is missing; uses sudo when not root.
+#   --fuzz      also clang 14 and its libFuzzer and sanitizer runtimes
+#               (scripts/fuzz.sh)
 set -euo pipefail
 
 packages=(
@@ -11,6 +13,12 @@ packages=(
   libgtest-dev libgmock-dev
   desktop-file-utils
 )
+for option in "$@"; do
+  case "$option" in
+    --fuzz) packages+=(clang-14 libclang-rt-14-dev llvm-14) ;;
+    *) echo "install-deps.sh: unknown option $option" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,6 +1,7 @@
 #include "api/Records.h"
 
 #include "api/Errors.h"
+#include "api/JsonLimits.h"
 
 #include <limits>
 #include <nlohmann/json.hpp>
@@ -8,6 +9,18 @@
 using nlohmann::json;
 
 namespace {
+
+// The largest body each kind of answer may have. A folder's status or the
+// folder listing grows with the number of documents (100,000 documents make
+// some 30 MiB); every other answer is one small record. Anything larger is
+// not an answer the client can sensibly hold, and is refused unread.
+constexpr qsizetype maxListingBytes = 256 * 1024 * 1024;
+constexpr qsizetype maxRecordBytes = 4 * 1024 * 1024;
+
+// The largest file size taken from the service: the largest integer a JSON
+// number holds exactly. Sizes are summed into progress totals, so they must
+// stay far from the end of the 64-bit range.
+constexpr qint64 maxFileSize = (qint64(1) << 53) - 1;
 
 const char *typeName(const json &value)
 {
@@ -52,6 +65,14 @@ public:
     {
         const json *value = optional(key);
         return value ? std::optional(asInteger(key, *value)) : std::nullopt;
+    }
+    // A byte or item count: an integer from 0 to maxFileSize.
+    std::optional<qint64> optionalCount(const char *key) const
+    {
+        const std::optional<qint64> value = optionalInteger(key);
+        if (value && (*value < 0 || *value > maxFileSize))
+            fail(m_record, QStringLiteral("\"%1\" is out of range (%2)").arg(memberName(key)).arg(*value));
+        return value;
     }
     bool boolean(const char *key) const
     {
@@ -131,13 +152,19 @@ private:
     QString m_where;
 };
 
-json parseBody(const QByteArray &body, const QString &record)
+json parseBody(const QByteArray &body, const QString &record, qsizetype maxBytes = maxRecordBytes)
 {
+    if (body.size() > maxBytes)
+        fail(record, QStringLiteral("the body is too large (%1 bytes, at most %2 are read)").arg(body.size()).arg(maxBytes));
+    if (!JsonLimits::nestingWithin(body.constData(), std::size_t(body.size())))
+        fail(record, QStringLiteral("the body nests deeper than %1 levels").arg(JsonLimits::maxNesting));
     try {
         return json::parse(body.constBegin(), body.constEnd());
-    } catch (const json::parse_error &error) {
-        // Drop nlohmann's "[json.exception.parse_error.101] " tag; the rest
-        // says where and what.
+    } catch (const json::exception &error) {
+        // Any of nlohmann's errors: a syntax error, and also a number too
+        // large for a double (out_of_range), wherever it stands. Drop the
+        // "[json.exception.parse_error.101] " tag; the rest says where and
+        // what.
         QString detail = QString::fromUtf8(error.what());
         if (const int tagEnd = detail.indexOf(QLatin1String("] ")); detail.startsWith(QLatin1Char('[')) && tagEnd > 0)
             detail = detail.mid(tagEnd + 2);
@@ -163,7 +190,7 @@ SyncDocument readSyncDocument(const ObjectReader &in)
     document.id = in.integer("id");
     document.name = in.text("name");
     document.fileHash = in.optionalText("file_hash");
-    document.fileSize = in.optionalInteger("file_size");
+    document.fileSize = in.optionalCount("file_size");
     document.contentType = in.optionalText("content_type");
     document.folderId = in.optionalInteger("folder_id");
     document.updatedAt = in.text("updated_at");
@@ -183,7 +210,7 @@ FolderResponse readFolder(const ObjectReader &in)
     folder.name = in.text("name");
     folder.path = in.optionalText("path");
     folder.parentId = in.optionalInteger("parent_id");
-    folder.documentCount = in.optionalInteger("document_count");
+    folder.documentCount = in.optionalCount("document_count");
     folder.createdAt = in.optionalText("created_at");
     folder.updatedAt = in.optionalText("updated_at");
     return folder;
@@ -191,10 +218,10 @@ FolderResponse readFolder(const ObjectReader &in)
 
 // Decodes a body that is one JSON object with `read`.
 template <typename Read>
-auto decodeObject(const QByteArray &body, const char *record, Read read)
+auto decodeObject(const QByteArray &body, const char *record, Read read, qsizetype maxBytes = maxRecordBytes)
 {
     const QString name = QString::fromUtf8(record);
-    const json value = parseBody(body, name);
+    const json value = parseBody(body, name, maxBytes);
     return read(ObjectReader(value, name, QString()));
 }
 
@@ -250,7 +277,7 @@ DocumentResponse decodeBody<DocumentResponse>(const QByteArray &body)
         document.name = in.text("name");
         document.description = in.optionalText("description");
         document.fileHash = in.optionalText("file_hash");
-        document.fileSize = in.optionalInteger("file_size");
+        document.fileSize = in.optionalCount("file_size");
         document.contentType = in.optionalText("content_type");
         document.visibility = in.optionalText("visibility");
         document.status = in.optionalText("status");
@@ -294,7 +321,7 @@ SyncStatusResponse decodeBody<SyncStatusResponse>(const QByteArray &body)
             status.deletedIds.push_back(ObjectReader::integerValue(in.record(), where, deleted[i]));
         }
         return status;
-    });
+    }, maxListingBytes);
 }
 
 template <>
@@ -307,7 +334,7 @@ template <>
 std::vector<FolderResponse> decodeBody<std::vector<FolderResponse>>(const QByteArray &body)
 {
     const QString record = QStringLiteral("folder list");
-    const json value = parseBody(body, record);
+    const json value = parseBody(body, record, maxListingBytes);
     if (!value.is_array())
         fail(record, QStringLiteral("the body must be an array, not %1").arg(typeName(value)));
     std::vector<FolderResponse> folders;

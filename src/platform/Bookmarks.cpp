@@ -103,6 +103,10 @@ std::optional<Resolved> read(const QByteArray &bookmark)
     // Only absolute paths are ever written; anything else was not made here.
     if (!QDir::isAbsolutePath(path.toString()))
         return std::nullopt;
+    // A file system path holds no NUL; one that did would be cut there by
+    // every system call and name another folder.
+    if (path.toString().contains(QChar(u'\0')))
+        return std::nullopt;
 
     Resolved resolved;
     resolved.path = path.toString();

@@ -18,6 +18,10 @@ std::optional<QJsonObject> readObject(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return file.exists() ? std::nullopt : std::optional(QJsonObject());
+    // The file holds a few hundred bytes of settings; one far larger is not
+    // ours and is not read into memory.
+    if (file.size() > Preferences::maxFileBytes)
+        return std::nullopt;
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
     if (error.error != QJsonParseError::NoError || !document.isObject())

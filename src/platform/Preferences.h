@@ -16,6 +16,9 @@ class Preferences {
 public:
     explicit Preferences(QString filePath = defaultFilePath());
 
+    // A larger file reads as unreadable.
+    static constexpr qint64 maxFileBytes = 1024 * 1024;
+
     static QString defaultFilePath();
     const QString &filePath() const { return m_filePath; }
 

@@ -2,12 +2,16 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace ConflictDates {
 
 std::optional<QDateTime> parseInternetDateTime(const QString &text)
 {
+    // ASCII digits only, and \z: "$" would also match before a final line
+    // break.
     static const QRegularExpression pattern(QStringLiteral(
-        "^(\\d{4})-(\\d{2})-(\\d{2})T(\\d{2}):(\\d{2}):(\\d{2})(?:(Z)|([+-])(\\d{2}):(\\d{2}))$"));
+        "\\A([0-9]{4})-([0-9]{2})-([0-9]{2})T([0-9]{2}):([0-9]{2}):([0-9]{2})(?:(Z)|([+-])([0-9]{2}):([0-9]{2}))\\z"));
     const QRegularExpressionMatch match = pattern.match(text);
     if (!match.hasMatch())
         return std::nullopt;
@@ -30,12 +34,19 @@ std::optional<QDateTime> parseInternetDateTime(const QString &text)
     const QDateTime result(date, time, Qt::OffsetFromUTC, offsetSeconds);
     if (!result.isValid())
         return std::nullopt;
-    return result.toUTC();
+    // An offset can carry a time of the first or last day past the years
+    // every other time lies in; it is held at the nearest end.
+    return std::clamp(result.toUTC(), distantPast(), distantFuture());
 }
 
 QDateTime distantPast()
 {
     return QDateTime(QDate(1, 1, 1), QTime(0, 0), Qt::UTC);
+}
+
+QDateTime distantFuture()
+{
+    return QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59), Qt::UTC);
 }
 
 QDateTime remoteModificationTime(const QString &text)

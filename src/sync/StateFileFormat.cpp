@@ -1,10 +1,12 @@
 // The JSON form of SyncState: how it is written and what a reader accepts.
 #include "sync/SyncState.h"
 
+#include "api/JsonLimits.h"
 #include "sync/PrettyJsonWriter.h"
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -15,7 +17,11 @@ using json = nlohmann::json;
 
 // Modification times are stored as seconds since 2001-01-01T00:00:00Z.
 constexpr qint64 referenceDateMSecs = 978307200000LL;
-constexpr double maxSecondsFromReferenceDate = 1.0e13;
+// About 31,000 years either way: within it, milliseconds divided into
+// seconds and multiplied back always give the same milliseconds (a double
+// holds them with room to spare), so a time read back equals the one
+// written. Times beyond are held at the bound when written.
+constexpr double maxSecondsFromReferenceDate = 1.0e12;
 
 double secondsSinceReferenceDate(const QDateTime &date)
 {
@@ -23,7 +29,8 @@ double secondsSinceReferenceDate(const QDateTime &date)
     // reads as now); writing the reference date keeps the file loadable.
     if (!date.isValid())
         return 0;
-    return double(date.toMSecsSinceEpoch() - referenceDateMSecs) / 1000.0;
+    const double seconds = double(date.toMSecsSinceEpoch() - referenceDateMSecs) / 1000.0;
+    return std::clamp(seconds, -maxSecondsFromReferenceDate, maxSecondsFromReferenceDate);
 }
 
 QDateTime dateFromSecondsSinceReferenceDate(double seconds)
@@ -138,7 +145,10 @@ TrackedFile decodeTrackedFile(const json &object)
         const json *value = optionalMember(object, name);
         return value ? integerValue(*value) : std::nullopt;
     };
+    // A size below zero is no size at all.
     file.size = fact("size");
+    if (file.size && *file.size < 0)
+        file.size.reset();
     file.inode = fact("inode");
     file.modifiedNs = fact("modifiedNs");
     file.changedNs = fact("changedNs");
@@ -172,6 +182,8 @@ std::optional<KnownDocuments> decodeKnownDocuments(const json &object)
             document.fileHash = text(*fileHash);
         if (const json *size = optionalMember(entry, "fileSize"))
             document.fileSize = integerValue(*size);
+        if (document.fileSize && *document.fileSize < 0)
+            document.fileSize.reset();
         documents.insert(id, document);
     }
     return documents;
@@ -329,7 +341,10 @@ QByteArray SyncState::encode() const
         out.integer(it.value());
     }
     out.endObject();
-    if (!folderSyncTimes.isEmpty()) {
+    // Written empty too when a reader would otherwise take the file for
+    // one from before per-folder times and give every folder lastSyncTime:
+    // a folder whose time was dropped must be asked for everything.
+    if (!folderSyncTimes.isEmpty() || (lastSyncTime && !folderMappings.isEmpty())) {
         out.key(QStringLiteral("folderSyncTimes"));
         out.beginObject();
         for (auto it = folderSyncTimes.cbegin(); it != folderSyncTimes.cend(); ++it) {
@@ -404,6 +419,10 @@ QByteArray SyncState::encode() const
 
 std::optional<SyncState> SyncState::decode(const QByteArray &bytes)
 {
+    // Well past any state a client holds (100,000 files make 68 MiB), and
+    // deeper than the format ever nests: such a file was not written here.
+    if (bytes.size() > maxFileBytes || !JsonLimits::nestingWithin(bytes.constData(), std::size_t(bytes.size())))
+        return std::nullopt;
     const json root = json::parse(bytes.cbegin(), bytes.cend(), nullptr, /*allow_exceptions=*/false);
     if (root.is_discarded())
         return std::nullopt;

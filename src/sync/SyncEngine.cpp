@@ -697,16 +697,22 @@ void SyncEngine::applyPlan(const QString &folderPath, const FolderPlanning::Fold
         m_appState.setRemovalQuestions(questions);
     }
 
+    // Sizes come from the server: the total holds at the largest value
+    // rather than wrapping.
+    const auto addBytes = [this](qint64 bytes) {
+        if (bytes > 0 && qAddOverflow(m_progress.bytesTotal, bytes, &m_progress.bytesTotal))
+            m_progress.bytesTotal = std::numeric_limits<qint64>::max();
+    };
     for (const FolderPlanning::Upload &upload : plan.uploads) {
-        m_progress.bytesTotal += upload.facts.size;
+        addBytes(upload.facts.size);
         // The server's version kept before the upload is a transfer too.
         if (upload.keepReplaced) {
-            m_progress.bytesTotal += upload.replaces->document.fileSize.value_or(0);
+            addBytes(upload.replaces->document.fileSize.value_or(0));
             ++m_progress.filesTotal;
         }
     }
     for (const FolderPlanning::Download &download : plan.downloads)
-        m_progress.bytesTotal += download.document.fileSize.value_or(0);
+        addBytes(download.document.fileSize.value_or(0));
     m_progress.filesTotal += int(plan.uploads.size() + plan.downloads.size());
     publishProgress();
     if (!plan.forgotten.isEmpty() || !plan.refreshes.empty() || !plan.adoptions.empty() || !plan.moves.empty())

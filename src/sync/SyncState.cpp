@@ -46,7 +46,7 @@ QString SyncState::fileURL()
 SyncState SyncState::load(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly) || file.size() > maxFileBytes)
         return {};
     // A bad file is left in place; the next save replaces it.
     return decode(file.readAll()).value_or(SyncState{});

@@ -93,5 +93,8 @@ struct SyncState {
     static bool writeFile(const QString &path, const QByteArray &bytes);
 
     QByteArray encode() const;
+    // Nullopt for anything that is not a state file this client wrote,
+    // including one over maxFileBytes or nested deeper than it ever nests.
     static std::optional<SyncState> decode(const QByteArray &bytes);
+    static constexpr qint64 maxFileBytes = qint64(1) << 30;
 };

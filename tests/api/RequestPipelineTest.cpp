@@ -24,6 +24,9 @@ TEST_F(ApiFixture, RequestClassifiesStatusesInOrder)
     EXPECT_EQ(status(503, R"({"message":"no error member"})"), "Request failed");
     EXPECT_EQ(status(404, R"({"error":"Folder gone"})"), "Not found");
     EXPECT_EQ(status(401, R"({"error":"Token expired"})"), "Invalid credentials");
+    // A number beyond a double makes the body unreadable, nothing worse:
+    // the error keeps its kind and the operation's own text.
+    EXPECT_EQ(status(500, R"({"error":"Not found","x":1e999})"), "Request failed");
 
     EXPECT_TRUE(client->token().has_value()) << "a 401 leaves the token alone";
 
@@ -34,6 +37,13 @@ TEST_F(ApiFixture, RequestClassifiesStatusesInOrder)
     EXPECT_FALSE(failureOf<DecodingError>(client->request<std::vector<FolderResponse>>("GET", "/api/v1/folders")).isEmpty());
     running.server.injectFault(fault({.path = path, .status = 200, .error = "not a list", .count = 1}));
     failureOf<DecodingError>(client->request<std::vector<FolderResponse>>("GET", "/api/v1/folders"));
+
+    // The status answer is decoded on a worker thread; what goes wrong there
+    // still arrives as a decoding error.
+    running.server.injectFault(fault({.path = "/api/v1/sync/status", .status = 200,
+                                      .body = R"({"server_time":"T","folder":{"id":1,"name":"W"},"documents":[],"deleted_ids":[4e400]})",
+                                      .count = 1}));
+    EXPECT_TRUE(failureOf<DecodingError>(client->getSyncStatus(folderId, std::nullopt)).contains("not valid JSON"));
 }
 
 TEST_F(ApiFixture, TransportFailuresArePassedOnAsNetworkErrors)

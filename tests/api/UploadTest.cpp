@@ -31,7 +31,8 @@ std::string expectedForm(const std::string &boundary, const std::string &fileNam
 
 TEST_F(ApiFixture, UploadSendsTheFormByteForByte)
 {
-    const std::string content("line one\r\n--not a boundary\0binary\xff", 37);
+    static const char bytes[] = "line one\r\n--not a boundary\0binary\xff";
+    const std::string content(bytes, sizeof bytes - 1); // the NUL inside, not the one after
     const QString plain = files.filePath("report.txt");
     writeFile(plain, QByteArray::fromStdString(content));
     running.server.clearRequests();

@@ -91,3 +91,25 @@ TEST(MultipartParserTest, ReadsUnescapedQuotesInFileNamesAndRejectsBrokenBodies)
 }
 
 } // namespace
+
+TEST(MultipartParserTest, BlanksAfterADelimiterAreReadOnceAndBounded)
+{
+    // A few blanks of transport padding are allowed, however they are split.
+    const std::string body = rawhttp::uploadForm(boundary, "a.txt", "abc", "a.txt", "1");
+    const std::string padded = "--" + boundary + " \t \r\n" + body.substr(body.find("\r\n") + 2);
+    bool finished = false;
+    EXPECT_EQ(parse(boundary, padded, {boundary.size() + 3, boundary.size() + 4}, &finished).contents[0], "abc");
+    EXPECT_TRUE(finished);
+
+    // An endless run of blanks ends the body as malformed, within a bounded
+    // buffer: each megabyte fed leaves nothing held.
+    MultipartParser parser("B", {[](const MultipartPart &) { return true; },
+                                 [](const char *, std::size_t) { return true; }, [] { return true; }});
+    ASSERT_TRUE(parser.feed("--B", 3));
+    const std::string blanks(512, ' ');
+    ASSERT_TRUE(parser.feed(blanks.data(), blanks.size()));
+    const std::string megabyte(1 << 20, ' ');
+    EXPECT_FALSE(parser.feed(megabyte.data(), megabyte.size()));
+    EXPECT_FALSE(parser.error().empty());
+    EXPECT_FALSE(parser.feed(megabyte.data(), megabyte.size()));
+}

@@ -70,6 +70,15 @@ TEST_F(BookmarksTest, GarbageDoesNotResolve)
              QByteArray(R"({"path":")" + pathJson + R"("})"),
          })
         EXPECT_FALSE(Bookmarks::resolve(bytes)) << bytes.toStdString();
+
+    // A NUL inside the path would be cut there by the system calls and name
+    // the folder before it, with that folder's identity.
+    const auto docs = Bookmarks::read(*Bookmarks::create(path("Docs")));
+    const QByteArray cut = R"({"path":")" + pathJson + R"(\u0000/Other","device":)"
+                           + QByteArray::number(docs->identity.device) + R"(,"inode":)"
+                           + QByteArray::number(docs->identity.inode) + "}";
+    EXPECT_FALSE(Bookmarks::read(cut));
+    EXPECT_FALSE(Bookmarks::resolve(cut));
 }
 
 TEST_F(BookmarksTest, TheMarkOnTheFolderKnowsItUnderAnotherDeviceNumberButNotAFolderPutInItsPlace)

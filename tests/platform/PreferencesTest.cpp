@@ -72,7 +72,9 @@ TEST_F(PreferencesTest, MalformedValuesAndFilesReadAsAbsent)
     EXPECT_FALSE(preferences.doubleValue("number"));
     EXPECT_EQ(preferences.dataArray("good"), QList<QByteArray>{"hi"});
 
-    for (const QByteArray &corrupt : {QByteArray("{\"a\": \"unterminated"), QByteArray("[1, 2]"), QByteArray("\xff\xfe")}) {
+    const QByteArray oversized = "{\"a\": \"" + QByteArray(Preferences::maxFileBytes, 'x') + "\"}";
+    for (const QByteArray &corrupt : {QByteArray("{\"a\": \"unterminated"), QByteArray("[1, 2]"), QByteArray("\xff\xfe"),
+                                      oversized}) {
         writeFile(home.preferencesPath(), corrupt);
         Preferences unreadable;
         EXPECT_FALSE(unreadable.contains("a"));

@@ -42,6 +42,7 @@ TEST(StateFileFormat, WritesTheKnownLayoutByteForByte)
   "folderMappings" : {
     "\/home\/u\/Docs" : 12
   },
+  "folderSyncTimes" : {},
   "lastSyncTime" : "2026-01-02T03:04:05Z",
   "serverFolderId" : 7,
   "trackedFiles" : {
@@ -105,6 +106,27 @@ TEST(StateFileFormat, RoundTripsEveryMember)
     ASSERT_TRUE(decoded);
     EXPECT_EQ(*decoded, state);
     EXPECT_EQ(decoded->trackedFiles.value("/home/u/Docs/later.txt").remoteId, 9007199254740993LL);
+}
+
+TEST(StateFileFormat, TimesFarOutAreHeldAtTheBoundAndReadBackExactly)
+{
+    SyncState state = sampleState();
+    TrackedFile file = state.trackedFiles.first();
+    // The largest time kept, to the millisecond, and one far beyond it (a
+    // file system's time of the year 100,000) that is held there.
+    file.localModified = referencePlus(0).addMSecs(999999999999999LL);
+    state.trackedFiles.insert(QStringLiteral("/d/edge"), file);
+    file.localModified = QDateTime(QDate(100000, 1, 1), QTime(0, 0), Qt::UTC);
+    state.trackedFiles.insert(QStringLiteral("/d/beyond"), file);
+    file.localModified = QDateTime(QDate(-100000, 1, 1), QTime(0, 0), Qt::UTC);
+    state.trackedFiles.insert(QStringLiteral("/d/before"), file);
+
+    const auto decoded = SyncState::decode(state.encode());
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->trackedFiles.value("/d/edge"), state.trackedFiles.value("/d/edge"));
+    EXPECT_EQ(decoded->trackedFiles.value("/d/beyond").localModified, referencePlus(1.0e12));
+    EXPECT_EQ(decoded->trackedFiles.value("/d/before").localModified, referencePlus(-1.0e12));
+    EXPECT_EQ(SyncState::decode(decoded->encode()), decoded);
 }
 
 TEST(StateFileFormat, ReadsAnyMemberOrderExtraKeysAndAbsentOrNullOptionals)
@@ -187,9 +209,39 @@ TEST(StateFileFormat, RejectsTheWholeFileByTheRules)
         fileWithEntry(R"("localHash":"ab","remoteId":3,"lastSynced":"t","localModified":1e300)"),
         // Bytes that are not UTF-8 text.
         QByteArray("{\"watchedFolders\":[\"\xff\"],\"folderMappings\":{},\"trackedFiles\":{}}"),
+        // Deeper than the format nests, and a number beyond a double.
+        R"({"watchedFolders":[],"folderMappings":{},"trackedFiles":{},"x":)" + QByteArray(64, '[') + QByteArray(64, ']') + "}",
+        R"({"watchedFolders":[],"folderMappings":{},"trackedFiles":{},"x":1e999})",
     };
     for (const QByteArray &text : rejected)
         EXPECT_FALSE(SyncState::decode(text)) << text.toStdString();
+}
+
+TEST(StateFileFormat, AFolderWithoutItsOwnTimeStaysWithoutOneAcrossAWrite)
+{
+    // The folder's time was dropped (it is to be asked for everything); the
+    // common time stays. Read back, it must not get the common time.
+    SyncState state = sampleState();
+    ASSERT_TRUE(state.folderSyncTimes.isEmpty());
+    const auto decoded = SyncState::decode(state.encode());
+    ASSERT_TRUE(decoded);
+    EXPECT_TRUE(decoded->folderSyncTimes.isEmpty());
+    EXPECT_EQ(*decoded, state);
+}
+
+TEST(StateFileFormat, SizesBelowZeroReadAsUnknown)
+{
+    const auto state = SyncState::decode(
+        R"({"watchedFolders":[],"folderMappings":{},"trackedFiles":{"/d/a.txt":{)" + completeEntry
+        + R"(,"size":-5,"inode":4}},"serverDocuments":{"12":{"3":{"name":"a.txt","fileSize":-1},"4":{"name":"b","fileSize":7}}}})");
+    ASSERT_TRUE(state);
+    const TrackedFile &file = state->trackedFiles.value(QStringLiteral("/d/a.txt"));
+    EXPECT_EQ(file.size, std::nullopt);
+    EXPECT_EQ(file.inode, 4) << "the other facts stay";
+    EXPECT_EQ(state->serverDocuments.value(12).value(3).fileSize, std::nullopt);
+    EXPECT_EQ(state->serverDocuments.value(12).value(4).fileSize, 7);
+    // Whatever is read writes and reads back as the same state.
+    EXPECT_EQ(SyncState::decode(state->encode()), state);
 }
 
 TEST(StateFileFormat, AFileFromBeforePerFolderTimesGivesEachMappedFolderTheCommonOne)

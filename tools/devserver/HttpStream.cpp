@@ -13,8 +13,11 @@ namespace devserver {
 bool SocketStream::readHead(std::string &head)
 {
     bool first = true;
+    // Each read is searched once (with the three bytes before it), not the
+    // whole head again: a client sending a byte at a time costs no more.
+    std::size_t from = m_position;
     for (;;) {
-        const auto end = m_buffer.find("\r\n\r\n", m_position);
+        const auto end = m_buffer.find("\r\n\r\n", from);
         if (end != std::string::npos) {
             head = m_buffer.substr(m_position, end + 4 - m_position);
             m_position = end + 4;
@@ -23,6 +26,7 @@ bool SocketStream::readHead(std::string &head)
         }
         if (m_buffer.size() - m_position > maxHeadBytes)
             return false;
+        from = std::max(m_position, m_buffer.size() < 3 ? std::size_t(0) : m_buffer.size() - 3);
         if (!fill(first && m_buffer.size() == m_position ? m_idleTimeoutMs : readTimeoutMs))
             return false;
         first = false;
@@ -46,14 +50,16 @@ long SocketStream::readSome(char *out, std::size_t size)
 
 bool SocketStream::readLine(std::string &line)
 {
+    std::size_t from = m_position;
     for (;;) {
-        const auto end = m_buffer.find("\r\n", m_position);
+        const auto end = m_buffer.find("\r\n", from);
         if (end != std::string::npos) {
             line = m_buffer.substr(m_position, end - m_position);
             m_position = end + 2;
             compact();
             return true;
         }
+        from = std::max(m_position, m_buffer.size() < 1 ? std::size_t(0) : m_buffer.size() - 1);
         if (m_buffer.size() - m_position > maxHeadBytes || !fill(readTimeoutMs))
             return false;
     }
@@ -159,6 +165,8 @@ bool FramedBodyReader::startChunk()
 bool parseRequestHead(const std::string &head, HttpRequest &request, std::string &version)
 {
     const auto lineEnd = head.find("\r\n");
+    if (lineEnd == std::string::npos)
+        return false;
     const std::string requestLine = head.substr(0, lineEnd);
     const auto firstSpace = requestLine.find(' ');
     const auto secondSpace = requestLine.find(' ', firstSpace + 1);

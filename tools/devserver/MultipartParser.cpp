@@ -11,6 +11,7 @@ namespace devserver {
 namespace {
 
 constexpr std::size_t maxHeaderBlock = 16 * 1024;
+constexpr std::size_t maxPadding = 1024;
 
 // The quoted `name` parameter, not the tail of "filename".
 std::optional<std::string> fieldName(const std::string &disposition)
@@ -110,11 +111,17 @@ bool MultipartParser::step()
         return true;
     }
     case State::AfterDelimiter: {
-        // Transport padding (blanks) may follow a delimiter.
-        const auto padding = m_pending.find_first_not_of(" \t");
-        if (padding == std::string::npos || m_pending.size() < padding + 2)
+        // Transport padding (blanks) may follow a delimiter. It is dropped as
+        // it comes, so that each byte is looked at once, and there is a
+        // limit to it: no client pads a line with more than a few.
+        const std::size_t blanks = std::min(m_pending.find_first_not_of(" \t"), m_pending.size());
+        m_pending.erase(0, blanks);
+        m_padding += blanks;
+        if (m_padding > maxPadding)
+            return fail("Malformed multipart body: too many blanks after a delimiter");
+        if (m_pending.size() < 2)
             return false;
-        const std::string mark = m_pending.substr(padding, 2);
+        const std::string mark = m_pending.substr(0, 2);
         if (mark == "--") {
             m_pending.clear();
             m_state = State::Done;
@@ -122,7 +129,8 @@ bool MultipartParser::step()
         }
         if (mark != "\r\n")
             return fail("Malformed multipart body");
-        m_pending.erase(0, padding + 2);
+        m_pending.erase(0, 2);
+        m_padding = 0;
         m_state = State::Headers;
         return true;
     }
@@ -136,11 +144,12 @@ bool MultipartParser::step()
             end = m_pending.find("\r\n\r\n");
             skip = 4;
         }
-        if (end == std::string::npos) {
-            if (m_pending.size() > maxHeaderBlock)
-                return fail("Multipart part headers too large");
+        // The same limit whether the block's end has arrived or not, so that
+        // a body reads the same however it is split.
+        if (end == std::string::npos ? m_pending.size() > maxHeaderBlock : end > maxHeaderBlock)
+            return fail("Multipart part headers too large");
+        if (end == std::string::npos)
             return false;
-        }
         const std::string block = m_pending.substr(0, end);
         m_pending.erase(0, end + skip);
         if (!beginPart(block))

@@ -46,6 +46,7 @@ private:
     Callbacks m_callbacks;
     State m_state = State::Preamble;
     std::string m_pending;
+    std::size_t m_padding = 0; // blanks seen after the last delimiter
     std::string m_error;
 };
 
