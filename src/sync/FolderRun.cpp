@@ -158,7 +158,7 @@ QString FolderRun::relative(const QString &path) const
     return path.mid(m_context.folderPath.size() + 1);
 }
 
-QCoro::Task<void> FolderRun::run()
+QCoro::Task<void> FolderRun::plan()
 {
     const QString folderPath = m_context.folderPath;
     const qint64 folderId = m_context.serverFolderId;
@@ -188,21 +188,31 @@ QCoro::Task<void> FolderRun::run()
     m_lookedUntil = status.serverTime;
 
     // Everything between the answer and the plan reads the disk or goes
-    // through every file, so it runs on a worker thread.
+    // through every file, so it runs on a worker thread. The run lets go of
+    // its snapshot of the entries: the engine changes its own while this
+    // plan waits for other folders, and a shared snapshot would then be
+    // copied whole.
     QStringList mountPoints = m_context.mountPoints;
+    m_context.documents.reset();
     QCoro::Task<std::optional<FolderPlan>> deciding =
-        onWorker([folder = m_folder, folderPath, tracked = m_context.tracked, documents = std::move(documents),
+        onWorker([folder = m_folder, folderPath, tracked = std::move(m_context.tracked), documents = std::move(documents),
                   answer = m_context.removalAnswer, settle = m_context.settleAsConflicts, &mountPoints] {
             return decide(folder, folderPath, tracked, documents, answer, settle, mountPoints);
         });
-    const std::optional<FolderPlan> decided = co_await deciding;
+    std::optional<FolderPlan> decided = co_await deciding;
     if (!decided)
         throw UnreadableFolder(folderPath);
     if (mountPoints != m_context.mountPoints)
         m_results->mountPointsSeen(mountPoints);
-    const FolderPlan &plan = *decided;
-    m_results->planned(plan);
+    m_plan = std::move(decided);
+    m_results->planned(*m_plan);
+}
 
+QCoro::Task<void> FolderRun::act()
+{
+    if (!m_plan)
+        co_return;
+    const FolderPlan &plan = *m_plan;
     for (const ServerDeletion &deletion : plan.serverDeletions) {
         if (!m_results->wanted())
             co_return;
@@ -222,11 +232,14 @@ QCoro::Task<void> FolderRun::run()
     co_await uploading;
     QCoro::Task<void> confirming = confirmUploads();
     co_await confirming;
-    std::vector<Download> downloads = plan.downloads;
-    downloads.insert(downloads.end(), m_restores.begin(), m_restores.end());
     QCoro::Task<void> downloading =
-        runBounded(downloads, maxConcurrent, [this](const Download &item) { return download(item); });
+        runBounded(plan.downloads, maxConcurrent, [this](const Download &item) { return download(item); });
     co_await downloading;
+    // Documents that changed on the server before their removal could be
+    // carried out come down again.
+    QCoro::Task<void> restoring =
+        runBounded(m_restores, maxConcurrent, [this](const Download &item) { return download(item); });
+    co_await restoring;
 }
 
 QCoro::Task<void> FolderRun::hearWhatChanged()

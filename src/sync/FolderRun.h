@@ -15,7 +15,8 @@ class APIClient;
 
 // One watched folder's pass: the server's answer, the local scan and the
 // hashes it needs, the plan, then its effects in order (entries, server
-// deletions, local removals, uploads, downloads).
+// deletions, local removals, uploads, downloads). The engine plans every
+// folder of a pass before any acts, so the pass's totals are known at once.
 //
 // The run never touches the engine: every result goes to its Results, as it
 // happens, and the engine applies them in one place. So a run whose engine
@@ -79,9 +80,13 @@ public:
     FolderRun(APIClient &apiClient, Context context, std::shared_ptr<Results> results);
     ~FolderRun();
 
-    // Throws when the status request fails or the folder cannot be read;
-    // nothing of the folder has been changed then.
-    QCoro::Task<void> run();
+    // Asks the server, scans the folder and decides; the plan goes to
+    // Results. Throws when the status request fails or the folder cannot be
+    // read; nothing of the folder has been changed then.
+    QCoro::Task<void> plan();
+    // Carries out the plan made by plan(); each destructive step checks its
+    // facts again as it acts, so a plan may wait while other folders plan.
+    QCoro::Task<void> act();
 
 private:
     // What stands at a destination: its facts, then its content's hash (none
@@ -151,4 +156,5 @@ private:
     // Documents of removed files that changed on the server before they
     // could be deleted: they come down again with the downloads.
     std::vector<FolderPlanning::Download> m_restores;
+    std::optional<FolderPlanning::FolderPlan> m_plan;
 };

@@ -431,6 +431,9 @@ QCoro::Task<void> SyncEngine::performSync()
         qint64 rootId = co_await rooting;
         if (!self)
             co_return;
+        // Every folder is planned before any acts, so the pass's totals
+        // cover all of its folders from the start.
+        std::vector<PlannedFolder> planned;
         const QStringList folders = m_appState.watchedFolders();
         for (const QString &folderPath : folders) {
             if (m_stopped)
@@ -444,47 +447,44 @@ QCoro::Task<void> SyncEngine::performSync()
                     m_appState.setFolderNeedsChoice(folderPath, true);
                     throw OverlappingFolder(folderPath, *outer);
                 }
-                std::shared_ptr<FolderAccess> folder = openWatchedFolder(folderPath);
+                PlannedFolder folder{folderPath, openWatchedFolder(folderPath), 0, nullptr};
                 followFolderChoice(folderPath);
                 QCoro::Task<qint64> mapping = getOrCreateSubfolder(folderPath, rootId);
-                const qint64 folderId = co_await mapping;
+                folder.serverFolderId = co_await mapping;
                 if (!self)
                     co_return;
-                bool gone = false;
-                try {
-                    QCoro::Task<void> syncing = syncFolder(folder, folderPath, folderId);
-                    co_await syncing;
-                } catch (const APIError &error) {
-                    if (!error.isNotFound())
-                        throw;
-                    gone = true;
-                }
-                if (!self)
-                    co_return;
-                if (gone) {
-                    // The server folder was deleted elsewhere (or its root
-                    // was): it is found or made again, and the folder's
-                    // files go up to it by the ordinary rules.
-                    QCoro::Task<void> checking = checkServerFolders();
-                    co_await checking;
-                    if (!self)
-                        co_return;
-                    QCoro::Task<qint64> rerooting = getOrCreateServerFolder();
-                    rootId = co_await rerooting;
-                    if (!self)
-                        co_return;
-                    QCoro::Task<qint64> remapping = getOrCreateSubfolder(folderPath, rootId);
-                    const qint64 madeAgain = co_await remapping;
-                    if (!self)
-                        co_return;
-                    if (madeAgain == folderId)
-                        throw UnreadableFolder(
-                            folderPath, QStringLiteral("The server answered \"Not found\" for the folder of %1"));
-                    QCoro::Task<void> syncing = syncFolder(folder, folderPath, madeAgain);
-                    co_await syncing;
+                // A folder sharing its server folder with one before it
+                // plans after that one acted, so it sees what that one sent.
+                const bool shared = std::any_of(planned.cbegin(), planned.cend(), [&](const PlannedFolder &other) {
+                    return other.serverFolderId == folder.serverFolderId;
+                });
+                if (!shared) {
+                    QCoro::Task<void> planning = planFolder(folder, rootId);
+                    co_await planning;
                     if (!self)
                         co_return;
                 }
+                planned.push_back(std::move(folder));
+            } catch (const UnreadableFolder &unreadable) {
+                if (!self)
+                    co_return;
+                failure = failure.value_or(unreadable.description());
+            }
+        }
+        for (PlannedFolder &folder : planned) {
+            if (m_stopped)
+                break;
+            try {
+                if (!folder.run) {
+                    QCoro::Task<void> planning = planFolder(folder, rootId);
+                    co_await planning;
+                    if (!self)
+                        co_return;
+                }
+                QCoro::Task<void> acting = actOnFolder(folder, rootId);
+                co_await acting;
+                if (!self)
+                    co_return;
             } catch (const UnreadableFolder &unreadable) {
                 if (!self)
                     co_return;
@@ -553,35 +553,108 @@ std::shared_ptr<FolderAccess> SyncEngine::openWatchedFolder(const QString &folde
     return folder;
 }
 
-QCoro::Task<void> SyncEngine::syncFolder(std::shared_ptr<FolderAccess> folder, QString folderPath, qint64 serverFolderId)
+QCoro::Task<void> SyncEngine::planFolder(PlannedFolder &folder, qint64 &rootId)
 {
     const QPointer<SyncEngine> self(this);
+    bool gone = false;
+    try {
+        folder.run = makeRun(folder);
+        QCoro::Task<void> planning = folder.run->plan();
+        co_await planning;
+    } catch (const APIError &error) {
+        if (!error.isNotFound())
+            throw;
+        gone = true;
+    }
+    if (!self || !gone)
+        co_return;
+    QCoro::Task<void> remapping = findGoneFolderAgain(folder, rootId);
+    co_await remapping;
+    if (!self)
+        co_return;
+    folder.run = makeRun(folder);
+    QCoro::Task<void> planning = folder.run->plan();
+    co_await planning;
+}
+
+QCoro::Task<void> SyncEngine::actOnFolder(PlannedFolder &folder, qint64 &rootId)
+{
+    const QPointer<SyncEngine> self(this);
+    bool gone = false;
+    try {
+        QCoro::Task<void> acting = folder.run->act();
+        co_await acting;
+    } catch (const APIError &error) {
+        if (!error.isNotFound())
+            throw;
+        gone = true;
+    }
+    if (!self)
+        co_return;
+    if (gone) {
+        // The server folder went away while the pass acted on it: the
+        // folder plans again against the one found or made now.
+        QCoro::Task<void> remapping = findGoneFolderAgain(folder, rootId);
+        co_await remapping;
+        if (!self)
+            co_return;
+        folder.run = makeRun(folder);
+        QCoro::Task<void> planning = folder.run->plan();
+        co_await planning;
+        if (!self)
+            co_return;
+        QCoro::Task<void> acting = folder.run->act();
+        co_await acting;
+        if (!self)
+            co_return;
+    }
+    m_joinedFolders.remove(folder.path);
+    QCoro::Task<void> flushing = flushState();
+    co_await flushing;
+}
+
+QCoro::Task<void> SyncEngine::findGoneFolderAgain(PlannedFolder &folder, qint64 &rootId)
+{
+    // The server folder was deleted elsewhere (or its root was): it is found
+    // or made again, and the folder's files go up to it by the ordinary
+    // rules.
+    const QPointer<SyncEngine> self(this);
+    const qint64 goneId = folder.serverFolderId;
+    QCoro::Task<void> checking = checkServerFolders();
+    co_await checking;
+    if (!self)
+        co_return;
+    QCoro::Task<qint64> rerooting = getOrCreateServerFolder();
+    rootId = co_await rerooting;
+    if (!self)
+        co_return;
+    QCoro::Task<qint64> remapping = getOrCreateSubfolder(folder.path, rootId);
+    folder.serverFolderId = co_await remapping;
+    if (folder.serverFolderId == goneId)
+        throw UnreadableFolder(folder.path, QStringLiteral("The server answered \"Not found\" for the folder of %1"));
+}
+
+std::unique_ptr<FolderRun> SyncEngine::makeRun(const PlannedFolder &folder)
+{
     FolderRun::Context context;
-    context.folder = std::move(folder);
-    context.folderPath = folderPath;
-    context.serverFolderId = serverFolderId;
-    if (const auto known = m_syncState.serverDocuments.constFind(serverFolderId);
+    context.folder = folder.access;
+    context.folderPath = folder.path;
+    context.serverFolderId = folder.serverFolderId;
+    if (const auto known = m_syncState.serverDocuments.constFind(folder.serverFolderId);
         known != m_syncState.serverDocuments.cend()) {
         context.documents = *known;
         // The folder's own since time only: another folder's would hide
         // what arrived here before it.
-        const QString since = m_syncState.folderSyncTimes.value(folderPath);
+        const QString since = m_syncState.folderSyncTimes.value(folder.path);
         if (!since.isEmpty())
             context.since = since;
     }
     context.tracked = m_syncState.trackedFiles; // shared, not copied
-    context.removalAnswer = m_removalAnswers.take(folderPath);
-    context.mountPoints = m_syncState.mountPoints.value(folderPath);
-    context.settleAsConflicts = m_joinedFolders.contains(folderPath);
-
-    FolderRun run(m_apiClient, std::move(context), std::make_shared<RunResults>(this, folderPath));
-    QCoro::Task<void> running = run.run();
-    co_await running;
-    if (!self)
-        co_return;
-    m_joinedFolders.remove(folderPath);
-    QCoro::Task<void> flushing = flushState();
-    co_await flushing;
+    context.removalAnswer = m_removalAnswers.take(folder.path);
+    context.mountPoints = m_syncState.mountPoints.value(folder.path);
+    context.settleAsConflicts = m_joinedFolders.contains(folder.path);
+    return std::make_unique<FolderRun>(m_apiClient, std::move(context),
+                                       std::make_shared<RunResults>(this, folder.path));
 }
 
 void SyncEngine::collectNotice(const QString &title, const QString &text, const QString &folderPath)

@@ -94,7 +94,19 @@ private:
     // Opens the folder and checks that it is still the one the user chose;
     // throws (changing nothing) when it is missing or was replaced.
     std::shared_ptr<FolderAccess> openWatchedFolder(const QString &folderPath);
-    QCoro::Task<void> syncFolder(std::shared_ptr<FolderAccess> folder, QString folderPath, qint64 serverFolderId);
+    // A folder of the pass between its planning and its acting.
+    struct PlannedFolder {
+        QString path;
+        std::shared_ptr<FolderAccess> access;
+        qint64 serverFolderId = 0;
+        std::unique_ptr<FolderRun> run;
+    };
+    std::unique_ptr<FolderRun> makeRun(const PlannedFolder &folder);
+    // Plans the folder; a server folder gone meanwhile is found or made
+    // again (updating rootId) and the folder planned against that one.
+    QCoro::Task<void> planFolder(PlannedFolder &folder, qint64 &rootId);
+    QCoro::Task<void> actOnFolder(PlannedFolder &folder, qint64 &rootId);
+    QCoro::Task<void> findGoneFolderAgain(PlannedFolder &folder, qint64 &rootId);
     QCoro::Task<qint64> findOrCreateFolder(QString name, std::optional<qint64> parentId);
     // Lists the server's folders and settles the remembered root and each
     // remembered mapping on the folder every computer takes (the lowest id
