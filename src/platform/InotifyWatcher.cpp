@@ -12,7 +12,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/inotify.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace {
@@ -86,6 +88,38 @@ QVector<QByteArray> listSubdirectories(const QByteArray &dir, bool followLink)
     return result;
 }
 
+// File systems whose every change, whoever makes it, passes through this
+// kernel and so reaches inotify. Network and FUSE file systems are not
+// among them: another machine's edits there are never told.
+bool isLocalFileSystem(const QByteArray &path)
+{
+    struct statfs info;
+    if (::statfs(path.constData(), &info) != 0)
+        return false;
+    switch (static_cast<unsigned long>(info.f_type)) {
+    case EXT4_SUPER_MAGIC: // also ext2 and ext3
+    case BTRFS_SUPER_MAGIC:
+    case XFS_SUPER_MAGIC:
+    case TMPFS_MAGIC:
+    case F2FS_SUPER_MAGIC:
+    case OVERLAYFS_SUPER_MAGIC:
+    case REISERFS_SUPER_MAGIC:
+    case 0x3153464a: // JFS
+    case 0x2fc12fc1: // ZFS
+    case 0xca451a4e: // bcachefs
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Shared by every stream, so a mark is never repeated by another stream.
+quint64 nextChangeMark()
+{
+    static quint64 last = 0;
+    return ++last;
+}
+
 } // namespace
 
 InotifyWatcher::InotifyWatcher(const QString &rootPath, QObject *parent)
@@ -109,6 +143,9 @@ bool InotifyWatcher::start()
     m_fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (m_fd < 0)
         return false;
+    m_changeMark = nextChangeMark();
+    m_localFileSystem = isLocalFileSystem(m_root);
+    m_missedWatch = false;
     watchTree(m_root);
     m_rootWd = m_pathToWd.count(m_root) ? m_pathToWd.at(m_root) : -1;
     if (m_rootWd < 0) {
@@ -190,8 +227,22 @@ void InotifyWatcher::readEvents()
     }
     if (overflowed)
         rebuildAfterOverflow();
-    if (sawChange)
+    if (sawChange) {
+        m_changeMark = nextChangeMark();
         noteChange();
+    }
+}
+
+quint64 InotifyWatcher::changeMark()
+{
+    if (m_fd >= 0)
+        readEvents();
+    return m_changeMark;
+}
+
+bool InotifyWatcher::seesEveryChange() const
+{
+    return m_fd >= 0 && m_rootWd >= 0 && m_localFileSystem && !m_missedWatch && !m_limitReported;
 }
 
 void InotifyWatcher::noteChange()
@@ -238,8 +289,12 @@ int InotifyWatcher::addWatch(const QByteArray &dir, bool *isNew)
     if (wd < 0) {
         // Other failures are directories that vanished meanwhile or cannot
         // be read; there is nothing below them the scan could see either.
-        if (errno != ENOSPC)
+        // One that is there but refused a watch is a blind spot.
+        if (errno != ENOSPC) {
+            if (errno != ENOENT && errno != ENOTDIR && errno != ELOOP)
+                m_missedWatch = true;
             return -1;
+        }
         reportWatchLimit();
         return kWatchLimitReached;
     }

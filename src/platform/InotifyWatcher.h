@@ -37,6 +37,19 @@ public:
 
     int latency = 1000; // milliseconds between deliveries during a burst
 
+    // Changes as they arrive, before any latency: a value no other stream
+    // of this process ever had, taken anew at start and at every change. The
+    // same value later means nothing was seen to change in between.
+    // Events already queued are read first, so a change made before the
+    // call is never behind the mark.
+    quint64 changeMark();
+    // True while every directory of the tree is watched on a file system
+    // whose changes all reach this computer's inotify: no watch refused
+    // (limit, permission), the folder itself still watched, and a local file
+    // system (not a network or FUSE mount, where another machine's changes
+    // are never told). Otherwise only a walk can tell what changed.
+    bool seesEveryChange() const;
+
 signals:
     void changed();
 
@@ -66,4 +79,7 @@ private:
     QTimer m_latencyTimer;
     bool m_changePending = false;
     bool m_limitReported = false;
+    bool m_missedWatch = false;
+    bool m_localFileSystem = false;
+    quint64 m_changeMark = 0;
 };

@@ -83,3 +83,11 @@ bool FileWatcher::hasPendingCallback() const
 {
     return m_debounceTask && m_debounceTask->isActive();
 }
+
+std::optional<quint64> FileWatcher::changeMark(const QString &folderPath)
+{
+    for (InotifyWatcher *stream : std::as_const(m_streams))
+        if (stream->rootPath() == folderPath)
+            return stream->seesEveryChange() ? std::optional(stream->changeMark()) : std::nullopt;
+    return std::nullopt;
+}

@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class InotifyWatcher;
 
@@ -36,6 +37,10 @@ public:
     // at once); applies to folders watched after it is set.
     int latency = 1000; // milliseconds
     int streamCount() const;
+    // The folder's change mark (see InotifyWatcher::changeMark) while its
+    // stream sees every change in it; none when the folder has no stream or
+    // its stream may miss some, so only a walk can tell.
+    std::optional<quint64> changeMark(const QString &folderPath);
     bool hasPendingCallback() const;
 
 private:

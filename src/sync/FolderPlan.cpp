@@ -474,3 +474,10 @@ FolderPlan planFolder(const FolderFacts &facts)
 }
 
 } // namespace FolderPlanning
+
+bool FolderPlanning::FolderPlan::hasWork() const
+{
+    return !uploads.empty() || !downloads.empty() || !adoptions.empty() || !localRemovals.empty()
+        || !serverDeletions.empty() || !refreshes.empty() || !moves.empty() || !forgotten.isEmpty()
+        || !keptAfterServerDeletion.isEmpty() || removalQuestion > 0;
+}

@@ -137,6 +137,10 @@ struct FolderPlan {
     // More than half of the tracked files (and at least ten) are gone and
     // no answer was given: how many, and nothing is deleted on the server.
     int removalQuestion = 0;
+
+    // Something to do or to ask: false when the folder is in step as it
+    // stands (files left out for a reason may still be listed).
+    bool hasWork() const;
 };
 
 // The listed files whose content must be read before deciding: tracked

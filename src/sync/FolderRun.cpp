@@ -186,6 +186,10 @@ QCoro::Task<void> FolderRun::plan()
         documents.remove(id);
     m_results->learned(folderId, documents, status.serverTime);
     m_lookedUntil = status.serverTime;
+    // Nothing changed on either side since the folder was last in step: a
+    // walk would find what the last one found.
+    if (m_context.unchangedHere && status.documents.empty() && status.deletedIds.empty())
+        co_return;
 
     // Everything between the answer and the plan reads the disk or goes
     // through every file, so it runs on a worker thread. The run lets go of

@@ -43,6 +43,10 @@ public:
         bool settleAsConflicts = false;
         // Subfolders seen as mount points before, relative to the folder.
         QStringList mountPoints;
+        // The folder was in step after its last walk and its watcher has
+        // seen no change since: when the server tells of none either, the
+        // folder is not walked at all.
+        bool unchangedHere = false;
     };
 
     // Where the run's results go. Called on the main thread.
@@ -87,6 +91,11 @@ public:
     // Carries out the plan made by plan(); each destructive step checks its
     // facts again as it acts, so a plan may wait while other folders plan.
     QCoro::Task<void> act();
+
+    // The folder was walked and planned (not left alone as unchanged).
+    bool walked() const { return m_plan.has_value(); }
+    // Nothing was there to do: the folder is in step after this pass.
+    bool inStep() const { return !m_plan || !m_plan->hasWork(); }
 
 private:
     // What stands at a destination: its facts, then its content's hash (none

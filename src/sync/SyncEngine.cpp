@@ -347,6 +347,7 @@ bool SyncEngine::claimStateFile()
     use.passOwner = this;
     // Another engine wrote the file since this one read it.
     if (use.generation != m_stateGeneration) {
+        m_inStep.clear();
         m_syncState = SyncState::load(m_stateFilePath);
         m_stateGeneration = use.generation;
     }
@@ -377,6 +378,7 @@ void SyncEngine::adoptAccount()
         next = SyncState{};
     next.account = current;
     m_syncState = std::move(next);
+    m_inStep.clear();
     m_syncState.save(m_stateFilePath);
     QFile::remove(mine);
     m_serverFoldersChecked = false;
@@ -609,8 +611,22 @@ QCoro::Task<void> SyncEngine::actOnFolder(PlannedFolder &folder, qint64 &rootId)
             co_return;
     }
     m_joinedFolders.remove(folder.path);
+    noteInStep(folder);
     QCoro::Task<void> flushing = flushState();
     co_await flushing;
+}
+
+void SyncEngine::noteInStep(const PlannedFolder &folder)
+{
+    if (folder.run->walked())
+        ++m_walkCount;
+    if (!folder.changeMark || !folder.run->inStep()) {
+        m_inStep.remove(folder.path);
+        return;
+    }
+    // Left alone as unchanged: its last walk still stands.
+    if (folder.run->walked())
+        m_inStep.insert(folder.path, InStep{*folder.changeMark, m_walkClock.elapsed()});
 }
 
 QCoro::Task<void> SyncEngine::findGoneFolderAgain(PlannedFolder &folder, qint64 &rootId)
@@ -634,7 +650,7 @@ QCoro::Task<void> SyncEngine::findGoneFolderAgain(PlannedFolder &folder, qint64 
         throw UnreadableFolder(folder.path, QStringLiteral("The server answered \"Not found\" for the folder of %1"));
 }
 
-std::unique_ptr<FolderRun> SyncEngine::makeRun(const PlannedFolder &folder)
+std::unique_ptr<FolderRun> SyncEngine::makeRun(PlannedFolder &folder)
 {
     FolderRun::Context context;
     context.folder = folder.access;
@@ -653,6 +669,19 @@ std::unique_ptr<FolderRun> SyncEngine::makeRun(const PlannedFolder &folder)
     context.removalAnswer = m_removalAnswers.take(folder.path);
     context.mountPoints = m_syncState.mountPoints.value(folder.path);
     context.settleAsConflicts = m_joinedFolders.contains(folder.path);
+
+    // Taken before the walk: a change during the walk makes the next pass
+    // walk again.
+    folder.changeMark = m_fileWatcher ? m_fileWatcher->changeMark(folder.path) : std::nullopt;
+    if (!m_walkClock.isValid())
+        m_walkClock.start();
+    const auto inStep = m_inStep.constFind(folder.path);
+    // A folder with mount points below it is always walked: what is
+    // mounted there can change without its watcher knowing.
+    context.unchangedHere = folder.changeMark && inStep != m_inStep.cend() && inStep->changeMark == *folder.changeMark
+        && m_walkClock.elapsed() - inStep->walkedAtMs < fullWalkIntervalMs
+        && context.removalAnswer == FolderPlanning::RemovalAnswer::none && !context.settleAsConflicts
+        && context.mountPoints.isEmpty();
     return std::make_unique<FolderRun>(m_apiClient, std::move(context),
                                        std::make_shared<RunResults>(this, folder.path));
 }
@@ -996,6 +1025,7 @@ void SyncEngine::forgetFolderEntries(const QString &folderPath)
         entry = tracked.erase(entry);
     m_syncState.folderSyncTimes.remove(folderPath);
     m_rebasedFolders.insert(folderPath);
+    m_inStep.remove(folderPath);
     requestSave();
 }
 

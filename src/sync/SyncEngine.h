@@ -76,12 +76,19 @@ public:
     // Saves of the state file so far, and the bytes they wrote: what a pass
     // costs the disk.
     qint64 stateSaveCount() const;
+    // Folders walked (listed and planned) by the passes so far: an idle
+    // pass walks none.
+    qint64 walkCount() const { return m_walkCount; }
     qint64 stateBytesWritten() const;
 
     // Quiet period of the watchers made by start(), in milliseconds.
     int debounceInterval = 2000;
     // When positive, replaces the preference's timer interval (milliseconds).
     int syncIntervalOverrideMs = 0;
+    // A folder its watcher sees whole is walked only when it changed, and
+    // anyway once per this interval (milliseconds), in case the watcher
+    // missed what it could not know it missed.
+    qint64 fullWalkIntervalMs = 60 * 60 * 1000;
 
 signals:
     // Emitted at the end of every pass that ran (not for dropped requests).
@@ -100,8 +107,12 @@ private:
         std::shared_ptr<FolderAccess> access;
         qint64 serverFolderId = 0;
         std::unique_ptr<FolderRun> run;
+        // The watcher's change mark as the run was made (see FileWatcher).
+        std::optional<quint64> changeMark;
     };
-    std::unique_ptr<FolderRun> makeRun(const PlannedFolder &folder);
+    std::unique_ptr<FolderRun> makeRun(PlannedFolder &folder);
+    // After a folder's pass: whether it is in step, as of which change mark.
+    void noteInStep(const PlannedFolder &folder);
     // Plans the folder; a server folder gone meanwhile is found or made
     // again (updating rootId) and the folder planned against that one.
     QCoro::Task<void> planFolder(PlannedFolder &folder, qint64 &rootId);
@@ -192,4 +203,13 @@ private:
     // Folders moved to another server folder whose pass has not yet
     // completed there.
     QSet<QString> m_joinedFolders;
+    // Folders found in step by their last walk: the watcher's change mark
+    // taken before that walk, and when it ran (by m_walkClock).
+    struct InStep {
+        quint64 changeMark = 0;
+        qint64 walkedAtMs = 0;
+    };
+    QHash<QString, InStep> m_inStep;
+    qint64 m_walkCount = 0;
+    QElapsedTimer m_walkClock;
 };

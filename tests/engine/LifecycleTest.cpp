@@ -177,3 +177,51 @@ TEST_F(LifecycleTest, TicksEventsAndTheButtonDuringALongPassAreDropped)
     engine->stop();
     ASSERT_TRUE(waitUntil([&] { return !engine->isSyncing(); }, "the last pass to end"));
 }
+
+// A folder its watcher sees whole is walked only when something changed:
+// on either side, or anything the watcher cannot vouch for.
+TEST_F(LifecycleTest, AnIdlePassAsksTheServerButWalksNothing)
+{
+    engine->start();
+    ASSERT_TRUE(waitForPasses(1));
+    settle();
+    const auto passWalks = [&] {
+        const qint64 before = engine->walkCount();
+        syncOk();
+        return engine->walkCount() - before;
+    };
+    EXPECT_EQ(passWalks(), 0) << "the first pass found the folder in step";
+    running.server.clearRequests();
+    EXPECT_EQ(passWalks(), 0);
+    EXPECT_EQ(requestCount("GET", "/api/v1/sync/status"), 1);
+
+    // The server changed: the folder is walked and the document comes down.
+    putDocument(docs, "from-server.txt", "new on the server");
+    EXPECT_EQ(passWalks(), 1);
+    EXPECT_EQ(testsupport::readFile(docs + "/from-server.txt"), "new on the server");
+
+    // A local edit: its events start a pass that walks and sends it.
+    settle();
+    const int before = passes;
+    writeFile(docs + "/edited.txt", "edited here");
+    ASSERT_TRUE(waitForPasses(before + 1));
+    EXPECT_EQ(serverContent(docs, "edited.txt"), "edited here");
+    settle();
+    passWalks(); // after transfers, one more walk finds the folder in step
+    EXPECT_EQ(passWalks(), 0);
+
+    // A folder without its watcher is walked every pass, and an edit no
+    // event told of is found.
+    engine->fileWatcher()->unwatch(docs);
+    writeFile(docs + "/unseen.txt", "no event told of it");
+    EXPECT_EQ(passWalks(), 1);
+    EXPECT_EQ(serverContent(docs, "unseen.txt"), "no event told of it");
+    EXPECT_EQ(passWalks(), 1);
+
+    // Watched again, and the safety-net walk due at every pass.
+    engine->fileWatcher()->watch(docs);
+    passWalks();
+    EXPECT_EQ(passWalks(), 0);
+    engine->fullWalkIntervalMs = 0;
+    EXPECT_EQ(passWalks(), 1);
+}
