@@ -7,8 +7,10 @@
 //    sends only the unavoidable requests (sign in, folders, one multipart
 //    upload per file with three in flight, one state save at the end);
 //  - bytes the state file saves wrote over that sync, beside the final size;
-//  - idle pass over the unchanged files, beside one stat walk of the tree
-//    plus one status request, with the bytes read (/proc/self/io rchar);
+//  - idle pass over the unchanged files, with the engine's watcher (no
+//    walk) and with the walk it makes hourly, each beside one stat walk of
+//    the tree plus one status request, with the bytes read (/proc/self/io
+//    rchar);
 //  - the main thread's longest stall during each (a 5 ms timer's lateness);
 //  - what one serialisation of the state costs (done off the main thread);
 //  - resident memory (VmRSS) with the files tracked, and its peak (VmHWM)
@@ -106,30 +108,45 @@ void runCount(int fileCount, qint64 bigFileMiB)
                 memoryAfter / 1024.0, firstPeak / 1024.0, memoryBefore / 1024.0);
     std::fflush(stdout);
 
-    // The pass right after the first sync still hears of every upload (they
-    // came after the time its answer was asked from); it is shown apart, and
-    // the idle pass is the one after it, when nothing changed anywhere.
+    // From here the engine runs as in the application, with its watcher (and
+    // no timer or event pass of its own during the measures). Its start
+    // pass still hears of every upload (they came after the time its answer
+    // was asked from): it is shown apart. The idle passes are the ones after
+    // it, when nothing changed anywhere: the usual one, which the watcher
+    // spares the walk, and one that walks (as hourly, or where the watcher
+    // cannot vouch for a folder).
+    engine->syncIntervalOverrideMs = 24 * 3600 * 1000;
+    engine->debounceInterval = 24 * 3600 * 1000;
+    bool started = false;
+    QObject::connect(engine.get(), &SyncEngine::passFinished, [&started] { started = true; });
     probe.start();
     clock.restart();
-    QCoro::waitFor(engine->performSync());
+    engine->start();
+    while (!started)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     const qint64 afterMs = clock.elapsed();
     std::printf("engine          pass after the first sync %lld ms (its answer lists the %lld uploads), "
                 "longest main-thread stall %.1f ms\n",
                 afterMs, qint64(engine->syncState().trackedFiles.size()), probe.stop());
-    setting.clearRequests();
-    const qint64 readBefore = procIo("rchar");
-    probe.start();
-    clock.restart();
-    QCoro::waitFor(engine->performSync());
-    const qint64 idleMs = clock.elapsed();
-    const double idleStall = probe.stop();
-    const qint64 readBytes = procIo("rchar") - readBefore;
-    const qint64 idleRequests = setting.requestCount();
     const qint64 floorMs = statWalkAndStatusMs(setting, engine->syncState());
-    std::printf("engine          idle pass  %7lld ms = %.2fx one stat walk + one status request (%lld ms); "
-                "%lld requests, %.2f MiB read\n",
-                idleMs, double(idleMs) / qMax<qint64>(floorMs, 1), floorMs, idleRequests, readBytes / 1048576.0);
-    std::printf("  longest main-thread stall %.1f ms\n", idleStall);
+    const auto idlePass = [&](const char *label) {
+        setting.clearRequests();
+        const qint64 readBefore = procIo("rchar");
+        const qint64 walksBefore = engine->walkCount();
+        probe.start();
+        clock.restart();
+        QCoro::waitFor(engine->performSync());
+        const qint64 idleMs = clock.elapsed();
+        const double idleStall = probe.stop();
+        std::printf("engine          idle pass, %s %7lld ms = %.2fx one stat walk + one status request (%lld ms); "
+                    "%lld walks, %lld requests, %.2f MiB read; longest main-thread stall %.1f ms\n",
+                    label, idleMs, double(idleMs) / qMax<qint64>(floorMs, 1), floorMs,
+                    engine->walkCount() - walksBefore, setting.requestCount(),
+                    (procIo("rchar") - readBefore) / 1048576.0, idleStall);
+    };
+    idlePass("watched      ");
+    engine->fullWalkIntervalMs = 0;
+    idlePass("with its walk");
     std::printf("  resident memory %.1f MiB, peak %.1f MiB since the first sync began\n", memoryKiB() / 1024.0,
                 memoryKiB("VmHWM:") / 1024.0);
     // Last, so that its own copy of the file in memory is in no figure above.
