@@ -24,6 +24,7 @@ using viewstyle::TextStyle;
 namespace {
 
 constexpr int ageRefreshMs = 1000;
+constexpr qint64 redrawIntervalMs = 250;
 constexpr int symbolSize = 12;
 
 QString folderName(const QString &folderPath) { return QFileInfo(folderPath).fileName(); }
@@ -100,8 +101,11 @@ SyncStatusView::SyncStatusView(AppState &appState, QWidget *parent)
 
     m_ageTimer.setInterval(ageRefreshMs);
     connect(&m_ageTimer, &QTimer::timeout, this, &SyncStatusView::refreshAges);
-    for (auto signal : {&AppState::isLoggedInChanged, &AppState::syncStatusChanged, &AppState::syncProgressChanged,
-                        &AppState::isPausedChanged, &AppState::lastSyncTimeChanged, &AppState::nextSyncTimeChanged,
+    m_redrawTimer.setSingleShot(true);
+    connect(&m_redrawTimer, &QTimer::timeout, this, &SyncStatusView::redrawStale);
+    connect(&appState, &AppState::syncProgressChanged, this, [this] { redrawSoon(true, false); });
+    connect(&appState, &AppState::recentFilesChanged, this, [this] { redrawSoon(false, true); });
+    for (auto signal : {&AppState::isLoggedInChanged, &AppState::syncStatusChanged, &AppState::isPausedChanged, &AppState::lastSyncTimeChanged, &AppState::nextSyncTimeChanged,
                         &AppState::notSyncedFilesChanged, &AppState::removalQuestionsChanged,
                         &AppState::sessionRejectedChanged})
         connect(&appState, signal, this, &SyncStatusView::refreshStatus);
@@ -112,7 +116,6 @@ SyncStatusView::SyncStatusView(AppState &appState, QWidget *parent)
     connect(&appState, &AppState::foldersNeedingChoiceChanged, this, &SyncStatusView::rebuildFolders);
     connect(&appState, &AppState::notSyncedFilesChanged, this, &SyncStatusView::refreshNotSynced);
     connect(&appState, &AppState::removalQuestionsChanged, this, &SyncStatusView::rebuildQuestions);
-    connect(&appState, &AppState::recentFilesChanged, this, &SyncStatusView::refreshRecent);
 
     refreshStatus();
     refreshNotSynced();
@@ -370,4 +373,26 @@ void SyncStatusView::hideEvent(QHideEvent *event)
 {
     QWidget::hideEvent(event);
     m_ageTimer.stop();
+}
+
+void SyncStatusView::redrawSoon(bool status, bool recent)
+{
+    m_statusStale = m_statusStale || status;
+    m_recentStale = m_recentStale || recent;
+    if (m_redrawTimer.isActive())
+        return;
+    const qint64 sinceLast = m_lastRedraw.isValid() ? m_lastRedraw.elapsed() : redrawIntervalMs;
+    if (sinceLast >= redrawIntervalMs)
+        redrawStale();
+    else
+        m_redrawTimer.start(int(redrawIntervalMs - sinceLast));
+}
+
+void SyncStatusView::redrawStale()
+{
+    m_lastRedraw.start();
+    if (std::exchange(m_statusStale, false))
+        refreshStatus();
+    if (std::exchange(m_recentStale, false))
+        refreshRecent();
 }

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QList>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
 
@@ -51,10 +52,19 @@ private:
     void rebuildQuestions();
     void rebuildFolders();
     void refreshRecent();
+    // Progress and the recent files change with every file of a long pass:
+    // the panel follows them at most a few times a second (at once after a
+    // quiet spell, else when the interval since the last redraw is up).
+    void redrawSoon(bool status, bool recent);
+    void redrawStale();
 
     AppState &m_appState;
     QVBoxLayout *m_layout;
     QTimer m_ageTimer;
+    QTimer m_redrawTimer;
+    QElapsedTimer m_lastRedraw;
+    bool m_statusStale = false;
+    bool m_recentStale = false;
 
     class StatusDot *m_dot = nullptr;
     QLabel *m_title = nullptr;
