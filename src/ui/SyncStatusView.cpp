@@ -103,7 +103,7 @@ SyncStatusView::SyncStatusView(AppState &appState, QWidget *parent)
     for (auto signal : {&AppState::isLoggedInChanged, &AppState::syncStatusChanged, &AppState::syncProgressChanged,
                         &AppState::isPausedChanged, &AppState::lastSyncTimeChanged, &AppState::nextSyncTimeChanged,
                         &AppState::notSyncedFilesChanged, &AppState::removalQuestionsChanged,
-                        &AppState::sessionRejectedChanged})
+                        &AppState::sessionRejectedChanged, &AppState::isOfflineChanged})
         connect(&appState, signal, this, &SyncStatusView::refreshStatus);
     connect(&appState, &AppState::watchedFoldersChanged, this, [this] {
         refreshStatus();
