@@ -247,6 +247,14 @@ void AppState::setSessionRejected(bool value)
     emit sessionRejectedChanged();
 }
 
+void AppState::setOffline(bool value)
+{
+    if (m_isOffline == value)
+        return;
+    m_isOffline = value;
+    emit isOfflineChanged();
+}
+
 void AppState::postNotice(const QString &title, const QString &text, const QString &folder)
 {
     emit notice(title, text, folder);

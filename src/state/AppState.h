@@ -91,6 +91,12 @@ public:
     bool sessionRejected() const { return m_sessionRejected; }
     void setSessionRejected(bool value);
 
+    // The system says this computer has no network: timed and watched
+    // passes wait, and the status says "Offline" rather than repeating a
+    // failure to connect. Never set where the system cannot tell.
+    bool isOffline() const { return m_isOffline; }
+    void setOffline(bool value);
+
     // Something the user should hear about even with the panel closed (a
     // conflict copy made, files moved to the Trash, a question waiting).
     // `folder`, when given, is the watched folder the notice is about (what
@@ -144,6 +150,7 @@ signals:
     void removalQuestionsChanged();
     void isPausedChanged();
     void sessionRejectedChanged();
+    void isOfflineChanged();
     // A folder was added, or chosen again at the same or another path: its
     // first pass is due at once.
     void folderChosen(const QString &folderPath);
@@ -163,6 +170,7 @@ private:
     QStringList m_foldersNeedingChoice;
     QList<RemovalQuestion> m_removalQuestions;
     bool m_sessionRejected = false;
+    bool m_isOffline = false;
     // The bookmark of each watched folder, kept as read or made: a folder
     // replaced since is not silently taken for the chosen one.
     QHash<QString, QByteArray> m_bookmarks;

@@ -495,7 +495,7 @@ QCoro::Task<void> FolderRun::upload(Upload item)
         m_sent.push_back({item.path, {document.id, KnownDocument{{}, document.fileHash, {}, {}}}, entry});
         m_results->transferred(item.name, QStringLiteral("uploaded"), item.path, item.facts.size, std::nullopt);
     } catch (const std::exception &error) {
-        m_results->transferred(item.name, QStringLiteral("uploaded"), item.path, item.facts.size, failureText(error));
+        m_results->transferred(item.name, QStringLiteral("uploaded"), item.path, item.facts.size, failureText(error, m_apiClient.baseURL()));
     }
 }
 
@@ -579,7 +579,7 @@ QCoro::Task<void> FolderRun::download(Download item)
         }
         m_results->transferred(name, QStringLiteral("downloaded"), item.destination, size, std::nullopt);
     } catch (const std::exception &error) {
-        m_results->transferred(name, QStringLiteral("downloaded"), item.destination, size, failureText(error));
+        m_results->transferred(name, QStringLiteral("downloaded"), item.destination, size, failureText(error, m_apiClient.baseURL()));
     }
 }
 

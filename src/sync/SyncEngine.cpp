@@ -205,6 +205,7 @@ void SyncEngine::start()
             Qt::UniqueConnection);
     connect(&m_appState, &AppState::folderChosen, this, &SyncEngine::followFolderChosen, Qt::UniqueConnection);
     connect(&m_appState, &AppState::isPausedChanged, this, &SyncEngine::followPause, Qt::UniqueConnection);
+    connect(&m_appState, &AppState::isOfflineChanged, this, &SyncEngine::followNetwork, Qt::UniqueConnection);
     // A start follows a sign-in too: the session is good again, and what
     // the server holds is looked at afresh.
     m_appState.setSessionRejected(false);
@@ -290,6 +291,20 @@ void SyncEngine::followPause()
     schedulePass();
 }
 
+void SyncEngine::followNetwork()
+{
+    if (!m_running)
+        return;
+    if (m_appState.isOffline()) {
+        // No "Next try in ..." while nothing is tried.
+        if (!m_isSyncing)
+            m_appState.setNextSyncTime(std::nullopt);
+        return;
+    }
+    startTimer();
+    schedulePass();
+}
+
 void SyncEngine::holdForSignIn()
 {
     qCWarning(lcSyncEngine, "The server refused the session; syncing waits for a new sign-in");
@@ -324,7 +339,7 @@ void SyncEngine::schedulePass()
         this,
         [this] {
             m_passScheduled = false;
-            if (m_running && !m_appState.isPaused())
+            if (m_running && !m_appState.isPaused() && !m_appState.isOffline())
                 performSync();
         },
         Qt::QueuedConnection);
@@ -496,7 +511,10 @@ QCoro::Task<void> SyncEngine::performSync()
     } catch (const std::exception &error) {
         if (!self)
             co_return;
-        failure = failureText(error);
+        failure = failureText(error, m_apiClient.baseURL());
+        // The log keeps what the socket said beside the user's words.
+        if (const QString raw = failureText(error); raw != *failure)
+            qCWarning(lcSyncEngine, "Server not reached: %s", qUtf8Printable(raw));
         const auto *apiError = dynamic_cast<const APIError *>(&error);
         refused = apiError && apiError->kind() == APIError::Kind::unauthorized;
     }
@@ -517,7 +535,7 @@ QCoro::Task<void> SyncEngine::performSync()
     }
     m_movingBytes.clear();
     m_appState.setSyncProgress({});
-    if (m_syncTimer)
+    if (m_syncTimer && !m_appState.isOffline())
         m_appState.setNextSyncTime(QDateTime::currentDateTimeUtc().addMSecs(m_syncTimer->remainingTime()));
     m_isSyncing = false;
     releaseStateFile();

@@ -147,8 +147,8 @@ private:
     void applyTransfer(const QString &folderPath, const QString &name, const QString &action, const QString &path, qint64 bytes,
                        const std::optional<QString> &failure);
 
-    // Starts a pass from the event loop, unless the engine was stopped or
-    // syncing is paused.
+    // Starts a pass from the event loop, unless the engine was stopped,
+    // syncing is paused or the computer is offline.
     void schedulePass();
     // The watched folders changed: added ones are watched, removed ones no
     // longer are.
@@ -157,6 +157,10 @@ private:
     void followFolderChosen(const QString &folderPath);
     // Resuming runs a pass at once, and the timer counts from there.
     void followPause();
+    // Offline, timed and watched passes wait (a pass the user asks for
+    // still runs); when the network is back a pass runs at once, and the
+    // timer counts from there.
+    void followNetwork();
     // The server refused the session: no further pass runs until a sign-in
     // starts the engine again.
     void holdForSignIn();

@@ -86,8 +86,10 @@ void Notifier::syncStatusChanged()
         m_notifiedError.reset();
         return;
     case SyncStatus::Kind::error:
-        // A refused session has a notification of its own.
-        if (!m_appState.isLoggedIn() || m_appState.sessionRejected() || m_notifiedError == status.message)
+        // A refused session has a notification of its own; without a
+        // network a failure to connect is no news.
+        if (!m_appState.isLoggedIn() || m_appState.sessionRejected() || m_appState.isOffline()
+            || m_notifiedError == status.message)
             return;
         m_notifiedError = status.message;
         post(QStringLiteral("Sync failed"), status.message);

@@ -1,6 +1,7 @@
 #include "ui/SessionFlows.h"
 
 #include "api/APIClient.h"
+#include "api/ConnectionFailure.h"
 #include "platform/Autostart.h"
 #include "platform/Logging.h"
 #include "platform/Preferences.h"
@@ -9,37 +10,11 @@
 #include "sync/FailureText.h"
 
 #include <QCoreApplication>
-#include <QNetworkReply>
-#include <QUrl>
 
 QString signInFailureText(const std::exception &failure, const QString &serverURL)
 {
-    const QUrl url(serverURL);
-    const QString place = url.port() > 0 ? QStringLiteral("%1:%2").arg(url.host()).arg(url.port()) : url.host();
-    if (const auto *network = dynamic_cast<const NetworkError *>(&failure)) {
-        const bool secure = url.scheme() == QLatin1String("https");
-        const bool certificate = network->description().contains(QLatin1String("certificate"));
-        switch (network->code()) {
-        case QNetworkReply::ConnectionRefusedError:
-            return QStringLiteral("Could not reach %1. Is the server running?").arg(place);
-        case QNetworkReply::HostNotFoundError:
-            return QStringLiteral("Could not find the server %1. Check the address.").arg(url.host());
-        case QNetworkReply::RemoteHostClosedError:
-        case QNetworkReply::SslHandshakeFailedError:
-        case QNetworkReply::UnknownNetworkError:
-            // A plain HTTP server answers a TLS greeting by closing (or with
-            // bytes that are no TLS).
-            if (secure && !certificate) {
-                QUrl plain = url;
-                plain.setScheme(QStringLiteral("http"));
-                return QStringLiteral("This server does not speak HTTPS; try %1").arg(plain.toString());
-            }
-            break;
-        default:
-            break;
-        }
-        return network->description();
-    }
+    if (const auto connection = connectionFailureText(failure, serverURL, ConnectionMoment::signIn))
+        return *connection;
     if (const auto *api = dynamic_cast<const APIError *>(&failure); api && api->kind() == APIError::Kind::unauthorized)
         return QStringLiteral("The e-mail or password is not right. Check them and try again.");
     return failureText(failure);

@@ -4,6 +4,7 @@
 #include "ui/RelativeTime.h"
 #include "ui/Symbols.h"
 
+#include <QCoreApplication>
 #include <QLocale>
 
 namespace {
@@ -108,6 +109,12 @@ StatusSummary summarizeStatus(const AppState &state, const QDateTime &now, TimeW
     if (status.kind == SyncStatus::Kind::syncing)
         return {Face::syncing, progressText(state.syncProgress()), transferText(state.syncProgress()),
                 QStringLiteral("arrow.triangle.2.circlepath"), symbols::blue()};
+    // Without a network nothing is tried, and a failure of the last try is
+    // no news: the words say what the program waits for.
+    if (state.isOffline())
+        return {Face::offline, QCoreApplication::translate("StatusSummary", "Offline"),
+                QCoreApplication::translate("StatusSummary", "Syncing resumes when the network is back"),
+                QStringLiteral("wifi.slash"), symbols::secondary()};
     if (state.isPaused())
         return {Face::paused, QStringLiteral("Paused"), QStringLiteral("Changes wait until you resume syncing"),
                 QStringLiteral("pause.circle.fill"), symbols::secondary()};

@@ -11,7 +11,7 @@ class AppState;
 // What the tray icon, its tooltip and the panel say about the sync, derived
 // from AppState alone so that all three always agree.
 struct StatusSummary {
-    enum class Face { signedOut, signInAgain, noFolders, syncing, paused, error, waiting, notSynced, upToDate };
+    enum class Face { signedOut, signInAgain, noFolders, syncing, offline, paused, error, waiting, notSynced, upToDate };
     Face face = Face::upToDate;
     QString title;  // "Up to date", "Syncing 12 of 30 files · 4.5 of 9.0 MB", ...
     QString detail; // "Last synced 2 minutes ago", "Next try in 25 seconds"; may be empty

@@ -107,7 +107,7 @@ SyncStatusView::SyncStatusView(AppState &appState, QWidget *parent)
     connect(&appState, &AppState::recentFilesChanged, this, [this] { redrawSoon(false, true); });
     for (auto signal : {&AppState::isLoggedInChanged, &AppState::syncStatusChanged, &AppState::isPausedChanged, &AppState::lastSyncTimeChanged, &AppState::nextSyncTimeChanged,
                         &AppState::notSyncedFilesChanged, &AppState::removalQuestionsChanged,
-                        &AppState::sessionRejectedChanged})
+                        &AppState::sessionRejectedChanged, &AppState::isOfflineChanged})
         connect(&appState, signal, this, &SyncStatusView::refreshStatus);
     connect(&appState, &AppState::watchedFoldersChanged, this, [this] {
         refreshStatus();

@@ -1,6 +1,7 @@
 #include "ui/TavrelSyncApp.h"
 
 #include "platform/Logging.h"
+#include "platform/NetworkReachability.h"
 #include "sync/SyncEngine.h"
 #include "ui/LoginView.h"
 #include "ui/MenuBarView.h"
@@ -44,7 +45,7 @@ TavrelSyncApp::TavrelSyncApp(Options options, QObject *parent)
     for (auto signal : {&AppState::isLoggedInChanged, &AppState::watchedFoldersChanged, &AppState::syncStatusChanged,
                         &AppState::isPausedChanged, &AppState::lastSyncTimeChanged, &AppState::nextSyncTimeChanged,
                         &AppState::notSyncedFilesChanged, &AppState::removalQuestionsChanged,
-                        &AppState::sessionRejectedChanged})
+                        &AppState::sessionRejectedChanged, &AppState::isOfflineChanged})
         connect(&m_appState, signal, this, &TavrelSyncApp::updateTray);
     m_trayProgressUpdate.setSingleShot(true);
     m_trayProgressUpdate.setInterval(trayProgressIntervalMs);
@@ -60,6 +61,12 @@ TavrelSyncApp::TavrelSyncApp(Options options, QObject *parent)
     connect(&m_appState, &AppState::watchedFoldersChanged, this, &TavrelSyncApp::rebuildFolderEntries);
     updateTray();
     rebuildFolderEntries();
+
+    // Offline, the status says so and timed and watched passes wait (see
+    // SyncEngine); where the system cannot tell, it never says offline.
+    m_network = m_options.network ? m_options.network : new NetworkReachability(NetworkReachability::Source::system, this);
+    m_appState.setOffline(!m_network->online());
+    connect(m_network, &NetworkReachability::onlineChanged, this, [this](bool online) { m_appState.setOffline(!online); });
 
     m_notifier = new Notifier(m_appState, m_tray.get(), m_options.desktopNotifications, this);
     connect(m_notifier, &Notifier::actionInvoked, this, [this](Notifier::Action action, const QString &folder) {

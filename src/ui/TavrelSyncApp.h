@@ -14,6 +14,7 @@
 #include <memory>
 
 class MenuBarView;
+class NetworkReachability;
 class Notifier;
 class PanelWindow;
 class QAction;
@@ -43,6 +44,10 @@ public:
         SettingsView::FolderChooser folderChooser;
         // Replaces the settings' questions (see SettingsView::Confirmation).
         SettingsView::Confirmation confirmation;
+        // Whether the computer has a network, followed in place of the
+        // system's answer; it must outlive the application. Null: the
+        // system's (NetworkReachability::Source::system).
+        NetworkReachability *network = nullptr;
     };
 
     explicit TavrelSyncApp(Options options, QObject *parent = nullptr);
@@ -65,6 +70,7 @@ public:
     QSystemTrayIcon *trayIcon() const { return m_tray.get(); }
     QMenu *trayMenu() const { return m_trayMenu.get(); }
     Notifier *notifier() const { return m_notifier; }
+    NetworkReachability *network() const { return m_network; }
     bool usesTray() const { return m_usesTray; }
     // The symbol now shown by the tray icon.
     QString trayIconName() const { return m_trayIconName; }
@@ -114,6 +120,7 @@ private:
     QTimer m_trayProgressUpdate; // progress reaches the tray at most twice a second
     QTimer m_trayHostPoll;
     Notifier *m_notifier = nullptr;
+    NetworkReachability *m_network = nullptr;
     MenuBarView *m_menuBarView = nullptr;
     PanelWindow *m_panel = nullptr;
     QPointer<LoginView> m_login;

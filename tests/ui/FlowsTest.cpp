@@ -9,6 +9,7 @@
 #include "ui/StatusSummary.h"
 #include "ui/SyncStatusView.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -203,6 +204,73 @@ TEST_F(FlowsTest, ResumeRunsAPassAtOnce)
     ASSERT_TRUE(passEnds(engine, passes, 3, "that pass to end"));
     EXPECT_EQ(state.syncStatus(), SyncStatus::idle());
     EXPECT_TRUE(onServer(server.server, "Paused", "waiting.txt"));
+}
+
+// Without a network nothing is tried: the panel and the tray say "Offline",
+// and neither the timer's ticks nor an edit reach the server. When the
+// network is back a pass runs at once and carries the edit. A server that
+// cannot be reached is said in plain words, once.
+TEST_F(FlowsTest, OfflineWaitsForTheNetwork)
+{
+    const QString folder = makeFolder("Travel");
+    {
+        TavrelSyncApp first(TavrelSyncApp::Options{home.stateFilePath(), false});
+        first.appState().addWatchedFolder(folder);
+    }
+    storeSession(server.baseURL);
+    Preferences().setDouble("syncInterval", 0.2); // ticks while offline
+    TavrelSyncApp &app = makeApp();
+    app.launch();
+    SyncEngine *engine = app.syncEngine();
+    QSignalSpy passes(engine, &SyncEngine::passFinished);
+    ASSERT_TRUE(passEnds(engine, passes, 1, "the first pass"));
+
+    AppState &state = app.appState();
+    network.setOnline(false);
+    ASSERT_TRUE(waitUntil([&] { return !engine->isSyncing(); }, "the pass under way to end"));
+    EXPECT_TRUE(state.isOffline());
+    EXPECT_EQ(summarizeStatus(state).face, StatusSummary::Face::offline);
+    EXPECT_EQ(app.menuBarView()->statusView()->findChild<QLabel *>("statusText")->text(), "Offline");
+    EXPECT_TRUE(app.trayIcon()->toolTip().contains("Offline")) << app.trayIcon()->toolTip().toStdString();
+    EXPECT_EQ(app.trayIconName(), "wifi.slash");
+    EXPECT_FALSE(state.nextSyncTime().has_value()); // no "Next try in ..."
+
+    const qsizetype passesOffline = passes.count();
+    const std::size_t requests = server.server.requests().size();
+    QSignalSpy ticks(engine->syncTimer(), &QTimer::timeout);
+    testsupport::writeFile(folder + "/offline.txt", "written on the train");
+    testsupport::settle(2500); // the watcher's quiet period and many ticks pass
+    EXPECT_GT(ticks.count(), 0);
+    EXPECT_EQ(passes.count(), passesOffline);
+    EXPECT_EQ(server.server.requests().size(), requests);
+    EXPECT_FALSE(onServer(server.server, "Travel", "offline.txt"));
+
+    // Back: the pass runs at once, not at the next tick (the timer now waits
+    // an hour) nor at another edit.
+    app.preferences().setDouble("syncInterval", 3600);
+    network.setOnline(true);
+    ASSERT_TRUE(waitUntil([&] { return onServer(server.server, "Travel", "offline.txt"); },
+                          "the edit synced when the network is back"));
+    ASSERT_TRUE(passEnds(engine, passes, int(passesOffline) + 1, "that pass to end"));
+    EXPECT_EQ(state.syncStatus(), SyncStatus::idle());
+    EXPECT_EQ(summarizeStatus(state).face, StatusSummary::Face::upToDate);
+
+    // The server gone: its address and what to do, not the socket's words;
+    // one notification says it.
+    QSignalSpy posted(app.notifier(), &Notifier::posted);
+    const QString expected = QString("Could not reach 127.0.0.1:%1. Is the server running?").arg(server.server.port());
+    server.server.stop();
+    const qsizetype before = passes.count();
+    app.syncNow();
+    ASSERT_TRUE(passEnds(engine, passes, int(before) + 1, "the pass that cannot reach the server"));
+    EXPECT_EQ(state.syncStatus(), SyncStatus::error(expected));
+    EXPECT_EQ(summarizeStatus(state).title, "Error: " + expected);
+    ASSERT_EQ(posted.count(), 1);
+    EXPECT_EQ(posted[0][1].toString(), expected);
+
+    // Offline again, that failure is no longer what the status says.
+    network.setOnline(false);
+    EXPECT_EQ(summarizeStatus(state).title, "Offline");
 }
 
 // What cannot be opened is said, with its path, not dropped in silence.

@@ -91,6 +91,11 @@ TEST_F(StatusViewTest, FacesTellTheStatus)
     EXPECT_EQ(title(), "Paused");
     EXPECT_FALSE(shown("syncProgress"));
     state.setPaused(false);
+    // Offline, the failure of the last try is no news.
+    state.setOffline(true);
+    EXPECT_EQ(title(), "Offline");
+    EXPECT_EQ(detail(), "Syncing resumes when the network is back");
+    state.setOffline(false);
 
     const QDateTime now = QDateTime::currentDateTimeUtc();
     state.setNextSyncTime(now.addSecs(125));

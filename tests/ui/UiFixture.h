@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/NetworkReachability.h"
 #include "platform/Preferences.h"
 #include "support/TestSupport.h"
 #include "sync/SyncEngine.h"
@@ -28,6 +29,9 @@ protected:
         if (!options.trayAvailable && !options.useTray)
             options.useTray = false;
         options.desktopNotifications = false;
+        // The network is the test's to take away, never the machine's.
+        if (!options.network)
+            options.network = &network;
         // No modal dialog in a test: the folder chooser answers what the
         // test chose (by default, as if cancelled), and counts its runs.
         // Questions are answered with confirmAnswer and recorded.
@@ -75,6 +79,7 @@ protected:
         return QDir::cleanPath(path);
     }
 
+    NetworkReachability network{NetworkReachability::Source::manual};
     QStringList questions;
     bool confirmAnswer = true;
     int folderChooserRuns = 0;
