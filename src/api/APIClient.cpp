@@ -109,7 +109,6 @@ void trustCertificatesFromEnvironment()
 APIClient::APIClient(Preferences &preferences, QObject *parent) : QObject(parent), m_signInTimeoutMs(kStallTimeoutMs)
 {
     m_baseURL = preferences.string(QStringLiteral("tavrel_server_url")).value_or(defaultOrigin());
-    m_token = preferences.string(QStringLiteral("tavrel_api_token"));
     trustCertificatesFromEnvironment();
 }
 

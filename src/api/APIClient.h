@@ -28,8 +28,8 @@ struct UploadReceipt {
 class APIClient : public QObject {
     Q_OBJECT
 public:
-    // Reads the stored server URL and token ("tavrel_server_url",
-    // "tavrel_api_token") once, here.
+    // Reads the stored server URL ("tavrel_server_url") once, here; the
+    // stored token, which may live in the keyring, is the caller's to set.
     explicit APIClient(Preferences &preferences, QObject *parent = nullptr);
 
     static QString defaultOrigin();

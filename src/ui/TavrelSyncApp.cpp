@@ -127,7 +127,7 @@ void TavrelSyncApp::launch()
 
     // A saved session syncs from the start, whether or not the panel is
     // ever opened.
-    m_appState.loadSavedState();
+    m_apiClient.setToken(m_appState.loadSavedState());
     if (m_appState.isLoggedIn())
         onLogin();
 
