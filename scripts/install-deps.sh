@@ -9,6 +9,8 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-qpa-plugins
   qcoro-qt6-dev
+  qtkeychain-qt6-dev libsecret-1-0
+  dbus gnome-keyring libsecret-tools
   libssl-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev
   desktop-file-utils

@@ -62,7 +62,7 @@ Version: $version
 Architecture: $arch
 Maintainer: TavrelSync developers <dev@tavrel.example>
 Installed-Size: $(du -sk "$pkg/usr" | cut -f1)
-Depends: $depends, qt6-qpa-plugins
+Depends: $depends, qt6-qpa-plugins, libsecret-1-0
 Section: net
 Priority: optional
 Homepage: https://tavrel.example/tavrelsync

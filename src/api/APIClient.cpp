@@ -104,13 +104,38 @@ void trustCertificatesFromEnvironment()
     QSslConfiguration::setDefaultConfiguration(configuration);
 }
 
+// The desktop's proxy configuration, asked afresh for each request: its
+// settings where Qt can read them, else http_proxy, https_proxy and no_proxy.
+// One per access manager, rather than Qt's application-wide switch, so that
+// each client keeps its own choice.
+class SystemProxyFactory : public QNetworkProxyFactory {
+public:
+    QList<QNetworkProxy> queryProxy(const QNetworkProxyQuery &query) override
+    {
+        return QNetworkProxyFactory::systemProxyForQuery(query);
+    }
+};
+
 } // namespace
 
 APIClient::APIClient(Preferences &preferences, QObject *parent) : QObject(parent), m_signInTimeoutMs(kStallTimeoutMs)
 {
     m_baseURL = preferences.string(QStringLiteral("tavrel_server_url")).value_or(defaultOrigin());
-    m_token = preferences.string(QStringLiteral("tavrel_api_token"));
     trustCertificatesFromEnvironment();
+    setProxy(std::nullopt);
+}
+
+void APIClient::setProxy(const std::optional<QNetworkProxy> &proxy)
+{
+    // Connections already open through the old route are closed, so that
+    // the next request takes the new one.
+    for (QNetworkAccessManager *session : {&m_session, &m_signInSession}) {
+        if (proxy)
+            session->setProxy(*proxy);
+        else
+            session->setProxyFactory(new SystemProxyFactory);
+        session->clearConnectionCache();
+    }
 }
 
 QString APIClient::defaultOrigin()

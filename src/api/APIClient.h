@@ -5,6 +5,7 @@
 
 #include <QCoroTask>
 #include <QNetworkAccessManager>
+#include <QNetworkProxy>
 #include <QObject>
 #include <QUrl>
 #include <nlohmann/json.hpp>
@@ -28,8 +29,8 @@ struct UploadReceipt {
 class APIClient : public QObject {
     Q_OBJECT
 public:
-    // Reads the stored server URL and token ("tavrel_server_url",
-    // "tavrel_api_token") once, here.
+    // Reads the stored server URL ("tavrel_server_url") once, here; the
+    // stored token, which may live in the keyring, is the caller's to set.
     explicit APIClient(Preferences &preferences, QObject *parent = nullptr);
 
     static QString defaultOrigin();
@@ -46,6 +47,10 @@ public:
     // How long a request may go without a byte moving before it is abandoned.
     int stallTimeoutMs() const { return m_stallTimeoutMs; }
     void setStallTimeoutMs(int ms) { m_stallTimeoutMs = ms; }
+    // The proxy of every request from now on: the desktop's configuration
+    // when none is given (the default), else the one given
+    // (QNetworkProxy::NoProxy to go direct).
+    void setProxy(const std::optional<QNetworkProxy> &proxy);
     // Nagle's algorithm off on the client's connections (the default); off
     // only to measure what it costs.
     void setLowDelay(bool on) { m_lowDelay = on; }

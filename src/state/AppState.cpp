@@ -273,10 +273,10 @@ QString AppState::statusText() const
     return {};
 }
 
-void AppState::loadSavedState()
+std::optional<QString> AppState::loadSavedState()
 {
     const CredentialStore credentials(m_preferences);
-    const auto token = credentials.read(QStringLiteral("api_token"));
+    const std::optional<QString> token = CredentialStore::loadToken(m_preferences);
     if (token && !token->isEmpty()) {
         setIsLoggedIn(true);
         const auto email = credentials.read(QStringLiteral("user_email"));
@@ -305,6 +305,7 @@ void AppState::loadSavedState()
             emit recentFilesChanged();
         }
     }
+    return token;
 }
 
 void AppState::loadBookmarks()

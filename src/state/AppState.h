@@ -104,8 +104,9 @@ public:
     void postNotice(const QString &title, const QString &text, const QString &folder = QString());
 
     // Sign-in state, user, watched folders and, when none are held yet, the
-    // recent list.
-    void loadSavedState();
+    // recent list. Returns the stored token, for the client (read from the
+    // keyring, this waits for it: for the start only).
+    std::optional<QString> loadSavedState();
     void loadBookmarks();
     void saveBookmarks();
     // False (nothing changed) for an empty path, a sixth folder, one

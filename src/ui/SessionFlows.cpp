@@ -49,13 +49,9 @@ QCoro::Task<std::optional<QString>> signInAndStore(APIClient &apiClient, AppStat
     // The address stored beside the token is the one that issued it, even
     // if the field was edited while the request ran: a token must never be
     // sent to another server at the next start.
-    CredentialStore credentials(appState.preferences());
-    credentials.write(QStringLiteral("api_token"), response.token);
-    credentials.write(QStringLiteral("server_url"), serverURL);
-    credentials.write(QStringLiteral("user_email"), response.user.email);
-    credentials.write(QStringLiteral("user_name"), response.user.displayName);
-    credentials.write(QStringLiteral("user_org"), response.user.organization);
     Preferences &preferences = appState.preferences();
+    QCoro::Task<> storing = CredentialStore::storeSession(preferences, serverURL, response.user, response.token);
+    co_await std::move(storing);
     preferences.setString(sessionflows::lastServerKey, serverURL);
     preferences.setString(sessionflows::lastEmailKey, email);
     if (!preferences.contains(sessionflows::startAtLoginKey)) {
@@ -84,7 +80,8 @@ QCoro::Task<> signOut(APIClient &apiClient, AppState &appState, std::function<vo
     // Forgotten in both cases: a signed-out client holds no token, so nothing
     // it sends later (to this or another server) can carry the old session.
     apiClient.setToken(std::nullopt);
-    CredentialStore(appState.preferences()).clearAll();
+    QCoro::Task<> forgetting = CredentialStore::forgetSession(appState.preferences());
+    co_await std::move(forgetting);
 
     appState.setIsLoggedIn(false);
     appState.setUserInfo(std::nullopt);

@@ -24,7 +24,8 @@ class QTreeWidget;
 // out, "Sign In..."), "Not Synced" (files the sync leaves alone, and why,
 // whole in a detail line; one sentence when there are none) and "General"
 // (start at login, the log file, about). What it shows is
-// read afresh from AppState and the preferences.
+// read afresh from AppState and the preferences. The shell adds a
+// "Network" tab (ProxySettingsView) before "General".
 class SettingsView : public QWidget {
     Q_OBJECT
 public:

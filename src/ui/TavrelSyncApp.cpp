@@ -8,6 +8,7 @@
 #include "ui/Notifier.h"
 #include "ui/OpenLocation.h"
 #include "ui/PanelWindow.h"
+#include "ui/ProxySettingsView.h"
 #include "ui/SettingsView.h"
 #include "ui/StatusSummary.h"
 #include "ui/Symbols.h"
@@ -134,7 +135,9 @@ void TavrelSyncApp::launch()
 
     // A saved session syncs from the start, whether or not the panel is
     // ever opened.
-    m_appState.loadSavedState();
+    m_proxy = ProxySettings::load(m_preferences);
+    m_apiClient.setProxy(m_proxy.networkProxy());
+    m_apiClient.setToken(m_appState.loadSavedState());
     if (m_appState.isLoggedIn())
         onLogin();
 
@@ -331,10 +334,25 @@ void TavrelSyncApp::openSettings()
         if (m_options.confirmation)
             m_settings->setConfirmation(m_options.confirmation);
         connect(m_settings, &SettingsView::signInRequested, this, &TavrelSyncApp::openLogin);
+        m_settings->tabs()->insertTab(
+            m_settings->tabs()->count() - 1,
+            new ProxySettingsView(m_proxy, [this](const ProxySettings &settings) { setProxySettings(settings); }),
+            tr("Network"));
     }
     m_settings->show();
     m_settings->raise();
     m_settings->activateWindow();
+}
+
+void TavrelSyncApp::setProxySettings(const ProxySettings &settings)
+{
+    m_proxy = settings;
+    m_apiClient.setProxy(settings.networkProxy());
+    qCInfo(lcApp) << "Proxy choice changed to" << int(settings.mode);
+    // Stored in the background (the password may wait for the keyring);
+    // the choice is in use at once.
+    QCoro::Task<> saving = ProxySettings::save(m_preferences, settings);
+    QCoro::connect(std::move(saving), this, [] {});
 }
 
 void TavrelSyncApp::openNotSyncedList()

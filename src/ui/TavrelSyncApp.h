@@ -1,5 +1,6 @@
 #pragma once
 
+#include "state/ProxySettings.h"
 #include "api/APIClient.h"
 #include "platform/Preferences.h"
 #include "state/AppState.h"
@@ -67,6 +68,10 @@ public:
     MenuBarView *menuBarView() const { return m_menuBarView; }
     LoginView *loginWindow() const { return m_login; }
     SettingsView *settingsWindow() const { return m_settings; }
+    // The proxy choice in use (loaded at launch), and a new one: stored, and
+    // taken by the client's next request.
+    const ProxySettings &proxySettings() const { return m_proxy; }
+    void setProxySettings(const ProxySettings &settings);
     QSystemTrayIcon *trayIcon() const { return m_tray.get(); }
     QMenu *trayMenu() const { return m_trayMenu.get(); }
     Notifier *notifier() const { return m_notifier; }
@@ -105,6 +110,7 @@ private:
     Preferences m_preferences;
     AppState m_appState;
     APIClient m_apiClient;
+    ProxySettings m_proxy;
     SyncEngine *m_syncEngine = nullptr;
 
     bool m_usesTray = false;

@@ -209,7 +209,7 @@ TEST_F(SettingsTest, SignOutTellsTheServer)
 {
     storeSession(server.baseURL);
     TavrelSyncApp &app = makeApp();
-    app.appState().loadSavedState();
+    app.apiClient().setToken(app.appState().loadSavedState());
     server.server.clearRequests();
     openSettings().logout();
     ASSERT_TRUE(waitUntil([&] { return !app.appState().isLoggedIn(); }, "the sign-out"));
