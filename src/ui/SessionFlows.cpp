@@ -21,9 +21,9 @@ QString signInFailureText(const std::exception &failure, const QString &serverUR
         const bool certificate = network->description().contains(QLatin1String("certificate"));
         switch (network->code()) {
         case QNetworkReply::ConnectionRefusedError:
-            return QStringLiteral("Could not reach %1. Is the server running?").arg(place);
+            return QCoreApplication::translate("SessionFlows", "Could not reach %1. Is the server running?").arg(place);
         case QNetworkReply::HostNotFoundError:
-            return QStringLiteral("Could not find the server %1. Check the address.").arg(url.host());
+            return QCoreApplication::translate("SessionFlows", "Could not find the server %1. Check the address.").arg(url.host());
         case QNetworkReply::RemoteHostClosedError:
         case QNetworkReply::SslHandshakeFailedError:
         case QNetworkReply::UnknownNetworkError:
@@ -32,7 +32,7 @@ QString signInFailureText(const std::exception &failure, const QString &serverUR
             if (secure && !certificate) {
                 QUrl plain = url;
                 plain.setScheme(QStringLiteral("http"));
-                return QStringLiteral("This server does not speak HTTPS; try %1").arg(plain.toString());
+                return QCoreApplication::translate("SessionFlows", "This server does not speak HTTPS; try %1").arg(plain.toString());
             }
             break;
         default:
@@ -41,7 +41,7 @@ QString signInFailureText(const std::exception &failure, const QString &serverUR
         return network->description();
     }
     if (const auto *api = dynamic_cast<const APIError *>(&failure); api && api->kind() == APIError::Kind::unauthorized)
-        return QStringLiteral("The e-mail or password is not right. Check them and try again.");
+        return QCoreApplication::translate("SessionFlows", "The e-mail or password is not right. Check them and try again.");
     return failureText(failure);
 }
 
