@@ -14,6 +14,7 @@ packages=(
   libssl-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev
   desktop-file-utils
+  qt6-l10n-tools qt6-translations-l10n
 )
 for option in "$@"; do
   case "$option" in

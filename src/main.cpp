@@ -1,6 +1,7 @@
 #include "platform/LogFile.h"
 #include "platform/Logging.h"
 #include "platform/TerminationSignals.h"
+#include "platform/Translations.h"
 #include "ui/ScreenshotMode.h"
 #include "ui/SingleInstance.h"
 #include "ui/Symbols.h"
@@ -32,9 +33,13 @@ int main(int argc, char *argv[])
     qSetMessagePattern(QStringLiteral("%{time yyyy-MM-dd hh:mm:ss.zzz} %{if-category}%{category} %{endif}%{type}: %{message}"));
     // Every window of the application shows it.
     QApplication::setWindowIcon(symbols::appIcon());
+    // The desktop's language, before any text is made.
+    installTranslations(QLocale::system());
 
     // The documentation's pictures are made with the options below.
     QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QCoreApplication::translate("main", "Keeps your folders in step with the Tavrel document service."));
     QCommandLineOption screenshots(QStringLiteral("screenshots"), QString(), QStringLiteral("dir"));
     screenshots.setFlags(QCommandLineOption::HiddenFromHelp);
     QCommandLineOption server(QStringLiteral("server"), QString(), QStringLiteral("url"));
@@ -48,12 +53,14 @@ int main(int argc, char *argv[])
 
     SingleInstance instance;
     if (instance.handOverToRunning()) {
-        std::printf("TavrelSync is already running; its panel was brought forward.\n");
+        std::printf("%s\n", qUtf8Printable(QCoreApplication::translate(
+                                 "main", "TavrelSync is already running; its panel was brought forward.")));
         return 0;
     }
     // Only the running copy writes the log file.
     LogFile::install();
     qCInfo(lcApp).noquote() << "TavrelSync" << QApplication::applicationVersion() << "starting";
+    qCInfo(lcApp).noquote() << "Language:" << QLocale::system().uiLanguages().join(QLatin1Char(' '));
     instance.listen();
 
     // The end of the session (SIGTERM at logout) ends the program as "Quit"

@@ -4,6 +4,7 @@
 #include "platform/Preferences.h"
 #include "state/CredentialStore.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -81,13 +82,15 @@ std::optional<QString> overlap(const QString &path, const QString &other)
     for (const QString &a : spellings(path)) {
         for (const QString &b : spellings(other)) {
             if (a == b)
-                return QStringLiteral("%1 is the watched folder %2.").arg(path, other);
+                return QCoreApplication::translate("AppState", "%1 is the watched folder %2.").arg(path, other);
             if (liesWithin(a, b))
-                return QStringLiteral("%1 lies inside the watched folder %2; a folder inside a watched folder is "
-                                      "already synced with it.")
+                return QCoreApplication::translate("AppState", "%1 lies inside the watched folder %2; a folder inside a "
+                                                       "watched folder is already synced with it.")
                     .arg(path, other);
             if (liesWithin(b, a))
-                return QStringLiteral("%1 holds the watched folder %2; remove %2 first to watch the folder around it.")
+                return QCoreApplication::translate("AppState",
+                                                  "%1 holds the watched folder %2; remove %2 first to watch the folder "
+                                                  "around it.")
                     .arg(path, other);
         }
     }
@@ -264,11 +267,11 @@ QString AppState::statusText() const
 {
     switch (m_syncStatus.kind) {
     case SyncStatus::Kind::idle:
-        return QStringLiteral("Synced");
+        return QCoreApplication::translate("AppState", "Synced");
     case SyncStatus::Kind::syncing:
-        return QStringLiteral("Syncing...");
+        return QCoreApplication::translate("AppState", "Syncing...");
     case SyncStatus::Kind::error:
-        return QStringLiteral("Error: ") + m_syncStatus.message;
+        return QCoreApplication::translate("AppState", "Error: %1").arg(m_syncStatus.message);
     }
     return {};
 }

@@ -3,6 +3,7 @@
 #include "sync/ConflictDates.h"
 #include "sync/ServerNames.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QHash>
 #include <algorithm>
@@ -165,8 +166,8 @@ private:
                 // is ours, and the document belongs nowhere else either. The
                 // entry stays (so the document is not brought down elsewhere)
                 // until the folder is back.
-                notSynced(path, QStringLiteral("A folder on its path is now a symbolic link or a file; it syncs "
-                                               "again when the folder is back"));
+                notSynced(path, QCoreApplication::translate("FolderPlan", "A folder on its path is now a symbolic link or a file; "
+                                                                       "it syncs again when the folder is back"));
                 continue;
             }
             if (document == m_facts.documents.cend()) {
@@ -319,7 +320,7 @@ private:
                 continue;
             if (m_facts.settleAsConflicts && settleAsConflict(*files.front())) {
                 for (auto other = files.begin() + 1; other != files.end(); ++other)
-                    notSynced((*other)->path, QStringLiteral("Another file named %1 in this folder is synced: %2")
+                    notSynced((*other)->path, QCoreApplication::translate("FolderPlan", "Another file named %1 in this folder is synced: %2")
                                                   .arg(name, relativeTo(m_facts.folderPath, files.front()->path)));
                 continue;
             }
@@ -334,7 +335,7 @@ private:
             m_plan.uploads.push_back({files.front()->path, name, files.front()->facts, std::nullopt, false});
             m_newNames.insert(name);
             for (auto other = files.begin() + 1; other != files.end(); ++other)
-                notSynced((*other)->path, QStringLiteral("Another file named %1 in this folder is synced: %2")
+                notSynced((*other)->path, QCoreApplication::translate("FolderPlan", "Another file named %1 in this folder is synced: %2")
                                               .arg(name, relativeTo(m_facts.folderPath, files.front()->path)));
         }
     }
@@ -360,12 +361,12 @@ private:
     QString nameHolder(const QString &name) const
     {
         if (const auto holder = m_trackedByName.constFind(name); holder != m_trackedByName.cend())
-            return QStringLiteral("Another file named %1 in this folder is synced: %2")
+            return QCoreApplication::translate("FolderPlan", "Another file named %1 in this folder is synced: %2")
                 .arg(name, relativeTo(m_facts.folderPath, *holder));
         if (m_newNames.contains(name))
-            return QStringLiteral("Another file named %1 in this folder is synced").arg(name);
+            return QCoreApplication::translate("FolderPlan", "Another file named %1 in this folder is synced").arg(name);
         if (!m_documentsByName.value(name).isEmpty())
-            return QStringLiteral("A different document named %1 is on the server").arg(name);
+            return QCoreApplication::translate("FolderPlan", "A different document named %1 is on the server").arg(name);
         return {};
     }
 
@@ -425,7 +426,7 @@ private:
             return *hash;
         if (!m_reportedUnreadable.contains(file.path)) {
             m_reportedUnreadable.insert(file.path);
-            notSynced(file.path, m_facts.unreadable.value(file.path, QStringLiteral("The file could not be read")));
+            notSynced(file.path, m_facts.unreadable.value(file.path, QCoreApplication::translate("FolderPlan", "The file could not be read")));
         }
         return std::nullopt;
     }

@@ -4,10 +4,12 @@
 #include "platform/Descriptors.h"
 #include "platform/FolderAccess.h"
 #include "platform/Logging.h"
+#include "state/NoticeTitles.h"
 #include "sync/FailureText.h"
 #include "sync/TransferQueue.h"
 #include "sync/UnreadableFolder.h"
 
+#include <QCoreApplication>
 #include <QCoroFuture>
 #include <QDateTime>
 #include <QSysInfo>
@@ -374,8 +376,9 @@ QCoro::Task<void> FolderRun::removeLocally(LocalRemoval removal)
     } catch (const std::exception &error) {
         qCCritical(lcSyncEngine, "Kept %s, whose document was deleted on the server: %s", qUtf8Printable(name),
                    qUtf8Printable(failureText(error)));
-        m_results->notice(QStringLiteral("A file was kept"),
-                          QStringLiteral("%1 was deleted on the server, but it could not be moved to the Trash: %2")
+        m_results->notice(noticetitles::fileKept(),
+                          QCoreApplication::translate(
+                              "FolderRun", "%1 was deleted on the server, but it could not be moved to the Trash: %2")
                               .arg(name, failureText(error)));
         co_return;
     }
@@ -384,8 +387,9 @@ QCoro::Task<void> FolderRun::removeLocally(LocalRemoval removal)
     if (co_await checking)
         co_return;
     qCInfo(lcSyncEngine, "Deleted local file: %s", qUtf8Printable(name));
-    m_results->notice(QStringLiteral("Moved to the Trash"),
-                      QStringLiteral("%1 was deleted on the server and moved to the Trash").arg(name));
+    m_results->notice(noticetitles::movedToTrash(),
+                      QCoreApplication::translate("FolderRun", "%1 was deleted on the server and moved to the Trash")
+                          .arg(name));
 }
 
 QCoro::Task<bool> FolderRun::keptIfChanged(std::shared_ptr<TrashedFile> trashed, LocalRemoval removal)
@@ -411,8 +415,9 @@ QCoro::Task<bool> FolderRun::keptIfChanged(std::shared_ptr<TrashedFile> trashed,
     } catch (const std::exception &error) {
         qCCritical(lcSyncEngine, "A file changed just before it went to the Trash stays there: %s",
                    qUtf8Printable(failureText(error)));
-        m_results->notice(QStringLiteral("Moved to the Trash"),
-                          QStringLiteral("%1 changed just before it was moved to the Trash; restore it from there")
+        m_results->notice(noticetitles::movedToTrash(),
+                          QCoreApplication::translate(
+                              "FolderRun", "%1 changed just before it was moved to the Trash; restore it from there")
                               .arg(name));
     }
     co_return true;
@@ -525,9 +530,10 @@ QCoro::Task<void> FolderRun::keepServerCopy(const Upload &item)
         throw FileError(QStringLiteral("A local file appeared at %1").arg(parentOf(item.path) + copyName));
     qCWarning(lcSyncEngine, "Conflict on %s: the local version is newer; the server's version was kept as %s",
               qUtf8Printable(item.name), qUtf8Printable(copyName));
-    m_results->notice(QStringLiteral("Conflict copy made"),
-                      QStringLiteral("%1 changed on both sides; the version on %2 is newer, and the server's version "
-                                     "was kept as %3")
+    m_results->notice(noticetitles::conflictCopyMade(),
+                      QCoreApplication::translate("FolderRun",
+                                                  "%1 changed on both sides; the version on %2 is newer, and the "
+                                                  "server's version was kept as %3")
                           .arg(item.name, QSysInfo::machineHostName(), copyName));
     m_results->transferred(copy.document.name, QStringLiteral("downloaded"), parentOf(item.path) + copyName,
                            copy.document.fileSize.value_or(0), std::nullopt);
@@ -597,8 +603,9 @@ bool FolderRun::place(IncomingFile &incoming, const Download &item, const QStrin
             throw FileError(QStringLiteral("A local file appeared at %1").arg(item.destination));
         qCWarning(lcSyncEngine, "Kept the server's version of %s beside the local file as %s", qUtf8Printable(name),
                   qUtf8Printable(copy));
-        m_results->notice(QStringLiteral("Conflict copy made"),
-                          QStringLiteral("The server's version of %1 was saved as %2").arg(name, copy));
+        m_results->notice(noticetitles::conflictCopyMade(),
+                          QCoreApplication::translate("FolderRun", "The server's version of %1 was saved as %2")
+                              .arg(name, copy));
         m_results->transferred(item.document.name, QStringLiteral("downloaded"),
                                parentOf(item.destination) + copy, item.document.fileSize.value_or(0), std::nullopt);
         return false;
@@ -637,8 +644,9 @@ bool FolderRun::place(IncomingFile &incoming, const Download &item, const QStrin
             return keepAside();
         qCWarning(lcSyncEngine, "Conflict on %s: the server's version is newer; the local version was kept as %s",
                   qUtf8Printable(name), qUtf8Printable(copy));
-        m_results->notice(QStringLiteral("Conflict copy made"),
-                          QStringLiteral("%1 changed on both sides; the version on %2 was kept as %3")
+        m_results->notice(noticetitles::conflictCopyMade(),
+                          QCoreApplication::translate("FolderRun", "%1 changed on both sides; the version on %2 was "
+                                                                   "kept as %3")
                               .arg(name, QSysInfo::machineHostName(), copy));
         break;
     }

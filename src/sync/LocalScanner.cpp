@@ -4,6 +4,7 @@
 #include "platform/FileHash.h"
 #include "platform/FolderAccess.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 
@@ -144,8 +145,8 @@ bool Walker::walk(int fd, const QString &prefix)
                 m_out.notSynced.push_back(
                     {prefix + shownName(entry.name),
                      entry.kind == Kind::file
-                         ? QStringLiteral("The name is not valid UTF-8; rename the file to sync it")
-                         : QStringLiteral("The folder's name is not valid UTF-8; rename it to sync what it holds")});
+                         ? QCoreApplication::translate("LocalScanner", "The name is not valid UTF-8; rename the file to sync it")
+                         : QCoreApplication::translate("LocalScanner", "The folder's name is not valid UTF-8; rename it to sync what it holds")});
             continue;
         }
         const QString path = prefix + name;
@@ -261,7 +262,7 @@ Listing scanLocalFiles(const FolderAccess &folder, const QStringList &knownMount
         listing.notMounted.append(mountPoint);
         listing.unreadableDirectories.append(path);
         listing.notSynced.push_back(
-            {path, QStringLiteral("Not mounted: the files below %1 are left as they are until it is mounted again")
+            {path, QCoreApplication::translate("LocalScanner", "Not mounted: the files below %1 are left as they are until it is mounted again")
                        .arg(mountPoint)});
     }
     return listing;

@@ -8,11 +8,13 @@
 #include "platform/Preferences.h"
 #include "state/AppState.h"
 #include "state/FileWatcher.h"
+#include "state/NoticeTitles.h"
 #include "sync/FailureText.h"
 #include "sync/FolderRun.h"
 #include "sync/StateSaver.h"
 #include "sync/UnreadableFolder.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
@@ -726,17 +728,22 @@ void SyncEngine::postPassNotices()
             m_appState.postNotice(notice.title, notice.texts.front(), folder);
             continue;
         }
-        const QString many = QLocale().toString(count);
+        const int many = int(qMin<qsizetype>(count, std::numeric_limits<int>::max()));
         QString text;
-        if (notice.title == QLatin1String("Moved to the Trash"))
-            text = QStringLiteral("%1 files deleted on the server were moved to the Trash").arg(many);
-        else if (notice.title == QLatin1String("Conflict copy made"))
-            text = QStringLiteral("%1 files changed on both sides; both versions of each were kept").arg(many);
-        else if (notice.title == QLatin1String("A file was kept"))
-            text = QStringLiteral("%1 files deleted on the server could not be moved to the Trash and were kept")
-                       .arg(many);
-        else
-            text = QStringLiteral("%1 (and %2 more)").arg(notice.texts.front(), QLocale().toString(count - 1));
+        if (notice.title == noticetitles::movedToTrash())
+            text = QCoreApplication::translate("SyncEngine", "%Ln file(s) deleted on the server were moved to the Trash",
+                                               nullptr, many);
+        else if (notice.title == noticetitles::conflictCopyMade())
+            text = QCoreApplication::translate(
+                "SyncEngine", "%Ln file(s) changed on both sides; both versions of each were kept", nullptr, many);
+        else if (notice.title == noticetitles::fileKept())
+            text = QCoreApplication::translate(
+                "SyncEngine", "%Ln file(s) deleted on the server could not be moved to the Trash and were kept",
+                nullptr, many);
+        else {
+            const int more = many - 1;
+            text = QCoreApplication::translate("SyncEngine", "%1 (and %Ln more)", nullptr, more).arg(notice.texts.front());
+        }
         m_appState.postNotice(notice.title, text, folder);
     }
 }
@@ -801,11 +808,14 @@ void SyncEngine::applyPlan(const QString &folderPath, const FolderPlanning::Fold
         const RemovalQuestion question{folderPath, plan.removalQuestion};
         if (asked == questions.end() || *asked != question) {
             if (asked == questions.end()) {
-                const QString text = QStringLiteral("%1 files were removed from %2. Remove them from the server too?")
-                                         .arg(plan.removalQuestion)
-                                         .arg(folderPath);
-                qCWarning(lcSyncEngine, "%s", qUtf8Printable(text));
-                m_appState.postNotice(QStringLiteral("Files removed"), text, folderPath);
+                qCWarning(lcSyncEngine, "%d files were removed from %s; asking before removing them from the server",
+                          plan.removalQuestion, qUtf8Printable(folderPath));
+                const QString text =
+                    QCoreApplication::translate("SyncEngine",
+                                                "%Ln file(s) were removed from %1. Remove them from the server too?",
+                                                nullptr, plan.removalQuestion)
+                        .arg(folderPath);
+                m_appState.postNotice(noticetitles::filesRemoved(), text, folderPath);
                 questions.append(question);
             } else {
                 *asked = question;
@@ -854,7 +864,9 @@ void SyncEngine::applyTransfer(const QString &folderPath, const QString &name, c
         // date meanwhile, and the user can see why.
         QList<NotSyncedFile> files = m_appState.notSyncedFiles();
         files.removeIf([&](const NotSyncedFile &file) { return file.folder != folderPath || file.path == path; });
-        files.append({path, folderPath, (upload ? QStringLiteral("Upload failed: ") : QStringLiteral("Download failed: ")) + *failure});
+        files.append({path, folderPath, (upload ? QCoreApplication::translate("SyncEngine", "Upload failed: %1")
+                                            : QCoreApplication::translate("SyncEngine", "Download failed: %1"))
+                                         .arg(*failure)});
         m_appState.setNotSyncedFiles(folderPath, files);
         return;
     }

@@ -70,7 +70,7 @@ LoginView::LoginView(AppState &appState, APIClient &apiClient, std::function<voi
     , m_apiClient(apiClient)
     , m_onLogin(std::move(onLogin))
 {
-    setWindowTitle(QStringLiteral("Sign In"));
+    setWindowTitle(tr("Sign In"));
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(24, 24, 24, 24);
@@ -84,7 +84,7 @@ LoginView::LoginView(AppState &appState, APIClient &apiClient, std::function<voi
     auto *title = viewstyle::label(QStringLiteral("TavrelSync"), TextStyle::title2, QColor(), this);
     title->setFont(viewstyle::font(TextStyle::title2, true));
     layout->addWidget(title, 0, Qt::AlignHCenter);
-    layout->addWidget(viewstyle::label(QStringLiteral("Sign in to sync your documents"), TextStyle::subheadline,
+    layout->addWidget(viewstyle::label(tr("Sign in to sync your documents"), TextStyle::subheadline,
                                        symbols::secondary()),
                       0, Qt::AlignHCenter);
 
@@ -93,7 +93,7 @@ LoginView::LoginView(AppState &appState, APIClient &apiClient, std::function<voi
     // The last sign-in's server and e-mail, kept across sign-outs, spare
     // typing them again.
     const Preferences &preferences = appState.preferences();
-    m_server = field(QStringLiteral("&Server"), QStringLiteral("https://tavrel.example"), fields, this);
+    m_server = field(tr("&Server"), QStringLiteral("https://tavrel.example"), fields, this);
     // A session the server refused is signed in again where it was.
     const auto sessionServer = appState.isLoggedIn()
         ? CredentialStore(appState.preferences()).read(QStringLiteral("server_url"))
@@ -101,12 +101,12 @@ LoginView::LoginView(AppState &appState, APIClient &apiClient, std::function<voi
     const auto sessionUser = appState.isLoggedIn() ? appState.userInfo() : std::nullopt;
     m_server->setText(sessionServer.value_or(
         preferences.string(sessionflows::lastServerKey).value_or(APIClient::defaultOrigin())));
-    m_email = field(QStringLiteral("&Email"), QStringLiteral("you@example.com"), fields, this);
+    m_email = field(tr("&Email"), QStringLiteral("you@example.com"), fields, this);
     m_email->setText(sessionUser && !sessionUser->email.isEmpty()
                          ? sessionUser->email
                          : preferences.string(sessionflows::lastEmailKey).value_or(QString()));
     m_email->setInputMethodHints(Qt::ImhEmailCharactersOnly | Qt::ImhNoAutoUppercase);
-    m_password = field(QStringLiteral("&Password"), QString(), fields, this);
+    m_password = field(tr("&Password"), QString(), fields, this);
     m_password->setEchoMode(QLineEdit::Password);
     m_password->setInputMethodHints(Qt::ImhHiddenText | Qt::ImhSensitiveData | Qt::ImhNoPredictiveText);
     layout->addLayout(fields);
@@ -119,13 +119,13 @@ LoginView::LoginView(AppState &appState, APIClient &apiClient, std::function<voi
     m_error->hide();
     layout->addWidget(m_error);
 
-    m_button = new QPushButton(QStringLiteral("Sign In"), this);
+    m_button = new QPushButton(tr("Sign In"), this);
     m_button->setObjectName(QStringLiteral("signInButton"));
     makeProminent(m_button);
     m_spinner = new Spinner(14, Qt::white, m_button);
     m_spinner->hide();
     layout->addWidget(m_button);
-    m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    m_cancel = new QPushButton(tr("Cancel"), this);
     m_cancel->setObjectName(QStringLiteral("cancelButton"));
     m_cancel->hide();
     layout->addWidget(m_cancel);
@@ -209,7 +209,7 @@ void LoginView::cancel()
 void LoginView::setLoading(bool loading)
 {
     m_isLoading = loading;
-    m_button->setText(loading ? QString() : QStringLiteral("Sign In"));
+    m_button->setText(loading ? QString() : tr("Sign In"));
     m_spinner->move((m_button->width() - m_spinner->width()) / 2, (m_button->height() - m_spinner->height()) / 2);
     m_spinner->setVisible(loading);
     m_cancel->setVisible(loading);

@@ -50,10 +50,10 @@ QWidget *MenuBarView::buildSignedOutFace()
     layout->addWidget(icon, 0, Qt::AlignHCenter);
 
     layout->addWidget(viewstyle::label(QStringLiteral("TavrelSync"), TextStyle::headline), 0, Qt::AlignHCenter);
-    layout->addWidget(viewstyle::label(QStringLiteral("Sign in to start syncing"), TextStyle::caption, symbols::secondary()),
+    layout->addWidget(viewstyle::label(tr("Sign in to start syncing"), TextStyle::caption, symbols::secondary()),
                       0, Qt::AlignHCenter);
 
-    auto *signIn = new QPushButton(QStringLiteral("Sign In..."), face);
+    auto *signIn = new QPushButton(tr("Sign In..."), face);
     signIn->setObjectName(QStringLiteral("signInButton"));
     makeProminent(signIn, true);
     connect(signIn, &QPushButton::clicked, this, &MenuBarView::signInRequested);
@@ -61,7 +61,7 @@ QWidget *MenuBarView::buildSignedOutFace()
 
     layout->addWidget(viewstyle::divider(face));
 
-    auto *quit = new QPushButton(QStringLiteral("Quit"), face);
+    auto *quit = new QPushButton(tr("Quit"), face);
     quit->setObjectName(QStringLiteral("quitButton"));
     quit->setFlat(true);
     quit->setFont(viewstyle::font(TextStyle::caption));
@@ -109,24 +109,24 @@ QWidget *MenuBarView::buildSignedInFace()
     layout->addWidget(m_statusView);
     layout->addWidget(viewstyle::divider(face));
 
-    m_syncNowButton = new ActionRow(QStringLiteral("arrow.triangle.2.circlepath"), QStringLiteral("Sync Now"), face);
+    m_syncNowButton = new ActionRow(QStringLiteral("arrow.triangle.2.circlepath"), tr("Sync Now"), face);
     m_syncNowButton->setObjectName(QStringLiteral("syncNowButton"));
     connect(m_syncNowButton, &QPushButton::clicked, this, &MenuBarView::syncNow);
     layout->addWidget(m_syncNowButton);
 
-    m_pauseButton = new ActionRow(QStringLiteral("pause.circle.fill"), QStringLiteral("Pause Syncing"), face);
+    m_pauseButton = new ActionRow(QStringLiteral("pause.circle.fill"), tr("Pause Syncing"), face);
     m_pauseButton->setObjectName(QStringLiteral("pauseButton"));
     connect(m_pauseButton, &QPushButton::clicked, this, [this] { m_appState.setPaused(!m_appState.isPaused()); });
     layout->addWidget(m_pauseButton);
 
-    auto *settings = new ActionRow(QStringLiteral("gear"), QStringLiteral("Settings..."), face);
+    auto *settings = new ActionRow(QStringLiteral("gear"), tr("Settings..."), face);
     settings->setObjectName(QStringLiteral("settingsButton"));
     connect(settings, &QPushButton::clicked, this, &MenuBarView::settingsRequested);
     layout->addWidget(settings);
 
     layout->addWidget(viewstyle::divider(face));
 
-    auto *quit = new ActionRow(QStringLiteral("power"), QStringLiteral("Quit TavrelSync"), face);
+    auto *quit = new ActionRow(QStringLiteral("power"), tr("Quit TavrelSync"), face);
     quit->setObjectName(QStringLiteral("quitTavrelSyncButton"));
     connect(quit, &QPushButton::clicked, this, &MenuBarView::quitRequested);
     layout->addWidget(quit);
@@ -150,7 +150,7 @@ void MenuBarView::refresh()
     m_syncNowButton->setEnabled(m_appState.syncStatus().kind != SyncStatus::Kind::syncing
                                 && !m_appState.sessionRejected());
     const bool paused = m_appState.isPaused();
-    m_pauseButton->setText(paused ? QStringLiteral("Resume Syncing") : QStringLiteral("Pause Syncing"));
+    m_pauseButton->setText(paused ? tr("Resume Syncing") : tr("Pause Syncing"));
     m_pauseButton->setIcon(symbols::icon(paused ? QStringLiteral("play.circle.fill") : QStringLiteral("pause.circle.fill"),
                                          palette().color(QPalette::ButtonText)));
     adjustSize();

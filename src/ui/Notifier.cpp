@@ -2,6 +2,7 @@
 
 #include "platform/Logging.h"
 #include "state/AppState.h"
+#include "state/NoticeTitles.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -63,13 +64,12 @@ void Notifier::notice(const QString &title, const QString &text, const QString &
 {
     QList<Button> buttons;
     if (!folder.isEmpty()) {
-        if (title == QLatin1String("Files removed"))
-            buttons = {{Action::restoreFiles, QStringLiteral("Restore"), folder},
-                       {Action::removeFiles, QStringLiteral("Remove"), folder}};
-        else if (title == QLatin1String("Conflict copy made"))
-            buttons = {{Action::showConflicts, QStringLiteral("Show Conflicts"), folder}};
+        if (title == noticetitles::filesRemoved())
+            buttons = {{Action::restoreFiles, tr("Restore"), folder}, {Action::removeFiles, tr("Remove"), folder}};
+        else if (title == noticetitles::conflictCopyMade())
+            buttons = {{Action::showConflicts, tr("Show Conflicts"), folder}};
         else
-            buttons = {{Action::openFolder, QStringLiteral("Open Folder"), folder}};
+            buttons = {{Action::openFolder, tr("Open Folder"), folder}};
     }
     post(title, text, buttons);
 }
@@ -92,7 +92,7 @@ void Notifier::syncStatusChanged()
             || m_notifiedError == status.message)
             return;
         m_notifiedError = status.message;
-        post(QStringLiteral("Sync failed"), status.message);
+        post(tr("Sync failed"), status.message);
         return;
     }
 }
@@ -102,10 +102,12 @@ void Notifier::sessionRejectedChanged()
     if (!m_appState.sessionRejected())
         return;
     const auto user = m_appState.userInfo();
-    const QString who = user && !user->email.isEmpty() ? QStringLiteral(" for ") + user->email : QString();
-    post(QStringLiteral("Sign in again"),
-         QStringLiteral("The server no longer accepts the session%1. Syncing waits until you sign in again.").arg(who),
-         {{Action::signIn, QStringLiteral("Sign In..."), QString()}});
+    const QString text =
+        user && !user->email.isEmpty()
+            ? tr("The server no longer accepts the session for %1. Syncing waits until you sign in again.")
+                  .arg(user->email)
+            : tr("The server no longer accepts the session. Syncing waits until you sign in again.");
+    post(tr("Sign in again"), text, {{Action::signIn, tr("Sign In..."), QString()}});
 }
 
 void Notifier::invoke(const Button &button)

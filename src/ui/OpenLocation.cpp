@@ -2,6 +2,7 @@
 
 #include "platform/Logging.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
@@ -50,10 +51,10 @@ void setOpenFailureHandler(std::function<void(const QString &text)> handler)
 bool openLocation(const QString &path)
 {
     if (path.isEmpty())
-        return failed(QStringLiteral("Could not open the file: where it is is not known."));
+        return failed(QCoreApplication::translate("OpenLocation", "Could not open the file: where it is is not known."));
     if (!QFileInfo::exists(path))
-        return failed(QStringLiteral("Could not open %1: it no longer exists.").arg(path));
+        return failed(QCoreApplication::translate("OpenLocation", "Could not open %1: it no longer exists.").arg(path));
     if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
-        return failed(QStringLiteral("Could not open %1: the desktop has no application for it.").arg(path));
+        return failed(QCoreApplication::translate("OpenLocation", "Could not open %1: the desktop has no application for it.").arg(path));
     return true;
 }

@@ -1,22 +1,29 @@
 #include "ui/RelativeTime.h"
 
+#include <QCoreApplication>
+
+#include <limits>
+
 namespace {
 
 struct Unit {
     qint64 seconds;
-    const char *singular;
-    const char *plural;
+    const char *ago;
+    const char *in;
 };
 
 // Largest first; the first unit that fits at least once names the age.
 constexpr Unit units[] = {
-    {365 * 24 * 3600, "year", "years"},
-    {30 * 24 * 3600, "month", "months"},
-    {7 * 24 * 3600, "week", "weeks"},
-    {24 * 3600, "day", "days"},
-    {3600, "hour", "hours"},
-    {60, "minute", "minutes"},
-    {1, "second", "seconds"},
+    {365 * 24 * 3600, QT_TRANSLATE_N_NOOP("RelativeTime", "%n year(s) ago"),
+     QT_TRANSLATE_N_NOOP("RelativeTime", "in %n year(s)")},
+    {30 * 24 * 3600, QT_TRANSLATE_N_NOOP("RelativeTime", "%n month(s) ago"),
+     QT_TRANSLATE_N_NOOP("RelativeTime", "in %n month(s)")},
+    {7 * 24 * 3600, QT_TRANSLATE_N_NOOP("RelativeTime", "%n week(s) ago"),
+     QT_TRANSLATE_N_NOOP("RelativeTime", "in %n week(s)")},
+    {24 * 3600, QT_TRANSLATE_N_NOOP("RelativeTime", "%n day(s) ago"), QT_TRANSLATE_N_NOOP("RelativeTime", "in %n day(s)")},
+    {3600, QT_TRANSLATE_N_NOOP("RelativeTime", "%n hour(s) ago"), QT_TRANSLATE_N_NOOP("RelativeTime", "in %n hour(s)")},
+    {60, QT_TRANSLATE_N_NOOP("RelativeTime", "%n minute(s) ago"), QT_TRANSLATE_N_NOOP("RelativeTime", "in %n minute(s)")},
+    {1, QT_TRANSLATE_N_NOOP("RelativeTime", "%n second(s) ago"), QT_TRANSLATE_N_NOOP("RelativeTime", "in %n second(s)")},
 };
 
 } // namespace
@@ -28,14 +35,12 @@ QString relativeTimeText(const QDateTime &moment, const QDateTime &now)
     const qint64 elapsed = moment.secsTo(now);
     const qint64 magnitude = elapsed < 0 ? -elapsed : elapsed;
     if (magnitude == 0)
-        return QStringLiteral("now");
+        return QCoreApplication::translate("RelativeTime", "now");
     for (const Unit &unit : units) {
         if (magnitude < unit.seconds)
             continue;
-        const qint64 count = magnitude / unit.seconds;
-        const QString amount = QStringLiteral("%1 %2").arg(count).arg(
-            QLatin1String(count == 1 ? unit.singular : unit.plural));
-        return elapsed > 0 ? amount + QStringLiteral(" ago") : QStringLiteral("in ") + amount;
+        const int count = int(qMin<qint64>(magnitude / unit.seconds, std::numeric_limits<int>::max()));
+        return QCoreApplication::translate("RelativeTime", elapsed > 0 ? unit.ago : unit.in, nullptr, count);
     }
-    return QStringLiteral("now");
+    return QCoreApplication::translate("RelativeTime", "now");
 }

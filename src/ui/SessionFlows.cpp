@@ -16,7 +16,7 @@ QString signInFailureText(const std::exception &failure, const QString &serverUR
     if (const auto connection = connectionFailureText(failure, serverURL, ConnectionMoment::signIn))
         return *connection;
     if (const auto *api = dynamic_cast<const APIError *>(&failure); api && api->kind() == APIError::Kind::unauthorized)
-        return QStringLiteral("The e-mail or password is not right. Check them and try again.");
+        return QCoreApplication::translate("SessionFlows", "The e-mail or password is not right. Check them and try again.");
     return failureText(failure);
 }
 

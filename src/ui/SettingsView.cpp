@@ -76,16 +76,16 @@ SettingsView::SettingsView(AppState &appState, APIClient &apiClient, std::functi
     , m_chooseFolder(defaultFolderChooser())
     , m_confirm(defaultConfirmation())
 {
-    setWindowTitle(QStringLiteral("TavrelSync Settings"));
+    setWindowTitle(tr("TavrelSync Settings"));
     auto *layout = new QVBoxLayout(this);
     m_tabs = new QTabWidget(this);
     const QColor iconColor = palette().color(QPalette::WindowText);
-    m_tabs->addTab(buildFoldersTab(), symbols::icon(QStringLiteral("folder"), iconColor), QStringLiteral("Folders"));
+    m_tabs->addTab(buildFoldersTab(), symbols::icon(QStringLiteral("folder"), iconColor), tr("Folders"));
     m_tabs->addTab(buildAccountTab(), symbols::icon(QStringLiteral("person.circle"), iconColor),
-                   QStringLiteral("Account"));
+                   tr("Account"));
     m_notSyncedTab = buildNotSyncedTab();
-    m_tabs->addTab(m_notSyncedTab, QStringLiteral("Not Synced"));
-    m_tabs->addTab(buildGeneralTab(), symbols::icon(QStringLiteral("gear"), iconColor), QStringLiteral("General"));
+    m_tabs->addTab(m_notSyncedTab, tr("Not Synced"));
+    m_tabs->addTab(buildGeneralTab(), symbols::icon(QStringLiteral("gear"), iconColor), tr("General"));
     // Tabs keep their whole names at any font size: the window is never
     // narrower than the tab bar.
     m_tabs->setUsesScrollButtons(false);
@@ -94,7 +94,7 @@ SettingsView::SettingsView(AppState &appState, APIClient &apiClient, std::functi
 
     auto *buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    m_close = new QPushButton(QStringLiteral("Close"), this);
+    m_close = new QPushButton(tr("Close"), this);
     m_close->setObjectName(QStringLiteral("closeButton"));
     m_close->setDefault(true);
     connect(m_close, &QPushButton::clicked, this, &QWidget::close);
@@ -131,11 +131,11 @@ SettingsView::Confirmation SettingsView::defaultConfirmation()
 void SettingsView::confirmLogout()
 {
     const auto user = m_appState.userInfo();
-    const QString who = user && !user->email.isEmpty() ? QStringLiteral(" as ") + user->email : QString();
-    if (!m_confirm || m_confirm(this, QStringLiteral("Sign out%1?").arg(who),
-                                QStringLiteral("Syncing stops until you sign in again. Your files stay on this "
-                                               "computer and on the server."),
-                                QStringLiteral("Sign Out")))
+    const QString question = user && !user->email.isEmpty() ? tr("Sign out as %1?").arg(user->email) : tr("Sign out?");
+    if (!m_confirm || m_confirm(this, question,
+                                tr("Syncing stops until you sign in again. Your files stay on this "
+                                   "computer and on the server."),
+                                tr("Sign Out")))
         logout();
 }
 
@@ -146,11 +146,11 @@ void SettingsView::confirmRemoveFolder(int index)
         return;
     const QString path = folders.at(index);
     if (m_confirm
-        && !m_confirm(this, QStringLiteral("Stop syncing \u201c%1\u201d?").arg(QFileInfo(path).fileName()),
-                      QStringLiteral("The files in %1 are kept on this computer and on the server; they are no "
-                                     "longer kept in step.")
+        && !m_confirm(this, tr("Stop syncing \u201c%1\u201d?").arg(QFileInfo(path).fileName()),
+                      tr("The files in %1 are kept on this computer and on the server; they are no "
+                         "longer kept in step.")
                           .arg(QDir::toNativeSeparators(path)),
-                      QStringLiteral("Stop Syncing")))
+                      tr("Stop Syncing")))
         return;
     // The list may have changed while the question was open.
     const int now = int(m_appState.watchedFolders().indexOf(path));
@@ -171,10 +171,10 @@ double SettingsView::initialSyncInterval(const AppState &appState)
 
 QFileDialog *SettingsView::makeFolderDialog(QWidget *parent)
 {
-    auto *dialog = new QFileDialog(parent, QStringLiteral("Select a folder to sync with Tavrel"));
+    auto *dialog = new QFileDialog(parent, tr("Select a folder to sync with Tavrel"));
     dialog->setFileMode(QFileDialog::Directory);
     dialog->setOption(QFileDialog::ShowDirsOnly, true);
-    dialog->setLabelText(QFileDialog::Accept, QStringLiteral("Choose"));
+    dialog->setLabelText(QFileDialog::Accept, tr("Choose"));
     // Not the process's working directory, which means nothing to the user.
     dialog->setDirectory(QDir::homePath());
     return dialog;
@@ -201,8 +201,8 @@ QWidget *SettingsView::buildFoldersTab()
 {
     auto *tab = new QWidget(this);
     auto *layout = tabLayout(tab);
-    layout->addWidget(viewstyle::label(QStringLiteral("Watched Folders"), TextStyle::headline));
-    layout->addWidget(captionLabel(QStringLiteral("Select up to 5 folders to sync with Tavrel."), tab));
+    layout->addWidget(viewstyle::label(tr("Watched Folders"), TextStyle::headline));
+    layout->addWidget(captionLabel(tr("Select up to 5 folders to sync with Tavrel."), tab));
 
     m_folderList = new QListWidget(tab);
     m_folderList->setMinimumHeight(120);
@@ -212,7 +212,7 @@ QWidget *SettingsView::buildFoldersTab()
     layout->addWidget(m_folderList, 1);
 
     auto *addRow = new QHBoxLayout;
-    m_addFolder = new QPushButton(QStringLiteral("Add Folder..."), tab);
+    m_addFolder = new QPushButton(tr("Add Folder..."), tab);
     connect(m_addFolder, &QPushButton::clicked, this, &SettingsView::selectFolder);
     addRow->addWidget(m_addFolder);
     addRow->addStretch(1);
@@ -230,10 +230,10 @@ QWidget *SettingsView::buildFoldersTab()
     layout->addWidget(viewstyle::divider(tab));
 
     auto *intervalRow = new QHBoxLayout;
-    intervalRow->addWidget(new QLabel(QStringLiteral("Sync every"), tab));
+    intervalRow->addWidget(new QLabel(tr("Sync every"), tab));
     m_intervalPicker = new QComboBox(tab);
     for (const Interval &interval : intervals)
-        m_intervalPicker->addItem(QString::fromLatin1(interval.label), interval.seconds);
+        m_intervalPicker->addItem(tr(interval.label), interval.seconds);
     m_intervalPicker->setMinimumWidth(140);
     // A stored value that is none of the choices shows no choice and stays
     // stored until the user picks one.
@@ -249,14 +249,14 @@ QWidget *SettingsView::buildAccountTab()
 {
     auto *tab = new QWidget(this);
     auto *layout = tabLayout(tab);
-    layout->addWidget(viewstyle::label(QStringLiteral("Account"), TextStyle::headline));
+    layout->addWidget(viewstyle::label(tr("Account"), TextStyle::headline));
     m_accountForm = new QFormLayout;
     m_accountForm->setLabelAlignment(Qt::AlignRight);
     m_accountForm->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
     layout->addLayout(m_accountForm);
     layout->addStretch(1);
 
-    m_signOut = new QPushButton(QStringLiteral("Sign Out"), tab);
+    m_signOut = new QPushButton(tr("Sign Out"), tab);
     m_signOut->setObjectName(QStringLiteral("signOutButton"));
     QPalette palette = m_signOut->palette();
     palette.setColor(QPalette::ButtonText, symbols::red());
@@ -265,10 +265,10 @@ QWidget *SettingsView::buildAccountTab()
     layout->addWidget(m_signOut, 0, Qt::AlignLeft);
 
     // Signed out: one sentence and the way back in.
-    m_signedOutText = captionLabel(QStringLiteral("You are signed out. Sign in to sync your folders again."), tab);
+    m_signedOutText = captionLabel(tr("You are signed out. Sign in to sync your folders again."), tab);
     m_signedOutText->setObjectName(QStringLiteral("signedOutText"));
     layout->insertWidget(1, m_signedOutText);
-    m_signIn = new QPushButton(QStringLiteral("Sign In..."), tab);
+    m_signIn = new QPushButton(tr("Sign In..."), tab);
     m_signIn->setObjectName(QStringLiteral("accountSignInButton"));
     connect(m_signIn, &QPushButton::clicked, this, &SettingsView::signInRequested);
     layout->insertWidget(2, m_signIn, 0, Qt::AlignLeft);
@@ -284,11 +284,11 @@ QWidget *SettingsView::buildNotSyncedTab()
 {
     auto *tab = new QWidget(this);
     auto *layout = tabLayout(tab);
-    layout->addWidget(viewstyle::label(QStringLiteral("Not Synced"), TextStyle::headline));
-    layout->addWidget(captionLabel(QStringLiteral("Files in your folders that the sync leaves alone, and why."), tab));
+    layout->addWidget(viewstyle::label(tr("Not Synced"), TextStyle::headline));
+    layout->addWidget(captionLabel(tr("Files in your folders that the sync leaves alone, and why."), tab));
     m_notSynced = new QTreeWidget(tab);
     m_notSynced->setColumnCount(2);
-    m_notSynced->setHeaderLabels({QStringLiteral("File"), QStringLiteral("Reason")});
+    m_notSynced->setHeaderLabels({tr("File"), tr("Reason")});
     m_notSynced->setRootIsDecorated(false);
     m_notSynced->setSelectionMode(QAbstractItemView::SingleSelection);
     m_notSynced->setWordWrap(true);
@@ -304,7 +304,7 @@ QWidget *SettingsView::buildNotSyncedTab()
         m_notSyncedDetail->setText(item ? item->toolTip(0) + QLatin1Char('\n') + item->text(1) : QString());
         m_notSyncedDetail->setVisible(item != nullptr);
     });
-    m_notSyncedEmpty = captionLabel(QStringLiteral("Every file in your folders is synced."), tab);
+    m_notSyncedEmpty = captionLabel(tr("Every file in your folders is synced."), tab);
     m_notSyncedEmpty->setObjectName(QStringLiteral("notSyncedEmpty"));
     layout->addWidget(m_notSyncedEmpty);
     return tab;
@@ -315,7 +315,7 @@ QWidget *SettingsView::buildGeneralTab()
     auto *tab = new QWidget(this);
     auto *layout = tabLayout(tab);
 
-    m_startAtLogin = new QCheckBox(QStringLiteral("Start TavrelSync when I log in"), tab);
+    m_startAtLogin = new QCheckBox(tr("Start TavrelSync when I log in"), tab);
     m_startAtLogin->setObjectName(QStringLiteral("startAtLogin"));
     m_startAtLogin->setChecked(Autostart().isEnabled());
     connect(m_startAtLogin, &QCheckBox::toggled, this, &SettingsView::startAtLoginToggled);
@@ -323,7 +323,7 @@ QWidget *SettingsView::buildGeneralTab()
 
     layout->addWidget(viewstyle::divider(tab));
     auto *logRow = new QHBoxLayout;
-    m_openLog = new QPushButton(QStringLiteral("Open Log"), tab);
+    m_openLog = new QPushButton(tr("Open Log"), tab);
     m_openLog->setObjectName(QStringLiteral("openLogButton"));
     connect(m_openLog, &QPushButton::clicked, this,
             [] { QDesktopServices::openUrl(QUrl::fromLocalFile(LogFile::defaultPath())); });
@@ -344,12 +344,12 @@ QWidget *SettingsView::buildGeneralTab()
     auto *name = viewstyle::label(QStringLiteral("TavrelSync"), TextStyle::headline, QColor(), tab);
     name->setObjectName(QStringLiteral("aboutName"));
     texts->addWidget(name);
-    auto *version = viewstyle::label(QStringLiteral("Version %1").arg(QStringLiteral(TAVRELSYNC_VERSION)),
+    auto *version = viewstyle::label(tr("Version %1").arg(QStringLiteral(TAVRELSYNC_VERSION)),
                                      TextStyle::body, QColor(), tab);
     version->setObjectName(QStringLiteral("aboutVersion"));
     version->setTextInteractionFlags(Qt::TextSelectableByMouse);
     texts->addWidget(version);
-    texts->addWidget(captionLabel(QStringLiteral("Keeps up to five folders in step with your Tavrel documents."), tab));
+    texts->addWidget(captionLabel(tr("Keeps up to five folders in step with your Tavrel documents."), tab));
     about->addLayout(texts, 1);
     layout->addLayout(about);
     layout->addStretch(1);
@@ -374,9 +374,9 @@ QWidget *SettingsView::folderRow(int index, const QString &path, bool needsChoic
     name->setFont(viewstyle::font(TextStyle::body));
     QString detailText = path;
     if (const auto outer = m_appState.overlappingFolder(path); outer && needsChoice)
-        detailText = QStringLiteral("Overlaps %1; not synced until chosen again: %2").arg(*outer, path);
+        detailText = tr("Overlaps %1; not synced until chosen again: %2").arg(*outer, path);
     else if (needsChoice)
-        detailText = QStringLiteral("Missing or replaced; not synced until chosen again: %1").arg(path);
+        detailText = tr("Missing or replaced; not synced until chosen again: %1").arg(path);
     auto *detail = new ElidedLabel(detailText, row);
     detail->setObjectName(QStringLiteral("folderPath"));
     detail->setFont(viewstyle::font(TextStyle::caption));
@@ -390,9 +390,9 @@ QWidget *SettingsView::folderRow(int index, const QString &path, bool needsChoic
     rowLayout->addLayout(texts, 1);
 
     if (needsChoice) {
-        auto *again = new QPushButton(QStringLiteral("Choose..."), row);
+        auto *again = new QPushButton(tr("Choose..."), row);
         again->setObjectName(QStringLiteral("chooseAgainButton"));
-        again->setToolTip(QStringLiteral("Choose this folder again"));
+        again->setToolTip(tr("Choose this folder again"));
         // Queued: the row (and this button) is rebuilt by the change.
         connect(again, &QPushButton::clicked, this, [this, index] { chooseFolderAgain(index); }, Qt::QueuedConnection);
         rowLayout->addWidget(again);
@@ -403,7 +403,7 @@ QWidget *SettingsView::folderRow(int index, const QString &path, bool needsChoic
     remove->setAutoRaise(true);
     remove->setIcon(symbols::icon(QStringLiteral("minus.circle.fill"), symbols::red()));
     remove->setIconSize(QSize(16, 16));
-    remove->setToolTip(QStringLiteral("Stop syncing this folder"));
+    remove->setToolTip(tr("Stop syncing this folder"));
     remove->setStyleSheet(QStringLiteral("QToolButton { border: none; }"));
     connect(remove, &QToolButton::clicked, this, [this, index] { confirmRemoveFolder(index); }, Qt::QueuedConnection);
     rowLayout->addWidget(remove);
@@ -422,7 +422,7 @@ void SettingsView::refreshFolders()
         m_folderList->setItemWidget(item, row);
     }
     m_addFolder->setEnabled(folders.size() < AppState::maxWatchedFolders);
-    m_folderCount->setText(QStringLiteral("%1/5 folders").arg(folders.size()));
+    m_folderCount->setText(tr("%1/5 folders").arg(folders.size()));
 }
 
 void SettingsView::refreshAccount()
@@ -437,13 +437,13 @@ void SettingsView::refreshAccount()
         m_accountForm->addRow(titleLabel, valueLabel);
     };
     if (const auto user = m_appState.userInfo()) {
-        addValue(QStringLiteral("Name"), user->displayName);
-        addValue(QStringLiteral("Email"), user->email);
-        addValue(QStringLiteral("Organization"), user->organization);
+        addValue(tr("Name"), user->displayName);
+        addValue(tr("Email"), user->email);
+        addValue(tr("Organization"), user->organization);
     }
     const bool signedIn = m_appState.isLoggedIn();
     if (const auto server = CredentialStore(m_appState.preferences()).read(QStringLiteral("server_url")))
-        addValue(QStringLiteral("Server"), *server);
+        addValue(tr("Server"), *server);
     m_signOut->setVisible(signedIn);
     m_signedOutText->setVisible(!signedIn);
     m_signIn->setVisible(!signedIn);
@@ -472,8 +472,8 @@ void SettingsView::refreshNotSynced()
     m_notSyncedEmpty->setVisible(files.isEmpty());
     const int tab = m_tabs ? m_tabs->indexOf(m_notSynced->parentWidget()) : -1;
     if (tab >= 0)
-        m_tabs->setTabText(tab, files.isEmpty() ? QStringLiteral("Not Synced")
-                                                : QStringLiteral("Not Synced (%1)").arg(files.size()));
+        m_tabs->setTabText(tab, files.isEmpty() ? tr("Not Synced")
+                                                : tr("Not Synced (%1)").arg(files.size()));
 }
 
 QList<QPair<QString, QString>> SettingsView::accountValues() const
@@ -533,7 +533,7 @@ void SettingsView::chooseFolderAgain(int index)
 
 void SettingsView::showFolderRefusal(const std::optional<QString> &reason)
 {
-    m_folderRefusal->setText(reason ? QStringLiteral("Not added: ") + *reason : QString());
+    m_folderRefusal->setText(reason ? tr("Not added: %1").arg(*reason) : QString());
     m_folderRefusal->setVisible(reason.has_value());
 }
 

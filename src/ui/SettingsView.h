@@ -38,7 +38,10 @@ public:
         double seconds;
     };
     static constexpr Interval intervals[] = {
-        {"15 seconds", 15}, {"30 seconds", 30}, {"1 minute", 60}, {"5 minutes", 300}};
+        {QT_TRANSLATE_NOOP("SettingsView", "15 seconds"), 15},
+        {QT_TRANSLATE_NOOP("SettingsView", "30 seconds"), 30},
+        {QT_TRANSLATE_NOOP("SettingsView", "1 minute"), 60},
+        {QT_TRANSLATE_NOOP("SettingsView", "5 minutes"), 300}};
 
     SettingsView(AppState &appState, APIClient &apiClient, std::function<void()> onLogout, double syncInterval,
                  QWidget *parent = nullptr);

@@ -7,6 +7,9 @@
 #include <QCoreApplication>
 #include <QLocale>
 
+#include <algorithm>
+#include <limits>
+
 namespace {
 
 // A moment as the chosen words say it, after "Last synced" or "Next try".
@@ -17,14 +20,8 @@ QString momentText(const QDateTime &moment, const QDateTime &now, TimeWords word
     const QLocale locale;
     const QDateTime local = moment.toLocalTime();
     if (local.date() == now.toLocalTime().date())
-        return QStringLiteral("at ") + locale.toString(local.time(), QLocale::ShortFormat);
-    return QStringLiteral("on ") + locale.toString(local, QLocale::ShortFormat);
-}
-
-QString countText(qint64 done, qint64 total)
-{
-    const QLocale locale;
-    return QStringLiteral("%1 of %2").arg(locale.toString(done), locale.toString(total));
+        return QCoreApplication::translate("StatusSummary", "at %1").arg(locale.toString(local.time(), QLocale::ShortFormat));
+    return QCoreApplication::translate("StatusSummary", "on %1").arg(locale.toString(local, QLocale::ShortFormat));
 }
 
 } // namespace
@@ -35,8 +32,11 @@ QString byteAmountsText(qint64 done, qint64 total)
         qint64 size;
         const char *name;
     };
-    static constexpr Unit units[] = {{1000LL * 1000 * 1000 * 1000, "TB"}, {1000LL * 1000 * 1000, "GB"},
-                                     {1000LL * 1000, "MB"}, {1000, "kB"}, {1, "bytes"}};
+    static constexpr Unit units[] = {{1000LL * 1000 * 1000 * 1000, QT_TRANSLATE_NOOP("StatusSummary", "TB")},
+                                     {1000LL * 1000 * 1000, QT_TRANSLATE_NOOP("StatusSummary", "GB")},
+                                     {1000LL * 1000, QT_TRANSLATE_NOOP("StatusSummary", "MB")},
+                                     {1000, QT_TRANSLATE_NOOP("StatusSummary", "kB")},
+                                     {1, QT_TRANSLATE_NOOP("StatusSummary", "bytes")}};
     Unit unit = units[std::size(units) - 1];
     for (const Unit &candidate : units) {
         if (total >= candidate.size) {
@@ -52,7 +52,9 @@ QString byteAmountsText(qint64 done, qint64 total)
     auto amount = [&](qint64 bytes) {
         return locale.toString(double(bytes) / double(unit.size), 'f', decimals);
     };
-    return QStringLiteral("%1 of %2 %3").arg(amount(done), amount(total), QLatin1String(unit.name));
+    //: Bytes moved of all to move, and the unit: "1.5 of 3.2 GB".
+    return QCoreApplication::translate("StatusSummary", "%1 of %2 %3")
+        .arg(amount(done), amount(total), QCoreApplication::translate("StatusSummary", unit.name));
 }
 
 QString transferText(const SyncProgress &progress)
@@ -61,47 +63,60 @@ QString transferText(const SyncProgress &progress)
         return {};
     const QLocale locale;
     const double rate = double(progress.bytesPerSecond);
-    const QString rateText = rate >= 1e6 ? QStringLiteral("%1 MB/s").arg(locale.toString(rate / 1e6, 'f', 1))
-                                         : QStringLiteral("%1 kB/s").arg(locale.toString(qMax(1.0, rate / 1e3), 'f', 0));
+    const QString rateText =
+        rate >= 1e6
+            ? QCoreApplication::translate("StatusSummary", "%1 MB/s").arg(locale.toString(rate / 1e6, 'f', 1))
+            : QCoreApplication::translate("StatusSummary", "%1 kB/s")
+                  .arg(locale.toString(qMax(1.0, rate / 1e3), 'f', 0));
     const qint64 left = qMax<qint64>(0, progress.bytesTotal - progress.bytesDone);
     const qint64 seconds = left / progress.bytesPerSecond;
+    const int minutes = int((seconds + 30) / 60);
+    const int hours = int(std::min((seconds + 1800) / 3600, qint64(std::numeric_limits<int>::max())));
     QString timeLeft;
-    if (seconds < 60)
-        timeLeft = QStringLiteral("less than a minute left");
-    else if (seconds < 2 * 3600)
-        timeLeft = QStringLiteral("about %1 minutes left").arg(locale.toString((seconds + 30) / 60));
+    if (seconds >= 2 * 3600)
+        timeLeft = QCoreApplication::translate("StatusSummary", "about %Ln hour(s) left", nullptr, hours);
+    else if (seconds >= 60)
+        timeLeft = QCoreApplication::translate("StatusSummary", "about %Ln minute(s) left", nullptr, minutes);
     else
-        timeLeft = QStringLiteral("about %1 hours left").arg(locale.toString((seconds + 1800) / 3600));
-    const QString verb = progress.currentAction == QLatin1String("downloading") ? QStringLiteral("Receiving ")
-                                                                                 : QStringLiteral("Sending ");
-    return verb + progress.currentFile + QStringLiteral(" · ") + rateText + QStringLiteral(" · ") + timeLeft;
+        timeLeft = QCoreApplication::translate("StatusSummary", "less than a minute left");
+    //: The file moving now, the speed and the time left: "Sending Budget.xlsx · 4.2 MB/s · about 3 minutes left".
+    return (progress.currentAction == QLatin1String("downloading")
+                ? QCoreApplication::translate("StatusSummary", "Receiving %1 · %2 · %3")
+                : QCoreApplication::translate("StatusSummary", "Sending %1 · %2 · %3"))
+        .arg(progress.currentFile, rateText, timeLeft);
 }
 
 QString progressText(const SyncProgress &progress)
 {
     if (progress.filesTotal <= 0)
-        return QStringLiteral("Syncing...");
-    QString text = QStringLiteral("Syncing ") + countText(progress.filesDone, progress.filesTotal)
-        + (progress.filesTotal == 1 ? QStringLiteral(" file") : QStringLiteral(" files"));
-    if (progress.bytesTotal > 0)
-        text += QStringLiteral(" · ") + byteAmountsText(progress.bytesDone, progress.bytesTotal);
-    return text;
+        return QCoreApplication::translate("StatusSummary", "Syncing...");
+    const QLocale locale;
+    const int total = int(qMin<qint64>(progress.filesTotal, std::numeric_limits<int>::max()));
+    //: Files done of all files of the pass: "Syncing 12 of 40 files".
+    const QString files = QCoreApplication::translate("StatusSummary", "Syncing %1 of %Ln file(s)", nullptr, total)
+                              .arg(locale.toString(progress.filesDone));
+    if (progress.bytesTotal <= 0)
+        return files;
+    return QCoreApplication::translate("StatusSummary", "%1 · %2")
+        .arg(files, byteAmountsText(progress.bytesDone, progress.bytesTotal));
 }
 
 StatusSummary summarizeStatus(const AppState &state, const QDateTime &now, TimeWords words)
 {
     using Face = StatusSummary::Face;
     if (!state.isLoggedIn())
-        return {Face::signedOut, QStringLiteral("Signed out"), QStringLiteral("Sign in to start syncing"),
+        return {Face::signedOut, QCoreApplication::translate("StatusSummary", "Signed out"),
+                QCoreApplication::translate("StatusSummary", "Sign in to start syncing"),
                 QStringLiteral("person.circle"), symbols::secondary()};
     // The server refused the session: nothing syncs until a sign-in, and
     // the words say what to do.
     if (state.sessionRejected())
-        return {Face::signInAgain, QStringLiteral("Sign in again to keep syncing"),
-                QStringLiteral("The server no longer accepts this session"), QStringLiteral("person.circle"),
+        return {Face::signInAgain, QCoreApplication::translate("StatusSummary", "Sign in again to keep syncing"),
+                QCoreApplication::translate("StatusSummary", "The server no longer accepts this session"),
+                QStringLiteral("person.circle"),
                 symbols::orange()};
     if (state.watchedFolders().isEmpty())
-        return {Face::noFolders, QStringLiteral("Add a folder to start syncing"), QString(),
+        return {Face::noFolders, QCoreApplication::translate("StatusSummary", "Add a folder to start syncing"), QString(),
                 QStringLiteral("folder"), symbols::secondary()};
 
     const SyncStatus status = state.syncStatus();
@@ -116,36 +131,37 @@ StatusSummary summarizeStatus(const AppState &state, const QDateTime &now, TimeW
                 QCoreApplication::translate("StatusSummary", "Syncing resumes when the network is back"),
                 QStringLiteral("wifi.slash"), symbols::secondary()};
     if (state.isPaused())
-        return {Face::paused, QStringLiteral("Paused"), QStringLiteral("Changes wait until you resume syncing"),
+        return {Face::paused, QCoreApplication::translate("StatusSummary", "Paused"),
+                QCoreApplication::translate("StatusSummary", "Changes wait until you resume syncing"),
                 QStringLiteral("pause.circle.fill"), symbols::secondary()};
     if (status.kind == SyncStatus::Kind::error) {
         QString detail;
         if (const auto next = state.nextSyncTime())
-            detail = QStringLiteral("Next try ") + momentText(qMax(*next, now), now, words);
-        return {Face::error, QStringLiteral("Error: ") + status.message, detail,
+            detail = QCoreApplication::translate("StatusSummary", "Next try %1")
+                         .arg(momentText(qMax(*next, now), now, words));
+        return {Face::error, QCoreApplication::translate("StatusSummary", "Error: %1").arg(status.message), detail,
                 QStringLiteral("exclamationmark.triangle.fill"), symbols::red()};
     }
     QString detail;
     if (const auto last = state.lastSyncTime())
-        detail = QStringLiteral("Last synced ") + momentText(qMin(*last, now), now, words);
+        detail = QCoreApplication::translate("StatusSummary", "Last synced %1")
+                     .arg(momentText(qMin(*last, now), now, words));
     // A question waiting holds files back: nothing is up to date until it
     // is answered.
     if (const QList<RemovalQuestion> questions = state.removalQuestions(); !questions.isEmpty()) {
         int removed = 0;
         for (const RemovalQuestion &question : questions)
             removed += question.count;
-        return {Face::waiting, QStringLiteral("Waiting for your answer"),
-                QStringLiteral("%1 %2 held back").arg(QLocale().toString(removed),
-                                                      removed == 1 ? QStringLiteral("removal") : QStringLiteral("removals")),
+        return {Face::waiting, QCoreApplication::translate("StatusSummary", "Waiting for your answer"),
+                QCoreApplication::translate("StatusSummary", "%Ln removal(s) held back", nullptr, removed),
                 QStringLiteral("questionmark.circle"), symbols::orange()};
     }
     // Files left out are not up to date, and the face and words say so.
     const qsizetype left = state.notSyncedFiles().size();
     if (left > 0)
         return {Face::notSynced,
-                QStringLiteral("Up to date · %1 %2 not synced")
-                    .arg(QLocale().toString(left), left == 1 ? QStringLiteral("file") : QStringLiteral("files")),
+                QCoreApplication::translate("StatusSummary", "Up to date · %Ln file(s) not synced", nullptr, int(left)),
                 detail, QStringLiteral("exclamationmark.circle"), symbols::orange()};
-    return {Face::upToDate, QStringLiteral("Up to date"), detail, QStringLiteral("checkmark.circle.fill"),
+    return {Face::upToDate, QCoreApplication::translate("StatusSummary", "Up to date"), detail, QStringLiteral("checkmark.circle.fill"),
             symbols::green()};
 }

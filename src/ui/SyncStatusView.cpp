@@ -155,13 +155,13 @@ void SyncStatusView::buildStatusBlock()
     m_progress->setFixedHeight(6);
     m_layout->addWidget(m_progress);
 
-    m_addFolder = new QPushButton(QStringLiteral("Add Folder..."), this);
+    m_addFolder = new QPushButton(tr("Add Folder..."), this);
     m_addFolder->setObjectName(QStringLiteral("addFolderButton"));
     makeProminent(m_addFolder, true);
     connect(m_addFolder, &QPushButton::clicked, this, &SyncStatusView::addFolderRequested);
     m_layout->addWidget(m_addFolder, 0, Qt::AlignLeft);
 
-    m_signInAgain = new QPushButton(QStringLiteral("Sign In..."), this);
+    m_signInAgain = new QPushButton(tr("Sign In..."), this);
     m_signInAgain->setObjectName(QStringLiteral("signInAgainButton"));
     makeProminent(m_signInAgain, true);
     connect(m_signInAgain, &QPushButton::clicked, this, &SyncStatusView::signInRequested);
@@ -184,7 +184,7 @@ void SyncStatusView::buildRecentBlock()
     m_recent = block("recent", this);
     auto *layout = m_recent->layout();
     layout->addWidget(viewstyle::divider(m_recent));
-    auto *heading = viewstyle::label(QStringLiteral("Recent"), TextStyle::caption2, symbols::secondary(), m_recent);
+    auto *heading = viewstyle::label(tr("Recent"), TextStyle::caption2, symbols::secondary(), m_recent);
     heading->setObjectName(QStringLiteral("recentHeading"));
     layout->addWidget(heading);
     for (int i = 0; i < shownRecentFiles; ++i) {
@@ -235,8 +235,7 @@ void SyncStatusView::refreshStatus()
 void SyncStatusView::refreshNotSynced()
 {
     const qsizetype count = m_appState.notSyncedFiles().size();
-    m_notSyncedText->setText(count == 1 ? QStringLiteral("1 file not synced")
-                                        : QStringLiteral("%1 files not synced").arg(QLocale().toString(count)));
+    m_notSyncedText->setText(tr("%Ln file(s) not synced", nullptr, int(count)));
     m_notSynced->setVisible(count > 0);
 }
 
@@ -252,12 +251,10 @@ void SyncStatusView::rebuildQuestions()
         auto *boxLayout = new QVBoxLayout(box);
         boxLayout->setContentsMargins(0, 0, 0, 0);
         boxLayout->setSpacing(6);
-        const QString files = question.count == 1
-            ? QStringLiteral("1 file was")
-            : QStringLiteral("%1 files were").arg(QLocale().toString(question.count));
-        auto *text = new QLabel(QStringLiteral("%1 removed from %2. Remove them from the server too?")
-                                    .arg(files, folderName(question.folder)),
-                                box);
+        auto *text = new QLabel(
+            tr("%Ln file(s) were removed from %1. Remove them from the server too?", nullptr, question.count)
+                .arg(folderName(question.folder)),
+            box);
         text->setObjectName(QStringLiteral("removalText"));
         text->setWordWrap(true);
         text->setFont(viewstyle::font(TextStyle::caption));
@@ -266,10 +263,10 @@ void SyncStatusView::rebuildQuestions()
 
         auto *buttons = new QHBoxLayout;
         buttons->setSpacing(6);
-        auto *remove = new QPushButton(QStringLiteral("Remove"), box);
+        auto *remove = new QPushButton(tr("Remove"), box);
         remove->setObjectName(QStringLiteral("removeButton"));
         makeDestructive(remove, true);
-        auto *restore = new QPushButton(QStringLiteral("Restore"), box);
+        auto *restore = new QPushButton(tr("Restore"), box);
         restore->setObjectName(QStringLiteral("restoreButton"));
         makeProminent(restore, true);
         for (auto [button, answer] : {std::pair{remove, true}, std::pair{restore, false}}) {
@@ -312,7 +309,7 @@ void SyncStatusView::rebuildFolders()
             // Missing or replaced: not synced until chosen again, which is
             // done in the settings.
             setSymbol(symbol, QStringLiteral("exclamationmark.triangle.fill"), symbols::orange());
-            row->setToolTip(folder + QStringLiteral("\nNot synced: choose this folder again in the settings"));
+            row->setToolTip(folder + QLatin1Char('\n') + tr("Not synced: choose this folder again in the settings"));
             connect(row, &RowButton::clicked, this, &SyncStatusView::settingsRequested);
         } else {
             setSymbol(symbol, QStringLiteral("folder.fill"), symbols::secondary());

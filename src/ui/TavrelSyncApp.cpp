@@ -95,7 +95,7 @@ TavrelSyncApp::TavrelSyncApp(Options options, QObject *parent)
         }
     });
     // A folder or file that cannot be opened is said, with its path.
-    setOpenFailureHandler([this](const QString &text) { m_appState.postNotice(QStringLiteral("Could not open"), text); });
+    setOpenFailureHandler([this](const QString &text) { m_appState.postNotice(tr("Could not open"), text); });
 
     m_menuBarView = new MenuBarView(m_appState);
     m_panel = new PanelWindow(m_menuBarView, m_usesTray ? PanelWindow::Mode::popup : PanelWindow::Mode::window);
@@ -172,7 +172,7 @@ void TavrelSyncApp::updateTray()
         m_trayIconName = summary.symbol;
         m_tray->setIcon(symbols::icon(summary.symbol, summary.color));
     }
-    QString toolTip = QStringLiteral("TavrelSync – ") + summary.title;
+    QString toolTip = tr("TavrelSync – %1").arg(summary.title);
     if (!summary.detail.isEmpty())
         toolTip += QLatin1Char('\n') + summary.detail;
     if (toolTip != m_tray->toolTip())
@@ -185,16 +185,16 @@ void TavrelSyncApp::buildTrayMenu()
     // one) changes what the menu shows, and must not delete that entry while
     // it runs.
     QMenu *menu = m_trayMenu.get();
-    menu->addAction(QStringLiteral("Open TavrelSync"), this, &TavrelSyncApp::showPanel);
+    menu->addAction(tr("Open TavrelSync"), this, &TavrelSyncApp::showPanel);
     menu->addSeparator();
-    m_signInAction = menu->addAction(QStringLiteral("Sign In..."), this, &TavrelSyncApp::openLogin);
+    m_signInAction = menu->addAction(tr("Sign In..."), this, &TavrelSyncApp::openLogin);
     m_folderSeparator = menu->addSeparator();
-    m_syncAction = menu->addAction(QStringLiteral("Sync Now"), this, &TavrelSyncApp::syncNow);
-    m_pauseAction = menu->addAction(QStringLiteral("Pause Syncing"), this,
+    m_syncAction = menu->addAction(tr("Sync Now"), this, &TavrelSyncApp::syncNow);
+    m_pauseAction = menu->addAction(tr("Pause Syncing"), this,
                                     [this] { m_appState.setPaused(!m_appState.isPaused()); });
-    m_settingsAction = menu->addAction(QStringLiteral("Settings..."), this, &TavrelSyncApp::openSettings);
+    m_settingsAction = menu->addAction(tr("Settings..."), this, &TavrelSyncApp::openSettings);
     menu->addSeparator();
-    menu->addAction(QStringLiteral("Quit TavrelSync"), qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    menu->addAction(tr("Quit TavrelSync"), qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 }
 
 void TavrelSyncApp::rebuildFolderEntries()
@@ -203,7 +203,7 @@ void TavrelSyncApp::rebuildFolderEntries()
     m_folderActions.clear();
     for (const QString &folder : m_appState.watchedFolders()) {
         QString name = QFileInfo(folder).fileName();
-        auto *open = new QAction(QStringLiteral("Open ") + name.replace(QLatin1Char('&'), QStringLiteral("&&")),
+        auto *open = new QAction(tr("Open %1").arg(name.replace(QLatin1Char('&'), QStringLiteral("&&"))),
                                  m_trayMenu.get());
         open->setToolTip(folder);
         connect(open, &QAction::triggered, this, [folder] { openLocation(folder); });
@@ -225,7 +225,7 @@ void TavrelSyncApp::updateTrayMenu()
         action->setVisible(signedIn);
     m_syncAction->setEnabled(m_appState.syncStatus().kind != SyncStatus::Kind::syncing
                              && !m_appState.watchedFolders().isEmpty() && !m_appState.sessionRejected());
-    m_pauseAction->setText(m_appState.isPaused() ? QStringLiteral("Resume Syncing") : QStringLiteral("Pause Syncing"));
+    m_pauseAction->setText(m_appState.isPaused() ? tr("Resume Syncing") : tr("Pause Syncing"));
 }
 
 void TavrelSyncApp::syncNow()

@@ -1,5 +1,7 @@
 // Test entry point: a real QApplication (offscreen platform) so that tests
 // run the real event loop, timers, sockets and widgets.
+#include "platform/Translations.h"
+
 #include <QApplication>
 #include <gtest/gtest.h>
 
@@ -12,5 +14,7 @@ int main(int argc, char **argv)
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/tavrelsync-tests/bus");
     testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
+    // The English texts the tests compare, whatever the machine's language.
+    installTranslations(QLocale(QLocale::English));
     return RUN_ALL_TESTS();
 }
