@@ -29,6 +29,29 @@
     </message>
 </context>
 <context>
+    <name>ConnectionFailure</name>
+    <message>
+        <source>This server does not speak HTTPS; try %1</source>
+        <translation>Dieser Server unterstützt kein HTTPS; versuchen Sie %1</translation>
+    </message>
+    <message>
+        <source>Could not reach %1. Is the server running?</source>
+        <translation>%1 ist nicht erreichbar. Läuft der Server?</translation>
+    </message>
+    <message>
+        <source>Could not find the server %1. Check the address.</source>
+        <translation>Der Server %1 wurde nicht gefunden. Prüfen Sie die Adresse.</translation>
+    </message>
+    <message>
+        <source>Could not reach %1. Check your connection.</source>
+        <translation>%1 ist nicht erreichbar. Prüfen Sie Ihre Verbindung.</translation>
+    </message>
+    <message>
+        <source>The connection to %1 was lost. Check your connection.</source>
+        <translation>Die Verbindung zu %1 wurde unterbrochen. Prüfen Sie Ihre Verbindung.</translation>
+    </message>
+</context>
+<context>
     <name>FolderPlan</name>
     <message>
         <source>A folder on its path is now a symbolic link or a file; it syncs again when the folder is back</source>
@@ -229,6 +252,45 @@
     </message>
 </context>
 <context>
+    <name>ProxySettingsView</name>
+    <message>
+        <source>No proxy</source>
+        <translation>Kein Proxy</translation>
+    </message>
+    <message>
+        <source>Use the system&apos;s proxy settings</source>
+        <translation>Proxy-Einstellungen des Systems verwenden</translation>
+    </message>
+    <message>
+        <source>Use this HTTP proxy:</source>
+        <translation>Diesen HTTP-Proxy verwenden:</translation>
+    </message>
+    <message>
+        <source>proxy.example.com</source>
+        <translation>proxy.example.com</translation>
+    </message>
+    <message>
+        <source>optional</source>
+        <translation>optional</translation>
+    </message>
+    <message>
+        <source>Host:</source>
+        <translation>Host:</translation>
+    </message>
+    <message>
+        <source>Port:</source>
+        <translation>Port:</translation>
+    </message>
+    <message>
+        <source>User:</source>
+        <translation>Benutzer:</translation>
+    </message>
+    <message>
+        <source>Password:</source>
+        <translation>Passwort:</translation>
+    </message>
+</context>
+<context>
     <name>RelativeTime</name>
     <message numerus="yes">
         <source>%n year(s) ago</source>
@@ -335,18 +397,6 @@
 </context>
 <context>
     <name>SessionFlows</name>
-    <message>
-        <source>Could not reach %1. Is the server running?</source>
-        <translation>%1 ist nicht erreichbar. Läuft der Server?</translation>
-    </message>
-    <message>
-        <source>Could not find the server %1. Check the address.</source>
-        <translation>Der Server %1 wurde nicht gefunden. Prüfen Sie die Adresse.</translation>
-    </message>
-    <message>
-        <source>This server does not speak HTTPS; try %1</source>
-        <translation>Dieser Server unterstützt kein HTTPS; versuchen Sie %1</translation>
-    </message>
     <message>
         <source>The e-mail or password is not right. Check them and try again.</source>
         <translation>E-Mail-Adresse oder Passwort sind nicht richtig. Prüfen Sie beides und versuchen Sie es erneut.</translation>
@@ -683,6 +733,14 @@
         <source>Up to date</source>
         <translation>Auf dem neuesten Stand</translation>
     </message>
+    <message>
+        <source>Offline</source>
+        <translation>Offline</translation>
+    </message>
+    <message>
+        <source>Syncing resumes when the network is back</source>
+        <translation>Die Synchronisierung wird fortgesetzt, sobald das Netzwerk wieder da ist</translation>
+    </message>
 </context>
 <context>
     <name>SyncEngine</name>
@@ -812,6 +870,10 @@
     <message>
         <source>Resume Syncing</source>
         <translation>Synchronisierung fortsetzen</translation>
+    </message>
+    <message>
+        <source>Network</source>
+        <translation>Netzwerk</translation>
     </message>
 </context>
 <context>

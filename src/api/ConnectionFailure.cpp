@@ -6,15 +6,6 @@
 #include <QNetworkReply>
 #include <QUrl>
 
-namespace {
-
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("ConnectionFailure", text);
-}
-
-} // namespace
-
 std::optional<QString> connectionFailureText(const std::exception &failure, const QString &serverURL,
                                              ConnectionMoment moment)
 {
@@ -34,24 +25,24 @@ std::optional<QString> connectionFailureText(const std::exception &failure, cons
         && !network->description().contains(QLatin1String("certificate"))) {
         QUrl plain = url;
         plain.setScheme(QStringLiteral("http"));
-        return tr("This server does not speak HTTPS; try %1").arg(plain.toString());
+        return QCoreApplication::translate("ConnectionFailure", "This server does not speak HTTPS; try %1").arg(plain.toString());
     }
 
     switch (code) {
     case QNetworkReply::ConnectionRefusedError:
-        return tr("Could not reach %1. Is the server running?").arg(place);
+        return QCoreApplication::translate("ConnectionFailure", "Could not reach %1. Is the server running?").arg(place);
     case QNetworkReply::HostNotFoundError:
         // An address just typed may be mistyped; one that worked before and
         // now finds nothing means names cannot be looked up (no network).
         if (moment == ConnectionMoment::signIn)
-            return tr("Could not find the server %1. Check the address.").arg(url.host());
-        return tr("Could not reach %1. Check your connection.").arg(place);
+            return QCoreApplication::translate("ConnectionFailure", "Could not find the server %1. Check the address.").arg(url.host());
+        return QCoreApplication::translate("ConnectionFailure", "Could not reach %1. Check your connection.").arg(place);
     case QNetworkReply::UnknownNetworkError: // "Network unreachable", "No route to host"
     case QNetworkReply::TemporaryNetworkFailureError:
     case QNetworkReply::NetworkSessionFailedError:
-        return tr("Could not reach %1. Check your connection.").arg(place);
+        return QCoreApplication::translate("ConnectionFailure", "Could not reach %1. Check your connection.").arg(place);
     case QNetworkReply::RemoteHostClosedError:
-        return tr("The connection to %1 was lost. Check your connection.").arg(place);
+        return QCoreApplication::translate("ConnectionFailure", "The connection to %1 was lost. Check your connection.").arg(place);
     default:
         // Time-outs, TLS and certificate failures, proxies and cancellations
         // carry sentences of their own.
