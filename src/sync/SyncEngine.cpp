@@ -590,13 +590,8 @@ QCoro::Task<void> SyncEngine::planFolder(PlannedFolder &folder, qint64 &rootId)
     }
     if (!self || !gone)
         co_return;
-    QCoro::Task<void> remapping = findGoneFolderAgain(folder, rootId);
-    co_await remapping;
-    if (!self)
-        co_return;
-    folder.run = makeRun(folder);
-    QCoro::Task<void> planning = folder.run->plan();
-    co_await planning;
+    QCoro::Task<void> replanning = planAgainstFolderFoundAgain(folder, rootId);
+    co_await replanning;
 }
 
 QCoro::Task<void> SyncEngine::actOnFolder(PlannedFolder &folder, qint64 &rootId)
@@ -614,15 +609,9 @@ QCoro::Task<void> SyncEngine::actOnFolder(PlannedFolder &folder, qint64 &rootId)
     if (!self)
         co_return;
     if (gone) {
-        // The server folder went away while the pass acted on it: the
-        // folder plans again against the one found or made now.
-        QCoro::Task<void> remapping = findGoneFolderAgain(folder, rootId);
-        co_await remapping;
-        if (!self)
-            co_return;
-        folder.run = makeRun(folder);
-        QCoro::Task<void> planning = folder.run->plan();
-        co_await planning;
+        // The server folder went away while the pass acted on it.
+        QCoro::Task<void> replanning = planAgainstFolderFoundAgain(folder, rootId);
+        co_await replanning;
         if (!self)
             co_return;
         QCoro::Task<void> acting = folder.run->act();
@@ -649,7 +638,7 @@ void SyncEngine::noteInStep(const PlannedFolder &folder)
         m_inStep.insert(folder.path, InStep{*folder.changeMark, m_walkClock.elapsed()});
 }
 
-QCoro::Task<void> SyncEngine::findGoneFolderAgain(PlannedFolder &folder, qint64 &rootId)
+QCoro::Task<void> SyncEngine::planAgainstFolderFoundAgain(PlannedFolder &folder, qint64 &rootId)
 {
     // The server folder was deleted elsewhere (or its root was): it is found
     // or made again, and the folder's files go up to it by the ordinary
@@ -666,8 +655,13 @@ QCoro::Task<void> SyncEngine::findGoneFolderAgain(PlannedFolder &folder, qint64 
         co_return;
     QCoro::Task<qint64> remapping = getOrCreateSubfolder(folder.path, rootId);
     folder.serverFolderId = co_await remapping;
+    if (!self)
+        co_return;
     if (folder.serverFolderId == goneId)
         throw UnreadableFolder(folder.path, QStringLiteral("The server answered \"Not found\" for the folder of %1"));
+    folder.run = makeRun(folder);
+    QCoro::Task<void> planning = folder.run->plan();
+    co_await planning;
 }
 
 std::unique_ptr<FolderRun> SyncEngine::makeRun(PlannedFolder &folder)

@@ -113,11 +113,12 @@ private:
     std::unique_ptr<FolderRun> makeRun(PlannedFolder &folder);
     // After a folder's pass: whether it is in step, as of which change mark.
     void noteInStep(const PlannedFolder &folder);
-    // Plans the folder; a server folder gone meanwhile is found or made
-    // again (updating rootId) and the folder planned against that one.
+    // Plans the folder, against its server folder found again if it is gone.
     QCoro::Task<void> planFolder(PlannedFolder &folder, qint64 &rootId);
     QCoro::Task<void> actOnFolder(PlannedFolder &folder, qint64 &rootId);
-    QCoro::Task<void> findGoneFolderAgain(PlannedFolder &folder, qint64 &rootId);
+    // The folder's server folder is gone: it is found or made again
+    // (updating rootId) and the folder planned against that one.
+    QCoro::Task<void> planAgainstFolderFoundAgain(PlannedFolder &folder, qint64 &rootId);
     QCoro::Task<qint64> findOrCreateFolder(QString name, std::optional<qint64> parentId);
     // Lists the server's folders and settles the remembered root and each
     // remembered mapping on the folder every computer takes (the lowest id
