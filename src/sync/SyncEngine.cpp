@@ -629,13 +629,11 @@ void SyncEngine::noteInStep(const PlannedFolder &folder)
 {
     if (folder.run->walked())
         ++m_walkCount;
-    if (!folder.changeMark || !folder.run->inStep()) {
-        m_inStep.remove(folder.path);
+    if (!folder.changeMark || !folder.run->inStep())
         return;
-    }
-    // Left alone as unchanged: its last walk still stands.
-    if (folder.run->walked())
-        m_inStep.insert(folder.path, InStep{*folder.changeMark, m_walkClock.elapsed()});
+    // Left alone as unchanged, its last walk still stands.
+    const qint64 walkedAtMs = folder.run->walked() ? m_walkClock.elapsed() : folder.inStepSinceMs.value_or(0);
+    m_inStep.insert(folder.path, InStep{*folder.changeMark, walkedAtMs});
 }
 
 QCoro::Task<void> SyncEngine::planAgainstFolderFoundAgain(PlannedFolder &folder, qint64 &rootId)
@@ -689,10 +687,12 @@ std::unique_ptr<FolderRun> SyncEngine::makeRun(PlannedFolder &folder)
     folder.changeMark = m_fileWatcher ? m_fileWatcher->changeMark(folder.path) : std::nullopt;
     if (!m_walkClock.isValid())
         m_walkClock.start();
-    const auto inStep = m_inStep.constFind(folder.path);
+    const std::optional<InStep> inStep =
+        m_inStep.contains(folder.path) ? std::optional(m_inStep.take(folder.path)) : std::nullopt;
+    folder.inStepSinceMs = inStep ? std::optional(inStep->walkedAtMs) : std::nullopt;
     // A folder with mount points below it is always walked: what is
     // mounted there can change without its watcher knowing.
-    context.unchangedHere = folder.changeMark && inStep != m_inStep.cend() && inStep->changeMark == *folder.changeMark
+    context.unchangedHere = folder.changeMark && inStep && inStep->changeMark == *folder.changeMark
         && m_walkClock.elapsed() - inStep->walkedAtMs < fullWalkIntervalMs
         && context.removalAnswer == FolderPlanning::RemovalAnswer::none && !context.settleAsConflicts
         && context.mountPoints.isEmpty();

@@ -109,6 +109,9 @@ private:
         std::unique_ptr<FolderRun> run;
         // The watcher's change mark as the run was made (see FileWatcher).
         std::optional<quint64> changeMark;
+        // The folder's last walk, when it found the folder in step: it
+        // stands again only if this pass, left unwalked, completes.
+        std::optional<qint64> inStepSinceMs;
     };
     std::unique_ptr<FolderRun> makeRun(PlannedFolder &folder);
     // After a folder's pass: whether it is in step, as of which change mark.
@@ -209,7 +212,8 @@ private:
     // completed there.
     QSet<QString> m_joinedFolders;
     // Folders found in step by their last walk: the watcher's change mark
-    // taken before that walk, and when it ran (by m_walkClock).
+    // taken before that walk, and when it ran (by m_walkClock). A pass takes
+    // its folder's out, so one that does not complete leaves a walk due.
     struct InStep {
         quint64 changeMark = 0;
         qint64 walkedAtMs = 0;

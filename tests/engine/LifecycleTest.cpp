@@ -200,6 +200,16 @@ TEST_F(LifecycleTest, AnIdlePassAsksTheServerButWalksNothing)
     EXPECT_EQ(passWalks(), 1);
     EXPECT_EQ(testsupport::readFile(docs + "/from-server.txt"), "new on the server");
 
+    // What a pass could not do is looked for again by the next, which
+    // walks though nothing changed since.
+    settle();
+    putDocument(docs, "failing.txt", "its download fails once");
+    running.server.injectFault(fault({.method = "GET", .path = "/api/v1/documents/*", .error = "Broken"}));
+    EXPECT_EQ(passWalks(), 1);
+    running.server.clearFaults();
+    EXPECT_EQ(passWalks(), 1);
+    EXPECT_EQ(testsupport::readFile(docs + "/failing.txt"), "its download fails once");
+
     // A local edit: its events start a pass that walks and sends it.
     settle();
     const int before = passes;
