@@ -63,6 +63,7 @@ Architecture: $arch
 Maintainer: TavrelSync developers <dev@tavrel.example>
 Installed-Size: $(du -sk "$pkg/usr" | cut -f1)
 Depends: $depends, qt6-qpa-plugins, libsecret-1-0
+Recommends: qt6-translations-l10n
 Section: net
 Priority: optional
 Homepage: https://tavrel.example/tavrelsync
