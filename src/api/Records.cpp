@@ -152,14 +152,15 @@ private:
     QString m_where;
 };
 
-json parseBody(const QByteArray &body, const QString &record, qsizetype maxBytes = maxRecordBytes)
+json parseBody(const QByteArray &body, const QString &record, qsizetype maxBytes = maxRecordBytes,
+               const json::parser_callback_t &callback = nullptr)
 {
     if (body.size() > maxBytes)
         fail(record, QStringLiteral("the body is too large (%1 bytes, at most %2 are read)").arg(body.size()).arg(maxBytes));
     if (!JsonLimits::nestingWithin(body.constData(), std::size_t(body.size())))
         fail(record, QStringLiteral("the body nests deeper than %1 levels").arg(JsonLimits::maxNesting));
     try {
-        return json::parse(body.constBegin(), body.constEnd());
+        return json::parse(body.constBegin(), body.constEnd(), callback);
     } catch (const json::exception &error) {
         // Any of nlohmann's errors: a syntax error, and also a number too
         // large for a double (out_of_range), wherever it stands. Drop the
@@ -304,24 +305,65 @@ SyncFolder decodeBody<SyncFolder>(const QByteArray &body)
 template <>
 SyncStatusResponse decodeBody<SyncStatusResponse>(const QByteArray &body)
 {
-    return decodeObject(body, "sync status", [](const ObjectReader &in) {
-        SyncStatusResponse status;
-        status.serverTime = in.text("server_time");
-        status.folder = readSyncFolder(in.object("folder", in.record()));
-        const json &documents = in.array("documents");
-        status.documents.reserve(documents.size());
-        for (std::size_t i = 0; i < documents.size(); ++i) {
-            const QString where = QStringLiteral("documents[%1]").arg(i);
-            status.documents.push_back(readSyncDocument(ObjectReader(documents[i], in.record(), where)));
+    // A whole folder's answer lists every document (100,000 make some 30
+    // MiB). Each listed document and deleted id is decoded as soon as the
+    // parser has read it and then dropped from the tree, so the answer is
+    // never held as a whole JSON tree beside its records.
+    const QString record = QStringLiteral("sync status");
+    SyncStatusResponse status;
+    enum class Listing { none, documents, deletedIds };
+    Listing listing = Listing::none;
+    bool topIsObject = false;
+    std::string topKey;
+    std::size_t index = 0;
+    const json::parser_callback_t take = [&](int depth, json::parse_event_t event, json &parsed) {
+        using Event = json::parse_event_t;
+        if (depth == 0 && event == Event::object_start)
+            topIsObject = true;
+        if (!topIsObject)
+            return true;
+        if (depth == 1 && event == Event::key) {
+            topKey = parsed.get<std::string>();
+            return true;
         }
-        const json &deleted = in.array("deleted_ids");
-        status.deletedIds.reserve(deleted.size());
-        for (std::size_t i = 0; i < deleted.size(); ++i) {
-            const QString where = QStringLiteral("deleted_ids[%1]").arg(i);
-            status.deletedIds.push_back(ObjectReader::integerValue(in.record(), where, deleted[i]));
+        if (depth == 1 && event == Event::array_start) {
+            // A member named twice counts as its last occurrence, as for
+            // every other member.
+            index = 0;
+            if (topKey == "documents") {
+                listing = Listing::documents;
+                status.documents.clear();
+            } else if (topKey == "deleted_ids") {
+                listing = Listing::deletedIds;
+                status.deletedIds.clear();
+            }
+            return true;
         }
-        return status;
-    }, maxListingBytes);
+        if (depth == 1 && event == Event::array_end) {
+            listing = Listing::none;
+            return true;
+        }
+        const bool elementDone = depth == 2
+            && (event == Event::value || event == Event::object_end || event == Event::array_end);
+        if (!elementDone || listing == Listing::none)
+            return true;
+        if (listing == Listing::documents) {
+            const QString where = QStringLiteral("documents[%1]").arg(index++);
+            status.documents.push_back(readSyncDocument(ObjectReader(parsed, record, where)));
+        } else {
+            const QString where = QStringLiteral("deleted_ids[%1]").arg(index++);
+            status.deletedIds.push_back(ObjectReader::integerValue(record, where, parsed));
+        }
+        return false;
+    };
+    const json value = parseBody(body, record, maxListingBytes, take);
+    const ObjectReader in(value, record, QString());
+    status.serverTime = in.text("server_time");
+    status.folder = readSyncFolder(in.object("folder", record));
+    // Present and arrays (their elements were taken above, and dropped).
+    in.array("documents");
+    in.array("deleted_ids");
+    return status;
 }
 
 template <>

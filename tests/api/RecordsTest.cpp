@@ -47,6 +47,9 @@ TEST(RecordsTest, StrictDecodingAcceptsAndRejectsAsTheWireRulesSay)
          status(std::string("[") + doc + R"(},{"id":2,"name":"b","created_at":"x"}])"), false, "documents[1].updated_at"},
         {"document file_size as text", as<SyncStatusResponse>(), status(std::string("[") + doc + R"(,"file_size":"12"}])"), false, "file_size"},
         {"document file_size null", as<SyncStatusResponse>(), status(std::string("[") + doc + R"(,"file_size":null}])"), true},
+        {"documents as an object", as<SyncStatusResponse>(), status(std::string(R"({"a":[)") + doc + "}]}"), false, "documents"},
+        {"a listed document that is a number", as<SyncStatusResponse>(), status(std::string("[") + doc + "},7]"), false, "documents[1]"},
+        {"a status that is an array", as<SyncStatusResponse>(), "[" + status("[]") + "]", false, "object"},
         {"extra members at every level", as<SyncStatusResponse>(),
          R"({"x":1,"server_time":"T","folder":{"id":3,"name":"W","y":[]},"documents":[{"id":1,"name":"a","updated_at":"u","created_at":"c","z":{}}],"deleted_ids":[]})", true},
         {"folder without parent_id", as<FolderResponse>(), R"({"id":1,"name":"W"})", true},
@@ -81,6 +84,20 @@ TEST(RecordsTest, StrictDecodingAcceptsAndRejectsAsTheWireRulesSay)
             EXPECT_TRUE(error.description().contains(QString::fromUtf8(c.mentions))) << error.what();
         }
     }
+}
+
+TEST(RecordsTest, AStatusKeepsItsListsInOrderAndAMemberNamedTwiceCountsOnce)
+{
+    const SyncStatusResponse decoded = decodeBody<SyncStatusResponse>(QByteArray::fromStdString(
+        std::string(R"({"deleted_ids":[9],"documents":[{"id":5,"name":"old","updated_at":"u","created_at":"c"}],)")
+        + R"("server_time":"T",)" + folder + R"(,"documents":[)" + doc + R"(,"file_hash":"h"},{"id":2,"name":"b.txt",)"
+        + R"("updated_at":"u","created_at":"c","x":[[1]]}],"deleted_ids":[3,4]})"));
+    ASSERT_EQ(decoded.documents.size(), 2u);
+    EXPECT_EQ(decoded.documents[0].name, "a.txt");
+    EXPECT_EQ(decoded.documents[0].fileHash, "h");
+    EXPECT_EQ(decoded.documents[1].id, 2);
+    EXPECT_EQ(decoded.deletedIds, (std::vector<qint64>{3, 4}));
+    EXPECT_EQ(decoded.folder.name, "Work");
 }
 
 TEST(RecordsTest, LoginRequestIsCompactWithEmailFirst)
