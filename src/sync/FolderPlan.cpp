@@ -203,7 +203,7 @@ private:
             const auto entry = m_tracked.constFind(file.path);
             if (entry == m_tracked.cend())
                 continue;
-            const std::optional<QString> hash = contentHash(file, &*entry);
+            const std::optional<ContentHash> hash = contentHash(file, &*entry);
             if (!hash)
                 continue; // reported as not synced; its entry stays as it is
             const bool changed = *hash != entry->localHash;
@@ -244,7 +244,7 @@ private:
 
     // Both sides changed: the later modification keeps the name, and the
     // other version is kept beside it as a conflicted copy.
-    void planConflict(const LocalFile &file, qint64 documentId, const KnownDocument &document, const QString &hash)
+    void planConflict(const LocalFile &file, qint64 documentId, const KnownDocument &document, const ContentHash &hash)
     {
         if (localWins(file.facts, document))
             m_plan.uploads.push_back({file.path, file.name, file.facts, DocumentVersion{documentId, document}, true});
@@ -253,7 +253,7 @@ private:
     }
 
     // The file's document was deleted on the server.
-    void planDocumentGone(const LocalFile &file, const TrackedFile &entry, const QString &hash, bool changed)
+    void planDocumentGone(const LocalFile &file, const TrackedFile &entry, const ContentHash &hash, bool changed)
     {
         // Another document took the name (the file was moved or replaced on
         // another computer): the file goes on with that one.
@@ -418,7 +418,7 @@ private:
     // The file's content hash, from its entry when the file system says it
     // is unchanged, else as read before deciding. A file that could not be
     // read is reported and has none.
-    std::optional<QString> contentHash(const LocalFile &file, const TrackedFile *entry)
+    std::optional<ContentHash> contentHash(const LocalFile &file, const TrackedFile *entry)
     {
         if (entry && factsUnchanged(*entry, file.facts))
             return entry->localHash;

@@ -69,7 +69,7 @@ struct Download {
     QString destination;
     Placement placement = Placement::newFile;
     // For a replacement: the content the local file must still have.
-    QString expectedLocalHash;
+    ContentHash expectedLocalHash;
 };
 
 // An untracked local file whose content is a document's: agreed with no
@@ -78,7 +78,7 @@ struct Adoption {
     QString path;
     qint64 documentId = 0;
     KnownDocument document;
-    QString localHash;
+    ContentHash localHash;
     LocalScanner::FileFacts facts;
 };
 
@@ -86,7 +86,7 @@ struct Adoption {
 // still the agreed one: it goes to the Trash.
 struct LocalRemoval {
     QString path;
-    QString expectedHash;
+    ContentHash expectedHash;
 };
 
 // A document whose local file was removed while it was still the agreed

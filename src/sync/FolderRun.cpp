@@ -175,8 +175,6 @@ QCoro::Task<void> FolderRun::plan()
         // An answer repeats much of what is known: keep the texts already
         // held (shared with the tracked entries) rather than new copies.
         if (const auto before = documents.constFind(document.id); before != documents.cend()) {
-            if (before->fileHash == known.fileHash)
-                known.fileHash = before->fileHash;
             if (before->name == known.name)
                 known.name = before->name;
             if (before->updatedAt == known.updatedAt)
@@ -305,7 +303,7 @@ QCoro::Task<void> FolderRun::confirmUploads()
         // Another computer sent its version of the document in the same
         // moment, unseen by this one. The entry is left to say "changed on
         // both sides", so that the next pass keeps both versions.
-        sent.entry.localHash.clear();
+        sent.entry.localHash = ContentHash();
         sent.entry.size = sent.entry.inode = sent.entry.modifiedNs = sent.entry.changedNs = std::nullopt;
         m_results->agreed(sent.path, sent.entry);
         qCWarning(lcSyncEngine, "%s changed on the server as it was sent; both versions are kept at the next pass",
@@ -423,7 +421,7 @@ QCoro::Task<bool> FolderRun::keptIfChanged(std::shared_ptr<TrashedFile> trashed,
     co_return true;
 }
 
-TrackedFile FolderRun::entryFor(const QString &localHash, qint64 remoteId, const std::optional<QString> &remoteHash,
+TrackedFile FolderRun::entryFor(const ContentHash &localHash, qint64 remoteId, const std::optional<ContentHash> &remoteHash,
                                 const FileFacts &facts, qint64 recordedNs)
 {
     TrackedFile entry;

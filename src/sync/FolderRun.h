@@ -141,7 +141,7 @@ private:
                const Standing &standing, std::shared_ptr<class TrashedFile> &replaced);
     // The entry for a file whose facts were taken at `recordedNs` (by the
     // file clock) or just after.
-    static TrackedFile entryFor(const QString &localHash, qint64 remoteId, const std::optional<QString> &remoteHash,
+    static TrackedFile entryFor(const ContentHash &localHash, qint64 remoteId, const std::optional<ContentHash> &remoteHash,
                                 const FileFacts &facts, qint64 recordedNs);
     QString relative(const QString &path) const;
 

@@ -128,9 +128,6 @@ TrackedFile decodeTrackedFile(const json &object)
     file.localHash = requiredString(object, "localHash");
     file.remoteId = requiredInteger(requiredMember(object, "remoteId"));
     file.remoteHash = optionalString(object, "remoteHash");
-    // Mostly the same text: one shared copy instead of two per file.
-    if (file.remoteHash == file.localHash)
-        file.remoteHash = file.localHash;
     file.lastSynced = requiredString(object, "lastSynced");
     const json &modified = requiredMember(object, "localModified");
     // Beyond a few hundred thousand years the time no longer fits in
@@ -279,7 +276,7 @@ bool encodeTrackedFile(PrettyJsonWriter &out, const TrackedFile &file)
     out.key(QStringLiteral("lastSynced"));
     out.string(file.lastSynced);
     out.key(QStringLiteral("localHash"));
-    out.string(file.localHash);
+    out.string(file.localHash.toString());
     out.key(QStringLiteral("localModified"));
     if (!out.number(secondsSinceReferenceDate(file.localModified)))
         return false;
@@ -295,7 +292,7 @@ bool encodeTrackedFile(PrettyJsonWriter &out, const TrackedFile &file)
     fact(QStringLiteral("recordedNs"), file.recordedNs);
     if (file.remoteHash) {
         out.key(QStringLiteral("remoteHash"));
-        out.string(*file.remoteHash);
+        out.string(file.remoteHash->toString());
     }
     out.key(QStringLiteral("remoteId"));
     out.integer(file.remoteId);
@@ -380,7 +377,7 @@ QByteArray SyncState::encode() const
                 out.beginObject();
                 if (document->fileHash) {
                     out.key(QStringLiteral("fileHash"));
-                    out.string(*document->fileHash);
+                    out.string(document->fileHash->toString());
                 }
                 if (document->fileSize) {
                     out.key(QStringLiteral("fileSize"));

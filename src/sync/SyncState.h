@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sync/ContentHash.h"
+
 #include <QDateTime>
 #include <QMap>
 #include <QString>
@@ -8,9 +10,9 @@
 
 // What the engine knows of one local file that is in step with a document.
 struct TrackedFile {
-    QString localHash;
+    ContentHash localHash;
     qint64 remoteId = 0;
-    std::optional<QString> remoteHash;
+    std::optional<ContentHash> remoteHash;
     QString lastSynced;      // ISO 8601 UTC, whole seconds, "Z"
     QDateTime localModified; // stored as seconds since 2001-01-01T00:00:00Z
     // The file as the file system described it at the agreement: while all
@@ -35,7 +37,7 @@ struct TrackedFile {
 // A document of a server folder as the server last described it.
 struct KnownDocument {
     QString name;
-    std::optional<QString> fileHash;
+    std::optional<ContentHash> fileHash;
     std::optional<qint64> fileSize;
     QString updatedAt;
     bool operator==(const KnownDocument &) const = default;

@@ -160,7 +160,7 @@ TEST_F(FolderIdentityTest, AnotherAccountStartsAfreshAndTheFirstOneFindsItsState
     const auto agreements = [](const SyncState &state) {
         std::map<QString, std::pair<qint64, QString>> byPath;
         for (auto it = state.trackedFiles.cbegin(); it != state.trackedFiles.cend(); ++it)
-            byPath[it.key()] = {it->remoteId, it->localHash};
+            byPath[it.key()] = {it->remoteId, it->localHash.toString()};
         return byPath;
     };
     EXPECT_EQ(agreements(engine->syncState()), agreements(first));

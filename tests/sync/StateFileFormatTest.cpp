@@ -99,12 +99,21 @@ TEST(StateFileFormat, RoundTripsEveryMember)
     TrackedFile withFacts = state.trackedFiles.first();
     withFacts.size = 10, withFacts.inode = 7, withFacts.modifiedNs = 1767225600123456789LL;
     withFacts.changedNs = withFacts.modifiedNs, withFacts.recordedNs = 1767225600200000000LL;
+    // A hash as the client writes it is held as its bytes; one written in
+    // capitals is other text, kept and compared as it came.
+    const QString hex = QStringLiteral("0123456789abcdef").repeated(4);
+    withFacts.localHash = hex;
+    withFacts.remoteHash = hex.toUpper();
+    EXPECT_NE(withFacts.localHash, *withFacts.remoteHash);
     state.trackedFiles.insert(QStringLiteral("/home/u/Docs/facts.txt"), withFacts);
     state.mountPoints.insert(QStringLiteral("/home/u/Docs"), QStringList{"usb", "Sub/card"});
 
-    const auto decoded = SyncState::decode(state.encode());
+    const QByteArray encoded = state.encode();
+    EXPECT_TRUE(encoded.contains(hex.toUtf8()) && encoded.contains(hex.toUpper().toUtf8()));
+    const auto decoded = SyncState::decode(encoded);
     ASSERT_TRUE(decoded);
     EXPECT_EQ(*decoded, state);
+    EXPECT_EQ(decoded->encode(), encoded);
     EXPECT_EQ(decoded->trackedFiles.value("/home/u/Docs/later.txt").remoteId, 9007199254740993LL);
 }
 
