@@ -169,22 +169,30 @@ QCoro::Task<void> FolderRun::plan()
     const bool fresh = !m_context.documents;
     QCoro::Task<SyncStatusResponse> asking = m_apiClient.getSyncStatus(folderId, fresh ? std::nullopt : m_context.since);
     const SyncStatusResponse status = co_await asking;
-    KnownDocuments documents = m_context.documents.value_or(KnownDocuments{});
-    for (const SyncDocument &document : status.documents) {
-        KnownDocument known{document.name, document.fileHash, document.fileSize, document.updatedAt};
-        // An answer repeats much of what is known: keep the texts already
-        // held (shared with the tracked entries) rather than new copies.
-        if (const auto before = documents.constFind(document.id); before != documents.cend()) {
-            if (before->name == known.name)
-                known.name = before->name;
-            if (before->updatedAt == known.updatedAt)
-                known.updatedAt = before->updatedAt;
-        }
-        documents.insert(document.id, known);
-    }
-    for (const qint64 id : status.deletedIds)
-        documents.remove(id);
-    m_results->learned(folderId, documents, status.serverTime);
+    // An answer about a whole folder lists thousands of documents: what it
+    // tells is applied to the known ones on a worker thread.
+    struct Applied {
+        KnownDocuments documents;
+        bool changed = false;
+    };
+    QCoro::Task<Applied> applying =
+        onWorker([known = m_context.documents.value_or(KnownDocuments{}), fresh, &status]() mutable {
+            Applied applied{std::move(known), fresh};
+            for (const SyncDocument &document : status.documents) {
+                KnownDocument heard{document.name, document.fileHash, document.fileSize, document.updatedAt};
+                const auto before = applied.documents.constFind(document.id);
+                if (before != applied.documents.cend() && *before == heard)
+                    continue;
+                applied.documents.insert(document.id, std::move(heard));
+                applied.changed = true;
+            }
+            for (const qint64 id : status.deletedIds)
+                applied.changed = applied.documents.remove(id) > 0 || applied.changed;
+            return applied;
+        });
+    Applied applied = co_await applying;
+    KnownDocuments documents = std::move(applied.documents);
+    m_results->learned(folderId, documents, status.serverTime, applied.changed);
     m_lookedUntil = status.serverTime;
     // Nothing changed on either side since the folder was last in step: a
     // walk would find what the last one found.

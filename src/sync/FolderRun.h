@@ -53,8 +53,10 @@ public:
     class Results {
     public:
         virtual ~Results() = default;
-        // The server folder as known after the answer, and the answer's time.
-        virtual void learned(qint64 serverFolderId, const KnownDocuments &documents, const QString &serverTime) = 0;
+        // The server folder as known after the answer, the answer's time, and
+        // whether the answer told anything that was not known.
+        virtual void learned(qint64 serverFolderId, const KnownDocuments &documents, const QString &serverTime,
+                             bool changed) = 0;
         virtual void agreed(const QString &path, const TrackedFile &entry) = 0;
         virtual void forgotten(const QString &path) = 0;
         virtual void documentChanged(qint64 serverFolderId, qint64 documentId, const KnownDocument &document) = 0;

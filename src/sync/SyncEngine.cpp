@@ -90,7 +90,8 @@ class SyncEngine::RunResults : public FolderRun::Results {
 public:
     RunResults(SyncEngine *engine, QString folderPath) : m_engine(engine), m_folderPath(std::move(folderPath)) {}
 
-    void learned(qint64 serverFolderId, const KnownDocuments &documents, const QString &serverTime) override
+    void learned(qint64 serverFolderId, const KnownDocuments &documents, const QString &serverTime,
+                 bool changed) override
     {
         if (!m_engine)
             return;
@@ -101,8 +102,7 @@ public:
         state.lastSyncTime = serverTime;
         // A new since time alone is not worth a write: an older one only
         // makes the next answer longer. So an idle pass writes nothing.
-        const auto known = state.serverDocuments.constFind(serverFolderId);
-        if (known != state.serverDocuments.cend() && *known == documents)
+        if (!changed && state.serverDocuments.contains(serverFolderId))
             return;
         state.serverDocuments.insert(serverFolderId, documents);
         m_engine->requestSave();
