@@ -1,8 +1,12 @@
 #include "platform/MemoryRelease.h"
 
+#include <QThreadPool>
 #include <malloc.h>
 
-void releaseFreedMemory()
+void releaseInBackground(std::shared_ptr<const void> held)
 {
-    ::malloc_trim(0);
+    QThreadPool::globalInstance()->start([held = std::move(held)]() mutable {
+        held.reset();
+        ::malloc_trim(0);
+    });
 }

@@ -1,7 +1,11 @@
 #pragma once
 
-// A pass over many thousands of files builds large temporary maps; the C
+#include <memory>
+
+// A pass over many thousands of files builds large temporary structures;
+// freeing them takes long enough to be felt in the interface, and the C
 // library keeps what they freed for later use instead of returning it, so
 // a client that is idle between passes would hold its busiest pass's memory
-// for good. Returns freed memory to the system.
-void releaseFreedMemory();
+// for good. Frees `held` (when this was its last owner) on a worker thread,
+// then returns freed memory to the system there.
+void releaseInBackground(std::shared_ptr<const void> held = {});

@@ -220,6 +220,16 @@ QCoro::Task<void> FolderRun::plan()
     m_results->planned(*m_plan);
 }
 
+std::shared_ptr<const void> FolderRun::takePlan()
+{
+    if (!m_plan)
+        return {};
+    m_planHadWork = m_plan->hasWork();
+    auto plan = std::make_shared<const FolderPlan>(std::move(*m_plan));
+    m_plan.reset();
+    return plan;
+}
+
 QCoro::Task<void> FolderRun::act()
 {
     if (!m_plan)

@@ -97,7 +97,9 @@ public:
     // The folder was walked and planned (not left alone as unchanged).
     bool walked() const { return m_plan.has_value(); }
     // Nothing was there to do: the folder is in step after this pass.
-    bool inStep() const { return !m_plan || !m_plan->hasWork(); }
+    bool inStep() const { return m_plan ? !m_plan->hasWork() : !m_planHadWork; }
+    // The plan, once acted on, for its owner to free where it suits.
+    std::shared_ptr<const void> takePlan();
 
 private:
     // What stands at a destination: its facts, then its content's hash (none
@@ -168,4 +170,5 @@ private:
     // could be deleted: they come down again with the downloads.
     std::vector<FolderPlanning::Download> m_restores;
     std::optional<FolderPlanning::FolderPlan> m_plan;
+    bool m_planHadWork = false; // of a plan taken away
 };

@@ -541,7 +541,7 @@ QCoro::Task<void> SyncEngine::performSync()
         m_appState.setNextSyncTime(QDateTime::currentDateTimeUtc().addMSecs(m_syncTimer->remainingTime()));
     m_isSyncing = false;
     releaseStateFile();
-    releaseFreedMemory();
+    releaseInBackground();
     postPassNotices();
     if (std::exchange(m_passWanted, false))
         schedulePass();
@@ -621,6 +621,7 @@ QCoro::Task<void> SyncEngine::actOnFolder(PlannedFolder &folder, qint64 &rootId)
     }
     m_joinedFolders.remove(folder.path);
     noteInStep(folder);
+    releaseInBackground(folder.run->takePlan());
     QCoro::Task<void> flushing = flushState();
     co_await flushing;
 }
