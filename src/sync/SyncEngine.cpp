@@ -20,6 +20,8 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QMetaObject>
+#include <QtConcurrent/QtConcurrentRun>
+#include <QCoroFuture>
 #include <cmath>
 #include <limits>
 
@@ -179,9 +181,9 @@ SyncEngine::SyncEngine(APIClient &apiClient, AppState &appState, QString stateFi
     : QObject(parent),
       m_apiClient(apiClient),
       m_appState(appState),
-      m_stateFilePath(stateFilePath.isEmpty() ? SyncState::fileURL() : std::move(stateFilePath)),
-      m_syncState(SyncState::load(m_stateFilePath))
+      m_stateFilePath(stateFilePath.isEmpty() ? SyncState::fileURL() : std::move(stateFilePath))
 {
+    m_loading = QtConcurrent::run([path = m_stateFilePath] { return SyncState::load(path); });
     // The default location makes its own directory; a given one may not exist yet.
     QDir().mkpath(QFileInfo(m_stateFilePath).absolutePath());
     m_stateGeneration = stateFileUses()[m_stateFilePath].generation;
@@ -192,6 +194,7 @@ SyncEngine::SyncEngine(APIClient &apiClient, AppState &appState, QString stateFi
 // still suspended reports to nobody when it resumes.
 SyncEngine::~SyncEngine()
 {
+    // A state still being read has no changes; the read ends on its own.
     // Changes not yet written (a pass ends by writing them) are written now,
     // in place of the saver that goes with the engine.
     if (m_saver->isDirty())
@@ -353,6 +356,25 @@ QCoro::Task<void> SyncEngine::syncNow()
     co_await performSync();
 }
 
+void SyncEngine::takeLoadedState()
+{
+    if (!m_loading.isValid())
+        return;
+    m_syncState = m_loading.takeResult();
+    m_loading = {};
+}
+
+QCoro::Task<void> SyncEngine::stateLoaded()
+{
+    if (!m_loading.isValid())
+        co_return;
+    const QPointer<SyncEngine> self(this);
+    QFuture<SyncState> loading = m_loading;
+    co_await qCoro(loading).waitForFinished();
+    if (self)
+        takeLoadedState();
+}
+
 bool SyncEngine::claimStateFile()
 {
     StateFileUse &use = stateFileUses()[m_stateFilePath];
@@ -423,6 +445,11 @@ void SyncEngine::releaseStateFile()
 
 QCoro::Task<void> SyncEngine::performSync()
 {
+    const QPointer<SyncEngine> self(this);
+    QCoro::Task<void> loading = stateLoaded();
+    co_await loading;
+    if (!self)
+        co_return;
     if (m_isSyncing) {
         m_passWanted = true;
         co_return;
@@ -432,7 +459,6 @@ QCoro::Task<void> SyncEngine::performSync()
     if (!claimStateFile())
         co_return;
 
-    const QPointer<SyncEngine> self(this);
     m_isSyncing = true;
     m_progress = {};
     m_movingBytes.clear();
@@ -908,6 +934,10 @@ void SyncEngine::answerRemovalQuestion(const QString &folder, bool remove)
 QCoro::Task<qint64> SyncEngine::getOrCreateServerFolder()
 {
     const QPointer<SyncEngine> self(this);
+    QCoro::Task<void> loading = stateLoaded();
+    co_await loading;
+    if (!self)
+        co_return 0;
     // What was remembered is checked once per engine start: another
     // computer may have settled on another folder of the same name, or the
     // folder may be gone.
@@ -932,6 +962,7 @@ QCoro::Task<qint64> SyncEngine::getOrCreateServerFolder()
 
 QCoro::Task<qint64> SyncEngine::getOrCreateSubfolder(QString folderPath, qint64 parentId)
 {
+    takeLoadedState();
     if (const auto mapped = m_syncState.folderMappings.constFind(folderPath);
         mapped != m_syncState.folderMappings.cend())
         co_return *mapped;
@@ -1092,6 +1123,7 @@ QCoro::Task<void> SyncEngine::flushState()
 
 void SyncEngine::writeStateNow()
 {
+    takeLoadedState();
     if (m_saver->isDirty())
         m_syncState.save(m_stateFilePath);
 }

@@ -10,6 +10,7 @@
 #include <QCoroTask>
 #include <QElapsedTimer>
 #include <QHash>
+#include <QFuture>
 #include <QObject>
 #include <QPointer>
 #include <QSet>
@@ -70,7 +71,12 @@ public:
     void writeStateNow();
 
     bool isSyncing() const { return m_isSyncing; }
-    const SyncState &syncState() const { return m_syncState; }
+    // Waits for the state file to be read if that is still under way.
+    const SyncState &syncState()
+    {
+        takeLoadedState();
+        return m_syncState;
+    }
     FileWatcher *fileWatcher() const { return m_fileWatcher; }
     QTimer *syncTimer() const { return m_syncTimer; }
     // Saves of the state file so far, and the bytes they wrote: what a pass
@@ -180,9 +186,16 @@ private:
     bool claimStateFile();
     void releaseStateFile();
 
+    // The state file is read on a worker thread from construction on (with
+    // many thousands of files that takes a second or more); the state is
+    // taken from there before anything reads or changes it.
+    void takeLoadedState();
+    QCoro::Task<void> stateLoaded();
+
     APIClient &m_apiClient;
     AppState &m_appState;
     QString m_stateFilePath;
+    QFuture<SyncState> m_loading;
     QPointer<FileWatcher> m_fileWatcher;
     QPointer<QTimer> m_syncTimer;
     SyncState m_syncState;
