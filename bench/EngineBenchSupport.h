@@ -27,6 +27,7 @@
 #include <QLoggingCategory>
 #include <QTemporaryDir>
 #include <QThread>
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -202,41 +203,65 @@ inline qint64 procIo(const char *key)
     return -1;
 }
 
-// The main thread's longest stall: a timer that asks to run every 5 ms
-// measures how late each tick comes. A tick later than 5 ms means the event
-// loop was busy (or blocked) for that long: what a user of the interface
-// would feel as a freeze.
+// The main thread's stalls: a timer that asks to run every 5 ms measures
+// how late each tick comes. A tick later than 5 ms means the event loop was
+// busy (or blocked) for that long: what a user of the interface would feel
+// as a freeze. Each measure is a phase; the five longest stalls of all
+// phases are kept with the phase they fell in.
 class StallProbe {
 public:
     StallProbe()
     {
         m_timer.setTimerType(Qt::PreciseTimer);
         m_timer.setInterval(5);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            const qint64 now = m_clock.nsecsElapsed();
-            m_longestNs = qMax(m_longestNs, now - m_lastNs - qint64(5) * 1000000);
-            m_lastNs = now;
-        });
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { tick(); });
     }
-    void start()
+    void start(QString phase)
     {
+        m_phase = std::move(phase);
         m_longestNs = 0;
         m_clock.start();
         m_lastNs = 0;
         m_timer.start();
     }
-    // The longest lateness of a tick since start(), in milliseconds.
+    // The longest lateness of a tick since start(), in milliseconds. The
+    // loop runs a moment longer first, so that what the phase left to do
+    // afterwards (freeing its data, deferred deletions) is counted in it.
     double stop()
     {
+        idle(100);
         m_timer.stop();
         return m_longestNs / 1e6;
     }
+    void printWorst() const
+    {
+        std::printf("five longest main-thread stalls:");
+        for (const auto &[ns, phase] : m_worst)
+            std::printf(" %.1f ms (%s);", ns / 1e6, qPrintable(phase));
+        std::printf("\n");
+    }
 
 private:
+    void tick()
+    {
+        const qint64 now = m_clock.nsecsElapsed();
+        const qint64 lateNs = now - m_lastNs - qint64(5) * 1000000;
+        m_lastNs = now;
+        m_longestNs = qMax(m_longestNs, lateNs);
+        if (m_worst.size() == 5 && lateNs <= m_worst.back().first)
+            return;
+        m_worst.emplace_back(lateNs, m_phase);
+        std::sort(m_worst.begin(), m_worst.end(), [](const auto &a, const auto &b) { return a.first > b.first; });
+        if (m_worst.size() > 5)
+            m_worst.pop_back();
+    }
+
     QTimer m_timer;
     QElapsedTimer m_clock;
     qint64 m_lastNs = 0;
     qint64 m_longestNs = 0;
+    QString m_phase;
+    std::vector<std::pair<qint64, QString>> m_worst;
 };
 
 // Starts a new peak of resident memory (Linux: writing 5 to clear_refs

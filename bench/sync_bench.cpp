@@ -88,7 +88,7 @@ void runCount(int fileCount, qint64 bigFileMiB)
     resetPeakMemory();
     auto engine = setting.makeEngine();
     StallProbe probe;
-    probe.start();
+    probe.start(QStringLiteral("first sync"));
     clock.restart();
     QCoro::waitFor(engine->performSync());
     const qint64 firstMs = clock.elapsed();
@@ -119,7 +119,7 @@ void runCount(int fileCount, qint64 bigFileMiB)
     engine->debounceInterval = 24 * 3600 * 1000;
     bool started = false;
     QObject::connect(engine.get(), &SyncEngine::passFinished, [&started] { started = true; });
-    probe.start();
+    probe.start(QStringLiteral("pass after the first sync"));
     clock.restart();
     engine->start();
     while (!started)
@@ -133,7 +133,7 @@ void runCount(int fileCount, qint64 bigFileMiB)
         setting.clearRequests();
         const qint64 readBefore = procIo("rchar");
         const qint64 walksBefore = engine->walkCount();
-        probe.start();
+        probe.start(QStringLiteral("idle pass ") + QString::fromLatin1(label).trimmed());
         clock.restart();
         QCoro::waitFor(engine->performSync());
         const qint64 idleMs = clock.elapsed();
@@ -157,13 +157,45 @@ void runCount(int fileCount, qint64 bigFileMiB)
                 encodeClock.elapsed(), encodedSize / 1048576.0);
     std::fflush(stdout);
 
+    // Signing out: the engine stops and goes with everything it holds.
+    probe.start(QStringLiteral("sign-out"));
+    engine->stop();
+    engine.reset();
+    std::printf("engine          sign-out (engine stopped and deleted), longest main-thread stall %.1f ms\n",
+                probe.stop());
+
+    // Start-up: a new engine over the state file just written, from its
+    // making to the end of its first pass (which walks, as every first pass
+    // does), beside reading and decoding the state file alone.
+    clock.restart();
+    const qint64 stateEntries = SyncState::load(setting.stateFilePath()).trackedFiles.size();
+    const qint64 decodeMs = clock.elapsed();
+    ::malloc_trim(0);
+    probe.start(QStringLiteral("start-up"));
+    clock.restart();
+    engine = setting.makeEngine();
+    const qint64 madeMs = clock.elapsed();
+    engine->syncIntervalOverrideMs = 24 * 3600 * 1000;
+    engine->debounceInterval = 24 * 3600 * 1000;
+    bool restarted = false;
+    QObject::connect(engine.get(), &SyncEngine::passFinished, [&restarted] { restarted = true; });
+    engine->start();
+    while (!restarted)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    const qint64 startMs = clock.elapsed();
+    std::printf("engine          start-up to the end of the first pass %lld ms = %.2fx reading and decoding the "
+                "state file alone (%lld ms, %lld entries); engine made in %lld ms; longest main-thread stall %.1f ms\n",
+                startMs, double(startMs) / qMax<qint64>(decodeMs, 1), decodeMs, stateEntries, madeMs, probe.stop());
+    std::printf("  resident memory %.1f MiB after the start-up pass\n", memoryKiB() / 1024.0);
+    std::fflush(stdout);
+
     if (bigFileMiB > 0) {
         const QString path = setting.folder + QStringLiteral("/big.bin");
         if (!writeLargeFile(path, bigFileMiB * 1024 * 1024)) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
             return;
         }
-        probe.start();
+        probe.start(QStringLiteral("big upload"));
         clock.restart();
         QCoro::waitFor(engine->performSync());
         const qint64 bigMs = clock.elapsed();
@@ -172,6 +204,8 @@ void runCount(int fileCount, qint64 bigFileMiB)
                     engine->syncState().trackedFiles.contains(path) ? "tracked" : "NOT tracked", probe.stop());
         QFile::remove(path);
     }
+    probe.printWorst();
+    std::fflush(stdout);
 }
 
 // A large upload through a server that reads at most `rate` bytes a second:
@@ -191,7 +225,7 @@ int throttledUpload(qint64 mib, qint64 rate)
                 setting.client->stallTimeoutMs() / 1000);
     std::fflush(stdout);
     StallProbe probe;
-    probe.start();
+    probe.start(QStringLiteral("throttled upload"));
     QElapsedTimer clock;
     clock.start();
     try {
