@@ -4,9 +4,11 @@
 #include "api/JsonLimits.h"
 #include "sync/PrettyJsonWriter.h"
 
+#include <QSet>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -120,7 +122,23 @@ const json &requiredObject(const json &object, const char *name)
     return value;
 }
 
-TrackedFile decodeTrackedFile(const json &object)
+// Texts that many entries share (the times of one pass, to the second) are
+// held once rather than once per entry.
+class SharedTexts {
+public:
+    QString take(const QString &text)
+    {
+        if (const auto seen = m_texts.constFind(text); seen != m_texts.cend())
+            return *seen;
+        m_texts.insert(text);
+        return text;
+    }
+
+private:
+    QSet<QString> m_texts;
+};
+
+TrackedFile decodeTrackedFile(const json &object, SharedTexts &texts)
 {
     if (!object.is_object())
         throw InvalidFile{};
@@ -128,7 +146,7 @@ TrackedFile decodeTrackedFile(const json &object)
     file.localHash = requiredString(object, "localHash");
     file.remoteId = requiredInteger(requiredMember(object, "remoteId"));
     file.remoteHash = optionalString(object, "remoteHash");
-    file.lastSynced = requiredString(object, "lastSynced");
+    file.lastSynced = texts.take(requiredString(object, "lastSynced"));
     const json &modified = requiredMember(object, "localModified");
     // Beyond a few hundred thousand years the time no longer fits in
     // milliseconds; no file system gives such a time, so the file is bad.
@@ -155,38 +173,116 @@ TrackedFile decodeTrackedFile(const json &object)
 }
 
 // The remembered server folders are an addition as well: one that does not
-// read is dropped alone; that folder is then asked for everything again.
-std::optional<KnownDocuments> decodeKnownDocuments(const json &object)
+// read is dropped alone (see decodeKnownDocument); that folder is then asked
+// for everything again.
+std::optional<std::pair<qint64, KnownDocument>> decodeKnownDocument(const std::string &idText, const json &entry,
+                                                                   SharedTexts &texts)
 {
-    if (!object.is_object())
+    bool ok = false;
+    const qint64 id = QString::fromStdString(idText).toLongLong(&ok);
+    if (!ok || !entry.is_object())
         return std::nullopt;
-    KnownDocuments documents;
-    for (const auto &[idText, entry] : object.items()) {
-        bool ok = false;
-        const qint64 id = QString::fromStdString(idText).toLongLong(&ok);
-        if (!ok || !entry.is_object())
-            return std::nullopt;
-        const json *name = optionalMember(entry, "name");
-        const json *updatedAt = optionalMember(entry, "updatedAt");
-        const json *fileHash = optionalMember(entry, "fileHash");
-        if (!name || !name->is_string() || (updatedAt && !updatedAt->is_string())
-            || (fileHash && !fileHash->is_string()))
-            return std::nullopt;
-        KnownDocument document;
-        document.name = text(*name);
-        document.updatedAt = updatedAt ? text(*updatedAt) : QString();
-        if (fileHash)
-            document.fileHash = text(*fileHash);
-        if (const json *size = optionalMember(entry, "fileSize"))
-            document.fileSize = integerValue(*size);
-        if (document.fileSize && *document.fileSize < 0)
-            document.fileSize.reset();
-        documents.insert(id, document);
-    }
-    return documents;
+    const json *name = optionalMember(entry, "name");
+    const json *updatedAt = optionalMember(entry, "updatedAt");
+    const json *fileHash = optionalMember(entry, "fileHash");
+    if (!name || !name->is_string() || (updatedAt && !updatedAt->is_string())
+        || (fileHash && !fileHash->is_string()))
+        return std::nullopt;
+    KnownDocument document;
+    document.name = text(*name);
+    document.updatedAt = updatedAt ? texts.take(text(*updatedAt)) : QString();
+    if (fileHash)
+        document.fileHash = text(*fileHash);
+    if (const json *size = optionalMember(entry, "fileSize"))
+        document.fileSize = integerValue(*size);
+    if (document.fileSize && *document.fileSize < 0)
+        document.fileSize.reset();
+    return std::pair(id, std::move(document));
 }
 
-SyncState decodeState(const json &root)
+// The two large members of the file, decoded entry by entry as the parser
+// reads them: each entry is dropped from the parsed tree as soon as it is
+// decoded, so a file of 100,000 entries is never held as a whole tree.
+class StreamedMembers {
+public:
+    QMap<QString, TrackedFile> trackedFiles;
+    QMap<qint64, KnownDocuments> serverDocuments;
+
+    // The parser's callback: false drops what was just read from the tree.
+    bool take(int depth, json::parse_event_t event, json &parsed)
+    {
+        using Event = json::parse_event_t;
+        if (depth == 0 && event == Event::object_start)
+            m_topIsObject = true;
+        if (!m_topIsObject)
+            return true;
+        if (event == Event::key) {
+            if (depth < int(m_keys.size()))
+                m_keys[depth] = parsed.get<std::string>();
+            return true;
+        }
+        if (depth == 1 && event == Event::object_start) {
+            // A member named twice counts as its last occurrence.
+            m_section = m_keys[1] == "trackedFiles" ? Section::tracked
+                : m_keys[1] == "serverDocuments"    ? Section::documents
+                                                    : Section::none;
+            if (m_section == Section::tracked)
+                trackedFiles.clear();
+            else if (m_section == Section::documents)
+                serverDocuments.clear();
+            return true;
+        }
+        if (depth == 1 && event == Event::object_end) {
+            m_section = Section::none;
+            return true;
+        }
+        const bool done = event == Event::value || event == Event::object_end || event == Event::array_end;
+        if (m_section == Section::tracked && depth == 2 && done) {
+            trackedFiles.insert(QString::fromStdString(m_keys[2]), decodeTrackedFile(parsed, m_texts));
+            return false;
+        }
+        if (m_section != Section::documents)
+            return true;
+        if (depth == 2 && event == Event::object_start) {
+            m_folder = KnownDocuments{};
+            m_folderReadable = true;
+            return true;
+        }
+        if (depth == 3 && done) {
+            if (m_folderReadable) {
+                if (auto document = decodeKnownDocument(m_keys[3], parsed, m_texts))
+                    m_folder.insert(document->first, std::move(document->second));
+                else
+                    m_folderReadable = false;
+            }
+            return false;
+        }
+        if (depth == 2 && done) {
+            bool ok = false;
+            const qint64 id = QString::fromStdString(m_keys[2]).toLongLong(&ok);
+            if (ok) {
+                if (event == Event::object_end && m_folderReadable)
+                    serverDocuments.insert(id, std::move(m_folder));
+                else
+                    serverDocuments.remove(id);
+            }
+            m_folder = KnownDocuments{};
+            return false;
+        }
+        return true;
+    }
+
+private:
+    enum class Section { none, tracked, documents };
+    bool m_topIsObject = false;
+    Section m_section = Section::none;
+    std::array<std::string, 4> m_keys; // the member being read at each depth up to 3
+    KnownDocuments m_folder;
+    bool m_folderReadable = true;
+    SharedTexts m_texts;
+};
+
+SyncState decodeState(const json &root, StreamedMembers &streamed)
 {
     if (!root.is_object())
         throw InvalidFile{};
@@ -205,8 +301,8 @@ SyncState decodeState(const json &root)
     }
     for (const auto &[path, id] : requiredObject(root, "folderMappings").items())
         state.folderMappings.insert(QString::fromStdString(path), requiredInteger(id));
-    for (const auto &[path, entry] : requiredObject(root, "trackedFiles").items())
-        state.trackedFiles.insert(QString::fromStdString(path), decodeTrackedFile(entry));
+    requiredObject(root, "trackedFiles"); // its entries were taken as it was read
+    state.trackedFiles = std::move(streamed.trackedFiles);
 
     // Per-folder since times are an addition to the format: a malformed
     // member is dropped on its own (each folder is then asked for
@@ -257,16 +353,8 @@ SyncState decodeState(const json &root)
         if (server && server->is_string())
             state.account = SyncAccount{text(*server), email && email->is_string() ? text(*email) : QString()};
     }
-    if (const json *folders = optionalMember(root, "serverDocuments"); folders && folders->is_object()) {
-        for (const auto &[idText, documents] : folders->items()) {
-            bool ok = false;
-            const qint64 id = QString::fromStdString(idText).toLongLong(&ok);
-            if (!ok)
-                continue;
-            if (auto decoded = decodeKnownDocuments(documents))
-                state.serverDocuments.insert(id, std::move(*decoded));
-        }
-    }
+    if (const json *folders = optionalMember(root, "serverDocuments"); folders && folders->is_object())
+        state.serverDocuments = std::move(streamed.serverDocuments);
     return state;
 }
 
@@ -420,11 +508,15 @@ std::optional<SyncState> SyncState::decode(const QByteArray &bytes)
     // deeper than the format ever nests: such a file was not written here.
     if (bytes.size() > maxFileBytes || !JsonLimits::nestingWithin(bytes.constData(), std::size_t(bytes.size())))
         return std::nullopt;
-    const json root = json::parse(bytes.cbegin(), bytes.cend(), nullptr, /*allow_exceptions=*/false);
-    if (root.is_discarded())
-        return std::nullopt;
     try {
-        return decodeState(root);
+        StreamedMembers streamed;
+        const json root = json::parse(
+            bytes.cbegin(), bytes.cend(),
+            [&streamed](int depth, json::parse_event_t event, json &parsed) { return streamed.take(depth, event, parsed); },
+            /*allow_exceptions=*/false);
+        if (root.is_discarded())
+            return std::nullopt;
+        return decodeState(root, streamed);
     } catch (const InvalidFile &) {
         return std::nullopt;
     }
