@@ -6,6 +6,7 @@
 #include "platform/Logging.h"
 #include "state/NoticeTitles.h"
 #include "sync/FailureText.h"
+#include "sync/SharedTexts.h"
 #include "sync/TransferQueue.h"
 #include "sync/UnreadableFolder.h"
 
@@ -178,8 +179,9 @@ QCoro::Task<void> FolderRun::plan()
     QCoro::Task<Applied> applying =
         onWorker([known = m_context.documents.value_or(KnownDocuments{}), fresh, &status]() mutable {
             Applied applied{std::move(known), fresh};
+            SharedTexts times;
             for (const SyncDocument &document : status.documents) {
-                KnownDocument heard{document.name, document.fileHash, document.fileSize, document.updatedAt};
+                KnownDocument heard{document.name, document.fileHash, document.fileSize, times.take(document.updatedAt)};
                 const auto before = applied.documents.constFind(document.id);
                 if (before != applied.documents.cend() && *before == heard)
                     continue;
@@ -446,8 +448,16 @@ TrackedFile FolderRun::entryFor(const ContentHash &localHash, qint64 remoteId, c
     entry.localHash = localHash;
     entry.remoteId = remoteId;
     entry.remoteHash = remoteHash;
-    entry.lastSynced = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
-    entry.localModified = facts.exists ? facts.modified() : QDateTime::currentDateTimeUtc();
+    // Entries agreed within one second share one text.
+    static thread_local QString syncedText;
+    static thread_local qint64 syncedSecond = -1;
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    if (now.toSecsSinceEpoch() != syncedSecond) {
+        syncedSecond = now.toSecsSinceEpoch();
+        syncedText = now.toString(Qt::ISODate);
+    }
+    entry.lastSynced = syncedText;
+    entry.localModified = facts.exists ? facts.modified() : now;
     if (facts.exists) {
         entry.size = facts.size;
         entry.inode = qint64(facts.inode);

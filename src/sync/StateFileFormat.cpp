@@ -3,8 +3,8 @@
 
 #include "api/JsonLimits.h"
 #include "sync/PrettyJsonWriter.h"
+#include "sync/SharedTexts.h"
 
-#include <QSet>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -122,21 +122,6 @@ const json &requiredObject(const json &object, const char *name)
     return value;
 }
 
-// Texts that many entries share (the times of one pass, to the second) are
-// held once rather than once per entry.
-class SharedTexts {
-public:
-    QString take(const QString &text)
-    {
-        if (const auto seen = m_texts.constFind(text); seen != m_texts.cend())
-            return *seen;
-        m_texts.insert(text);
-        return text;
-    }
-
-private:
-    QSet<QString> m_texts;
-};
 
 TrackedFile decodeTrackedFile(const json &object, SharedTexts &texts)
 {
