@@ -200,6 +200,8 @@ SyncEngine::~SyncEngine()
     if (m_saver->isDirty())
         m_syncState.save(m_stateFilePath);
     releaseStateFile();
+    // Many thousands of entries take a moment to free (at sign-out, say).
+    releaseInBackground(std::make_shared<const SyncState>(std::move(m_syncState)));
 }
 
 void SyncEngine::start()
