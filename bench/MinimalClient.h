@@ -1,11 +1,12 @@
 #pragma once
 
-// The floor for a first sync: a client that sends only the requests no
-// client can avoid (sign in, list and make the folders, one multipart upload
-// per file with three in flight) and saves its state once at the end. Plain
-// Qt requests, no hashing, no checks; measured beside the engine against
-// the same development server.
+// The floor for a first sync: a client that does only the work no client
+// can avoid (sign in, list and make the folders, hash each file and send it
+// in one multipart upload, three in flight) and saves its state once at the
+// end. Plain Qt requests, no checks; measured beside the engine against the
+// same development server.
 #include "platform/TcpConnections.h"
+#include "sync/LocalScanner.h"
 #include "sync/SyncState.h"
 
 #include <QCoroNetworkReply>
@@ -104,6 +105,7 @@ private:
         while (m_next < m_paths.size()) {
             const QString path = m_paths.at(m_next++);
             const QString name = QFileInfo(path).fileName();
+            const QString hash = LocalScanner::computeFileHash(path);
             auto *form = new QHttpMultiPart(QHttpMultiPart::FormDataType);
             QHttpPart filePart;
             filePart.setHeader(QNetworkRequest::ContentDispositionHeader,
@@ -133,7 +135,7 @@ private:
             entry.remoteId = document.at("id").get<qint64>();
             if (document.contains("file_hash") && document["file_hash"].is_string())
                 entry.remoteHash = QString::fromStdString(document["file_hash"].get<std::string>());
-            entry.localHash = entry.remoteHash.value_or(QString());
+            entry.localHash = hash;
             entry.lastSynced = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
             entry.localModified = QFileInfo(path).lastModified();
             m_state.trackedFiles.insert(path, entry);
