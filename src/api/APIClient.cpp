@@ -81,9 +81,14 @@ QByteArray serializeBody(const nlohmann::json &body)
 // self-signed certificate (a development server over HTTPS, a company CA).
 void trustCertificatesFromEnvironment()
 {
+    // Read once per file: a bundle of a system's roots takes a tenth of a
+    // second to read and compare, and each client of the process would
+    // otherwise read it again.
+    static QString trustedFile;
     const QString file = qEnvironmentVariable("SSL_CERT_FILE");
-    if (file.isEmpty())
+    if (file.isEmpty() || file == trustedFile)
         return;
+    trustedFile = file;
     const QList<QSslCertificate> extra = QSslCertificate::fromPath(file, QSsl::Pem);
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
     QList<QSslCertificate> trusted = configuration.caCertificates();
