@@ -15,6 +15,7 @@
 //
 // usage: app_bench [COUNT ...] [--app-first]     (default: 10000)
 #include "EngineBenchSupport.h"
+#include "platform/MemoryRelease.h"
 #include "MinimalClient.h"
 #include "ui/PanelWindow.h"
 #include "ui/TavrelSyncApp.h"
@@ -161,6 +162,7 @@ int main(int argc, char **argv)
     // session in the preferences, never in a keyring of the machine.
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    limitHeapArenas(); // as the application does
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/tavrel-bench");
     // The offscreen platform says so at every window it cannot resize.
     qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context, const QString &message) {

@@ -7,6 +7,7 @@
 // The agreement is seeded directly (documents put on the server, one state
 // file written) rather than by a first sync, which is sync_bench's subject.
 #include "EngineBenchSupport.h"
+#include "platform/MemoryRelease.h"
 
 #include <QCoroTask>
 #include <QElapsedTimer>
@@ -28,6 +29,7 @@ double cpuSeconds()
 
 int main(int argc, char **argv)
 {
+    limitHeapArenas(); // as the application does
     QCoreApplication app(argc, argv);
     const int fileCount = argc > 1 ? std::atoi(argv[1]) : 10000;
     const int idleSeconds = argc > 2 ? std::atoi(argv[2]) : 60;

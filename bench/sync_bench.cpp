@@ -23,6 +23,7 @@
 // Without counts: 2000 and 10000. The 100,000-file figures: sync_bench 100000.
 #include "LargeFile.h"
 #include "EngineBenchSupport.h"
+#include "platform/MemoryRelease.h"
 #include "MinimalClient.h"
 
 #include <QCoroTask>
@@ -250,6 +251,7 @@ int throttledUpload(qint64 mib, qint64 rate)
 
 int main(int argc, char **argv)
 {
+    limitHeapArenas(); // as the application does
     QCoreApplication app(argc, argv);
     QList<int> counts;
     qint64 bigFileMiB = 0;

@@ -1,5 +1,6 @@
 #include "platform/LogFile.h"
 #include "platform/Logging.h"
+#include "platform/MemoryRelease.h"
 #include "platform/TerminationSignals.h"
 #include "platform/Translations.h"
 #include "ui/ScreenshotMode.h"
@@ -14,6 +15,7 @@
 
 int main(int argc, char *argv[])
 {
+    limitHeapArenas();
     // Answered before the application starts: it needs no display, so it
     // works over ssh and in packaging scripts.
     for (int i = 1; i < argc; ++i) {

@@ -9,3 +9,9 @@
 // for good. Frees `held` (when this was its last owner) on a worker thread,
 // then returns freed memory to the system there.
 void releaseInBackground(std::shared_ptr<const void> held = {});
+
+// Keeps the heap in two arenas rather than one per thread that ever
+// allocated (glibc's default, up to eight per core): what a pass's worker
+// threads freed is then reused rather than held in arenas of their own.
+// Called first thing in main, before any thread starts.
+void limitHeapArenas();
