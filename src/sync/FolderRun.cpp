@@ -266,18 +266,23 @@ QCoro::Task<void> FolderRun::act()
     co_await restoring;
 }
 
-QCoro::Task<void> FolderRun::hearWhatChanged()
+QCoro::Task<SyncStatusResponse> FolderRun::askWhatChanged()
 {
     // Each look asks only for what changed since the previous one, and what
     // it hears is kept for the looks after it: a pass that sends many edits
     // does not hear of its own uploads again and again.
     const quint64 look = ++m_looksAsked;
     QCoro::Task<SyncStatusResponse> asking = m_apiClient.getSyncStatus(m_context.serverFolderId, m_lookedUntil);
-    const SyncStatusResponse recent = co_await asking;
+    SyncStatusResponse recent = co_await asking;
     if (look > m_looksHeard) {
         m_looksHeard = look;
         m_lookedUntil = recent.serverTime;
     }
+    co_return recent;
+}
+
+void FolderRun::takeIn(const SyncStatusResponse &recent)
+{
     for (const qint64 id : recent.deletedIds)
         m_heardSince[id] = std::nullopt;
     for (const SyncDocument &document : recent.documents)
@@ -301,8 +306,9 @@ FolderRun::Since FolderRun::heardOf(const DocumentVersion &expected)
 
 QCoro::Task<FolderRun::Since> FolderRun::lookAgain(DocumentVersion planned)
 {
-    QCoro::Task<void> hearing = hearWhatChanged();
-    co_await hearing;
+    QCoro::Task<SyncStatusResponse> asking = askWhatChanged();
+    const SyncStatusResponse recent = co_await asking;
+    takeIn(recent);
     co_return heardOf(planned);
 }
 
@@ -310,35 +316,52 @@ QCoro::Task<void> FolderRun::confirmUploads()
 {
     if (m_sent.empty() || !m_results->wanted())
         co_return;
+    SyncStatusResponse recent;
     try {
-        QCoro::Task<void> hearing = hearWhatChanged();
-        co_await hearing;
+        QCoro::Task<SyncStatusResponse> asking = askWhatChanged();
+        recent = co_await asking;
     } catch (const std::exception &) {
         co_return; // not heard: the uploads stand as agreed
     }
-    for (Sent &sent : m_sent) {
-        const Since since = heardOf(sent.version);
-        if (!since.changed && !since.deleted)
-            continue;
+    // After a first sync the answer lists every upload, thousands of them:
+    // it is taken in on a worker thread (nothing else of this run moves
+    // meanwhile). Everything since the pass's answer has then been heard:
+    // the remembered server folder takes it in, and the next pass asks only
+    // from here, so it does not hear of this pass's own uploads once more.
+    struct Confirmed {
+        KnownDocuments documents;
+        std::vector<const Sent *> raced; // uploads whose document holds another version
+    };
+    QCoro::Task<Confirmed> confirming =
+        onWorker([this, &recent, known = m_results->knownDocuments(m_context.serverFolderId)]() mutable {
+            takeIn(recent);
+            Confirmed confirmed{std::move(known), {}};
+            for (const Sent &sent : m_sent) {
+                const auto heard = m_heardSince.constFind(sent.version.documentId);
+                if (heard != m_heardSince.cend() && (!*heard || (*heard)->fileHash != sent.version.document.fileHash))
+                    confirmed.raced.push_back(&sent);
+            }
+            for (auto heard = m_heardSince.cbegin(); heard != m_heardSince.cend(); ++heard) {
+                if (*heard)
+                    confirmed.documents.insert(heard.key(), **heard);
+                else
+                    confirmed.documents.remove(heard.key());
+            }
+            return confirmed;
+        });
+    const Confirmed confirmed = co_await confirming;
+    for (const Sent *sent : confirmed.raced) {
         // Another computer sent its version of the document in the same
         // moment, unseen by this one. The entry is left to say "changed on
         // both sides", so that the next pass keeps both versions.
-        sent.entry.localHash = ContentHash();
-        sent.entry.size = sent.entry.inode = sent.entry.modifiedNs = sent.entry.changedNs = std::nullopt;
-        m_results->agreed(sent.path, sent.entry);
+        TrackedFile entry = sent->entry;
+        entry.localHash = ContentHash();
+        entry.size = entry.inode = entry.modifiedNs = entry.changedNs = std::nullopt;
+        m_results->agreed(sent->path, entry);
         qCWarning(lcSyncEngine, "%s changed on the server as it was sent; both versions are kept at the next pass",
-                  qUtf8Printable(nameOf(sent.path)));
+                  qUtf8Printable(nameOf(sent->path)));
     }
-    // Everything since the pass's answer has now been heard: the remembered
-    // server folder takes it in, and the next pass asks only from here, so
-    // it does not hear of this pass's own uploads once more.
-    for (auto heard = m_heardSince.cbegin(); heard != m_heardSince.cend(); ++heard) {
-        if (*heard)
-            m_results->documentChanged(m_context.serverFolderId, heard.key(), **heard);
-        else
-            m_results->documentDeleted(m_context.serverFolderId, heard.key());
-    }
-    m_results->heardUntil(m_lookedUntil);
+    m_results->learned(m_context.serverFolderId, confirmed.documents, m_lookedUntil, true);
 }
 
 QCoro::Task<void> FolderRun::deleteOnServer(ServerDeletion deletion)

@@ -61,8 +61,8 @@ public:
         virtual void forgotten(const QString &path) = 0;
         virtual void documentChanged(qint64 serverFolderId, qint64 documentId, const KnownDocument &document) = 0;
         virtual void documentDeleted(qint64 serverFolderId, qint64 documentId) = 0;
-        // Every change of the server folder up to this server time is known.
-        virtual void heardUntil(const QString &serverTime) = 0;
+        // The server folder's documents as known now (shared, not copied).
+        virtual KnownDocuments knownDocuments(qint64 serverFolderId) const = 0;
         virtual void planned(const FolderPlanning::FolderPlan &plan) = 0;
         // A transfer ended: name, "uploaded" or "downloaded", local path,
         // bytes, and the failure's text when it failed.
@@ -115,8 +115,10 @@ private:
         bool deleted = false;
         std::optional<KnownDocument> changed; // another version than the plan saw
     };
-    // Asks the server what changed since the last look (or the answer).
-    QCoro::Task<void> hearWhatChanged();
+    // Asks the server what changed since the last look (or the answer), and
+    // keeps what it heard.
+    QCoro::Task<SyncStatusResponse> askWhatChanged();
+    void takeIn(const SyncStatusResponse &recent);
     // What was heard of a document, against the version expected.
     Since heardOf(const FolderPlanning::DocumentVersion &expected);
     QCoro::Task<Since> lookAgain(FolderPlanning::DocumentVersion planned);

@@ -106,7 +106,9 @@ public:
         // makes the next answer longer. So an idle pass writes nothing.
         if (!changed && state.serverDocuments.contains(serverFolderId))
             return;
-        state.serverDocuments.insert(serverFolderId, documents);
+        // The documents replaced may be the last copy of thousands.
+        KnownDocuments replaced = std::exchange(state.serverDocuments[serverFolderId], documents);
+        releaseInBackground(std::make_shared<const KnownDocuments>(std::move(replaced)));
         m_engine->requestSave();
     }
     void agreed(const QString &path, const TrackedFile &entry) override
@@ -126,18 +128,14 @@ public:
         if (m_engine)
             m_engine->m_syncState.serverDocuments[serverFolderId].insert(documentId, document);
     }
+    KnownDocuments knownDocuments(qint64 serverFolderId) const override
+    {
+        return m_engine ? m_engine->m_syncState.serverDocuments.value(serverFolderId) : KnownDocuments{};
+    }
     void documentDeleted(qint64 serverFolderId, qint64 documentId) override
     {
         if (m_engine)
             m_engine->m_syncState.serverDocuments[serverFolderId].remove(documentId);
-    }
-    void heardUntil(const QString &serverTime) override
-    {
-        if (!m_engine)
-            return;
-        m_engine->m_syncState.folderSyncTimes.insert(m_folderPath, serverTime);
-        m_engine->m_syncState.lastSyncTime = serverTime;
-        m_engine->requestSave();
     }
     void planned(const FolderPlanning::FolderPlan &plan) override
     {
