@@ -10,15 +10,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <memory>
-#include <ostream>
 
 using testsupport::fault;
-
-// Readable QString values in failure messages.
-inline void PrintTo(const QString &text, std::ostream *out)
-{
-    *out << '"' << text.toStdString() << '"';
-}
 
 // A development server, a private home and a client signed in to the
 // server through a real token.
