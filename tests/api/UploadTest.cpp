@@ -111,18 +111,6 @@ TEST_F(ApiFixture, UploadFailuresAndUnreadableFiles)
     EXPECT_TRUE(requestsTo("/api/v1/documents").empty()) << "nothing is sent for an unopened file";
 }
 
-TEST(MimeTypeTest, ByLowerCasedExtension)
-{
-    const std::vector<std::pair<const char *, const char *>> cases{
-        {"Report.PDF", "application/pdf"},
-        {"photo.JPEG", "image/jpeg"},
-        {"archive.tar.gz", "application/octet-stream"},
-        {"Makefile", "application/octet-stream"},
-    };
-    for (const auto &[name, mime] : cases)
-        EXPECT_EQ(APIClient::mimeTypeForExtension(APIClient::extensionOf(name)), mime) << name;
-}
-
 TEST_F(ApiFixture, UploadsInterleaveAndAShrinkingFileFailsCleanly)
 {
     // Three uploads at once, as the transfer phase runs them: all in flight
