@@ -5,10 +5,6 @@
 #include "platform/Preferences.h"
 #include "support/TestSupport.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
 #include <memory>
 
 using testsupport::fault;

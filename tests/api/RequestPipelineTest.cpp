@@ -3,7 +3,6 @@
 #include "ApiFixture.h"
 
 #include <QBuffer>
-#include <QFile>
 
 using testsupport::run;
 

@@ -2,7 +2,6 @@
 // upload's own classification of answers.
 #include "ApiFixture.h"
 
-#include <QFile>
 #include <QRegularExpression>
 
 using testsupport::run;

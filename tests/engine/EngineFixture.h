@@ -7,11 +7,7 @@
 #include "support/TestSupport.h"
 #include "sync/SyncEngine.h"
 
-#include <QDir>
 #include <QDirIterator>
-#include <QFile>
-#include <QFileInfo>
-#include <gtest/gtest.h>
 #include <memory>
 
 // Every file below the Trash's files folder, by name.

@@ -9,8 +9,6 @@
 #include "state/CredentialStore.h"
 #include "support/TestSupport.h"
 
-#include <gtest/gtest.h>
-
 using Outcome = SecretStore::Reading::Outcome;
 
 class KeyringTest : public ::testing::Test {

@@ -2,11 +2,6 @@
 
 #include "support/TestSupport.h"
 
-#include <QDir>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
 class BookmarksTest : public ::testing::Test {
 protected:
     QString path(const QString &relative) const { return dir.filePath(relative); }

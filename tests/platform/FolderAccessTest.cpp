@@ -11,13 +11,9 @@
 #include "support/TmpfsMount.h"
 
 #include <QCryptographicHash>
-#include <QDir>
-#include <QFileInfo>
 #include <QIODevice>
 #include <QRegularExpression>
 #include <QThread>
-
-#include <gtest/gtest.h>
 
 #include <limits>
 #include <thread>

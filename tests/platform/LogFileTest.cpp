@@ -3,11 +3,7 @@
 
 #include "support/TestSupport.h"
 
-#include <QDir>
-#include <QFile>
 #include <QRegularExpression>
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 using testsupport::readFile;
 

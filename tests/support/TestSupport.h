@@ -2,10 +2,15 @@
 
 #include "devserver/DevServer.h"
 
+// With the Qt and test headers every suite uses.
 #include <QByteArray>
 #include <QCoroTask>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QMutex>
+#include <QSignalSpy>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>

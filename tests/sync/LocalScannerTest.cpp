@@ -7,11 +7,6 @@
 #include "support/TmpfsMount.h"
 
 #include <QCryptographicHash>
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>

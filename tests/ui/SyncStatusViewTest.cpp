@@ -11,13 +11,9 @@
 #include "ui/StatusSummary.h"
 #include "ui/SyncStatusView.h"
 
-#include <QDir>
 #include <QLocale>
 #include <QPointer>
 #include <QPushButton>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 namespace {
 

@@ -15,16 +15,11 @@
 #include "ui/SyncStatusView.h"
 #include "ui/TavrelSyncApp.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
-#include <gtest/gtest.h>
 #include <memory>
 
 // A private home, a development server with the demo user, and an

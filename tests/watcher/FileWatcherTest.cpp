@@ -5,8 +5,6 @@
 
 #include "WatcherFixture.h"
 
-#include <QFile>
-#include <QStringList>
 #include <memory>
 #include <unistd.h>
 

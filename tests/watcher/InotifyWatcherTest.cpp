@@ -2,7 +2,6 @@
 
 #include "WatcherFixture.h"
 
-#include <QFile>
 #include <memory>
 
 #include <sched.h>
