@@ -204,21 +204,6 @@ TEST_F(ApiFixture, RedirectsKeepTheTokenAtHome)
     EXPECT_EQ(uploaded.sentBytes, 50000);
 }
 
-// A new client starts from the stored address, used as it is; with none,
-// from the service's own.
-TEST_F(ApiFixture, ConstructionReadsTheStoredServer)
-{
-    EXPECT_EQ(APIClient(*preferences).baseURL(), APIClient::defaultOrigin());
-    EXPECT_EQ(APIClient(*preferences).token(), std::nullopt);
-    preferences->setString("tavrel_server_url", running.baseURL);
-    Preferences reread(home.preferencesPath());
-    APIClient stored(reread);
-    stored.setToken(client->token());
-    EXPECT_NO_THROW(run(stored.request<std::vector<FolderResponse>>("GET", "/api/v1/folders")));
-    preferences->setString("tavrel_server_url", "");
-    EXPECT_EQ(APIClient(*preferences).baseURL(), "");
-}
-
 TEST_F(ApiFixture, ServerAddressesTypedWithoutSchemeAndSignInFailureTexts)
 {
     const std::pair<const char *, const char *> cases[] = {

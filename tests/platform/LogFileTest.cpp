@@ -13,17 +13,6 @@ protected:
     QTemporaryDir dir;
 };
 
-TEST_F(LogFileTest, DefaultPathFollowsXdgStateHome)
-{
-    const QByteArray old = qgetenv("XDG_STATE_HOME");
-    qputenv("XDG_STATE_HOME", "/tmp/state-home");
-    EXPECT_EQ(LogFile::defaultPath(), "/tmp/state-home/TavrelSync/tavrelsync.log");
-    qunsetenv("XDG_STATE_HOME");
-    EXPECT_EQ(LogFile::defaultPath(), QDir::homePath() + "/.local/state/TavrelSync/tavrelsync.log");
-    if (!old.isEmpty())
-        qputenv("XDG_STATE_HOME", old);
-}
-
 // A file name carrying line breaks or other control characters stays on the
 // one line of its message.
 TEST_F(LogFileTest, ControlCharactersCannotForgeLines)
