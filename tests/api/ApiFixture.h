@@ -5,20 +5,9 @@
 #include "platform/Preferences.h"
 #include "support/TestSupport.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
 #include <memory>
-#include <ostream>
 
 using testsupport::fault;
-
-// Readable QString values in failure messages.
-inline void PrintTo(const QString &text, std::ostream *out)
-{
-    *out << '"' << text.toStdString() << '"';
-}
 
 // A development server, a private home and a client signed in to the
 // server through a real token.

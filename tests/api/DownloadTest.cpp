@@ -5,8 +5,6 @@
 #include "platform/FolderAccess.h"
 #include "support/TmpfsMount.h"
 
-#include <QDir>
-
 using testsupport::readFile;
 using testsupport::run;
 using testsupport::writeFile;

@@ -29,12 +29,8 @@ TEST_F(ApiFixture, SignInAndUploadGoThroughTheProxyGivenAndPastItWhenDirect)
     const LoginResponse login = run(client->login(testsupport::RunningServer::email,
                                                   testsupport::RunningServer::password, running.baseURL));
     EXPECT_FALSE(login.token.isEmpty());
-    QTemporaryDir files;
     const QString path = files.filePath("report.txt");
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QByteArray(200'000, 'r'));
-    file.close();
+    testsupport::writeFile(path, QByteArray(200'000, 'r'));
     const UploadReceipt receipt = run(uploadFile(path, "report.txt", folderId));
     EXPECT_EQ(receipt.sentBytes, 200'000);
     EXPECT_EQ(receipt.document.fileHash, receipt.sentHash);

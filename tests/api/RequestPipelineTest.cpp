@@ -4,8 +4,6 @@
 
 #include <QBuffer>
 
-#include <QFile>
-
 using testsupport::run;
 
 namespace {
@@ -204,24 +202,6 @@ TEST_F(ApiFixture, RedirectsKeepTheTokenAtHome)
     // The hash taken while sending starts over with the resent form.
     EXPECT_EQ(uploaded.sentHash, uploaded.document.fileHash);
     EXPECT_EQ(uploaded.sentBytes, 50000);
-}
-
-TEST_F(ApiFixture, ConstructionReadsTheStoredServer)
-{
-    EXPECT_EQ(APIClient(*preferences).baseURL(), APIClient::defaultOrigin());
-    EXPECT_EQ(APIClient(*preferences).token(), std::nullopt);
-    EXPECT_TRUE(APIClient::defaultOrigin().startsWith("https://"));
-
-    preferences->setString("tavrel_server_url", running.baseURL);
-    Preferences reread(home.preferencesPath());
-    APIClient stored(reread);
-    EXPECT_EQ(stored.baseURL(), running.baseURL);
-    stored.setToken(client->token());
-    EXPECT_NO_THROW(run(stored.request<std::vector<FolderResponse>>("GET", "/api/v1/folders")));
-
-    preferences->setString("tavrel_server_url", "");
-    APIClient empty(*preferences);
-    EXPECT_EQ(empty.baseURL(), "") << "a stored value is used as it is";
 }
 
 TEST_F(ApiFixture, ServerAddressesTypedWithoutSchemeAndSignInFailureTexts)

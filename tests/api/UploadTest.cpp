@@ -2,7 +2,6 @@
 // upload's own classification of answers.
 #include "ApiFixture.h"
 
-#include <QFile>
 #include <QRegularExpression>
 
 using testsupport::run;
@@ -109,18 +108,6 @@ TEST_F(ApiFixture, UploadFailuresAndUnreadableFiles)
     failureOf<FileError>(
         client->uploadDocument(std::make_shared<QFile>(files.filePath("missing.txt")), "m", "m", folderId));
     EXPECT_TRUE(requestsTo("/api/v1/documents").empty()) << "nothing is sent for an unopened file";
-}
-
-TEST(MimeTypeTest, ByLowerCasedExtension)
-{
-    const std::vector<std::pair<const char *, const char *>> cases{
-        {"Report.PDF", "application/pdf"},
-        {"photo.JPEG", "image/jpeg"},
-        {"archive.tar.gz", "application/octet-stream"},
-        {"Makefile", "application/octet-stream"},
-    };
-    for (const auto &[name, mime] : cases)
-        EXPECT_EQ(APIClient::mimeTypeForExtension(APIClient::extensionOf(name)), mime) << name;
 }
 
 TEST_F(ApiFixture, UploadsInterleaveAndAShrinkingFileFailsCleanly)

@@ -5,8 +5,6 @@
 #include "platform/Preferences.h"
 #include "support/TestSupport.h"
 
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>

@@ -1,33 +1,17 @@
+// The document service's interface as the development server gives it.
 #include "RawHttp.h"
-#include "devserver/DevServer.h"
 #include "support/TestSupport.h"
 
 #include <future>
-#include <gtest/gtest.h>
 #include <thread>
 
 using nlohmann::json;
 
 namespace {
 
-class DocumentApiTest : public testing::Test {
+class DocumentApiTest : public RawServerFixture {
 protected:
-    explicit DocumentApiTest(int linkSeconds = 300) : server(optionsWith(linkSeconds))
-    {
-        server.start();
-        server.addUser(email, "secret", "Ann Example", "Example Org");
-        token = server.issueToken(email);
-        folderId = server.createFolder(email, "Work", std::nullopt);
-    }
-
-    static DevServer::Options optionsWith(int linkSeconds)
-    {
-        DevServer::Options options;
-        options.downloadLinkSeconds = linkSeconds;
-        return options;
-    }
-
-    rawhttp::Response get(const std::string &target) { return rawhttp::request(server.port(), "GET", target, token); }
+    using RawServerFixture::RawServerFixture;
 
     json status(const std::optional<std::string> &since = std::nullopt)
     {
@@ -46,11 +30,6 @@ protected:
             result.push_back(document.at("id").get<int64_t>());
         return result;
     }
-
-    const std::string email = "ann@example.test";
-    DevServer server;
-    std::string token;
-    int64_t folderId = 0;
 };
 
 TEST_F(DocumentApiTest, SinceListsOnlyChangesStrictlyAfterItAndReportsDeletions)

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "devserver/DevServer.h"
+
+#include <gtest/gtest.h>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -50,3 +53,28 @@ Response upload(int port, const std::string &token, const std::string &name, con
 std::string pathOf(const std::string &url);
 
 } // namespace rawhttp
+
+// A development server with one account, its token and a folder "Work",
+// spoken to with the plain client above.
+class RawServerFixture : public testing::Test {
+protected:
+    explicit RawServerFixture(int downloadLinkSeconds = 300) : server(optionsWith(downloadLinkSeconds))
+    {
+        server.start();
+        server.addUser(email, "secret", "Ann Example", "Example Org");
+        token = server.issueToken(email);
+        folderId = server.createFolder(email, "Work", std::nullopt);
+    }
+    static DevServer::Options optionsWith(int downloadLinkSeconds)
+    {
+        DevServer::Options options;
+        options.downloadLinkSeconds = downloadLinkSeconds;
+        return options;
+    }
+    rawhttp::Response get(const std::string &target) { return rawhttp::request(server.port(), "GET", target, token); }
+
+    const std::string email = "ann@example.test";
+    DevServer server;
+    std::string token;
+    int64_t folderId = 0;
+};

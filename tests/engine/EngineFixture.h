@@ -7,11 +7,7 @@
 #include "support/TestSupport.h"
 #include "sync/SyncEngine.h"
 
-#include <QDir>
 #include <QDirIterator>
-#include <QFile>
-#include <QFileInfo>
-#include <gtest/gtest.h>
 #include <memory>
 
 // Every file below the Trash's files folder, by name.
@@ -24,9 +20,9 @@ inline QStringList trashedNames(const testsupport::TempHome &home)
     return names;
 }
 
-inline QStringList conflictCopies(const QString &folder)
+inline QStringList conflictCopies(const QString &folder, const QString &stem = QString())
 {
-    return QDir(folder).entryList({"*(conflicted copy *"}, QDir::Files);
+    return QDir(folder).entryList({stem + "*(conflicted copy *"}, QDir::Files);
 }
 
 // Another computer on the same account: its own preferences, state file,
@@ -55,6 +51,7 @@ struct OtherComputer {
         testsupport::run(engine->performSync());
         ASSERT_EQ(appState.syncStatus(), SyncStatus::idle()) << appState.syncStatus().message.toStdString();
     }
+    const SyncState &state() const { return engine->syncState(); }
     Preferences preferences;
     AppState appState;
     APIClient client;
@@ -76,6 +73,10 @@ protected:
         client->setBaseURL(running.baseURL);
         client->setToken(QString::fromStdString(running.server.issueToken(email)));
         appState->setIsLoggedIn(true);
+        QObject::connect(appState.get(), &AppState::notice,
+                         [this](const QString &title, const QString &text, const QString &folder) {
+                             notices.append({title, text, folder});
+                         });
         engine = makeEngine();
     }
 
@@ -91,12 +92,24 @@ protected:
         appState->setWatchedFolders(appState->watchedFolders() << path);
         return path;
     }
+    // Its folder has the same name, so it syncs with the same server folder.
+    std::unique_ptr<OtherComputer> otherComputer(const QString &relative = "Other/Docs")
+    {
+        return std::make_unique<OtherComputer>(home, running.baseURL, *client->token(), area.filePath(relative), "other");
+    }
 
     void sync() { testsupport::run(engine->performSync()); }
     void syncOk()
     {
         sync();
         ASSERT_EQ(appState->syncStatus(), SyncStatus::idle()) << appState->syncStatus().message.toStdString();
+    }
+    // Runs a pass that goes well; its uploads plus download links asked for.
+    int transfersOfPass()
+    {
+        running.server.clearRequests();
+        syncOk();
+        return transferRequests();
     }
 
     int64_t serverFolderOf(const QString &folder) const
@@ -129,11 +142,10 @@ protected:
             count += request.method == method && request.path.rfind(pathPrefix, 0) == 0;
         return count;
     }
+    int deletions() const { return requestCount("DELETE", "/api/v1/documents/"); }
+    int uploads() const { return requestCount("POST", "/api/v1/documents"); }
     // Uploads plus download links asked for.
-    int transferRequests() const
-    {
-        return requestCount("POST", "/api/v1/documents") + requestCount("GET", "/api/v1/documents/");
-    }
+    int transferRequests() const { return uploads() + requestCount("GET", "/api/v1/documents/"); }
     // Index of the first (or last) request matching, -1 when none.
     int requestIndex(const std::string &method, const std::string &pathPrefix, bool last) const
     {
@@ -144,13 +156,58 @@ protected:
                 found = i;
         return found;
     }
+    // Starts a pass and returns it once the server has seen a request
+    // matching; `meanwhile` then acts while the pass is under way.
+    QCoro::Task<void> passUntil(const std::string &method, const std::string &pathPrefix)
+    {
+        QCoro::Task<void> pass = engine->performSync();
+        EXPECT_TRUE(testsupport::waitUntil([&] { return requestCount(method, pathPrefix) > 0; },
+                                           method + " " + pathPrefix + " during the pass"));
+        return pass;
+    }
+
+    QStringList notSyncedPaths() const
+    {
+        QStringList paths;
+        for (const NotSyncedFile &file : appState->notSyncedFiles())
+            paths.append(file.path);
+        return paths;
+    }
+    QString notSyncedReason(const QString &path) const
+    {
+        for (const NotSyncedFile &file : appState->notSyncedFiles())
+            if (file.path == path)
+                return file.reason;
+        return {};
+    }
 
     static void setModified(const QString &path, const QDateTime &time)
     {
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::ReadWrite) && file.setFileTime(time, QFileDevice::FileModificationTime));
     }
+    // What each tracked file was agreed with (its facts may be refreshed by
+    // a file read again within its clock's resolution).
+    static std::map<QString, std::pair<qint64, QString>> agreements(const SyncState &state)
+    {
+        std::map<QString, std::pair<qint64, QString>> byPath;
+        for (auto it = state.trackedFiles.cbegin(); it != state.trackedFiles.cend(); ++it)
+            byPath[it.key()] = {it->remoteId, it->localHash.toString()};
+        return byPath;
+    }
     static QDateTime utc(const char *text) { return QDateTime::fromString(QString::fromLatin1(text), Qt::ISODate); }
+    static void writeFiles(const QString &folder, const QStringList &names, const QByteArray &content)
+    {
+        for (const QString &name : names)
+            testsupport::writeFile(folder + "/" + name, content);
+    }
+    static QStringList numbered(int count, const QString &pattern = QStringLiteral("f%1.txt"))
+    {
+        QStringList names;
+        for (int i = 0; i < count; ++i)
+            names << pattern.arg(i);
+        return names;
+    }
 
     testsupport::LogCapture log{&lcSyncEngine()};
     testsupport::TempHome home;
@@ -160,4 +217,5 @@ protected:
     std::unique_ptr<AppState> appState;
     std::unique_ptr<APIClient> client;
     std::unique_ptr<SyncEngine> engine;
+    QList<QStringList> notices; // title, text, folder
 };

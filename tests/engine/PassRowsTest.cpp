@@ -1,5 +1,8 @@
-// What a pass sends, fetches and leaves alone, file by file.
+// What a pass sends, fetches and leaves alone, file by file, and how it
+// settles a file changed on both sides.
 #include "EngineFixture.h"
+
+#include <QSysInfo>
 
 using testsupport::readFile;
 using testsupport::writeFile;
@@ -20,6 +23,7 @@ TEST_F(PassRowsTest, FirstPassUploadsNewFilesAndLeavesSameNamePairsUntracked)
 
     EXPECT_EQ(engine->syncState().serverFolderId, root);
     EXPECT_EQ(serverFolderOf(docs), sub);
+    EXPECT_EQ(requestCount("POST", "/api/v1/folders"), 0);
     EXPECT_EQ(documentsOf(docs).size(), 3u);
     EXPECT_EQ(serverContent(docs, "b.pdf"), "beta");
     EXPECT_EQ(serverContent(docs, "shared.txt"), "server side");
@@ -28,36 +32,50 @@ TEST_F(PassRowsTest, FirstPassUploadsNewFilesAndLeavesSameNamePairsUntracked)
     EXPECT_EQ(tracked.keys(), (QStringList{docs + "/Sub/b.pdf", docs + "/a.txt"}));
     EXPECT_EQ(tracked.value(docs + "/a.txt").remoteId, documentsOf(docs).at("a.txt").id);
     EXPECT_TRUE(log.has("info: Uploaded: a.txt"));
-    EXPECT_TRUE(log.has("info: Sync completed"));
-    EXPECT_EQ(appState->recentFiles().size(), 2);
-    EXPECT_EQ(requestCount("POST", "/api/v1/folders"), 0);
 }
 
+// A server edit replaces an unchanged copy in place, keeping its mode; the
+// version replaced needs no copy when it came from the server, but the one
+// sent from here may never have been seen elsewhere, and the Trash keeps it.
 TEST_F(PassRowsTest, LocalChangesGoUpAndServerChangesComeDown)
 {
     const QString docs = watch("Docs");
-    for (const char *name : {"same.txt", "edited.txt", "touched.txt"})
-        writeFile(docs + "/" + name, "v1");
+    writeFiles(docs, {"sent.txt", "edited.txt", "touched.txt"}, "v1");
     syncOk();
-    putDocument(docs, "same.txt", "server v2");  // unchanged locally: comes down
-    writeFile(docs + "/edited.txt", "local v2"); // changed locally, not listed by the server
-    putDocument(docs, "touched.txt", "v1");      // listed again, with the agreed hash
+    putDocument(docs, "received.txt", "received");
+    syncOk();
+    for (const char *name : {"/sent.txt", "/received.txt"})
+        QFile::setPermissions(docs + name, QFile::ReadOwner | QFile::WriteOwner);
+    putDocument(docs, "sent.txt", "server v2");      // unchanged locally: comes down
+    putDocument(docs, "received.txt", "server v2 too");
+    writeFile(docs + "/edited.txt", "local v2");     // changed locally, not listed by the server
+    putDocument(docs, "touched.txt", "v1");          // listed again, with the agreed hash
     writeFile(docs + "/touched.txt", "local v2");
-    running.server.clearRequests();
-    syncOk();
+    EXPECT_EQ(transfersOfPass(), 4);
 
-    EXPECT_EQ(readFile(docs + "/same.txt"), "server v2");
+    EXPECT_EQ(readFile(docs + "/sent.txt"), "server v2");
+    EXPECT_EQ(readFile(docs + "/received.txt"), "server v2 too");
+    for (const char *name : {"/sent.txt", "/received.txt"})
+        EXPECT_EQ(testsupport::modeOf(docs + name), 0600u) << name;
     EXPECT_EQ(serverContent(docs, "edited.txt"), "local v2");
     EXPECT_EQ(serverContent(docs, "touched.txt"), "local v2");
-    EXPECT_EQ(transferRequests(), 3);
+    EXPECT_TRUE(conflictCopies(docs).isEmpty());
+    EXPECT_EQ(trashedNames(home), QStringList{"sent.txt"});
+    // The next local edit goes up over the new version, not a stale one.
+    writeFile(docs + "/received.txt", "edited here next");
+    syncOk();
+    EXPECT_EQ(serverContent(docs, "received.txt"), "edited here next");
 }
 
+// The later modification time keeps the name, a tie goes to the server, and
+// the version that lost is kept beside the file (the server's too), then
+// goes up as a new file.
 TEST_F(PassRowsTest, ConflictsGoToTheLaterSideAndTiesToTheServer)
 {
     const QString docs = watch("Docs");
-    const QStringList names{"local-later.txt", "tie.txt", "server-later.txt", "bad-time.txt", "offset.txt", "Sub/deep.txt"};
-    for (const QString &name : names)
-        writeFile(docs + "/" + name, "agreed");
+    writeFiles(docs, {"local-later.txt", "tie.txt", "server-later.txt", "bad-time.txt", "offset.txt", "Sub/deep.txt",
+                      "single.txt"}, "agreed");
+    QFile::setPermissions(docs + "/server-later.txt", QFile::ReadOwner | QFile::WriteOwner);
     syncOk();
     const auto change = [&](const QString &name, const char *localTime, const std::string &updatedAt) {
         writeFile(docs + "/" + name, "local edit");
@@ -72,47 +90,74 @@ TEST_F(PassRowsTest, ConflictsGoToTheLaterSideAndTiesToTheServer)
     change("Sub/deep.txt", "2020-01-01T00:00:00Z", "2026-01-01T00:00:00Z");
     syncOk();
 
-    EXPECT_EQ(serverContent(docs, "local-later.txt"), "local edit");
-    EXPECT_EQ(serverContent(docs, "bad-time.txt"), "local edit");
-    for (const char *name : {"tie.txt", "server-later.txt", "offset.txt", "Sub/deep.txt"})
-        EXPECT_EQ(readFile(docs + "/" + name), "server edit") << name;
-    EXPECT_FALSE(QFileInfo::exists(docs + "/deep.txt"));
-    // Each version that lost is kept beside the file, the server's ones too,
-    // and goes up as a new file.
-    EXPECT_EQ(QDir(docs).entryList({"*(conflicted copy *"}, QDir::Files).size(), 5);
-    for (const char *stem : {"local-later", "bad-time"}) {
-        const QStringList copies = QDir(docs).entryList({QString(stem) + " (conflicted copy *"}, QDir::Files);
-        ASSERT_EQ(copies.size(), 1) << stem;
-        EXPECT_EQ(readFile(docs + "/" + copies.front()), "server edit") << stem;
+    for (const char *name : {"local-later.txt", "bad-time.txt"}) {
+        EXPECT_EQ(serverContent(docs, name), "local edit") << name;
+        const QStringList copies = conflictCopies(docs, QFileInfo(name).baseName() + " ");
+        ASSERT_EQ(copies.size(), 1) << name;
+        EXPECT_EQ(readFile(docs + "/" + copies.front()), "server edit") << name;
     }
-    EXPECT_EQ(QDir(docs + "/Sub").entryList({"deep (conflicted copy *).txt"}, QDir::Files).size(), 1);
+    for (const char *name : {"tie.txt", "server-later.txt", "offset.txt", "Sub/deep.txt"}) {
+        EXPECT_EQ(readFile(docs + "/" + name), "server edit") << name;
+        const QString dir = QFileInfo(docs + "/" + name).absolutePath();
+        const QStringList copies = QDir(dir).entryList({QFileInfo(name).baseName() + " (conflicted copy *).txt"});
+        ASSERT_EQ(copies.size(), 1) << name;
+        EXPECT_EQ(readFile(dir + "/" + copies.front()), "local edit") << name;
+    }
+    EXPECT_EQ(testsupport::modeOf(docs + "/server-later.txt"), 0600u) << "the replaced file's mode";
+    EXPECT_FALSE(QFileInfo::exists(docs + "/deep.txt"));
+    EXPECT_EQ(conflictCopies(docs).size(), 5);
+    EXPECT_EQ(log.linesWith("warning: Conflict on local-later.txt: the local version is newer").size(), 1);
+    EXPECT_EQ(log.linesWith("warning: Conflict on tie.txt").size(), 1);
+    // The pass tells them once.
+    EXPECT_EQ(notices, (QList<QStringList>{{"Conflict copy made",
+                                            "6 files changed on both sides; both versions of each were kept", docs}}));
+
     running.server.clearRequests();
     syncOk();
-    EXPECT_EQ(requestCount("POST", "/api/v1/documents"), 6);
-    running.server.clearRequests();
+    EXPECT_EQ(uploads(), 6);
+    EXPECT_EQ(serverContent(docs, conflictCopies(docs, "tie ").front().toStdString()), "local edit");
+    EXPECT_EQ(transfersOfPass(), 0);
+
+    // A single conflict's notice names the computer whose version is newer.
+    notices.clear();
+    change("single.txt", "2026-03-02T10:00:05Z", "2026-03-02T10:00:00Z");
     syncOk();
-    EXPECT_EQ(transferRequests(), 0);
+    ASSERT_EQ(notices.size(), 1);
+    EXPECT_TRUE(notices[0][1].contains(QSysInfo::machineHostName())) << notices[0][1].toStdString();
 }
 
-TEST_F(PassRowsTest, NewServerDocumentsComeDownUnlessIgnoredOrSomethingElseIsInTheWay)
+// New documents come down only where nothing is, and only under names that
+// are one plain, wanted file name inside the folder.
+TEST_F(PassRowsTest, NewServerDocumentsComeDownOnlyWhereNothingIsAndUnderUsableNames)
 {
-    const QString docs = watch("Docs");
+    const QString docs = watch("home/Docs");
     syncOk();
     writeFile(docs + "/Plans/inner.txt", "mine");
+    writeFile(area.filePath("home/x"), "neighbour");
     writeFile(area.filePath("outside.txt"), "outside");
     QFile::link(area.filePath("outside.txt"), docs + "/link.txt");
-    for (const char *name : {"report.pdf", "partial.part", ".hidden", "Thumbs.db", "Plans", "link.txt"})
+    const bool etcHadX = QFileInfo::exists("/etc/x");
+    for (const char *name : {"report.pdf", "partial.part", ".hidden", "Thumbs.db", "Plans", "link.txt", "../x", "a/b",
+                             "/etc/x", "..", "."})
         putDocument(docs, name, "from the server");
+    putDocument(docs, std::string("nul\0name", 8), "hostile");
+    log.clear();
     syncOk();
 
     EXPECT_EQ(readFile(docs + "/report.pdf"), "from the server");
-    EXPECT_EQ(QDir(docs).entryList(QDir::Files | QDir::Hidden), (QStringList{"link.txt", "report.pdf"}));
+    EXPECT_EQ(QDir(docs).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              (QStringList{"link.txt", "Plans", "report.pdf"}));
     EXPECT_TRUE(QFileInfo(docs + "/link.txt").isSymLink());
     EXPECT_EQ(readFile(area.filePath("outside.txt")), "outside");
     EXPECT_EQ(readFile(docs + "/Plans/inner.txt"), "mine");
+    EXPECT_EQ(readFile(area.filePath("home/x")), "neighbour");
+    EXPECT_EQ(QDir(area.filePath("home")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), (QStringList{"Docs", "x"}));
+    EXPECT_EQ(QFileInfo::exists("/etc/x"), etcHadX);
     EXPECT_EQ(log.linesWith("critical: Skipped download of").size(), 2);
+    for (const char *shown : {"../x", "a/b", "/etc/x", "..", ".", "nul\\0name"})
+        EXPECT_TRUE(log.has(QString("critical: Skipped server document with an unusable name: \"%1\"").arg(shown)))
+            << shown;
+    EXPECT_EQ(engine->syncState().trackedFiles.keys(), (QStringList{docs + "/Plans/inner.txt", docs + "/report.pdf"}));
     EXPECT_EQ(appState->recentFiles().front().action, "downloaded");
-    running.server.clearRequests();
-    syncOk();
-    EXPECT_EQ(transferRequests(), 0);
+    EXPECT_EQ(transfersOfPass(), 0);
 }

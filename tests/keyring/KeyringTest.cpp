@@ -9,8 +9,6 @@
 #include "state/CredentialStore.h"
 #include "support/TestSupport.h"
 
-#include <gtest/gtest.h>
-
 using Outcome = SecretStore::Reading::Outcome;
 
 class KeyringTest : public ::testing::Test {
@@ -52,45 +50,13 @@ TEST_F(KeyringTest, SecretsAreWrittenReadAndRemoved)
     EXPECT_TRUE(testsupport::run(SecretStore::remove("a key"))) << "nothing to remove is no failure";
 }
 
+// A token in the preferences (as an earlier version, or a desktop without
+// a keyring, left it) moves to the keyring at the next start, which finds
+// the session there; another account's sign-in takes the old token out,
+// and the sign-out its own.
 TEST_F(KeyringTest, TheSessionTokenLivesInTheKeyringAndLeavesWithTheSignOut)
 {
-    Preferences preferences;
-    testsupport::run(CredentialStore::storeSession(preferences, "http://127.0.0.1:8765", demoUser(), "token-1"));
-    const QString key = CredentialStore::tokenPlace(preferences).keyringKey;
-    EXPECT_EQ(key, "demo@tavrel.test on http://127.0.0.1:8765");
-    EXPECT_EQ(service.lookUp(key), "token-1");
-    EXPECT_FALSE(Preferences().contains("tavrel_api_token"));
-    EXPECT_EQ(Preferences().string("tavrel_user_email"), "demo@tavrel.test");
-
-    // The next start finds the session there.
     {
-        Preferences later;
-        AppState state(later);
-        EXPECT_EQ(state.loadSavedState(), "token-1");
-        EXPECT_TRUE(state.isLoggedIn());
-        ASSERT_TRUE(state.userInfo());
-        EXPECT_EQ(state.userInfo()->organization, "Tavrel Demo");
-    }
-
-    // Another account signing in takes the old token out of the keyring.
-    testsupport::run(
-        CredentialStore::storeSession(preferences, "http://127.0.0.1:8765", demoUser("other@tavrel.test"), "token-2"));
-    EXPECT_EQ(service.lookUp(key), "");
-    const QString otherKey = CredentialStore::tokenPlace(preferences).keyringKey;
-    EXPECT_EQ(service.lookUp(otherKey), "token-2");
-
-    testsupport::run(CredentialStore::forgetSession(preferences));
-    EXPECT_EQ(service.lookUp(otherKey), "");
-    Preferences later;
-    AppState state(later);
-    EXPECT_EQ(state.loadSavedState(), std::nullopt);
-    EXPECT_FALSE(state.isLoggedIn());
-}
-
-TEST_F(KeyringTest, ATokenInThePreferencesMovesToTheKeyringAtTheNextStart)
-{
-    {
-        // As an earlier version, or a desktop without a keyring, left it.
         Preferences preferences;
         preferences.setString("tavrel_api_token", "kept-token");
         preferences.setString("tavrel_server_url", "http://127.0.0.1:8765");
@@ -98,13 +64,33 @@ TEST_F(KeyringTest, ATokenInThePreferencesMovesToTheKeyringAtTheNextStart)
         preferences.setString("tavrel_user_name", "Demo User");
         preferences.setString("tavrel_user_org", "Tavrel Demo");
     }
+    const QString key = "demo@tavrel.test on http://127.0.0.1:8765";
+    for (int start = 0; start < 2; ++start) { // moved there, then found there
+        Preferences later;
+        AppState state(later);
+        EXPECT_EQ(state.loadSavedState(), "kept-token");
+        EXPECT_TRUE(state.isLoggedIn());
+        ASSERT_TRUE(state.userInfo());
+        EXPECT_EQ(state.userInfo()->organization, "Tavrel Demo");
+        EXPECT_FALSE(Preferences().contains("tavrel_api_token"));
+        EXPECT_EQ(Preferences().string("tavrel_server_url"), "http://127.0.0.1:8765");
+        EXPECT_EQ(service.lookUp(key), "kept-token");
+    }
+
     Preferences preferences;
-    AppState state(preferences);
-    EXPECT_EQ(state.loadSavedState(), "kept-token");
-    EXPECT_TRUE(state.isLoggedIn());
+    EXPECT_EQ(CredentialStore::tokenPlace(preferences).keyringKey, key);
+    testsupport::run(
+        CredentialStore::storeSession(preferences, "http://127.0.0.1:8765", demoUser("other@tavrel.test"), "token-2"));
+    EXPECT_EQ(service.lookUp(key), "");
+    const QString otherKey = CredentialStore::tokenPlace(preferences).keyringKey;
+    EXPECT_EQ(service.lookUp(otherKey), "token-2");
     EXPECT_FALSE(Preferences().contains("tavrel_api_token"));
-    EXPECT_EQ(Preferences().string("tavrel_server_url"), "http://127.0.0.1:8765");
-    EXPECT_EQ(service.lookUp("demo@tavrel.test on http://127.0.0.1:8765"), "kept-token");
+    EXPECT_EQ(Preferences().string("tavrel_user_email"), "other@tavrel.test");
 
     testsupport::run(CredentialStore::forgetSession(preferences));
+    EXPECT_EQ(service.lookUp(otherKey), "");
+    Preferences later;
+    AppState state(later);
+    EXPECT_EQ(state.loadSavedState(), std::nullopt);
+    EXPECT_FALSE(state.isLoggedIn());
 }

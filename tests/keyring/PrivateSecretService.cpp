@@ -5,8 +5,6 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QDir>
-#include <QFileInfo>
 #include <QStandardPaths>
 
 namespace {

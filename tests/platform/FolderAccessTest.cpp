@@ -1,20 +1,21 @@
 // The folder handle on real folders, files and symbolic links: nothing
 // outside the watched folder is ever read or changed, nothing in it is ever
-// replaced unless the caller saw it, and removals land in the Trash.
+// replaced unless the caller saw it, what it acts on is what it checked (a
+// file opened for sending, the facts of the bytes written), and removals
+// land in the Trash, from where a file can be checked and put back.
+#include "platform/Descriptors.h"
 #include "platform/FolderAccess.h"
+#include "sync/LocalScanner.h"
 
 #include "support/TestSupport.h"
 #include "support/TmpfsMount.h"
 
 #include <QCryptographicHash>
-#include <QDir>
-#include <QFileInfo>
 #include <QIODevice>
 #include <QRegularExpression>
 #include <QThread>
 
-#include <gtest/gtest.h>
-
+#include <limits>
 #include <thread>
 #include <vector>
 
@@ -42,6 +43,17 @@ QStringList allNames(const QString &dir)
                 names.append(info.fileName() + '/' + inner);
     }
     return names;
+}
+
+QString sha256(const QByteArray &bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+void setModifiedSeconds(const QString &path, qint64 seconds)
+{
+    const timespec times[2] = {{time_t(seconds), 0}, {time_t(seconds), 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW), 0);
 }
 
 // Writes `content` into a new incoming file for `destination`.
@@ -85,6 +97,7 @@ TEST_F(FolderAccessTest, PathsThroughLinksOrFilesAreRefusedAndNothingOutsideIsTo
         SCOPED_TRACE(path.toStdString());
         EXPECT_THROW(folder.facts(path), CrossesLinkError);
         EXPECT_THROW(folder.hash(path), CrossesLinkError);
+        EXPECT_THROW(folder.openForReading(path), CrossesLinkError);
         EXPECT_THROW(folder.createIncoming(path), CrossesLinkError);
         EXPECT_THROW((void)folder.moveAside(path, "y.txt"), CrossesLinkError);
         EXPECT_THROW(folder.moveToTrash(path), CrossesLinkError);
@@ -95,6 +108,7 @@ TEST_F(FolderAccessTest, PathsThroughLinksOrFilesAreRefusedAndNothingOutsideIsTo
     const FileFacts link = folder.facts("Sub/link.txt");
     EXPECT_TRUE(link.exists && link.isSymbolicLink && !link.isRegularFile);
     EXPECT_THROW(folder.hash("Sub/link.txt"), CrossesLinkError);
+    EXPECT_THROW(folder.openForReading("Sub/link.txt"), CrossesLinkError);
     EXPECT_THROW((void)folder.moveAside("Sub/link.txt", "y.txt"), CrossesLinkError);
     EXPECT_THROW(folder.moveToTrash("Sub/link.txt"), CrossesLinkError);
 
@@ -171,8 +185,26 @@ TEST_F(FolderAccessTest, HashesRegularFilesFromSeveralThreads)
         EXPECT_EQ(hash, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 
     EXPECT_THROW(folder.hash("Sub"), FileError);
+    EXPECT_THROW(folder.openForReading("Sub"), FileError);
     ASSERT_EQ(::mkfifo(QFile::encodeName(docs("pipe")).constData(), 0600), 0);
     EXPECT_THROW(folder.hash("pipe"), FileError) << "a pipe is refused, not waited on";
+    EXPECT_THROW(folder.openForReading("pipe"), FileError);
+}
+
+// What was opened for sending is the file examined, and it is read whatever
+// takes its name afterwards.
+TEST_F(FolderAccessTest, AFileOpenedForSendingIsTheFileExamined)
+{
+    writeFile(docs("plain.txt"), "plain");
+    const FolderAccess folder(docs());
+    const FolderAccess::OpenedFile opened = folder.openForReading("plain.txt");
+    EXPECT_TRUE(opened.facts.isSameVersion(folder.facts("plain.txt")));
+    EXPECT_TRUE(opened.device->isOpen() && !opened.device->isSequential());
+    EXPECT_EQ(opened.device->size(), 5);
+    ASSERT_TRUE(QFile::remove(docs("plain.txt")));
+    makeLink(outside.filePath("x.txt"), docs("plain.txt"));
+    EXPECT_EQ(opened.device->readAll(), "plain");
+    EXPECT_THROW(folder.openForReading("missing.txt"), FileError);
 }
 
 TEST_F(FolderAccessTest, NewFilesNeverReplaceWhatAppearedAtTheirPlace)
@@ -317,6 +349,100 @@ TEST_F(FolderAccessTest, TrashOnAnotherFileSystemIsAtItsTop)
         EXPECT_TRUE(error.description().contains("no Trash")) << error.description().toStdString();
     }
     EXPECT_EQ(readFile(bare.filePath("four.txt")), "four");
+}
+
+TEST_F(FolderAccessTest, ADownloadsFactsAreThoseOfTheBytesWrittenAndItKeepsTheOldPermissions)
+{
+    const FolderAccess folder(docs());
+    IncomingFile incoming = folder.createIncoming("Sub/new.txt");
+    ASSERT_EQ(incoming.device().write("downloaded"), 10);
+    incoming.setPermissions(0600 | S_ISUID);
+    const FileFacts written = incoming.writtenFacts();
+    ASSERT_TRUE(incoming.placeNew());
+
+    const FileFacts placed = folder.facts("Sub/new.txt");
+    EXPECT_EQ(placed.inode, written.inode);
+    EXPECT_EQ(placed.size, 10);
+    EXPECT_EQ(placed.modifiedNs, written.modifiedNs);
+    EXPECT_EQ(modeOf(docs("Sub/new.txt")), 0600u) << "never a set-id bit";
+
+    // Written to after the placement: the facts of the bytes as written no
+    // longer match, so the file is read again.
+    QFile file(docs("Sub/new.txt"));
+    ASSERT_TRUE(file.open(QIODevice::Append));
+    file.write("!");
+    file.close();
+    EXPECT_FALSE(folder.facts("Sub/new.txt").isSameVersion(written));
+}
+
+TEST_F(FolderAccessTest, AFileMovedToTheTrashCanBeCheckedAndPutBack)
+{
+    const FolderAccess folder(docs());
+    writeFile(docs("Sub/a.txt"), "saved just now");
+    ASSERT_EQ(::chmod(QFile::encodeName(docs("Sub/a.txt")).constData(), 0640), 0);
+    TrashedFile trashed = folder.moveToTrash("Sub/a.txt");
+    EXPECT_EQ(trashed.facts().permissions, 0640u);
+    EXPECT_EQ(trashed.hash(), sha256("saved just now"));
+    EXPECT_FALSE(QFileInfo::exists(docs("Sub/a.txt")));
+    EXPECT_EQ(trashed.restore("a (conflicted copy).txt"), "Sub/a.txt");
+    EXPECT_EQ(readFile(docs("Sub/a.txt")), "saved just now");
+    EXPECT_TRUE(QDir(home.filePath("data/Trash/files")).isEmpty());
+    EXPECT_TRUE(QDir(home.filePath("data/Trash/info")).isEmpty());
+
+    // Something new took the place meanwhile: it stays, and the file comes
+    // back beside it.
+    TrashedFile again = folder.moveToTrash("Sub/a.txt");
+    writeFile(docs("Sub/a.txt"), "newer");
+    EXPECT_EQ(again.restore("a (conflicted copy).txt"), "Sub/a (conflicted copy).txt");
+    EXPECT_EQ(readFile(docs("Sub/a.txt")), "newer");
+    EXPECT_EQ(readFile(docs("Sub/a (conflicted copy).txt")), "saved just now");
+}
+
+TEST_F(FolderAccessTest, OnlyOurOwnDownloadTemporariesOfAnEarlierRunAreRemoved)
+{
+    const qint64 lastYear = QDateTime::currentSecsSinceEpoch() - 365 * 24 * 3600;
+    const QStringList stale{".tavrel-download-AbC123", "Sub/.tavrel-download-xyz789"};
+    for (const QString &name : stale) {
+        writeFile(docs(name), "partial");
+        setModifiedSeconds(docs(name), lastYear);
+    }
+    writeFile(docs(".tavrel-download-new001"), "being written by this run");
+    writeFile(docs(".tavrel-download-toolong1"), "not our name");
+    writeFile(docs(".tavrel-download-notes"), "not our name");
+    setModifiedSeconds(docs(".tavrel-download-toolong1"), lastYear);
+    setModifiedSeconds(docs(".tavrel-download-notes"), lastYear);
+    ASSERT_TRUE(QDir().mkpath(docs(".tavrel-download-dir001")));
+    makeLink(home.filePath("elsewhere"), docs(".tavrel-download-lnk001"));
+
+    const FolderAccess folder(docs());
+    const LocalScanner::Listing listing = LocalScanner::scanLocalFiles(folder);
+    for (const QString &name : listing.downloadTemporaries)
+        folder.removeStaleDownload(name);
+
+    for (const QString &name : stale)
+        EXPECT_FALSE(QFileInfo::exists(docs(name))) << name.toStdString();
+    for (const char *kept : {".tavrel-download-new001", ".tavrel-download-toolong1", ".tavrel-download-notes",
+                             ".tavrel-download-dir001"})
+        EXPECT_TRUE(QFileInfo::exists(docs(kept))) << kept;
+    EXPECT_TRUE(QFileInfo(docs(".tavrel-download-lnk001")).isSymLink());
+    EXPECT_TRUE(listing.files.empty()) << "temporaries are never synced";
+}
+
+TEST_F(FolderAccessTest, TimesBeyondTheNanosecondRangeAreHeldAtItsEnds)
+{
+    EXPECT_EQ(descriptors::nanoseconds({time_t(10), 5}), 10000000005);
+    EXPECT_EQ(descriptors::nanoseconds({time_t(-10), 0}), -10000000000);
+    // The year 2300 and the year 1600.
+    EXPECT_EQ(descriptors::nanoseconds({time_t(10413792000), 0}), std::numeric_limits<qint64>::max());
+    EXPECT_EQ(descriptors::nanoseconds({time_t(-11676096000), 0}), std::numeric_limits<qint64>::min());
+
+    writeFile(docs("future.txt"), "from 2300");
+    setModifiedSeconds(docs("future.txt"), 10413792000);
+    const FolderAccess folder(docs());
+    EXPECT_EQ(folder.facts("future.txt").modifiedNs, std::numeric_limits<qint64>::max());
+    const LocalScanner::Listing listing = LocalScanner::scanLocalFiles(folder);
+    ASSERT_EQ(listing.files.size(), 1u);
+    EXPECT_EQ(listing.files[0].facts.modifiedNs, std::numeric_limits<qint64>::max());
 }
 
 TEST(ConflictCopyName, KeepsTheExtensionAndFitsTheFileSystem)

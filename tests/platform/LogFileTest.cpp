@@ -3,11 +3,7 @@
 
 #include "support/TestSupport.h"
 
-#include <QDir>
-#include <QFile>
 #include <QRegularExpression>
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 using testsupport::readFile;
 
@@ -16,17 +12,6 @@ protected:
     void TearDown() override { LogFile::uninstall(); }
     QTemporaryDir dir;
 };
-
-TEST_F(LogFileTest, DefaultPathFollowsXdgStateHome)
-{
-    const QByteArray old = qgetenv("XDG_STATE_HOME");
-    qputenv("XDG_STATE_HOME", "/tmp/state-home");
-    EXPECT_EQ(LogFile::defaultPath(), "/tmp/state-home/TavrelSync/tavrelsync.log");
-    qunsetenv("XDG_STATE_HOME");
-    EXPECT_EQ(LogFile::defaultPath(), QDir::homePath() + "/.local/state/TavrelSync/tavrelsync.log");
-    if (!old.isEmpty())
-        qputenv("XDG_STATE_HOME", old);
-}
 
 // A file name carrying line breaks or other control characters stays on the
 // one line of its message.

@@ -2,10 +2,7 @@
 
 #include "support/TestSupport.h"
 
-#include <QSignalSpy>
-
 #include <csignal>
-#include <gtest/gtest.h>
 
 TEST(TerminationSignals, SigtermAndSigintArriveOnTheEventLoopInsteadOfEndingTheProcess)
 {

@@ -5,13 +5,8 @@
 #include "state/CredentialStore.h"
 #include "support/TestSupport.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSignalSpy>
-
-#include <gtest/gtest.h>
 
 #include <memory>
 

@@ -2,10 +2,15 @@
 
 #include "devserver/DevServer.h"
 
+// With the Qt and test headers every suite uses.
 #include <QByteArray>
 #include <QCoroTask>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QMutex>
+#include <QSignalSpy>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -16,8 +21,15 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <type_traits>
+
+// Readable QString values (and lists of them) in failure messages.
+inline void PrintTo(const QString &text, std::ostream *out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace testsupport {
 

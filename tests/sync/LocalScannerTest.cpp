@@ -1,15 +1,12 @@
 #include "support/FilePermissions.h"
 #include "sync/LocalScanner.h"
 
+#include "api/Errors.h"
 #include "platform/FolderAccess.h"
 #include "support/TestSupport.h"
 #include "support/TmpfsMount.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
+#include <QCryptographicHash>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -224,4 +221,33 @@ TEST_F(LocalScannerTest, MountPointsAreFoundAndWhileNothingIsMountedNothingBelow
     // Gone altogether: the same.
     ASSERT_TRUE(QDir(path("usb")).removeRecursively());
     EXPECT_EQ(LocalScanner::scanLocalFiles(folder, {"usb"}).unreadableDirectories, QStringList{path("usb")});
+}
+
+// Read in 1 MiB chunks: files across chunk boundaries hash as their whole
+// content; one that cannot be read throws, naming it.
+TEST_F(LocalScannerTest, HashesWholeFilesOrThrows)
+{
+    constexpr qsizetype mib = 1024 * 1024;
+    for (const qsizetype size : {qsizetype(0), mib - 1, mib, mib + 1, 3 * mib + 1}) {
+        QByteArray content(size, Qt::Uninitialized);
+        for (qsizetype i = 0; i < size; ++i)
+            content[i] = char((i * 2654435761u) >> 13);
+        const QString file = dir.filePath(QStringLiteral("f%1").arg(size));
+        writeFile(file, content);
+        EXPECT_EQ(LocalScanner::computeFileHash(file),
+                  QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha256).toHex()))
+            << size;
+    }
+    try {
+        LocalScanner::computeFileHash(dir.filePath("missing"));
+        ADD_FAILURE() << "a missing file was hashed";
+    } catch (const FileError &error) {
+        EXPECT_TRUE(error.description().contains(dir.filePath("missing"))) << error.description().toStdString();
+    }
+    testsupport::makeLink(dir.filePath("f0"), dir.filePath("link"));
+    EXPECT_THROW(LocalScanner::computeFileHash(dir.filePath("link")), FileError);
+    if (const testsupport::PermissionsApply permissions; permissions.active()) {
+        ASSERT_TRUE(QFile::setPermissions(dir.filePath("f0"), {}));
+        EXPECT_THROW(LocalScanner::computeFileHash(dir.filePath("f0")), FileError);
+    }
 }

@@ -1,15 +1,8 @@
-#include "support/FilePermissions.h"
+// The state file on disk: private, replaced whole, and a file that cannot be
+// read or written costs nothing but itself.
 #include "sync/SyncState.h"
 
 #include "support/TestSupport.h"
-
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
 
 using testsupport::modeOf;
 using testsupport::readFile;
@@ -34,41 +27,13 @@ protected:
     QString file() const { return dir.filePath("sync_state.json"); }
 };
 
-TEST_F(StateFileStorage, SavesPrivatelyAndLoadsBackWhatWasSaved)
+TEST_F(StateFileStorage, SavesPrivatelyAndReplacesTheFileWhole)
 {
-    // A path under the user's home comes back unchanged.
-    const QString tracked = QDir::homePath() + "/Documents/Report 2026.docx";
-    const SyncState state = stateWithFile(tracked, 42);
-    state.save(file());
-    EXPECT_EQ(modeOf(file()), 0600u);
-    EXPECT_EQ(readFile(file()), state.encode());
-    EXPECT_EQ(SyncState::load(file()), state);
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-              QStringList{"sync_state.json"}); // no temporary file left
-}
-
-TEST_F(StateFileStorage, MissingOrCorruptFilesGiveTheEmptyStateAndStayInPlace)
-{
-    EXPECT_EQ(SyncState::load(file()), SyncState{});
-
-    writeFile(file(), R"({"watchedFolders":[],"folderMappings":{},"trackedFiles":{"/a":{"remoteId":1}}})");
-    EXPECT_EQ(SyncState::load(file()), SyncState{});
-    EXPECT_TRUE(QFileInfo::exists(file()));
-
-    // A directory where the file should be reads as no file.
-    EXPECT_EQ(SyncState::load(dir.path()), SyncState{});
-
-    // The next save replaces the bad file.
-    const SyncState state = stateWithFile("/a", 1);
-    state.save(file());
-    EXPECT_EQ(SyncState::load(file()), state);
-}
-
-TEST_F(StateFileStorage, SaveReplacesTheFileWholeInsteadOfRewritingIt)
-{
-    const SyncState first = stateWithFile("/first", 1);
+    const SyncState first = stateWithFile(QDir::homePath() + "/Documents/Report 2026.docx", 1);
     first.save(file());
-    const QByteArray firstBytes = readFile(file());
+    EXPECT_EQ(modeOf(file()), 0600u);
+    EXPECT_EQ(readFile(file()), first.encode());
+    EXPECT_EQ(SyncState::load(file()), first);
     // An older file readable by others becomes private again.
     ASSERT_TRUE(QFile::setPermissions(file(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther));
 
@@ -80,25 +45,30 @@ TEST_F(StateFileStorage, SaveReplacesTheFileWholeInsteadOfRewritingIt)
     for (int i = 0; i < 200; ++i)
         second.folderMappings.insert(QStringLiteral("/folder/%1").arg(i), i);
     second.save(file());
-    EXPECT_EQ(reader.readAll(), firstBytes);
+    EXPECT_EQ(reader.readAll(), first.encode());
     EXPECT_EQ(SyncState::load(file()), second);
     EXPECT_EQ(modeOf(file()), 0600u);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{"sync_state.json"}); // no temporary file left
 }
 
-TEST_F(StateFileStorage, FailedSavesLeaveTheOldFileAndAreIgnored)
+TEST_F(StateFileStorage, MissingCorruptOrUnwritableFilesGiveTheEmptyStateAndNoError)
 {
-    // Into a directory that does not exist: nothing is written, nothing thrown.
-    stateWithFile("/a", 1).save(dir.filePath("missing/sync_state.json"));
-    EXPECT_FALSE(QFileInfo::exists(dir.filePath("missing")));
+    EXPECT_EQ(SyncState::load(file()), SyncState{});
+    // A directory where the file should be reads as no file.
+    EXPECT_EQ(SyncState::load(dir.path()), SyncState{});
 
-    const testsupport::PermissionsApply permissions;
-    ASSERT_TRUE(permissions.active());
-    const SyncState old = stateWithFile("/old", 1);
-    old.save(file());
-    ASSERT_TRUE(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-    stateWithFile("/new", 2).save(file());
-    QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    EXPECT_EQ(SyncState::load(file()), old);
+    writeFile(file(), R"({"watchedFolders":[],"folderMappings":{},"trackedFiles":{"/a":{"remoteId":1}}})");
+    EXPECT_EQ(SyncState::load(file()), SyncState{});
+    EXPECT_TRUE(QFileInfo::exists(file()));
+    // The next save replaces the bad file.
+    const SyncState state = stateWithFile("/a", 1);
+    state.save(file());
+    EXPECT_EQ(SyncState::load(file()), state);
+
+    // Into a directory that does not exist: nothing is written, nothing thrown.
+    state.save(dir.filePath("missing/sync_state.json"));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("missing")));
 }
 
 // The only test in this program that computes the file's location, which is
@@ -115,6 +85,5 @@ TEST(StateFileLocation, IsInTheDataHomeAndItsDirectoryIsCreated)
     EXPECT_EQ(SyncState::load(), SyncState{});
     const SyncState state = stateWithFile("/a", 5);
     state.save();
-    EXPECT_EQ(SyncState::load(), state);
     EXPECT_EQ(readFile(home.stateFilePath()), state.encode());
 }

@@ -6,12 +6,7 @@
 
 #include "support/TestSupport.h"
 
-#include <QDir>
-#include <QFileInfo>
-#include <QTemporaryDir>
 #include <QThreadPool>
-
-#include <gtest/gtest.h>
 
 #include <csignal>
 #include <memory>

@@ -2,7 +2,6 @@
 // "Quit" does.
 #include "UiFixture.h"
 
-#include "state/AppState.h"
 #include "sync/SyncState.h"
 
 #include <QProcess>
@@ -18,11 +17,6 @@ protected:
     void start()
     {
         storeSession(server.baseURL);
-        {
-            Preferences preferences;
-            AppState state(preferences);
-            ASSERT_TRUE(state.addWatchedFolder(folder));
-        }
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("QT_QPA_PLATFORM", "offscreen");
         environment.insert("XDG_RUNTIME_DIR", home.filePath("runtime"));
@@ -39,7 +33,7 @@ protected:
         ASSERT_TRUE(waitUntil([&] { return program.state() == QProcess::NotRunning; }, "the program to end"));
     }
 
-    const QString folder = makeFolder("Notes");
+    const QString folder = storedFolder("Notes");
     QProcess program;
 };
 

@@ -4,10 +4,7 @@
 
 #include "support/LoopbackProxy.h"
 #include "ui/ProxySettingsView.h"
-#include "ui/SessionFlows.h"
-#include "ui/SettingsView.h"
 
-#include <QLineEdit>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTabWidget>

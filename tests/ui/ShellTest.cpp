@@ -1,19 +1,13 @@
 #include "OpenedUrls.h"
 #include "UiFixture.h"
 
-#include "state/AppState.h"
-#include "ui/MenuBarView.h"
-#include "ui/Notifier.h"
 #include "ui/PanelWindow.h"
-#include "ui/SettingsView.h"
+#include "ui/ElidedLabel.h"
 
 #include <QImage>
-#include <QLabel>
 #include <QLocale>
 #include <QMenu>
-#include <QPushButton>
-#include <QSignalSpy>
-#include <QTest>
+#include <QProgressBar>
 
 using testsupport::waitUntil;
 
@@ -36,56 +30,55 @@ QAction *menuAction(QMenu *menu, const QString &text)
     return nullptr;
 }
 
-std::vector<std::string> serverNames(const DevServer &server, const std::string &folderName)
-{
-    std::vector<std::string> names;
-    for (const auto &folder : server.folders(testsupport::RunningServer::email))
-        if (folder.name == folderName)
-            for (const auto &document : server.documents(folder.id))
-                names.push_back(document.name);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 } // namespace
 
 // A restart with a saved session syncs by itself: nobody opens the panel,
-// and the folder's files reach the server.
-TEST_F(UiFixture, SavedSessionSyncsFromLaunchWithoutAClick)
+// and the folder's files reach the server. A pass still running at sign-out
+// ends on its own; the engine goes, the server is told, and the signed-out
+// user sees the idle status, not that pass's failure.
+TEST_F(UiFixture, SavedSessionSyncsFromLaunchUntilTheSignOut)
 {
-    storeSession(server.baseURL);
-    const QString folder = makeFolder("Notes");
+    const QString folder = storedFolder("Notes");
     testsupport::writeFile(folder + "/a.txt", "alpha");
     testsupport::writeFile(folder + "/b.txt", "beta");
-    {
-        TavrelSyncApp first(TavrelSyncApp::Options{home.stateFilePath(), false});
-        first.appState().addWatchedFolder(folder); // stores the bookmark
-    }
-
+    storeSession(server.baseURL);
     TavrelSyncApp &app = makeApp({.useTray = true});
     EXPECT_EQ(app.syncEngine(), nullptr);
     app.launch();
     EXPECT_TRUE(app.appState().isLoggedIn());
     ASSERT_NE(app.syncEngine(), nullptr);
     EXPECT_EQ(app.menuBarView()->syncEngine(), app.syncEngine());
-    EXPECT_TRUE(waitUntil([&] { return serverNames(server.server, "Notes").size() == 2; }, "both files on the server"));
-    EXPECT_EQ(serverNames(server.server, "Notes"), (std::vector<std::string>{"a.txt", "b.txt"}));
+    EXPECT_TRUE(waitUntil([&] { return serverNames("Notes").size() == 2; }, "both files on the server"));
+    EXPECT_EQ(serverNames("Notes"), (std::vector<std::string>{"a.txt", "b.txt"}));
     EXPECT_FALSE(app.panel()->isVisible());
-
     // Showing the panel starts nothing new.
-    SyncEngine *engine = app.syncEngine();
+    QPointer<SyncEngine> engine = app.syncEngine();
     app.showPanel();
     EXPECT_EQ(app.syncEngine(), engine);
 
-    // Sign-out releases the engine, and the panel switches faces at once.
-    QSignalSpy released(engine, &QObject::destroyed);
+    ASSERT_TRUE(waitUntil([&] { return !engine->isSyncing(); }, "the first pass to end"));
+    server.server.injectFault(testsupport::fault({.method = "GET", .path = "/api/v1/sync/status", .delayMs = 700, .count = 1}));
+    QSignalSpy passEnded(engine.data(), &SyncEngine::passFinished);
+    app.syncNow();
+    ASSERT_TRUE(waitUntil([&] { return engine->isSyncing(); }, "the pass to start"));
+    server.server.clearRequests();
     app.openSettings();
     app.settingsWindow()->logout();
-    EXPECT_TRUE(waitUntil([&] { return !app.appState().isLoggedIn(); }, "the sign-out"));
+    ASSERT_TRUE(waitUntil([&] { return !app.appState().isLoggedIn(); }, "the sign-out"));
     EXPECT_FALSE(app.menuBarView()->showsSignedInFace());
     EXPECT_EQ(app.syncEngine(), nullptr);
     EXPECT_EQ(app.menuBarView()->syncEngine(), nullptr);
-    EXPECT_TRUE(waitUntil([&] { return released.count() == 1; }, "the engine to go"));
+    ASSERT_TRUE(waitUntil([&] { return engine.isNull(); }, "the engine to go"));
+    EXPECT_EQ(passEnded.count(), 1);
+    EXPECT_EQ(app.appState().syncStatus(), SyncStatus::idle());
+    EXPECT_EQ(app.trayIconName(), "person.circle");
+    EXPECT_FALSE(app.apiClient().token().has_value());
+    const auto requests = server.server.requests();
+    const auto logout = std::find_if(requests.begin(), requests.end(),
+                                     [](const auto &request) { return request.path == "/api/v1/auth/logout"; });
+    ASSERT_NE(logout, requests.end()) << "the server is told";
+    EXPECT_EQ(logout->method, "DELETE");
+    EXPECT_EQ(logout->headers.find("authorization")->second.rfind("Bearer ", 0), 0u);
 }
 
 // Signed out at launch: no engine, the panel opens as a window where there
@@ -104,72 +97,97 @@ TEST_F(UiFixture, SignedOutLaunch)
     EXPECT_EQ(app.loginWindow(), login);
 }
 
-// A pass still running at sign-out ends on its own; then the engine goes
-// and the signed-out user sees the idle status, not that pass's failure.
-TEST_F(UiFixture, SignOutDuringPass)
-{
-    storeSession(server.baseURL);
-    const QString folder = makeFolder("Busy");
-    testsupport::writeFile(folder + "/a.txt", "a");
-    server.server.injectFault(testsupport::fault({.method = "GET", .path = "/api/v1/folders", .delayMs = 700, .count = 1}));
-    TavrelSyncApp &app = makeApp();
-    app.appState().addWatchedFolder(folder);
-    app.launch();
-    ASSERT_NE(app.syncEngine(), nullptr);
-    QPointer<SyncEngine> engine = app.syncEngine();
-    QSignalSpy passEnded(engine.data(), &SyncEngine::passFinished);
-    ASSERT_TRUE(waitUntil([&] { return engine->isSyncing(); }, "the pass to start"));
-
-    app.openSettings();
-    app.settingsWindow()->logout();
-    ASSERT_TRUE(waitUntil([&] { return !app.appState().isLoggedIn(); }, "the sign-out"));
-    EXPECT_EQ(app.syncEngine(), nullptr);
-    ASSERT_TRUE(waitUntil([&] { return engine.isNull(); }, "the engine to go"));
-    EXPECT_EQ(passEnded.count(), 1);
-    EXPECT_EQ(app.appState().syncStatus(), SyncStatus::idle());
-    EXPECT_EQ(app.trayIconName(), "person.circle");
-}
-
-// The icon and its tooltip tell the same status as the panel, face by face.
-TEST_F(UiFixture, TrayIconAndTooltipTellTheStatus)
+// The icon, its tooltip and the panel tell the same status, face by face,
+// and the panel offers what each face asks for.
+TEST_F(UiFixture, IconTooltipAndPanelTellTheSameStatus)
 {
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     TavrelSyncApp &app = makeApp();
     AppState &state = app.appState();
-    QSystemTrayIcon *tray = app.trayIcon();
-    EXPECT_EQ(app.trayIconName(), "person.circle");
-    EXPECT_EQ(tray->toolTip(), "TavrelSync – Signed out\nSign in to start syncing");
+    SyncStatusView *panel = app.menuBarView()->statusView();
+    const auto shown = [&](const char *name) { return panel->findChild<QWidget *>(name)->isVisibleTo(panel); };
+    const auto detail = [&] {
+        auto *label = panel->findChild<ElidedLabel *>("statusDetail");
+        return label->isVisibleTo(panel) ? label->text() : QString();
+    };
+    // The panel's title, the icon, and the tooltip's first line.
+    const auto face = [&](const QString &title, const char *icon) {
+        EXPECT_EQ(panel->findChild<QLabel *>("statusText")->text(), title);
+        EXPECT_EQ(app.trayIconName(), icon) << title.toStdString();
+        EXPECT_TRUE(waitUntil([&] { return app.trayIcon()->toolTip().section('\n', 0, 0) == "TavrelSync – " + title; },
+                              "the tooltip to say " + title.toStdString()));
+    };
+    face("Signed out", "person.circle");
+    EXPECT_EQ(app.trayIcon()->toolTip(), "TavrelSync – Signed out\nSign in to start syncing");
 
     state.setIsLoggedIn(true);
-    EXPECT_EQ(app.trayIconName(), "folder");
-    EXPECT_EQ(tray->toolTip(), "TavrelSync – Add a folder to start syncing");
+    face("Add a folder to start syncing", "folder");
+    ASSERT_TRUE(shown("addFolderButton"));
+    QSignalSpy adding(panel, &SyncStatusView::addFolderRequested);
+    panel->findChild<QPushButton *>("addFolderButton")->click();
+    EXPECT_EQ(adding.count(), 1);
 
-    state.addWatchedFolder(makeFolder("Reports"));
+    const QString docs = makeFolder("Reports");
+    state.addWatchedFolder(docs);
+    EXPECT_FALSE(shown("addFolderButton"));
     state.setSyncStatus(SyncStatus::syncing());
-    const qint64 syncingKey = tray->icon().cacheKey();
-    EXPECT_EQ(app.trayIconName(), "arrow.triangle.2.circlepath");
+    face("Syncing...", "arrow.triangle.2.circlepath");
+    EXPECT_FALSE(shown("syncProgress"));
+    const qint64 syncingIcon = app.trayIcon()->icon().cacheKey();
     state.setSyncProgress({1234, 3001, 45'000'000, 300'000'000});
-    EXPECT_TRUE(waitUntil([&] { return tray->toolTip().contains("Syncing 1,234 of 3,001 files · 45 of 300 MB"); },
-                          "the progress in the tooltip"));
-    EXPECT_EQ(tray->icon().cacheKey(), syncingKey); // progress does not redraw the icon
+    face("Syncing 1,234 of 3,001 files · 45 of 300 MB", "arrow.triangle.2.circlepath");
+    ASSERT_TRUE(shown("syncProgress"));
+    EXPECT_EQ(panel->findChild<QProgressBar *>("syncProgress")->value(), 150);
+    EXPECT_EQ(app.trayIcon()->icon().cacheKey(), syncingIcon) << "progress does not redraw the icon";
 
-    const QDateTime next = QDateTime::currentDateTime().addSecs(30);
-    state.setNextSyncTime(next);
-    state.setSyncStatus(SyncStatus::error("The server did not answer"));
-    EXPECT_EQ(app.trayIconName(), "exclamationmark.triangle.fill");
-    EXPECT_TRUE(tray->toolTip().startsWith("TavrelSync – Error: The server did not answer\nNext try "));
-
+    // Paused shows, but a pass the user started while paused shows first.
     state.setPaused(true);
-    EXPECT_EQ(app.trayIconName(), "pause.circle.fill");
+    face("Syncing 1,234 of 3,001 files · 45 of 300 MB", "arrow.triangle.2.circlepath");
+    state.setSyncStatus(SyncStatus::error("The server did not answer"));
+    face("Paused", "pause.circle.fill");
+    EXPECT_FALSE(shown("syncProgress"));
     state.setPaused(false);
+    // Offline, the failure of the last try is no news.
+    state.setOffline(true);
+    face("Offline", "wifi.slash");
+    EXPECT_EQ(detail(), "Syncing resumes when the network is back");
+    state.setOffline(false);
 
-    state.setLastSyncTime(QDateTime::currentDateTimeUtc());
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    state.setNextSyncTime(now.addSecs(125));
+    face("Error: The server did not answer", "exclamationmark.triangle.fill");
+    EXPECT_EQ(detail(), "Next try in 2 minutes");
+    EXPECT_TRUE(app.trayIcon()->toolTip().contains("\nNext try ")) << "a clock time, not an age";
+    state.setNextSyncTime(now.addSecs(-5)); // overdue: never "ago"
+    EXPECT_EQ(detail(), "Next try now");
+
+    state.setLastSyncTime(now.addSecs(-150));
     state.setSyncStatus(SyncStatus::idle());
-    EXPECT_EQ(app.trayIconName(), "checkmark.circle.fill");
-    EXPECT_TRUE(tray->toolTip().startsWith("TavrelSync – Up to date\nLast synced at "));
+    face("Up to date", "checkmark.circle.fill");
+    EXPECT_EQ(detail(), "Last synced 2 minutes ago");
+    EXPECT_TRUE(app.trayIcon()->toolTip().contains("\nLast synced at ")) << app.trayIcon()->toolTip().toStdString();
+    // Files left out are not up to date; a question waiting comes before:
+    // nothing is up to date until it is answered.
+    state.setNotSyncedFiles(docs, {{docs + "/a.txt", docs, "Download failed: Broken"}});
+    face("Up to date · 1 file not synced", "exclamationmark.circle");
+    state.setRemovalQuestions({{docs, 20}});
+    face("Waiting for your answer", "questionmark.circle");
+    EXPECT_EQ(detail(), "20 removals held back");
+    state.setRemovalQuestions({});
+    state.setNotSyncedFiles(docs, {});
+
+    // A session the server refused asks for a sign-in, before anything else.
+    state.setSessionRejected(true);
+    face("Sign in again to keep syncing", "person.circle");
+    ASSERT_TRUE(shown("signInAgainButton"));
+    QSignalSpy signIn(panel, &SyncStatusView::signInRequested);
+    panel->findChild<QPushButton *>("signInAgainButton")->click();
+    EXPECT_EQ(signIn.count(), 1);
+    state.setSessionRejected(false);
+    EXPECT_FALSE(shown("signInAgainButton"));
 
     // The bundled drawing is really there: the icon has painted pixels.
-    const QImage image = tray->icon().pixmap(22, 22).toImage();
+    const QImage image = app.trayIcon()->icon().pixmap(22, 22).toImage();
     ASSERT_FALSE(image.isNull());
     EXPECT_GT(qAlpha(image.pixel(11, 11)), 0);
     EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0);

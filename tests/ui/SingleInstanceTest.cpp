@@ -1,9 +1,6 @@
 #include "support/TestSupport.h"
 #include "ui/SingleInstance.h"
 
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>

@@ -11,14 +11,9 @@
 #include "ui/StatusSummary.h"
 #include "ui/SyncStatusView.h"
 
-#include <QDir>
 #include <QLocale>
 #include <QPointer>
-#include <QProgressBar>
 #include <QPushButton>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -32,11 +27,6 @@ protected:
     ~StatusViewTest() override { QLocale::setDefault(QLocale::c()); }
 
     QString title() { return view.findChild<QLabel *>("statusText")->text(); }
-    QString detail()
-    {
-        auto *label = view.findChild<ElidedLabel *>("statusDetail");
-        return label->isVisibleTo(&view) ? label->text() : QString();
-    }
     bool shown(const char *name) { return view.findChild<QWidget *>(name)->isVisibleTo(&view); }
     QList<RowButton *> visibleRows(const char *name)
     {
@@ -61,76 +51,6 @@ protected:
 };
 
 } // namespace
-
-// Each face of the status, from signed out to up to date.
-TEST_F(StatusViewTest, FacesTellTheStatus)
-{
-    EXPECT_EQ(title(), "Signed out");
-
-    state.setIsLoggedIn(true);
-    EXPECT_EQ(title(), "Add a folder to start syncing");
-    EXPECT_TRUE(shown("addFolderButton"));
-    QSignalSpy adding(&view, &SyncStatusView::addFolderRequested);
-    view.findChild<QPushButton *>("addFolderButton")->click();
-    EXPECT_EQ(adding.count(), 1);
-
-    state.addWatchedFolder(folder("Reports"));
-    EXPECT_FALSE(shown("addFolderButton"));
-    state.setSyncStatus(SyncStatus::syncing());
-    EXPECT_EQ(title(), "Syncing...");
-    EXPECT_FALSE(shown("syncProgress"));
-    state.setSyncProgress({1234, 3001, 45'000'000, 300'000'000});
-    EXPECT_EQ(title(), "Syncing 1,234 of 3,001 files · 45 of 300 MB");
-    ASSERT_TRUE(shown("syncProgress"));
-    EXPECT_EQ(view.findChild<QProgressBar *>("syncProgress")->value(), 150);
-
-    // Paused shows, but a pass the user started while paused shows first.
-    state.setPaused(true);
-    EXPECT_EQ(title(), "Syncing 1,234 of 3,001 files · 45 of 300 MB");
-    state.setSyncStatus(SyncStatus::error("The server did not answer"));
-    EXPECT_EQ(title(), "Paused");
-    EXPECT_FALSE(shown("syncProgress"));
-    state.setPaused(false);
-    // Offline, the failure of the last try is no news.
-    state.setOffline(true);
-    EXPECT_EQ(title(), "Offline");
-    EXPECT_EQ(detail(), "Syncing resumes when the network is back");
-    state.setOffline(false);
-
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    state.setNextSyncTime(now.addSecs(125));
-    EXPECT_EQ(title(), "Error: The server did not answer");
-    EXPECT_EQ(detail(), "Next try in 2 minutes");
-    state.setNextSyncTime(now.addSecs(-5)); // overdue: never "ago"
-    EXPECT_EQ(detail(), "Next try now");
-
-    state.setLastSyncTime(now.addSecs(-150));
-    state.setSyncStatus(SyncStatus::idle());
-    EXPECT_EQ(title(), "Up to date");
-    EXPECT_EQ(detail(), "Last synced 2 minutes ago");
-    // Files left out are not up to date.
-    const QString docs = state.watchedFolders().front();
-    state.setNotSyncedFiles(docs, {{docs + "/a.txt", docs, "Download failed: Broken"}});
-    EXPECT_EQ(title(), "Up to date · 1 file not synced");
-    EXPECT_EQ(summarizeStatus(state).face, StatusSummary::Face::notSynced);
-    // A question waiting comes before: nothing is up to date until answered.
-    state.setRemovalQuestions({{docs, 20}});
-    EXPECT_EQ(title(), "Waiting for your answer");
-    EXPECT_EQ(detail(), "20 removals held back");
-    state.setRemovalQuestions({});
-    state.setNotSyncedFiles(docs, {});
-    EXPECT_EQ(title(), "Up to date");
-
-    // A session the server refused asks for a sign-in, before anything else.
-    state.setSessionRejected(true);
-    EXPECT_EQ(title(), "Sign in again to keep syncing");
-    ASSERT_TRUE(shown("signInAgainButton"));
-    QSignalSpy signIn(&view, &SyncStatusView::signInRequested);
-    view.findChild<QPushButton *>("signInAgainButton")->click();
-    EXPECT_EQ(signIn.count(), 1);
-    state.setSessionRejected(false);
-    EXPECT_FALSE(shown("signInAgainButton"));
-}
 
 TEST(StatusSummaryText, CountsAndSizes)
 {

@@ -4,18 +4,12 @@
 #include "UiFixture.h"
 
 #include "platform/Translations.h"
-#include "state/AppState.h"
-#include "ui/LoginView.h"
-#include "ui/MenuBarView.h"
 #include "ui/PanelWindow.h"
 #include "ui/RelativeTime.h"
 
-#include <QLabel>
 #include <QLocale>
 #include <QMessageBox>
 #include <QProcess>
-#include <QPushButton>
-#include <QSystemTrayIcon>
 
 namespace {
 

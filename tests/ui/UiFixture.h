@@ -1,15 +1,25 @@
 #pragma once
 
+// The shell and the widgets the UI tests drive.
+#include "api/APIClient.h"
 #include "platform/NetworkReachability.h"
 #include "platform/Preferences.h"
+#include "state/AppState.h"
 #include "support/TestSupport.h"
 #include "sync/SyncEngine.h"
+#include "ui/LoginView.h"
+#include "ui/MenuBarView.h"
+#include "ui/Notifier.h"
+#include "ui/SessionFlows.h"
+#include "ui/SettingsView.h"
+#include "ui/SyncStatusView.h"
 #include "ui/TavrelSyncApp.h"
 
-#include <QDir>
-#include <QFileInfo>
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <algorithm>
 #include <memory>
 
 // A private home, a development server with the demo user, and an
@@ -78,12 +88,61 @@ protected:
         QDir().mkpath(path);
         return QDir::cleanPath(path);
     }
+    // The names of the documents in the server folder of that name.
+    std::vector<std::string> serverNames(const std::string &folderName) const
+    {
+        std::vector<std::string> names;
+        for (const auto &folder : server.server.folders(testsupport::RunningServer::email))
+            if (folder.name == folderName)
+                for (const auto &document : server.server.documents(folder.id))
+                    names.push_back(document.name);
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    bool onServer(const std::string &folderName, const std::string &name) const
+    {
+        const auto names = serverNames(folderName);
+        return std::find(names.begin(), names.end(), name) != names.end();
+    }
+
+    // A folder chosen in an earlier run: its bookmark is stored.
+    QString storedFolder(const QString &relative)
+    {
+        const QString folder = makeFolder(relative);
+        Preferences preferences;
+        EXPECT_TRUE(AppState(preferences).addWatchedFolder(folder));
+        return folder;
+    }
+
+    // The program started with a saved session (and the folders stored
+    // before), its timer every `interval` seconds: by default far beyond the
+    // tests' patience, so that only the flows under test start a pass.
+    // Returns once the first pass (with a folder to sync) has ended.
+    TavrelSyncApp &launchSignedIn(double interval = 3600)
+    {
+        storeSession(server.baseURL);
+        Preferences().setDouble("syncInterval", interval);
+        TavrelSyncApp &app = makeApp();
+        app.launch();
+        EXPECT_NE(app.syncEngine(), nullptr);
+        passes = std::make_unique<QSignalSpy>(app.syncEngine(), &SyncEngine::passFinished);
+        if (!app.appState().watchedFolders().isEmpty())
+            EXPECT_TRUE(passEnds(1, "the first pass"));
+        return app;
+    }
+    // The engine's `count`th pass since the launch has ended, and no other runs.
+    testing::AssertionResult passEnds(int count, const char *what)
+    {
+        SyncEngine *engine = m_app->syncEngine();
+        return testsupport::waitUntil([&] { return passes->count() >= count && !engine->isSyncing(); }, what);
+    }
 
     NetworkReachability network{NetworkReachability::Source::manual};
     QStringList questions;
     bool confirmAnswer = true;
     int folderChooserRuns = 0;
     std::optional<QString> chosenFolder;
+    std::unique_ptr<QSignalSpy> passes; // of the engine launchSignedIn() started
     testsupport::TempHome home;
     testsupport::RunningServer server;
     QTemporaryDir folders;

@@ -2,10 +2,6 @@
 
 #include "support/TestSupport.h"
 
-#include <QDir>
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
-
 // A temporary folder tree and the small file operations the watcher tests
 // are told in.
 class WatcherFixture : public ::testing::Test {
