@@ -35,8 +35,25 @@ void PrettyJsonWriter::endArray()
     m_out.append(']');
 }
 
+void PrettyJsonWriter::drainIfFull()
+{
+    constexpr qsizetype bufferBytes = 1 << 20;
+    if (m_sink && m_out.size() >= bufferBytes)
+        finish();
+}
+
+bool PrettyJsonWriter::finish()
+{
+    if (m_sink && !m_out.isEmpty()) {
+        m_sinkFailed = m_sinkFailed || m_sink->write(m_out) != m_out.size();
+        m_out.truncate(0);
+    }
+    return !m_sinkFailed;
+}
+
 void PrettyJsonWriter::key(const QString &name)
 {
+    drainIfFull();
     Level &level = m_levels.back();
     if (!level.empty)
         m_out.append(',');

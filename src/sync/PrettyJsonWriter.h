@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QIODevice>
 #include <QString>
 
 #include <vector>
@@ -24,10 +25,17 @@ public:
     bool number(double value);
 
     const QByteArray &bytes() const { return m_out; }
+    // From here on the output goes to `sink` a buffer's worth at a time, as
+    // it is written (bytes() then holds only what is not written yet), so a
+    // large document is never held whole.
+    void streamTo(QIODevice *sink) { m_sink = sink; }
+    // Writes what is left to the sink; false when a write to it failed.
+    bool finish();
     // Room for about this many bytes, to spare the output's regrowth.
     void reserve(qsizetype bytes) { m_out.reserve(bytes); }
 
 private:
+    void drainIfFull();
     void beforeValue();
     void newlineAndIndent();
     void appendEscaped(const QString &text);
@@ -37,6 +45,8 @@ private:
         bool empty = true;
     };
     QByteArray m_out;
+    QIODevice *m_sink = nullptr;
+    bool m_sinkFailed = false;
     std::vector<Level> m_levels;
     bool m_afterKey = false;
 };

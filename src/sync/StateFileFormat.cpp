@@ -382,9 +382,14 @@ bool encodeTrackedFile(PrettyJsonWriter &out, const TrackedFile &file)
 
 QByteArray SyncState::encode() const
 {
-    // Members in key order, so that the same state always gives the same file.
     PrettyJsonWriter out;
     out.reserve(4096 + trackedFiles.size() * 320);
+    return encodeInto(out) ? out.bytes() : QByteArray();
+}
+
+bool SyncState::encodeInto(PrettyJsonWriter &out) const
+{
+    // Members in key order, so that the same state always gives the same file.
     out.beginObject();
     if (account) {
         out.key(QStringLiteral("account"));
@@ -475,7 +480,7 @@ QByteArray SyncState::encode() const
     for (auto it = trackedFiles.cbegin(); it != trackedFiles.cend(); ++it) {
         out.key(it.key());
         if (!encodeTrackedFile(out, it.value()))
-            return {};
+            return false;
     }
     out.endObject();
     out.key(QStringLiteral("watchedFolders"));
@@ -484,7 +489,7 @@ QByteArray SyncState::encode() const
         out.string(folder);
     out.endArray();
     out.endObject();
-    return out.bytes();
+    return true;
 }
 
 std::optional<SyncState> SyncState::decode(const QByteArray &bytes)

@@ -50,8 +50,7 @@ QCoro::Task<void> StateSaver::write()
     const QPointer<StateSaver> self(this);
     const QString path = m_path;
     QFuture<qint64> future = QtConcurrent::run([snapshot = std::move(snapshot), path] {
-        const QByteArray bytes = snapshot.encode();
-        return !bytes.isEmpty() && SyncState::writeFile(path, bytes) ? qint64(bytes.size()) : qint64(-1);
+        return snapshot.writeTo(path);
     });
     const qint64 written = co_await future;
     if (!self)

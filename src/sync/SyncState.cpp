@@ -1,6 +1,7 @@
 #include "sync/SyncState.h"
 
 #include "platform/Logging.h"
+#include "sync/PrettyJsonWriter.h"
 
 #include <QDir>
 #include <QFile>
@@ -54,31 +55,32 @@ SyncState SyncState::load(const QString &path)
 
 void SyncState::save(const QString &path) const
 {
-    const QByteArray bytes = encode();
-    if (!bytes.isEmpty())
-        writeFile(path, bytes);
+    writeTo(path);
 }
 
-bool SyncState::writeFile(const QString &path, const QByteArray &bytes)
+qint64 SyncState::writeTo(const QString &path) const
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         qCCritical(lcSyncState) << "Cannot write the sync state" << path << file.errorString();
-        return false;
+        return -1;
     }
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     // QSaveFile writes beside the target and renames over it; the explicit
     // fsync makes sure the bytes are on disk before the rename.
-    if (file.write(bytes) != bytes.size() || !file.flush() || ::fsync(file.handle()) != 0) {
+    PrettyJsonWriter out;
+    out.streamTo(&file);
+    if (!encodeInto(out) || !out.finish() || !file.flush() || ::fsync(file.handle()) != 0) {
         file.cancelWriting();
         file.commit();
         qCCritical(lcSyncState) << "Cannot write the sync state" << path;
-        return false;
+        return -1;
     }
+    const qint64 written = file.pos();
     if (!file.commit()) {
         qCCritical(lcSyncState) << "Cannot save the sync state" << path << file.errorString();
-        return false;
+        return -1;
     }
     syncDirectory(QFileInfo(path).absolutePath());
-    return true;
+    return written;
 }

@@ -90,11 +90,15 @@ struct SyncState {
     // Never fails loudly: written atomically (temporary file, fsync, rename),
     // mode 0600; a failed write leaves the old file and is ignored.
     void save(const QString &path = fileURL()) const;
-    // The atomic write behind save(), for any thread; false (and logged)
-    // when the old file had to stay.
-    static bool writeFile(const QString &path, const QByteArray &bytes);
+    // The atomic write behind save(), for any thread, encoding straight into
+    // the file: the bytes written, or -1 (and logged) when the old file had
+    // to stay.
+    qint64 writeTo(const QString &path) const;
 
     QByteArray encode() const;
+    // Writes the state's JSON into `out`; false for a state that has no
+    // JSON form (a time JSON cannot hold).
+    bool encodeInto(class PrettyJsonWriter &out) const;
     // Nullopt for anything that is not a state file this client wrote,
     // including one over maxFileBytes or nested deeper than it ever nests.
     static std::optional<SyncState> decode(const QByteArray &bytes);

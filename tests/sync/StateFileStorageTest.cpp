@@ -41,11 +41,15 @@ TEST_F(StateFileStorage, SavesPrivatelyAndReplacesTheFileWhole)
     // the new state went to a new file that was renamed over the old one.
     QFile reader(file());
     ASSERT_TRUE(reader.open(QIODevice::ReadOnly));
+    // A state of several megabytes goes to the file in pieces as it is
+    // encoded: the file still holds exactly its encoding.
     SyncState second = stateWithFile("/second", 2);
-    for (int i = 0; i < 200; ++i)
-        second.folderMappings.insert(QStringLiteral("/folder/%1").arg(i), i);
+    for (int i = 0; i < 20000; ++i)
+        second.trackedFiles.insert(QStringLiteral("/folder/%1").arg(i), second.trackedFiles.first());
     second.save(file());
     EXPECT_EQ(reader.readAll(), first.encode());
+    EXPECT_GT(QFileInfo(file()).size(), 2 << 20);
+    EXPECT_EQ(readFile(file()), second.encode());
     EXPECT_EQ(SyncState::load(file()), second);
     EXPECT_EQ(modeOf(file()), 0600u);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
