@@ -11,6 +11,7 @@
 #include "state/NoticeTitles.h"
 #include "sync/FailureText.h"
 #include "sync/FolderRun.h"
+#include "sync/StateCompaction.h"
 #include "sync/StateSaver.h"
 #include "sync/UnreadableFolder.h"
 
@@ -116,17 +117,22 @@ public:
         if (!m_engine)
             return;
         m_engine->m_syncState.trackedFiles.insert(path, entry);
+        ++m_engine->m_entriesChanged;
         m_engine->requestSave();
     }
     void forgotten(const QString &path) override
     {
-        if (m_engine && m_engine->m_syncState.trackedFiles.remove(path))
+        if (m_engine && m_engine->m_syncState.trackedFiles.remove(path)) {
+            ++m_engine->m_entriesChanged;
             m_engine->requestSave();
+        }
     }
     void documentChanged(qint64 serverFolderId, qint64 documentId, const KnownDocument &document) override
     {
-        if (m_engine)
-            m_engine->m_syncState.serverDocuments[serverFolderId].insert(documentId, document);
+        if (!m_engine)
+            return;
+        m_engine->m_syncState.serverDocuments[serverFolderId].insert(documentId, document);
+        ++m_engine->m_entriesChanged;
     }
     KnownDocuments knownDocuments(qint64 serverFolderId) const override
     {
@@ -356,6 +362,25 @@ QCoro::Task<void> SyncEngine::syncNow()
     co_await performSync();
 }
 
+QCoro::Task<void> SyncEngine::compactState()
+{
+    const QPointer<SyncEngine> self(this);
+    SyncState snapshot = m_syncState;
+    QFuture<CompactedMaps> copying = QtConcurrent::run([snapshot] { return compactedMaps(snapshot); });
+    CompactedMaps maps = co_await copying;
+    if (!self)
+        co_return;
+    // Only while nothing changed the state meanwhile (a change detaches the
+    // engine's maps from the snapshot).
+    if (!m_isSyncing && m_syncState.trackedFiles.isSharedWith(snapshot.trackedFiles)
+        && m_syncState.serverDocuments.isSharedWith(snapshot.serverDocuments)) {
+        std::swap(m_syncState.trackedFiles, maps.trackedFiles);
+        std::swap(m_syncState.serverDocuments, maps.serverDocuments);
+    }
+    snapshot = SyncState{};
+    releaseInBackground(std::make_shared<const CompactedMaps>(std::move(maps)));
+}
+
 void SyncEngine::takeLoadedState()
 {
     if (!m_loading.isValid())
@@ -568,6 +593,8 @@ QCoro::Task<void> SyncEngine::performSync()
     m_isSyncing = false;
     releaseStateFile();
     releaseInBackground();
+    if (std::exchange(m_entriesChanged, 0) >= compactAfterChanges)
+        compactState();
     postPassNotices();
     if (std::exchange(m_passWanted, false))
         schedulePass();

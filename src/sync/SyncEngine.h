@@ -95,6 +95,9 @@ public:
     // anyway once per this interval (milliseconds), in case the watcher
     // missed what it could not know it missed.
     qint64 fullWalkIntervalMs = 60 * 60 * 1000;
+    // A pass that changed at least this many entries is followed by a
+    // compaction of the state in memory (see compactedMaps).
+    int compactAfterChanges = 1000;
 
 signals:
     // Emitted at the end of every pass that ran (not for dropped requests).
@@ -191,6 +194,10 @@ private:
     // taken from there before anything reads or changes it.
     void takeLoadedState();
     QCoro::Task<void> stateLoaded();
+    // After a pass that changed many entries, their maps are copied afresh
+    // in one go (see compactedMaps) and the scattered originals freed.
+    QCoro::Task<void> compactState();
+    int m_entriesChanged = 0; // entries changed by the pass under way
 
     APIClient &m_apiClient;
     AppState &m_appState;

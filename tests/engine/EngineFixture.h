@@ -45,6 +45,7 @@ struct OtherComputer {
     {
         engine.reset();
         engine = std::make_unique<SyncEngine>(client, appState, statePath);
+        engine->compactAfterChanges = 1; // under every scenario, not only large ones
     }
     void syncOk()
     {
@@ -82,7 +83,9 @@ protected:
 
     std::unique_ptr<SyncEngine> makeEngine()
     {
-        return std::make_unique<SyncEngine>(*client, *appState, home.stateFilePath());
+        auto made = std::make_unique<SyncEngine>(*client, *appState, home.stateFilePath());
+        made->compactAfterChanges = 1; // under every scenario, not only large ones
+        return made;
     }
 
     QString watch(const QString &relative)

@@ -215,6 +215,7 @@ protected:
         else
             QFile::remove(c.statePath);
         c.engine = std::make_unique<SyncEngine>(c.client, c.appState, c.statePath);
+        c.engine->compactAfterChanges = 1;
     }
 
     void step()

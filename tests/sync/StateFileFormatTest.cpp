@@ -1,3 +1,4 @@
+#include "sync/StateCompaction.h"
 #include "sync/SyncState.h"
 
 #include <gtest/gtest.h>
@@ -277,4 +278,16 @@ TEST(StateFileFormat, EscapesTextAsJsonWithSlashesAndUtf8)
                                 "\xf0\x9f\x98\x80 "
         + lone.toUtf8() + "\" : 1\n  },\n  \"trackedFiles\" : {},\n  \"watchedFolders\" : []\n}";
     EXPECT_EQ(state.encode(), expected);
+}
+
+TEST(StateCompaction, ACompactCopyHoldsTheSameEntriesInMemoryOfItsOwn)
+{
+    SyncState state = sampleState();
+    state.serverDocuments[12].insert(3, KnownDocument{"a.txt", QString(64, 'a'), 5, "2026-01-02T03:04:05Z"});
+    const CompactedMaps maps = compactedMaps(state);
+    EXPECT_EQ(maps.trackedFiles, state.trackedFiles);
+    EXPECT_EQ(maps.serverDocuments, state.serverDocuments);
+    // Texts too are copies: the originals can all be freed.
+    EXPECT_NE(maps.trackedFiles.firstKey().constData(), state.trackedFiles.firstKey().constData());
+    EXPECT_NE(maps.serverDocuments[12][3].name.constData(), state.serverDocuments[12][3].name.constData());
 }
