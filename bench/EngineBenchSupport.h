@@ -182,6 +182,27 @@ inline bool waitUntil(const std::function<bool()> &predicate, int timeoutMs)
     return true;
 }
 
+// Runs the event loop until the engine's next pass has ended.
+inline void waitForPassEnd(SyncEngine &engine)
+{
+    bool ended = false;
+    const QMetaObject::Connection watching =
+        QObject::connect(&engine, &SyncEngine::passFinished, [&ended] { ended = true; });
+    while (!ended)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    QObject::disconnect(watching);
+}
+
+// Starts the engine as the application does, with no timer or watcher pass
+// of its own during the measures, and waits for the end of its first pass.
+inline void startAndWaitForFirstPass(SyncEngine &engine)
+{
+    engine.syncIntervalOverrideMs = 24 * 3600 * 1000;
+    engine.debounceInterval = 24 * 3600 * 1000;
+    engine.start();
+    waitForPassEnd(engine);
+}
+
 // Runs the event loop for the time given, without spinning.
 inline void idle(int ms)
 {

@@ -72,16 +72,6 @@ void launch(TavrelSyncApp &app)
     QCoreApplication::processEvents();
 }
 
-// Waits for the end of the first pass of the application's engine.
-void firstPassEnds(TavrelSyncApp &app)
-{
-    bool ended = false;
-    const QMetaObject::Connection counting =
-        QObject::connect(app.syncEngine(), &SyncEngine::passFinished, [&ended] { ended = true; });
-    while (!ended)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    QObject::disconnect(counting);
-}
 
 void run(int fileCount, bool appFirst)
 {
@@ -105,7 +95,7 @@ void run(int fileCount, bool appFirst)
     SyncEngine *engine = app->syncEngine();
     const double launchStall = probe.stop();
     probe.start(QStringLiteral("first sync"));
-    firstPassEnds(*app);
+    waitForPassEnd(*app->syncEngine());
     const qint64 firstMs = clock.elapsed();
     const double firstStall = probe.stop();
     idle(2000); // the compaction that follows a pass of many changes settles
@@ -144,7 +134,7 @@ void run(int fileCount, bool appFirst)
     app = makeApp(setting);
     launch(*app);
     const qint64 againShownMs = clock.elapsed();
-    firstPassEnds(*app);
+    waitForPassEnd(*app->syncEngine());
     const qint64 startMs = clock.elapsed();
     std::printf("application     start-up over %lld entries: panel shown %lld ms, first pass done %lld ms = %.2fx "
                 "reading and decoding the state file alone (%lld ms); longest stall %.1f ms; resident memory %.1f MiB\n",

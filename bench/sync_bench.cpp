@@ -117,15 +117,9 @@ void runCount(int fileCount, qint64 bigFileMiB)
     // it, when nothing changed anywhere: the usual one, which the watcher
     // spares the walk, and one that walks (as hourly, or where the watcher
     // cannot vouch for a folder).
-    engine->syncIntervalOverrideMs = 24 * 3600 * 1000;
-    engine->debounceInterval = 24 * 3600 * 1000;
-    bool started = false;
-    QObject::connect(engine.get(), &SyncEngine::passFinished, [&started] { started = true; });
     probe.start(QStringLiteral("pass after the first sync"));
     clock.restart();
-    engine->start();
-    while (!started)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    startAndWaitForFirstPass(*engine);
     const qint64 afterMs = clock.elapsed();
     std::printf("engine          pass after the first sync %lld ms (its answer lists the %lld uploads), "
                 "longest main-thread stall %.1f ms\n",
@@ -177,13 +171,7 @@ void runCount(int fileCount, qint64 bigFileMiB)
     clock.restart();
     engine = setting.makeEngine();
     const qint64 madeMs = clock.elapsed();
-    engine->syncIntervalOverrideMs = 24 * 3600 * 1000;
-    engine->debounceInterval = 24 * 3600 * 1000;
-    bool restarted = false;
-    QObject::connect(engine.get(), &SyncEngine::passFinished, [&restarted] { restarted = true; });
-    engine->start();
-    while (!restarted)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    startAndWaitForFirstPass(*engine);
     const qint64 startMs = clock.elapsed();
     std::printf("engine          start-up to the end of the first pass %lld ms = %.2fx reading and decoding the "
                 "state file alone (%lld ms, %lld entries); engine made in %lld ms; longest main-thread stall %.1f ms\n",
