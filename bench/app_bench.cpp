@@ -114,9 +114,12 @@ void run(int fileCount, bool appFirst)
     // after that.
     for (const char *label : {"pass after the first sync", "idle pass"}) {
         probe.start(QString::fromLatin1(label));
+        const qint64 walksBefore = engine->walkCount();
         clock.restart();
         QCoro::waitFor(engine->performSync());
-        std::printf("application     %s %lld ms, longest stall %.1f ms\n", label, clock.elapsed(), probe.stop());
+        const qint64 passMs = clock.elapsed();
+        std::printf("application     %s %lld ms, %lld walks, longest stall %.1f ms\n", label, passMs,
+                    engine->walkCount() - walksBefore, probe.stop());
     }
     std::printf("  resident memory %.1f MiB with %lld files tracked\n", memoryKiB() / 1024.0, tracked);
 
