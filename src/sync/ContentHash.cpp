@@ -27,7 +27,8 @@ ContentHash::ContentHash(const QString &text)
             const int high = hexValue(text[2 * i].unicode());
             const int low = hexValue(text[2 * i + 1].unicode());
             digits = high >= 0 && low >= 0;
-            m_bytes[i] = static_cast<unsigned char>(high << 4 | low);
+            if (digits)
+                m_bytes[i] = static_cast<unsigned char>(high << 4 | low);
         }
         if (digits) {
             m_text.reset();
