@@ -441,7 +441,7 @@ private:
 
     const FolderFacts &m_facts;
     FolderPlan m_plan;
-    QMap<QString, TrackedFile> m_tracked; // after the repair
+    TrackedFiles m_tracked; // after the repair
     QHash<QString, const LocalFile *> m_listed;
     QMap<QString, QList<qint64>> m_documentsByName;
     QSet<qint64> m_claimed;     // documents a local file goes with

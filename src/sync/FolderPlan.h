@@ -23,7 +23,7 @@ struct FolderFacts {
     QString folderPath;
     LocalScanner::Listing listing;
     // Tracked entries of this folder, by absolute path.
-    QMap<QString, TrackedFile> tracked;
+    TrackedFiles tracked;
     // The server folder as known after this pass's answer was taken in.
     KnownDocuments documents;
     // Content hashes of the files that had to be read (see pathsToHash);

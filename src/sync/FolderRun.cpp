@@ -81,7 +81,7 @@ QStringList mountPointsToKeep(const FolderFacts &facts)
 // another folder put at its path meanwhile is seen by the next pass, never
 // acted on.
 std::optional<FolderPlan> decide(const std::shared_ptr<FolderAccess> &folder, const QString &folderPath,
-                                 const QMap<QString, TrackedFile> &tracked, const KnownDocuments &documents,
+                                 const TrackedFiles &tracked, const KnownDocuments &documents,
                                  RemovalAnswer removalAnswer, bool settleAsConflicts, QStringList &mountPoints)
 {
     FolderFacts facts;
@@ -100,7 +100,7 @@ std::optional<FolderPlan> decide(const std::shared_ptr<FolderAccess> &folder, co
         facts.tracked = tracked;
     } else {
         for (auto entry = tracked.lowerBound(prefix); entry != tracked.cend() && entry.key().startsWith(prefix); ++entry)
-            facts.tracked.insert(facts.tracked.cend(), entry.key(), entry.value());
+            facts.tracked.insert(entry.key(), entry.value());
     }
 
     QSet<QString> listed;

@@ -35,7 +35,7 @@ public:
         std::optional<QString> since;
         // Every tracked entry (of all folders), by absolute path; the run
         // takes its folder's own.
-        QMap<QString, TrackedFile> tracked;
+        TrackedFiles tracked;
         // What is known of the server folder; none: ask for everything.
         std::optional<KnownDocuments> documents;
         FolderPlanning::RemovalAnswer removalAnswer = FolderPlanning::RemovalAnswer::none;

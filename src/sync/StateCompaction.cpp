@@ -20,7 +20,7 @@ CompactedMaps compactedMaps(const SyncState &state)
         TrackedFile entry = it.value();
         entry.lastSynced = times.take(ownCopy(entry.lastSynced));
         // In key order, so each insert goes at the end.
-        maps.trackedFiles.insert(maps.trackedFiles.cend(), ownCopy(it.key()), entry);
+        maps.trackedFiles.insert(ownCopy(it.key()), entry);
     }
     for (auto folder = state.serverDocuments.cbegin(); folder != state.serverDocuments.cend(); ++folder) {
         KnownDocuments documents;
@@ -28,7 +28,7 @@ CompactedMaps compactedMaps(const SyncState &state)
             KnownDocument document = it.value();
             document.name = ownCopy(document.name);
             document.updatedAt = times.take(ownCopy(document.updatedAt));
-            documents.insert(documents.cend(), it.key(), document);
+            documents.insert(it.key(), document);
         }
         maps.serverDocuments.insert(maps.serverDocuments.cend(), folder.key(), documents);
     }

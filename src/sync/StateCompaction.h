@@ -9,7 +9,7 @@
 // together; once it replaces them, the scattered originals can be freed and
 // their pages handed back.
 struct CompactedMaps {
-    QMap<QString, TrackedFile> trackedFiles;
+    TrackedFiles trackedFiles;
     QMap<qint64, KnownDocuments> serverDocuments;
 };
 CompactedMaps compactedMaps(const SyncState &state);

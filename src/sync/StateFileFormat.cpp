@@ -190,7 +190,7 @@ std::optional<std::pair<qint64, KnownDocument>> decodeKnownDocument(const std::s
 // decoded, so a file of 100,000 entries is never held as a whole tree.
 class StreamedMembers {
 public:
-    QMap<QString, TrackedFile> trackedFiles;
+    TrackedFiles trackedFiles;
     QMap<qint64, KnownDocuments> serverDocuments;
 
     // The parser's callback: false drops what was just read from the tree.

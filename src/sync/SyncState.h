@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sync/ChunkedMap.h"
 #include "sync/ContentHash.h"
 
 #include <QDateTime>
@@ -42,7 +43,8 @@ struct KnownDocument {
     QString updatedAt;
     bool operator==(const KnownDocument &) const = default;
 };
-using KnownDocuments = QMap<qint64, KnownDocument>; // document id -> document
+using KnownDocuments = ChunkedMap<qint64, KnownDocument>; // document id -> document
+using TrackedFiles = ChunkedMap<QString, TrackedFile>;     // local file path -> entry
 
 // The server and account whose ids a state holds.
 struct SyncAccount {
@@ -58,7 +60,7 @@ struct SyncState {
     std::optional<QString> lastSyncTime;
     QStringList watchedFolders;            // kept as loaded, never used
     QMap<QString, qint64> folderMappings;  // local folder path -> server folder id
-    QMap<QString, TrackedFile> trackedFiles; // local file path -> entry
+    TrackedFiles trackedFiles;
     // Since time of each watched folder's last completed pass, keyed by the
     // folder's path (file member "folderSyncTimes"); a folder without one is
     // asked for everything. A file written before the member was kept gives
