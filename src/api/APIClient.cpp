@@ -10,6 +10,8 @@
 #include "platform/Preferences.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QMutex>
 #include <QFileInfo>
 #include <QHash>
 #include <QHostAddress>
@@ -109,16 +111,41 @@ void trustCertificatesFromEnvironment()
     QSslConfiguration::setDefaultConfiguration(configuration);
 }
 
-// The desktop's proxy configuration, asked afresh for each request: its
-// settings where Qt can read them, else http_proxy, https_proxy and no_proxy.
-// One per access manager, rather than Qt's application-wide switch, so that
-// each client keeps its own choice.
+// The desktop's proxy configuration: its settings where Qt can read them,
+// else http_proxy, https_proxy and no_proxy. One per access manager, rather
+// than Qt's application-wide switch, so that each client keeps its own
+// choice.
+//
+// Asking the desktop makes the calling thread wait for libproxy's thread,
+// and a first sync sends one request per file, so an answer is kept for a
+// few seconds per destination: a change of the desktop's settings takes
+// effect within that time.
 class SystemProxyFactory : public QNetworkProxyFactory {
 public:
     QList<QNetworkProxy> queryProxy(const QNetworkProxyQuery &query) override
     {
-        return QNetworkProxyFactory::systemProxyForQuery(query);
+        const QString destination = QString::number(int(query.queryType())) + query.protocolTag()
+            + QLatin1Char(' ') + query.peerHostName() + QLatin1Char(':') + QString::number(query.peerPort());
+        const QMutexLocker lock(&m_mutex);
+        const auto known = m_answers.constFind(destination);
+        if (known != m_answers.cend() && known->age.elapsed() < kKeptMs)
+            return known->proxies;
+        if (m_answers.size() > 64)
+            m_answers.clear();
+        Answer answer{QNetworkProxyFactory::systemProxyForQuery(query), {}};
+        answer.age.start();
+        m_answers.insert(destination, answer);
+        return answer.proxies;
     }
+
+private:
+    static constexpr qint64 kKeptMs = 10'000;
+    struct Answer {
+        QList<QNetworkProxy> proxies;
+        QElapsedTimer age;
+    };
+    QMutex m_mutex; // Qt may ask from its network thread as well
+    QHash<QString, Answer> m_answers;
 };
 
 } // namespace
