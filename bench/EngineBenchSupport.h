@@ -32,6 +32,7 @@
 #include <functional>
 #include <memory>
 #include <random>
+#include <ctime>
 
 namespace enginebench {
 
@@ -170,6 +171,15 @@ struct Setting {
 };
 
 // Spins the event loop until the predicate holds or the time runs out.
+// CPU time of this process so far, every thread counted, in milliseconds:
+// what the client spends, apart from the server (a child process).
+inline double processCpuMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return now.tv_sec * 1000.0 + now.tv_nsec / 1e6;
+}
+
 inline bool waitUntil(const std::function<bool()> &predicate, int timeoutMs)
 {
     QDeadlineTimer deadline(timeoutMs);

@@ -131,12 +131,14 @@ void runCount(int fileCount, qint64 bigFileMiB)
         const qint64 walksBefore = engine->walkCount();
         probe.start(QStringLiteral("idle pass ") + QString::fromLatin1(label).trimmed());
         clock.restart();
+        const double cpuBefore = processCpuMs();
         QCoro::waitFor(engine->performSync());
         const qint64 idleMs = clock.elapsed();
+        const double idleCpuMs = processCpuMs() - cpuBefore;
         const double idleStall = probe.stop();
         std::printf("engine          idle pass, %s %7lld ms = %.2fx one stat walk + one status request (%lld ms); "
-                    "%lld walks, %lld requests, %.2f MiB read; longest main-thread stall %.1f ms\n",
-                    label, idleMs, double(idleMs) / qMax<qint64>(floorMs, 1), floorMs,
+                    "client CPU %.1f ms; %lld walks, %lld requests, %.2f MiB read; longest main-thread stall %.1f ms\n",
+                    label, idleMs, double(idleMs) / qMax<qint64>(floorMs, 1), floorMs, idleCpuMs,
                     engine->walkCount() - walksBefore, setting.requestCount(),
                     (procIo("rchar") - readBefore) / 1048576.0, idleStall);
     };

@@ -13,9 +13,9 @@ int hexValue(char16_t c)
 
 } // namespace
 
-const std::shared_ptr<const QString> &ContentHash::emptyText()
+const QExplicitlySharedDataPointer<const ContentHash::Text> &ContentHash::emptyText()
 {
-    static const std::shared_ptr<const QString> empty = std::make_shared<const QString>();
+    static const QExplicitlySharedDataPointer<const Text> empty(new Text(QString()));
     return empty;
 }
 
@@ -36,13 +36,13 @@ ContentHash::ContentHash(const QString &text)
         }
         m_bytes = {};
     }
-    m_text = text.isEmpty() ? emptyText() : std::make_shared<const QString>(text);
+    m_text = text.isEmpty() ? emptyText() : QExplicitlySharedDataPointer<const Text>(new Text(text));
 }
 
 QString ContentHash::toString() const
 {
     if (m_text)
-        return *m_text;
+        return m_text->text;
     static constexpr char digits[] = "0123456789abcdef";
     QString text(2 * qsizetype(m_bytes.size()), Qt::Uninitialized);
     QChar *out = text.data();
@@ -56,6 +56,6 @@ QString ContentHash::toString() const
 bool operator==(const ContentHash &a, const ContentHash &b)
 {
     if (a.m_text || b.m_text)
-        return a.m_text && b.m_text && *a.m_text == *b.m_text;
+        return a.m_text && b.m_text && a.m_text->text == b.m_text->text;
     return a.m_bytes == b.m_bytes;
 }

@@ -1,8 +1,8 @@
 #pragma once
 
+#include <QSharedData>
 #include <QString>
 #include <array>
-#include <memory>
 
 // A content hash as the client and the service write it: the SHA-256 of a
 // file as 64 lowercase hex digits. Every tracked file and every known
@@ -17,14 +17,20 @@ public:
     ContentHash(const char *text) : ContentHash(QString::fromUtf8(text)) {}
 
     QString toString() const;
-    bool isEmpty() const { return m_text && m_text->isEmpty(); }
+    bool isEmpty() const { return m_text && m_text->text.isEmpty(); }
 
     friend bool operator==(const ContentHash &a, const ContentHash &b);
 
 private:
     std::array<unsigned char, 32> m_bytes{};
+    // Shared, and one pointer wide: a hash is copied into every plan and
+    // answer that names its file.
+    struct Text : QSharedData {
+        explicit Text(const QString &text) : text(text) {}
+        QString text;
+    };
     // Null for a hash held as its bytes; otherwise the text as it came.
-    std::shared_ptr<const QString> m_text = emptyText();
+    QExplicitlySharedDataPointer<const Text> m_text = emptyText();
 
-    static const std::shared_ptr<const QString> &emptyText();
+    static const QExplicitlySharedDataPointer<const Text> &emptyText();
 };

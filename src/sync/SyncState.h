@@ -2,6 +2,7 @@
 
 #include "sync/ChunkedMap.h"
 #include "sync/ContentHash.h"
+#include "sync/OptionalNumber.h"
 
 #include <QDateTime>
 #include <QMap>
@@ -19,14 +20,14 @@ struct TrackedFile {
     // The file as the file system described it at the agreement: while all
     // four are unchanged the content is taken as unchanged and not read.
     // Absent in entries written before they were kept.
-    std::optional<qint64> size;
-    std::optional<qint64> inode;
-    std::optional<qint64> modifiedNs; // modification time, ns since 1970
-    std::optional<qint64> changedNs;  // status change time, ns since 1970
+    OptionalNumber size;
+    OptionalNumber inode;
+    OptionalNumber modifiedNs; // modification time, ns since 1970
+    OptionalNumber changedNs;  // status change time, ns since 1970
     // When those facts were taken (by the file clock, ns since 1970): a file
     // modified at or after that moment may have changed within the file
     // system's time resolution, so its content is read again.
-    std::optional<qint64> recordedNs;
+    OptionalNumber recordedNs;
     // The agreement came from this computer's upload (member "sentFromHere":
     // 1). Another computer may have sent its own version in the same moment
     // without seeing it, so a version replaced from the server goes to the
@@ -39,7 +40,7 @@ struct TrackedFile {
 struct KnownDocument {
     QString name;
     std::optional<ContentHash> fileHash;
-    std::optional<qint64> fileSize;
+    OptionalNumber fileSize;
     QString updatedAt;
     bool operator==(const KnownDocument &) const = default;
 };
