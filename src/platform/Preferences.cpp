@@ -8,6 +8,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSaveFile>
+#include <QThreadPool>
 
 namespace {
 
@@ -40,11 +41,54 @@ bool ensurePrivateDirectory(const QString &dirPath)
                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
+// Writes end with an fsync, which waits for the disk: behind a large state
+// write that can take most of a second, so they are made on a thread of
+// their own. One thread for every store of the process, so that the writes
+// land in the order they were made.
+QThreadPool &writerThread()
+{
+    static QThreadPool *const pool = [] {
+        auto *threads = new QThreadPool; // lives as long as the process
+        threads->setMaxThreadCount(1);
+        return threads;
+    }();
+    return *pool;
+}
+
+void writeAtomically(const QString &path, const QByteArray &bytes, bool keepUnreadableFile)
+{
+    const QString dirPath = QFileInfo(path).absolutePath();
+    if (!ensurePrivateDirectory(dirPath)) {
+        qCCritical(lcApp) << "Cannot create the preferences folder" << dirPath;
+        return;
+    }
+    if (keepUnreadableFile) {
+        const QString aside = path + QStringLiteral(".unreadable");
+        QFile::remove(aside);
+        if (QFile::rename(path, aside))
+            qCCritical(lcApp) << "Kept the unreadable preferences file as" << aside;
+    }
+    // QSaveFile writes a temporary file beside the target and renames it
+    // over, so a crash leaves either the old file or the new one.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        qCCritical(lcApp) << "Cannot write the preferences file" << path << file.errorString();
+        return;
+    }
+    // Restricted before any byte lands: the file holds the bearer token.
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    file.write(bytes);
+    if (!file.commit())
+        qCCritical(lcApp) << "Cannot save the preferences file" << path << file.errorString();
+}
+
 } // namespace
 
 Preferences::Preferences(QString filePath)
     : m_filePath(std::move(filePath))
 {
+    // A store made after another one's change reads the file with it.
+    waitForWrites();
     // An unreadable file reads as empty.
     if (auto values = readObject(m_filePath)) {
         m_values = std::move(*values);
@@ -134,28 +178,18 @@ void Preferences::remove(const QString &key)
 
 void Preferences::writeFile()
 {
-    const QString dirPath = QFileInfo(m_filePath).absolutePath();
-    if (!ensurePrivateDirectory(dirPath)) {
-        qCCritical(lcApp) << "Cannot create the preferences folder" << dirPath;
-        return;
-    }
-    if (m_keepUnreadableFile) {
-        const QString aside = m_filePath + QStringLiteral(".unreadable");
-        QFile::remove(aside);
-        if (QFile::rename(m_filePath, aside))
-            qCCritical(lcApp) << "Kept the unreadable preferences file as" << aside;
-        m_keepUnreadableFile = false;
-    }
-    // QSaveFile writes a temporary file beside the target and renames it
-    // over, so a crash leaves either the old file or the new one.
-    QSaveFile file(m_filePath);
-    if (!file.open(QIODevice::WriteOnly)) {
-        qCCritical(lcApp) << "Cannot write the preferences file" << m_filePath << file.errorString();
-        return;
-    }
-    // Restricted before any byte lands: the file holds the bearer token.
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    file.write(QJsonDocument(m_values).toJson(QJsonDocument::Indented));
-    if (!file.commit())
-        qCCritical(lcApp) << "Cannot save the preferences file" << m_filePath << file.errorString();
+    writerThread().start([path = m_filePath, bytes = QJsonDocument(m_values).toJson(QJsonDocument::Indented),
+                          keepUnreadableFile = std::exchange(m_keepUnreadableFile, false)] {
+        writeAtomically(path, bytes, keepUnreadableFile);
+    });
+}
+
+Preferences::~Preferences()
+{
+    waitForWrites();
+}
+
+void Preferences::waitForWrites()
+{
+    writerThread().waitForDone();
 }

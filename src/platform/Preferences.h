@@ -12,9 +12,18 @@
 // their type (text, array of binary data, double); a value of another type
 // reads as absent. An unreadable or corrupt file reads as empty and is kept
 // beside the new one as "preferences.json.unreadable".
+//
+// A change is written on a thread of the store's own, in order; a store
+// made later and a store going away wait for the writes before them.
 class Preferences {
 public:
     explicit Preferences(QString filePath = defaultFilePath());
+    ~Preferences();
+    Preferences(const Preferences &) = delete;
+    Preferences &operator=(const Preferences &) = delete;
+
+    // Returns when every change made so far is in its file.
+    static void waitForWrites();
 
     // A larger file reads as unreadable.
     static constexpr qint64 maxFileBytes = 1024 * 1024;

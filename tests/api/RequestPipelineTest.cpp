@@ -125,6 +125,7 @@ TEST_F(ApiFixture, PathsAndQueriesAsSent)
 
 TEST_F(ApiFixture, SignInClassifiesAndStoresNothing)
 {
+    Preferences::waitForWrites();
     const QByteArray before = QFile::exists(home.preferencesPath()) ? testsupport::readFile(home.preferencesPath()) : "";
     const std::string path = "/api/v1/auth/login";
     auto signIn = [&](const QString &password = testsupport::RunningServer::password) {
@@ -155,6 +156,7 @@ TEST_F(ApiFixture, SignInClassifiesAndStoresNothing)
     EXPECT_EQ(header(sent.back(), "accept"), "application/json");
     EXPECT_EQ(sent.back().body, R"({"email":"demo@tavrel.test","password":"demo-password"})");
 
+    Preferences::waitForWrites();
     const QByteArray after = QFile::exists(home.preferencesPath()) ? testsupport::readFile(home.preferencesPath()) : "";
     EXPECT_EQ(before, after) << "the caller stores the credentials, not the client";
 

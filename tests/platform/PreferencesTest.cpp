@@ -79,6 +79,7 @@ TEST_F(PreferencesTest, MalformedValuesAndFilesReadAsAbsent)
         EXPECT_EQ(Preferences().string("a"), QStringLiteral("b"));
         EXPECT_EQ(readFile(home.preferencesPath() + ".unreadable"), corrupt);
         unreadable.setString("a", "c");
+        Preferences::waitForWrites();
         EXPECT_EQ(readFile(home.preferencesPath() + ".unreadable"), corrupt);
     }
 
@@ -89,6 +90,7 @@ TEST_F(PreferencesTest, MalformedValuesAndFilesReadAsAbsent)
         Preferences closed;
         EXPECT_FALSE(closed.string("tavrel_api_token"));
         closed.setString("a", "b");
+        Preferences::waitForWrites();
         QFile::setPermissions(home.preferencesPath() + ".unreadable", QFileDevice::ReadOwner);
         EXPECT_EQ(readFile(home.preferencesPath() + ".unreadable"), R"({"tavrel_api_token": "kept"})");
         EXPECT_EQ(Preferences().string("a"), QStringLiteral("b"));
@@ -108,6 +110,7 @@ TEST_F(PreferencesTest, WritesPrivatelyAndAtomically)
     EXPECT_FALSE(QFileInfo::exists(home.preferencesPath()));
 
     preferences.setString("tavrel_api_token", "first");
+    Preferences::waitForWrites(); // writes are made on a thread of their own
     EXPECT_EQ(modeOf(home.preferencesPath()), 0600u);
     EXPECT_EQ(modeOf(QFileInfo(home.preferencesPath()).absolutePath()), 0700u);
 
@@ -117,6 +120,7 @@ TEST_F(PreferencesTest, WritesPrivatelyAndAtomically)
     ASSERT_TRUE(reader.open(QIODevice::ReadOnly));
     const QByteArray before = readFile(home.preferencesPath());
     preferences.setString("tavrel_api_token", QString(10000, 'x'));
+    Preferences::waitForWrites();
     EXPECT_EQ(reader.readAll(), before);
     EXPECT_EQ(modeOf(home.preferencesPath()), 0600u);
     EXPECT_EQ(QDir(QFileInfo(home.preferencesPath()).absolutePath())

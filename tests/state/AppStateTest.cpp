@@ -109,6 +109,7 @@ TEST_F(AppStateTest, WatchedFoldersAreLimitedUniqueAndPersisted)
     state->removeWatchedFolder(-1);
     EXPECT_EQ(state->watchedFolders(), folders.mid(0, 5));
     EXPECT_EQ(changes.count(), 5);
+    Preferences::waitForWrites();
     EXPECT_EQ(readFile(home.preferencesPath()), before);
 
     state->removeWatchedFolder(1);
