@@ -39,7 +39,12 @@ struct Exchange {
     bool connecting = false; // the request opens a connection of its own
     QString sinkError;
     qint64 sunk = 0; // body bytes written to the sink
+    QByteArray body; // without a sink: the answer so far
 };
+
+// Room made at once for an answer's announced length, at most: a larger
+// one grows as it comes.
+constexpr qint64 kMaxReservedBody = 256 * 1024 * 1024;
 
 // Deletes the reply when the exchange ends, unless the session already
 // took it down with itself.
@@ -133,6 +138,19 @@ QCoro::Task<HttpAnswer> finish(QNetworkReply *sent, const HttpExchangeOptions &o
                 reply->abort();
             }
         });
+
+    } else {
+        // The answer is taken as it arrives, into room for its announced
+        // length: read whole at the end, an answer of tens of megabytes
+        // (a folder of 100,000 documents) held the main thread while it
+        // was copied at once.
+        QObject::connect(reply, &QNetworkReply::readyRead, reply, [&state, reply] {
+            if (state.body.isEmpty()) {
+                const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+                state.body.reserve(qBound<qint64>(0, announced, kMaxReservedBody));
+            }
+            state.body += reply->readAll();
+        });
     }
 
     if (!reply->isFinished())
@@ -160,7 +178,8 @@ QCoro::Task<HttpAnswer> finish(QNetworkReply *sent, const HttpExchangeOptions &o
         if (!allBodyWritten(*options.sink, *reply, state.sunk))
             throw FileError(options.sink->errorString());
     } else {
-        answer.body = reply->readAll();
+        answer.body = std::move(state.body);
+        answer.body += reply->readAll();
     }
     const qint64 received = options.sink ? state.sunk : answer.body.size();
     if (differsFromAnnouncedLength(*reply, received))

@@ -261,8 +261,10 @@ QCoro::Task<void> FolderRun::act()
     co_await downloading;
     // Documents that changed on the server before their removal could be
     // carried out come down again.
+    // Copied: a download may yet add to them.
+    const std::vector<Download> restores = m_restores;
     QCoro::Task<void> restoring =
-        runBounded(m_restores, maxConcurrent, [this](const Download &item) { return download(item); });
+        runBounded(restores, maxConcurrent, [this](const Download &item) { return download(item); });
     co_await restoring;
 }
 

@@ -55,8 +55,11 @@ private:
 // flight: the first `limit` start at once, each later one as soon as any
 // running one ends. Returns when every operation has ended, whatever its
 // outcome; results are not collected.
+//
+// `items` is read as the operations start, not copied (a first sync lists
+// 100,000 of them): it must stay alive and unchanged until the task ends.
 template <typename Item, typename Operation>
-QCoro::Task<void> runBounded(std::vector<Item> items, int limit, Operation operation)
+QCoro::Task<void> runBounded(const std::vector<Item> &items, int limit, Operation operation)
 {
     TransferSlots inFlight(limit);
     for (const Item &item : items) {
