@@ -7,6 +7,7 @@
 #include "api/Errors.h"
 #include "api/HttpExchange.h"
 #include "api/MultipartBodyDevice.h"
+#include "platform/WorkerResult.h"
 #include "platform/Preferences.h"
 
 #include <QDir>
@@ -352,7 +353,8 @@ QCoro::Task<SyncStatusResponse> APIClient::getSyncStatus(qint64 folderId, std::o
                 return error;
             }
         });
-    auto decoded = co_await decoding;
+    QCoro::Task<std::variant<SyncStatusResponse, DecodingError>> taking = takeResultOf(decoding);
+    auto decoded = co_await taking;
     if (auto *error = std::get_if<DecodingError>(&decoded))
         throw *error;
     co_return std::get<SyncStatusResponse>(std::move(decoded));

@@ -11,6 +11,9 @@
 #include "sync/UnreadableFolder.h"
 
 #include <QCoreApplication>
+#include "platform/MemoryRelease.h"
+#include "platform/WorkerResult.h"
+
 #include <QCoroFuture>
 #include <QDateTime>
 #include <QSysInfo>
@@ -41,8 +44,8 @@ Hashed hashOn(const std::shared_ptr<FolderAccess> &folder, const QString &relati
 template <typename Work>
 QCoro::Task<std::invoke_result_t<Work>> onWorker(Work work)
 {
-    QFuture<std::invoke_result_t<Work>> future = QtConcurrent::run(std::move(work));
-    co_return co_await future;
+    QCoro::Task<std::invoke_result_t<Work>> running = takeResultOf(QtConcurrent::run(std::move(work)));
+    co_return co_await running;
 }
 
 // Download temporaries of an earlier run that was killed before it could
@@ -364,6 +367,8 @@ QCoro::Task<void> FolderRun::confirmUploads()
                   qUtf8Printable(nameOf(sent->path)));
     }
     m_results->learned(m_context.serverFolderId, confirmed.documents, m_lookedUntil, true);
+    // The answer may list 100,000 documents: freed off the main thread.
+    releaseInBackground(std::make_shared<const SyncStatusResponse>(std::move(recent)));
 }
 
 QCoro::Task<void> FolderRun::deleteOnServer(ServerDeletion deletion)

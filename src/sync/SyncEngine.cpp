@@ -6,6 +6,7 @@
 #include "platform/Logging.h"
 #include "platform/MemoryRelease.h"
 #include "platform/Preferences.h"
+#include "platform/WorkerResult.h"
 #include "state/AppState.h"
 #include "state/FileWatcher.h"
 #include "state/NoticeTitles.h"
@@ -367,7 +368,8 @@ QCoro::Task<void> SyncEngine::compactState()
     const QPointer<SyncEngine> self(this);
     SyncState snapshot = m_syncState;
     QFuture<CompactedMaps> copying = QtConcurrent::run([snapshot] { return compactedMaps(snapshot); });
-    CompactedMaps maps = co_await copying;
+    QCoro::Task<CompactedMaps> taking = takeResultOf(copying);
+    CompactedMaps maps = co_await taking;
     if (!self)
         co_return;
     // Only while nothing changed the state meanwhile (a change detaches the

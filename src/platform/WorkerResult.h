@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QCoroFuture>
+#include <QCoroTask>
+#include <QFuture>
+
+// Waits for a worker thread's result without holding up the main thread,
+// and moves it out. Awaiting the QFuture itself copies its result, and a
+// plan or an answer of 100,000 entries copied on the main thread is a
+// visible stall. The work must not throw.
+template <typename T>
+QCoro::Task<T> takeResultOf(QFuture<T> future)
+{
+    QFuture<void> finished(future);
+    co_await finished;
+    co_return future.takeResult();
+}
