@@ -138,7 +138,6 @@ QCoro::Task<HttpAnswer> finish(QNetworkReply *sent, const HttpExchangeOptions &o
                 reply->abort();
             }
         });
-
     } else {
         // The answer is taken as it arrives, into room for its announced
         // length: read whole at the end, an answer of tens of megabytes

@@ -4,6 +4,8 @@
 #include "platform/Descriptors.h"
 #include "platform/FolderAccess.h"
 #include "platform/Logging.h"
+#include "platform/MemoryRelease.h"
+#include "platform/WorkerResult.h"
 #include "state/NoticeTitles.h"
 #include "sync/FailureText.h"
 #include "sync/SharedTexts.h"
@@ -11,9 +13,6 @@
 #include "sync/UnreadableFolder.h"
 
 #include <QCoreApplication>
-#include "platform/MemoryRelease.h"
-#include "platform/WorkerResult.h"
-
 #include <QCoroFuture>
 #include <QDateTime>
 #include <QSysInfo>
@@ -263,8 +262,7 @@ QCoro::Task<void> FolderRun::act()
         runBounded(plan.downloads, maxConcurrent, [this](const Download &item) { return download(item); });
     co_await downloading;
     // Documents that changed on the server before their removal could be
-    // carried out come down again.
-    // Copied: a download may yet add to them.
+    // carried out come down again (copied: a download may yet add to them).
     const std::vector<Download> restores = m_restores;
     QCoro::Task<void> restoring =
         runBounded(restores, maxConcurrent, [this](const Download &item) { return download(item); });
