@@ -7,15 +7,15 @@
 #include "api/Errors.h"
 #include "api/HttpExchange.h"
 #include "api/MultipartBodyDevice.h"
-#include "platform/WorkerResult.h"
 #include "platform/Preferences.h"
+#include "platform/WorkerResult.h"
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QMutex>
 #include <QFileInfo>
 #include <QHash>
 #include <QHostAddress>
+#include <QMutex>
 #include <QNetworkReply>
 #include <QSslConfiguration>
 #include <QTemporaryFile>
