@@ -4,6 +4,8 @@
 #include <QCoroTask>
 #include <QFuture>
 
+#include <type_traits>
+
 // Waits for a worker thread's result without holding up the main thread,
 // and moves it out. Awaiting the QFuture itself copies its result, and a
 // plan or an answer of 100,000 entries copied on the main thread is a
@@ -13,5 +15,6 @@ QCoro::Task<T> takeResultOf(QFuture<T> future)
 {
     QFuture<void> finished(future);
     co_await finished;
-    co_return future.takeResult();
+    if constexpr (!std::is_void_v<T>)
+        co_return future.takeResult();
 }

@@ -519,7 +519,7 @@ QCoro::Task<void> SyncEngine::performSync()
                     m_appState.setFolderNeedsChoice(folderPath, true);
                     throw OverlappingFolder(folderPath, *outer);
                 }
-                PlannedFolder folder{folderPath, openWatchedFolder(folderPath), 0, nullptr};
+                PlannedFolder folder{folderPath, openWatchedFolder(folderPath), 0, nullptr, {}, {}};
                 followFolderChoice(folderPath);
                 QCoro::Task<qint64> mapping = getOrCreateSubfolder(folderPath, rootId);
                 folder.serverFolderId = co_await mapping;
