@@ -151,9 +151,9 @@ public:
     // what was downloaded whatever happens at the destination afterwards.
     QString hash();
 
-    // Each placement flushes the bytes to disk first. False (the temporary
-    // kept, nothing else changed) when the place is taken; FileError for
-    // other failures.
+    // Each placement flushes the bytes to disk first, and leaves the new
+    // name to syncPlacement(). False (the temporary kept, nothing else
+    // changed) when the place is taken; FileError for other failures.
     //
     // Puts the file at the destination only if nothing is there.
     [[nodiscard]] bool placeNew();
@@ -166,6 +166,11 @@ public:
     [[nodiscard]] bool replace(const FileFacts &expected);
     // Removes the temporary file now.
     void discard();
+    // Flushes the new name of a placed file to disk (nothing when none was
+    // placed), so that a power cut cannot take it back after it was
+    // recorded: call it before anything relies on the placement. A disk
+    // write that may take a while, so it is meant for a worker thread.
+    void syncPlacement();
 
     // The facts of the bytes as written, flushed and not yet given a name
     // (a rename keeps device, inode, size and modification time): recorded

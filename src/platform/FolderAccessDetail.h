@@ -53,6 +53,7 @@ struct IncomingFile::State {
     QString shownFolder;   // the destination folder's absolute path, for messages
     bool flushed = false;
     bool gone = false; // placed or discarded: nothing left to remove
+    bool placed = false;
 
     // Once: every byte written reaches the disk before the file is given a
     // name that others read, so a crash cannot leave a short file in its

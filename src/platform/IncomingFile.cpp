@@ -241,8 +241,14 @@ bool IncomingFile::placeNewAs(const QString &name)
     }
     d->file.reset();
     d->gone = true;
-    syncFolderEntries(d->folder.get());
+    d->placed = true;
     return true;
+}
+
+void IncomingFile::syncPlacement()
+{
+    if (d && d->placed)
+        syncFolderEntries(d->folder.get());
 }
 
 bool IncomingFile::replace(const FileFacts &expected)
@@ -268,6 +274,6 @@ bool IncomingFile::replace(const FileFacts &expected)
         throw FileError(cannot(QStringLiteral("Cannot put the download in place at"), shown, errno));
     d->file.reset();
     d->gone = true;
-    syncFolderEntries(d->folder.get());
+    d->placed = true;
     return true;
 }

@@ -582,6 +582,9 @@ QCoro::Task<void> FolderRun::keepServerCopy(const Upload &item)
     const QString copyName = conflictCopyName(item.name, QDateTime::currentDateTime());
     if (!incoming.placeNewAs(copyName))
         throw FileError(QStringLiteral("A local file appeared at %1").arg(parentOf(item.path) + copyName));
+    // On disk before the upload replaces the server's version.
+    QCoro::Task<void> syncing = onWorker([&incoming] { incoming.syncPlacement(); });
+    co_await syncing;
     qCWarning(lcSyncEngine, "Conflict on %s: the local version is newer; the server's version was kept as %s",
               qUtf8Printable(item.name), qUtf8Printable(copyName));
     m_results->notice(noticetitles::conflictCopyMade(),
@@ -627,7 +630,11 @@ QCoro::Task<void> FolderRun::download(Download item)
         const qint64 writtenNs = descriptors::fileClockNs();
         const FileFacts written = incoming.writtenFacts();
         std::shared_ptr<TrashedFile> replaced;
-        if (!place(incoming, item, received.hash, standing, replaced))
+        const bool inPlace = place(incoming, item, received.hash, standing, replaced);
+        // The new name reaches the disk before anything is recorded of it.
+        QCoro::Task<void> syncing = onWorker([&incoming] { incoming.syncPlacement(); });
+        co_await syncing;
+        if (!inPlace)
             co_return;
         m_results->agreed(item.destination,
                           entryFor(received.hash, item.documentId, item.document.fileHash, written, writtenNs));
