@@ -12,10 +12,12 @@
 #include "sync/TransferQueue.h"
 #include "sync/UnreadableFolder.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QCoroFuture>
 #include <QDateTime>
 #include <QSysInfo>
+#include <QThread>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 
@@ -45,6 +47,43 @@ QCoro::Task<std::invoke_result_t<Work>> onWorker(Work work)
 {
     QCoro::Task<std::invoke_result_t<Work>> running = takeResultOf(QtConcurrent::run(std::move(work)));
     co_return co_await running;
+}
+
+// A file opened for sending on a worker thread, or why it could not be. A
+// small file's bytes are read there too, so that the network's reads on the
+// main thread never wait for the disk (they would, behind a large state
+// write); a larger file is read as it goes, a buffer at a time.
+struct Opened {
+    FolderAccess::OpenedFile file;
+    QString failure;
+};
+
+constexpr qint64 readAheadLimit = 1024 * 1024;
+
+Opened openOn(const std::shared_ptr<FolderAccess> &folder, const QString &relativePath, QThread *sender)
+{
+    try {
+        FolderAccess::OpenedFile file = folder->openForReading(relativePath);
+        if (file.facts.size <= readAheadLimit) {
+            QByteArray bytes(file.facts.size, Qt::Uninitialized);
+            const qint64 got = file.device->read(bytes.data(), bytes.size());
+            if (got < 0)
+                throw FileError(QStringLiteral("Cannot read %1: %2")
+                                    .arg(folder->absolutePathOf(relativePath), file.device->errorString()));
+            // A file cut short meanwhile is sent as read: the hash recorded
+            // is the one of those bytes, and its facts changed since.
+            bytes.truncate(got);
+            auto held = std::make_shared<QBuffer>();
+            held->setData(bytes);
+            held->open(QIODevice::ReadOnly);
+            file.device = std::move(held);
+        }
+        // Read by the network on the sending thread.
+        file.device->moveToThread(sender);
+        return {std::move(file), {}};
+    } catch (const std::exception &error) {
+        return {{}, failureText(error)};
+    }
 }
 
 // Download temporaries of an earlier run that was killed before it could
@@ -525,7 +564,14 @@ QCoro::Task<void> FolderRun::upload(Upload item)
         // the folder's own access: a link or a pipe put in its place is
         // refused, never followed or waited on.
         const qint64 openedNs = descriptors::fileClockNs();
-        FolderAccess::OpenedFile file = m_folder->openForReading(relativePath);
+        QCoro::Task<Opened> opening =
+            onWorker([folder = m_folder, relativePath, sender = QThread::currentThread()] {
+                return openOn(folder, relativePath, sender);
+            });
+        Opened opened = co_await opening;
+        if (!opened.failure.isEmpty())
+            throw FileError(opened.failure);
+        FolderAccess::OpenedFile &file = opened.file;
         TrackedFile entry = entryFor({}, 0, {}, file.facts, openedNs);
         QCoro::Task<UploadReceipt> sending =
             m_apiClient.uploadDocument(std::move(file.device), nameOf(item.path), item.name, m_context.serverFolderId,
