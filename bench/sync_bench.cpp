@@ -16,6 +16,8 @@
 //  - resident memory (VmRSS) with the files tracked, and its peak (VmHWM)
 //    during the first sync and up to the end of the idle pass ("before" is
 //    with the minimal client gone and its heap handed back);
+//  - a second computer's first sync, into an empty folder of its own: it
+//    downloads every file (its time and longest stall);
 //  - with --big-file, a pass that uploads one file of that size.
 //
 // usage: sync_bench [COUNT ...] [--big-file MiB]
@@ -180,6 +182,28 @@ void runCount(int fileCount, qint64 bigFileMiB)
                 startMs, double(startMs) / qMax<qint64>(decodeMs, 1), decodeMs, stateEntries, madeMs, probe.stop());
     std::printf("  resident memory %.1f MiB after the start-up pass\n", memoryKiB() / 1024.0);
     std::fflush(stdout);
+
+    // A second computer on the same account: a folder of the same name and
+    // a state of its own, empty, so that its first sync downloads every file.
+    {
+        const QString secondHome = setting.home.filePath(QStringLiteral("second"));
+        const QString secondFolder = secondHome + QStringLiteral("/Documents");
+        QDir().mkpath(secondFolder);
+        Preferences secondPreferences(secondHome + QStringLiteral("/preferences.json"));
+        AppState secondAppState(secondPreferences);
+        secondAppState.setIsLoggedIn(true);
+        secondAppState.setWatchedFolders({secondFolder});
+        SyncEngine second(*setting.client, secondAppState, secondHome + QStringLiteral("/sync_state.json"));
+        probe.start(QStringLiteral("second computer's first sync"));
+        clock.restart();
+        QCoro::waitFor(second.performSync());
+        const qint64 secondMs = clock.elapsed();
+        std::printf("second computer first sync (downloads every file) %lld ms, %lld tracked, status %s; "
+                    "longest main-thread stall %.1f ms\n",
+                    secondMs, qint64(second.syncState().trackedFiles.size()),
+                    qPrintable(secondAppState.statusText()), probe.stop());
+        std::fflush(stdout);
+    }
 
     if (bigFileMiB > 0) {
         const QString path = setting.folder + QStringLiteral("/big.bin");
