@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QMap>
+
 #include <algorithm>
 #include <iterator>
+#include <optional>
 #include <type_traits>
 #include <vector>
 
@@ -137,10 +139,8 @@ public:
     const_iterator find(const Key &key) const { return constFind(key); }
     iterator find(const Key &key)
     {
-        if (!contains(key))
-            return end();
-        const size_t chunk = chunkFor(key);
-        return iterator(this, chunk, m_chunks[chunk].find(key));
+        const auto chunk = chunkHolding(key);
+        return chunk ? iterator(this, *chunk, m_chunks[*chunk].find(key)) : end();
     }
 
     // The first entry whose key is not below `key`.
@@ -187,21 +187,21 @@ public:
     // The number of entries removed (0 or 1).
     qsizetype remove(const Key &key)
     {
-        if (!contains(key))
+        const auto chunk = chunkHolding(key);
+        if (!chunk)
             return 0;
-        const size_t chunk = chunkFor(key);
-        m_chunks[chunk].remove(key);
-        dropIfEmpty(chunk);
+        m_chunks[*chunk].remove(key);
+        dropIfEmpty(*chunk);
         --m_size;
         return 1;
     }
     T take(const Key &key)
     {
-        if (!contains(key))
+        const auto chunk = chunkHolding(key);
+        if (!chunk)
             return T();
-        const size_t chunk = chunkFor(key);
-        T taken = m_chunks[chunk].take(key);
-        dropIfEmpty(chunk);
+        T taken = m_chunks[*chunk].take(key);
+        dropIfEmpty(*chunk);
         --m_size;
         return taken;
     }
@@ -220,9 +220,8 @@ public:
 
     T &operator[](const Key &key)
     {
-        if (!contains(key))
-            insert(key, T());
-        return *find(key);
+        const auto chunk = chunkHolding(key);
+        return chunk ? *m_chunks[*chunk].find(key) : *insert(key, T());
     }
     T operator[](const Key &key) const { return value(key); }
 
@@ -254,6 +253,15 @@ private:
         const auto after = std::upper_bound(m_chunks.cbegin() + 1, m_chunks.cend(), key,
                                             [](const Key &k, const Chunk &c) { return k < c.firstKey(); });
         return size_t(after - m_chunks.cbegin()) - 1;
+    }
+    // The chunk that holds `key`, if any. Asked before a change: a shared
+    // chunk is copied by any change, even the removal of a missing key.
+    std::optional<size_t> chunkHolding(const Key &key) const
+    {
+        if (isEmpty())
+            return std::nullopt;
+        const size_t chunk = chunkFor(key);
+        return m_chunks[chunk].contains(key) ? std::optional(chunk) : std::nullopt;
     }
     // Moves the upper half of an overfull chunk into a new one after it.
     void split(size_t chunk)
