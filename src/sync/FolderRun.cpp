@@ -18,6 +18,7 @@
 #include <QDateTime>
 #include <QSysInfo>
 #include <QThread>
+#include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 
@@ -84,6 +85,23 @@ Opened openOn(const std::shared_ptr<FolderAccess> &folder, const QString &relati
     } catch (const std::exception &error) {
         return {{}, failureText(error)};
     }
+}
+
+// Opening and reading a file to send, and flushing a placed download's
+// folder, wait for the disk rather than the processor. On the shared pool
+// they would queue behind hashing and state writes, and hold up the
+// transfers; they have threads of their own, enough for the transfers in
+// flight.
+template <typename Work>
+QCoro::Task<std::invoke_result_t<Work>> onDiskWorker(Work work)
+{
+    static QThreadPool *const diskThreads = [] {
+        auto *pool = new QThreadPool; // lives as long as the process
+        pool->setMaxThreadCount(4);
+        return pool;
+    }();
+    QCoro::Task<std::invoke_result_t<Work>> running = takeResultOf(QtConcurrent::run(diskThreads, std::move(work)));
+    co_return co_await running;
 }
 
 // Download temporaries of an earlier run that was killed before it could
@@ -565,7 +583,7 @@ QCoro::Task<void> FolderRun::upload(Upload item)
         // refused, never followed or waited on.
         const qint64 openedNs = descriptors::fileClockNs();
         QCoro::Task<Opened> opening =
-            onWorker([folder = m_folder, relativePath, sender = QThread::currentThread()] {
+            onDiskWorker([folder = m_folder, relativePath, sender = QThread::currentThread()] {
                 return openOn(folder, relativePath, sender);
             });
         Opened opened = co_await opening;
@@ -629,7 +647,7 @@ QCoro::Task<void> FolderRun::keepServerCopy(const Upload &item)
     if (!incoming.placeNewAs(copyName))
         throw FileError(QStringLiteral("A local file appeared at %1").arg(parentOf(item.path) + copyName));
     // On disk before the upload replaces the server's version.
-    QCoro::Task<void> syncing = onWorker([&incoming] { incoming.syncPlacement(); });
+    QCoro::Task<void> syncing = onDiskWorker([&incoming] { incoming.syncPlacement(); });
     co_await syncing;
     qCWarning(lcSyncEngine, "Conflict on %s: the local version is newer; the server's version was kept as %s",
               qUtf8Printable(item.name), qUtf8Printable(copyName));
@@ -678,7 +696,7 @@ QCoro::Task<void> FolderRun::download(Download item)
         std::shared_ptr<TrashedFile> replaced;
         const bool inPlace = place(incoming, item, received.hash, standing, replaced);
         // The new name reaches the disk before anything is recorded of it.
-        QCoro::Task<void> syncing = onWorker([&incoming] { incoming.syncPlacement(); });
+        QCoro::Task<void> syncing = onDiskWorker([&incoming] { incoming.syncPlacement(); });
         co_await syncing;
         if (!inPlace)
             co_return;
