@@ -127,7 +127,15 @@ TEST_F(ShortLinkTest, DownloadLinkWorksWithoutBearerUntilItExpires)
     EXPECT_EQ(file.headers.at("content-length"), std::to_string(content.size()));
     EXPECT_TRUE(file.body == content);
 
+    // Making another link drops only links that expired.
+    const std::string second = get("/api/v1/documents/" + std::to_string(id) + "/download").json().at("download_url");
+    EXPECT_EQ(rawhttp::request(server.port(), "GET", rawhttp::pathOf(url)).status, 200);
+
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    EXPECT_EQ(rawhttp::request(server.port(), "GET", rawhttp::pathOf(url)).status, 404);
+    EXPECT_EQ(rawhttp::request(server.port(), "GET", rawhttp::pathOf(second)).status, 404);
+    const std::string third = get("/api/v1/documents/" + std::to_string(id) + "/download").json().at("download_url");
+    EXPECT_EQ(rawhttp::request(server.port(), "GET", rawhttp::pathOf(third)).status, 200);
     EXPECT_EQ(rawhttp::request(server.port(), "GET", rawhttp::pathOf(url)).status, 404);
     EXPECT_EQ(rawhttp::request(server.port(), "GET", "/files/not-a-token").status, 404);
     EXPECT_EQ(get("/api/v1/documents/4242/download").status, 404);

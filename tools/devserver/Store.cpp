@@ -299,8 +299,15 @@ std::optional<std::string> Store::createDownloadLink(const std::string &owner, i
     if (it == m_documents.end() || it->second.document.deleted || it->second.owner != owner)
         return std::nullopt;
     const auto now = std::chrono::steady_clock::now();
-    std::erase_if(m_links, [&](const auto &pair) { return pair.second.expires <= now; });
-    m_links[token] = Link{documentId, now + std::chrono::seconds(lifetimeSeconds)};
+    // Expired links go first, soonest expiry first: a scan of every live
+    // link per new one made a download of many files quadratic.
+    while (!m_linkExpiries.empty() && m_linkExpiries.begin()->first <= now) {
+        m_links.erase(m_linkExpiries.begin()->second);
+        m_linkExpiries.erase(m_linkExpiries.begin());
+    }
+    const auto expires = now + std::chrono::seconds(lifetimeSeconds);
+    m_links[token] = Link{documentId, expires};
+    m_linkExpiries.emplace(expires, token);
     return token;
 }
 

@@ -146,6 +146,7 @@ private:
     // Live documents by folder and name: versioning and counts without a scan.
     std::map<int64_t, std::map<std::string, int64_t>> m_liveByFolder;
     std::map<std::string, Link> m_links;
+    std::multimap<std::chrono::steady_clock::time_point, std::string> m_linkExpiries; // by expiry, to drop them
 };
 
 } // namespace devserver
