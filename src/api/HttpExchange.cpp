@@ -61,6 +61,19 @@ bool allBodyWritten(QIODevice &sink, QNetworkReply &reply, qint64 &written)
     return whole;
 }
 
+// Reads what the reply holds straight onto the end of `body`, without a
+// copy of its own in between.
+void appendAvailable(QNetworkReply &reply, QByteArray &body)
+{
+    const qint64 available = reply.bytesAvailable();
+    if (available <= 0)
+        return;
+    const qsizetype had = body.size();
+    body.resize(had + available);
+    const qint64 got = reply.read(body.data() + had, available);
+    body.truncate(had + qMax<qint64>(got, 0));
+}
+
 // Qt can report a body that the server cut short as complete, and it may
 // resend a request by itself on a fresh connection. The announced length
 // tells whether exactly one whole body arrived; Qt drops that header itself
@@ -139,16 +152,18 @@ QCoro::Task<HttpAnswer> finish(QNetworkReply *sent, const HttpExchangeOptions &o
             }
         });
     } else {
-        // The answer is taken as it arrives, into room for its announced
-        // length: read whole at the end, an answer of tens of megabytes
-        // (a folder of 100,000 documents) held the main thread while it
-        // was copied at once.
+        // The answer is taken as it arrives, straight into room for its
+        // announced length, a megabyte at most at a time: read whole at
+        // the end, or in whatever burst piled up while the main thread was
+        // busy, an answer of tens of megabytes (a folder of 100,000
+        // documents) held the main thread while it was copied.
+        reply->setReadBufferSize(1024 * 1024);
         QObject::connect(reply, &QNetworkReply::readyRead, reply, [&state, reply] {
             if (state.body.isEmpty()) {
                 const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
                 state.body.reserve(qBound<qint64>(0, announced, kMaxReservedBody));
             }
-            state.body += reply->readAll();
+            appendAvailable(*reply, state.body);
         });
     }
 
@@ -178,7 +193,7 @@ QCoro::Task<HttpAnswer> finish(QNetworkReply *sent, const HttpExchangeOptions &o
             throw FileError(options.sink->errorString());
     } else {
         answer.body = std::move(state.body);
-        answer.body += reply->readAll();
+        appendAvailable(*reply, answer.body);
     }
     const qint64 received = options.sink ? state.sunk : answer.body.size();
     if (differsFromAnnouncedLength(*reply, received))
