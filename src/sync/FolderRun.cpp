@@ -50,20 +50,17 @@ QCoro::Task<std::invoke_result_t<Work>> onWorker(Work work)
     co_return co_await running;
 }
 
-// A file opened for sending on a worker thread, or why it could not be. A
-// small file's bytes are read there too, so that the network's reads on the
-// main thread never wait for the disk (they would, behind a large state
-// write); a larger file is read as it goes, a buffer at a time.
-struct Opened {
-    FolderAccess::OpenedFile file;
-    QString failure;
-};
+using Opened = FolderRun::OpenedToSend;
 
+// A small file's bytes are read on the worker too, so that the network's
+// reads on the main thread never wait for the disk (they would, behind a
+// large state write); a larger file is read as it goes, a buffer at a time.
 constexpr qint64 readAheadLimit = 1024 * 1024;
 
 Opened openOn(const std::shared_ptr<FolderAccess> &folder, const QString &relativePath, QThread *sender)
 {
     try {
+        const qint64 openedNs = descriptors::fileClockNs();
         FolderAccess::OpenedFile file = folder->openForReading(relativePath);
         if (file.facts.size <= readAheadLimit) {
             QByteArray bytes(file.facts.size, Qt::Uninitialized);
@@ -81,9 +78,9 @@ Opened openOn(const std::shared_ptr<FolderAccess> &folder, const QString &relati
         }
         // Read by the network on the sending thread.
         file.device->moveToThread(sender);
-        return {std::move(file), {}};
+        return {std::move(file), openedNs, {}};
     } catch (const std::exception &error) {
-        return {{}, failureText(error)};
+        return {{}, 0, failureText(error)};
     }
 }
 
@@ -92,15 +89,20 @@ Opened openOn(const std::shared_ptr<FolderAccess> &folder, const QString &relati
 // they would queue behind hashing and state writes, and hold up the
 // transfers; they have threads of their own, enough for the transfers in
 // flight.
+QThreadPool *diskThreads()
+{
+    static QThreadPool *const pool = [] {
+        auto *threads = new QThreadPool; // lives as long as the process
+        threads->setMaxThreadCount(4);
+        return threads;
+    }();
+    return pool;
+}
+
 template <typename Work>
 QCoro::Task<std::invoke_result_t<Work>> onDiskWorker(Work work)
 {
-    static QThreadPool *const diskThreads = [] {
-        auto *pool = new QThreadPool; // lives as long as the process
-        pool->setMaxThreadCount(4);
-        return pool;
-    }();
-    QCoro::Task<std::invoke_result_t<Work>> running = takeResultOf(QtConcurrent::run(diskThreads, std::move(work)));
+    QCoro::Task<std::invoke_result_t<Work>> running = takeResultOf(QtConcurrent::run(diskThreads(), std::move(work)));
     co_return co_await running;
 }
 
@@ -311,8 +313,12 @@ QCoro::Task<void> FolderRun::act()
 
     // Each queue's task is made before it is awaited: no temporary with a
     // destructor is part of a co_await expression.
-    QCoro::Task<void> uploading = runBounded(plan.uploads, maxConcurrent, [this](const Upload &item) { return upload(item); });
+    QCoro::Task<void> uploading = runBounded(plan.uploads, maxConcurrent, [this, &plan](const Upload &item) {
+        openAhead(plan.uploads, std::size_t(&item - plan.uploads.data()));
+        return upload(item);
+    });
     co_await uploading;
+    m_openingAhead.clear();
     QCoro::Task<void> confirming = confirmUploads();
     co_await confirming;
     QCoro::Task<void> downloading =
@@ -324,6 +330,20 @@ QCoro::Task<void> FolderRun::act()
     QCoro::Task<void> restoring =
         runBounded(restores, maxConcurrent, [this](const Download &item) { return download(item); });
     co_await restoring;
+}
+
+void FolderRun::openAhead(const std::vector<Upload> &uploads, std::size_t from)
+{
+    // The uploads starting now and the next few: by their turn, their files
+    // are open and read, and an upload waits neither for the disk nor for a
+    // worker to answer.
+    const std::size_t end = std::min(uploads.size(), from + 2 * std::size_t(maxConcurrent));
+    for (std::size_t i = from; i < end; ++i) {
+        const QString &path = uploads[i].path;
+        if (!m_openingAhead.contains(path))
+            m_openingAhead.insert(path, QtConcurrent::run(diskThreads(), openOn, m_folder, relative(path),
+                                                          QThread::currentThread()));
+    }
 }
 
 QCoro::Task<SyncStatusResponse> FolderRun::askWhatChanged()
@@ -555,6 +575,8 @@ TrackedFile FolderRun::entryFor(const ContentHash &localHash, qint64 remoteId, c
 
 QCoro::Task<void> FolderRun::upload(Upload item)
 {
+    // Dropped, and its file closed, if the upload ends early.
+    QFuture<Opened> openedAhead = m_openingAhead.take(item.path);
     if (!m_results->wanted())
         co_return;
     const QString relativePath = relative(item.path);
@@ -581,16 +603,14 @@ QCoro::Task<void> FolderRun::upload(Upload item)
         // the next pass sends the newer content. The file is read through
         // the folder's own access: a link or a pipe put in its place is
         // refused, never followed or waited on.
-        const qint64 openedNs = descriptors::fileClockNs();
-        QCoro::Task<Opened> opening =
-            onDiskWorker([folder = m_folder, relativePath, sender = QThread::currentThread()] {
-                return openOn(folder, relativePath, sender);
-            });
+        if (!openedAhead.isValid())
+            openedAhead = QtConcurrent::run(diskThreads(), openOn, m_folder, relativePath, QThread::currentThread());
+        QCoro::Task<Opened> opening = takeResultOf(openedAhead);
         Opened opened = co_await opening;
         if (!opened.failure.isEmpty())
             throw FileError(opened.failure);
         FolderAccess::OpenedFile &file = opened.file;
-        TrackedFile entry = entryFor({}, 0, {}, file.facts, openedNs);
+        TrackedFile entry = entryFor({}, 0, {}, file.facts, opened.openedNs);
         QCoro::Task<UploadReceipt> sending =
             m_apiClient.uploadDocument(std::move(file.device), nameOf(item.path), item.name, m_context.serverFolderId,
                                        [results = m_results, name = item.name, path = item.path](qint64 bytes) {

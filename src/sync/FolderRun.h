@@ -6,6 +6,7 @@
 #include "sync/SyncState.h"
 
 #include <QCoroTask>
+#include <QFuture>
 #include <QHash>
 #include <QString>
 #include <memory>
@@ -25,6 +26,14 @@ class FolderRun {
 public:
     // The most transfers of one queue in flight at once.
     static constexpr int maxConcurrent = 3;
+
+    // A file opened for sending on a worker thread, with its facts as of
+    // the opening, or why it could not be opened.
+    struct OpenedToSend {
+        FolderAccess::OpenedFile file;
+        qint64 openedNs = 0; // by the file clock, just before the opening
+        QString failure;
+    };
 
     struct Context {
         // The watched folder, opened and found to be the one the user chose.
@@ -132,6 +141,9 @@ private:
     // the expected content, and was put back.
     QCoro::Task<bool> keptIfChanged(std::shared_ptr<class TrashedFile> trashed, FolderPlanning::LocalRemoval removal);
     QCoro::Task<void> upload(FolderPlanning::Upload item);
+    // Starts opening the files of uploads[from] and of the few after it on
+    // worker threads, unless already started.
+    void openAhead(const std::vector<FolderPlanning::Upload> &uploads, std::size_t from);
     // Brings the server's version down as a conflicted copy beside the file
     // that is about to replace it; throws when it could not be kept.
     QCoro::Task<void> keepServerCopy(const FolderPlanning::Upload &item);
@@ -165,6 +177,8 @@ private:
         TrackedFile entry;
     };
     std::vector<Sent> m_sent;
+    // Files of the coming uploads, being opened, by local path.
+    QHash<QString, QFuture<OpenedToSend>> m_openingAhead;
     QString m_lookedUntil;
     quint64 m_looksAsked = 0;
     quint64 m_looksHeard = 0;
