@@ -41,14 +41,6 @@ Hashed hashOn(const std::shared_ptr<FolderAccess> &folder, const QString &relati
     }
 }
 
-// Runs work on a worker thread and waits for it without blocking the
-// interface. The work must not throw.
-template <typename Work>
-QCoro::Task<std::invoke_result_t<Work>> onWorker(Work work)
-{
-    QCoro::Task<std::invoke_result_t<Work>> running = takeResultOf(QtConcurrent::run(std::move(work)));
-    co_return co_await running;
-}
 
 using Opened = FolderRun::OpenedToSend;
 
@@ -99,10 +91,12 @@ QThreadPool *diskThreads()
     return pool;
 }
 
+// Runs work on a worker thread and waits for it without blocking the
+// interface. The work must not throw.
 template <typename Work>
-QCoro::Task<std::invoke_result_t<Work>> onDiskWorker(Work work)
+QCoro::Task<std::invoke_result_t<Work>> onWorker(Work work, QThreadPool *pool = QThreadPool::globalInstance())
 {
-    QCoro::Task<std::invoke_result_t<Work>> running = takeResultOf(QtConcurrent::run(diskThreads(), std::move(work)));
+    QCoro::Task<std::invoke_result_t<Work>> running = takeResultOf(QtConcurrent::run(pool, std::move(work)));
     co_return co_await running;
 }
 
@@ -341,9 +335,13 @@ void FolderRun::openAhead(const std::vector<Upload> &uploads, std::size_t from)
     for (std::size_t i = from; i < end; ++i) {
         const QString &path = uploads[i].path;
         if (!m_openingAhead.contains(path))
-            m_openingAhead.insert(path, QtConcurrent::run(diskThreads(), openOn, m_folder, relative(path),
-                                                          QThread::currentThread()));
+            m_openingAhead.insert(path, startOpening(path));
     }
+}
+
+QFuture<FolderRun::OpenedToSend> FolderRun::startOpening(const QString &path) const
+{
+    return QtConcurrent::run(diskThreads(), openOn, m_folder, relative(path), QThread::currentThread());
 }
 
 QCoro::Task<SyncStatusResponse> FolderRun::askWhatChanged()
@@ -604,7 +602,7 @@ QCoro::Task<void> FolderRun::upload(Upload item)
         // the folder's own access: a link or a pipe put in its place is
         // refused, never followed or waited on.
         if (!openedAhead.isValid())
-            openedAhead = QtConcurrent::run(diskThreads(), openOn, m_folder, relativePath, QThread::currentThread());
+            openedAhead = startOpening(item.path);
         QCoro::Task<Opened> opening = takeResultOf(openedAhead);
         Opened opened = co_await opening;
         if (!opened.failure.isEmpty())
@@ -667,7 +665,7 @@ QCoro::Task<void> FolderRun::keepServerCopy(const Upload &item)
     if (!incoming.placeNewAs(copyName))
         throw FileError(QStringLiteral("A local file appeared at %1").arg(parentOf(item.path) + copyName));
     // On disk before the upload replaces the server's version.
-    QCoro::Task<void> syncing = onDiskWorker([&incoming] { incoming.syncPlacement(); });
+    QCoro::Task<void> syncing = onWorker([&incoming] { incoming.syncPlacement(); }, diskThreads());
     co_await syncing;
     qCWarning(lcSyncEngine, "Conflict on %s: the local version is newer; the server's version was kept as %s",
               qUtf8Printable(item.name), qUtf8Printable(copyName));
@@ -716,7 +714,7 @@ QCoro::Task<void> FolderRun::download(Download item)
         std::shared_ptr<TrashedFile> replaced;
         const bool inPlace = place(incoming, item, received.hash, standing, replaced);
         // The new name reaches the disk before anything is recorded of it.
-        QCoro::Task<void> syncing = onDiskWorker([&incoming] { incoming.syncPlacement(); });
+        QCoro::Task<void> syncing = onWorker([&incoming] { incoming.syncPlacement(); }, diskThreads());
         co_await syncing;
         if (!inPlace)
             co_return;

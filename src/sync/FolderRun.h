@@ -144,6 +144,9 @@ private:
     // Starts opening the files of uploads[from] and of the few after it on
     // worker threads, unless already started.
     void openAhead(const std::vector<FolderPlanning::Upload> &uploads, std::size_t from);
+    // Opens the file at `path` (and reads it, when small) on a disk thread,
+    // handing it to this thread, which sends it.
+    QFuture<OpenedToSend> startOpening(const QString &path) const;
     // Brings the server's version down as a conflicted copy beside the file
     // that is about to replace it; throws when it could not be kept.
     QCoro::Task<void> keepServerCopy(const FolderPlanning::Upload &item);
