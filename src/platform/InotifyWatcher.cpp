@@ -4,9 +4,12 @@
 #include "platform/Logging.h"
 
 #include <QFile>
+#include <QSet>
 #include <QSocketNotifier>
+#include <QThread>
 #include <QVector>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -23,8 +26,6 @@ namespace {
 // path that was swapped for a file fail instead of being watched.
 constexpr uint32_t kChangeMask = IN_CREATE | IN_CLOSE_WRITE | IN_MODIFY | IN_DELETE | IN_MOVED_FROM
     | IN_MOVED_TO | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF;
-
-constexpr int kWatchLimitReached = -2;
 
 bool isHiddenName(const char *name)
 {
@@ -122,6 +123,51 @@ quint64 nextChangeMark()
 
 } // namespace
 
+// The watches a walk of a tree added, and what it could not watch.
+struct InotifyWatcher::TreeWatches {
+    std::vector<std::pair<int, QByteArray>> added;
+    bool missed = false; // a directory that is there refused a watch
+    bool limitReached = false;
+};
+
+// Watches `top` and every directory below it on the inotify instance `fd`.
+// `root` is the folder itself, the one path that may be a symbolic link.
+// A directory `alreadyWatched` was walked when it was added; walking it
+// again could also loop through a bind mount of an ancestor. Stops early
+// once `cancelled` is set.
+InotifyWatcher::TreeWatches InotifyWatcher::watchTreeOn(int fd, const QByteArray &root, const QByteArray &top,
+                                                      const std::function<bool(int)> &alreadyWatched,
+                                                      const std::atomic_bool *cancelled)
+{
+    TreeWatches result;
+    QSet<int> walked;
+    QVector<QByteArray> pending{top};
+    while (!pending.isEmpty() && !(cancelled && cancelled->load(std::memory_order_relaxed))) {
+        const QByteArray dir = pending.takeLast();
+        const bool isRoot = dir == root;
+        const int wd = ::inotify_add_watch(fd, dir.constData(), kChangeMask | IN_ONLYDIR | (isRoot ? 0 : IN_DONT_FOLLOW));
+        if (wd < 0) {
+            if (errno == ENOSPC) {
+                result.limitReached = true; // every further watch fails the same way
+                break;
+            }
+            // Other failures are directories that vanished meanwhile or
+            // cannot be read; there is nothing below them the scan could
+            // see either. One that is there but refused a watch is a blind
+            // spot.
+            if (errno != ENOENT && errno != ENOTDIR && errno != ELOOP)
+                result.missed = true;
+            continue;
+        }
+        if (alreadyWatched(wd) || walked.contains(wd))
+            continue;
+        walked.insert(wd);
+        result.added.emplace_back(wd, dir);
+        pending += listSubdirectories(dir, isRoot);
+    }
+    return result;
+}
+
 InotifyWatcher::InotifyWatcher(const QString &rootPath, QObject *parent)
     : QObject(parent), m_rootPath(rootPath), m_root(QFile::encodeName(rootPath))
 {
@@ -146,19 +192,61 @@ bool InotifyWatcher::start()
     m_changeMark = nextChangeMark();
     m_localFileSystem = isLocalFileSystem(m_root);
     m_missedWatch = false;
-    watchTree(m_root);
-    m_rootWd = m_pathToWd.count(m_root) ? m_pathToWd.at(m_root) : -1;
+    // The folder itself now, so that one that cannot be watched is told at
+    // once; the directories below it on a thread of their own: a thousand
+    // of them would hold the interface for a noticeable while.
+    m_rootWd = ::inotify_add_watch(m_fd, m_root.constData(), kChangeMask | IN_ONLYDIR);
     if (m_rootWd < 0) {
+        if (errno == ENOSPC)
+            reportWatchLimit();
         stop();
         return false;
     }
+    m_wdToPath.insert(m_rootWd, m_root);
+    m_pathToWd[m_root] = m_rootWd;
+
+    auto tree = std::make_shared<TreeWatches>();
+    m_treeWalk.reset(QThread::create([fd = m_fd, root = m_root, tree, cancelled = m_cancelTreeWalk] {
+        *tree = watchTreeOn(fd, root, root, [](int) { return false; }, cancelled.get());
+    }));
+    m_walkedTree = tree;
+    connect(m_treeWalk.get(), &QThread::finished, this, [this, walk = ++m_treeWalkCount] {
+        if (walk == m_treeWalkCount)
+            finishWatchingTree();
+    });
+    m_treeWalk->start();
+    return true;
+}
+
+void InotifyWatcher::finishWatchingTree()
+{
+    if (!m_treeWalk)
+        return;
+    m_treeWalk->wait();
+    m_treeWalk.reset();
+    adopt(*m_walkedTree);
+    m_walkedTree.reset();
+    // A change made in a directory before its watch was added went unseen;
+    // a new mark makes whoever took one meanwhile look for itself.
+    m_changeMark = nextChangeMark();
+    // Events are read only now, with every watch known: one read earlier
+    // could name a directory whose watch is not yet in the maps, and a
+    // directory made in it would never be watched.
     m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &InotifyWatcher::readEvents);
-    return true;
 }
 
 void InotifyWatcher::stop()
 {
+    if (m_treeWalk) {
+        // The walk uses the descriptor, so it ends before the descriptor is
+        // closed; it stops at its next directory.
+        m_cancelTreeWalk->store(true);
+        m_treeWalk->wait();
+        m_treeWalk.reset();
+        m_walkedTree.reset();
+        m_cancelTreeWalk = std::make_shared<std::atomic_bool>(false);
+    }
     // The notifier must go before its descriptor is closed.
     delete m_notifier;
     m_notifier = nullptr;
@@ -235,14 +323,14 @@ void InotifyWatcher::readEvents()
 
 quint64 InotifyWatcher::changeMark()
 {
-    if (m_fd >= 0)
+    if (m_notifier)
         readEvents();
     return m_changeMark;
 }
 
 bool InotifyWatcher::seesEveryChange() const
 {
-    return m_fd >= 0 && m_rootWd >= 0 && m_localFileSystem && !m_missedWatch && !m_limitReported;
+    return m_notifier && m_rootWd >= 0 && m_localFileSystem && !m_missedWatch && !m_limitReported;
 }
 
 void InotifyWatcher::noteChange()
@@ -266,44 +354,20 @@ void InotifyWatcher::deliverPending()
 
 void InotifyWatcher::watchTree(const QByteArray &top)
 {
-    QVector<QByteArray> pending{top};
-    while (!pending.isEmpty()) {
-        const QByteArray dir = pending.takeLast();
-        bool isNew = false;
-        const int wd = addWatch(dir, &isNew);
-        if (wd == kWatchLimitReached)
-            return; // every further watch fails the same way
-        if (wd < 0)
-            continue;
-        // A directory already watched was walked when it was added; walking
-        // it again could also loop through a bind mount of an ancestor.
-        if (isNew)
-            pending += listSubdirectories(dir, dir == m_root);
-    }
+    adopt(watchTreeOn(m_fd, m_root, top, [this](int wd) { return m_wdToPath.contains(wd); }));
 }
 
-int InotifyWatcher::addWatch(const QByteArray &dir, bool *isNew)
+void InotifyWatcher::adopt(const TreeWatches &tree)
 {
-    const uint32_t mask = kChangeMask | IN_ONLYDIR | (dir == m_root ? 0 : IN_DONT_FOLLOW);
-    const int wd = ::inotify_add_watch(m_fd, dir.constData(), mask);
-    if (wd < 0) {
-        // Other failures are directories that vanished meanwhile or cannot
-        // be read; there is nothing below them the scan could see either.
-        // One that is there but refused a watch is a blind spot.
-        if (errno != ENOSPC) {
-            if (errno != ENOENT && errno != ENOTDIR && errno != ELOOP)
-                m_missedWatch = true;
-            return -1;
-        }
-        reportWatchLimit();
-        return kWatchLimitReached;
-    }
-    *isNew = !m_wdToPath.contains(wd);
-    if (*isNew) {
+    for (const auto &[wd, dir] : tree.added) {
+        if (m_wdToPath.contains(wd))
+            continue;
         m_wdToPath.insert(wd, dir);
         m_pathToWd[dir] = wd;
     }
-    return wd;
+    m_missedWatch = m_missedWatch || tree.missed;
+    if (tree.limitReached)
+        reportWatchLimit();
 }
 
 void InotifyWatcher::unwatchTree(const QByteArray &dir)

@@ -5,9 +5,13 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <atomic>
+#include <functional>
 #include <map>
+#include <memory>
 
 class QSocketNotifier;
+class QThread;
 
 // One recursive change stream over a folder, on inotify: its own inotify
 // descriptor, one watch per directory below the folder, read on the main
@@ -24,10 +28,16 @@ public:
     explicit InotifyWatcher(const QString &rootPath, QObject *parent = nullptr);
     ~InotifyWatcher() override; // releases the descriptor and every watch
 
-    // Opens the descriptor and watches the tree. False when the folder itself
-    // cannot be watched (missing, not a directory, no permission, no inotify
-    // instance left); the stream then holds nothing.
+    // Opens the descriptor, watches the folder and starts watching the tree
+    // below it on a thread of its own. False when the folder itself cannot
+    // be watched (missing, not a directory, no permission, no inotify
+    // instance left); the stream then holds nothing. Until the tree is
+    // watched, the stream does not claim to see every change.
     bool start();
+    // Waits for the tree below the folder to be watched, if it is not yet.
+    // The event loop does the same without waiting.
+    void finishWatchingTree();
+    bool isWalkingTree() const { return m_treeWalk != nullptr; }
     // Releases the descriptor and every watch; nothing is delivered after it.
     void stop();
 
@@ -44,10 +54,11 @@ public:
     // call is never behind the mark.
     quint64 changeMark();
     // True while every directory of the tree is watched on a file system
-    // whose changes all reach this computer's inotify: no watch refused
-    // (limit, permission), the folder itself still watched, and a local file
-    // system (not a network or FUSE mount, where another machine's changes
-    // are never told). Otherwise only a walk can tell what changed.
+    // whose changes all reach this computer's inotify: the tree's walk done,
+    // no watch refused (limit, permission), the folder itself still watched,
+    // and a local file system (not a network or FUSE mount, where another
+    // machine's changes are never told). Otherwise only a walk can tell what
+    // changed.
     bool seesEveryChange() const;
 
 signals:
@@ -57,12 +68,14 @@ private:
     void readEvents();
     void noteChange();
     void deliverPending();
+    struct TreeWatches;
+    static TreeWatches watchTreeOn(int fd, const QByteArray &root, const QByteArray &top,
+                                   const std::function<bool(int)> &alreadyWatched,
+                                   const std::atomic_bool *cancelled = nullptr);
     // Watches `dir` and every directory below it that is not yet watched.
     void watchTree(const QByteArray &dir);
-    // Adds one watch; returns its descriptor, or a negative value when the
-    // directory cannot be watched. `isNew` tells whether it was not watched
-    // before.
-    int addWatch(const QByteArray &dir, bool *isNew);
+    // Takes the watches a walk added into the maps.
+    void adopt(const TreeWatches &tree);
     // Drops the watches of `dir` and of every directory below it.
     void unwatchTree(const QByteArray &dir);
     void forgetWatch(int wd);
@@ -73,7 +86,11 @@ private:
     QByteArray m_root; // native encoding
     int m_fd = -1;
     int m_rootWd = -1;
-    QSocketNotifier *m_notifier = nullptr;
+    QSocketNotifier *m_notifier = nullptr; // made once the tree is watched
+    std::unique_ptr<QThread> m_treeWalk;     // while the tree is being watched
+    std::shared_ptr<TreeWatches> m_walkedTree;
+    std::shared_ptr<std::atomic_bool> m_cancelTreeWalk = std::make_shared<std::atomic_bool>(false);
+    quint64 m_treeWalkCount = 0;
     QHash<int, QByteArray> m_wdToPath;
     std::map<QByteArray, int> m_pathToWd; // ordered, so a subtree is one range
     QTimer m_latencyTimer;

@@ -23,6 +23,7 @@ protected:
         stream->latency = latency;
         QObject::connect(stream.get(), &InotifyWatcher::changed, [this] { ++deliveries; });
         EXPECT_TRUE(stream->start());
+        stream->finishWatchingTree();
         return stream;
     }
 
@@ -73,6 +74,36 @@ TEST_F(InotifyWatcherTest, WatchesTheWholeTreeAndDirectoriesThatAppearLater)
 // A directory renamed inside keeps its subtree under the new name; moved
 // out or removed, its watches are dropped (only a subtree known under its
 // new name can be).
+// The tree below the folder is watched on a thread of its own; until the
+// event loop takes its watches in, only a walk can tell what changed.
+TEST_F(InotifyWatcherTest, TheTreeIsWatchedInTheBackgroundAndAChangeMeanwhileIsNotMissed)
+{
+    for (int i = 0; i < 50; ++i)
+        makeFolder(QString("root/dir%1/sub").arg(i));
+    InotifyWatcher stream(root);
+    QObject::connect(&stream, &InotifyWatcher::changed, [this] { ++deliveries; });
+    ASSERT_TRUE(stream.start());
+    EXPECT_FALSE(stream.seesEveryChange());
+    const quint64 markAtStart = stream.changeMark();
+    save("root/dir7/sub/made-meanwhile.txt");
+
+    ASSERT_TRUE(waitUntil([&] { return !stream.isWalkingTree(); }, "the tree watched", 5000));
+    EXPECT_EQ(stream.watchCount(), 101);
+    EXPECT_TRUE(stream.seesEveryChange());
+    EXPECT_NE(stream.changeMark(), markAtStart) << "a change made during the walk may have gone unseen";
+    EXPECT_TRUE(reports(path("root/dir49/sub/a.txt")));
+
+    // Stopped while walking, it holds nothing and can start again.
+    stream.stop();
+    ASSERT_TRUE(stream.start());
+    stream.stop();
+    EXPECT_EQ(stream.watchCount(), 0);
+    EXPECT_FALSE(stream.isWalkingTree());
+    ASSERT_TRUE(stream.start());
+    stream.finishWatchingTree();
+    EXPECT_EQ(stream.watchCount(), 101);
+}
+
 TEST_F(InotifyWatcherTest, DirectoriesRenamedMovedOutOrRemovedAreFollowed)
 {
     makeFolder("root/before/sub/deeper");
@@ -173,6 +204,7 @@ void startUnderWatchLimit(const QString &root, int limit)
     }
     InotifyWatcher stream(root);
     const bool started = stream.start();
+    stream.finishWatchingTree();
     fprintf(stderr, "started=%d watches=%d\n", int(started), stream.watchCount());
     // A tree it could not watch whole may change unseen.
     ::_exit(started && stream.watchCount() == limit && !stream.seesEveryChange() ? 0 : 1);
