@@ -209,7 +209,14 @@ FolderRun::FolderRun(APIClient &apiClient, Context context, std::shared_ptr<Resu
 {
 }
 
-FolderRun::~FolderRun() = default;
+FolderRun::~FolderRun()
+{
+    // After a first sync these hold an entry for each of thousands of
+    // uploads: freed off the main thread.
+    if (!m_sent.empty() || !m_heardSince.isEmpty())
+        releaseInBackground(std::make_shared<const std::pair<std::deque<Sent>, decltype(m_heardSince)>>(
+            std::move(m_sent), std::move(m_heardSince)));
+}
 
 QString FolderRun::relative(const QString &path) const
 {
@@ -263,6 +270,10 @@ QCoro::Task<void> FolderRun::plan()
     // copied whole.
     QStringList mountPoints = m_context.mountPoints;
     m_context.documents.reset();
+    // Taken as late as can be: a watcher still setting up when the pass
+    // began is most likely done by now, and its mark then vouches for what
+    // this walk finds.
+    m_markBeforeWalk = m_results->changeMark();
     QCoro::Task<std::optional<FolderPlan>> deciding =
         onWorker([folder = m_folder, folderPath, tracked = std::move(m_context.tracked), documents = std::move(documents),
                   answer = m_context.removalAnswer, settle = m_context.settleAsConflicts, &mountPoints] {

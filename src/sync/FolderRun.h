@@ -9,6 +9,7 @@
 #include <QFuture>
 #include <QHash>
 #include <QString>
+#include <deque>
 #include <memory>
 #include <optional>
 
@@ -90,6 +91,9 @@ public:
         // Still wanted: false once the engine stopped or went away; the run
         // then starts no further effect.
         virtual bool wanted() const = 0;
+        // The folder watcher's change mark of this moment; none when the
+        // watcher cannot vouch for the folder.
+        virtual std::optional<quint64> changeMark() const { return std::nullopt; }
     };
 
     FolderRun(APIClient &apiClient, Context context, std::shared_ptr<Results> results);
@@ -105,6 +109,9 @@ public:
 
     // The folder was walked and planned (not left alone as unchanged).
     bool walked() const { return m_plan.has_value(); }
+    // The watcher's mark taken as the walk began: the same mark later means
+    // nothing changed here since what the walk found.
+    std::optional<quint64> markBeforeWalk() const { return m_markBeforeWalk; }
     // Nothing was there to do: the folder is in step after this pass.
     bool inStep() const { return m_plan ? !m_plan->hasWork() : !m_planHadWork; }
     // The plan, once acted on, for its owner to free where it suits.
@@ -179,7 +186,8 @@ private:
         FolderPlanning::DocumentVersion version;
         TrackedFile entry;
     };
-    std::vector<Sent> m_sent;
+    std::optional<quint64> m_markBeforeWalk;
+    std::deque<Sent> m_sent; // grows by thousands without moving what it holds
     // Files of the coming uploads, being opened, by local path.
     QHash<QString, QFuture<OpenedToSend>> m_openingAhead;
     QString m_lookedUntil;

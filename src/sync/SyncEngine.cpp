@@ -176,6 +176,10 @@ public:
             m_engine->applyMoving(name, action, path, bytes);
     }
     bool wanted() const override { return m_engine && !m_engine->m_stopped; }
+    std::optional<quint64> changeMark() const override
+    {
+        return m_engine && m_engine->m_fileWatcher ? m_engine->m_fileWatcher->changeMark(m_folderPath) : std::nullopt;
+    }
 
 private:
     QPointer<SyncEngine> m_engine;
@@ -685,11 +689,14 @@ void SyncEngine::noteInStep(const PlannedFolder &folder)
 {
     if (folder.run->walked())
         ++m_walkCount;
-    if (!folder.changeMark || !folder.run->inStep())
+    // A walk stands from the mark taken as it began; a folder left alone as
+    // unchanged keeps the mark it was found unchanged by, and its last walk
+    // still stands.
+    const std::optional<quint64> mark = folder.run->walked() ? folder.run->markBeforeWalk() : folder.changeMark;
+    if (!mark || !folder.run->inStep())
         return;
-    // Left alone as unchanged, its last walk still stands.
     const qint64 walkedAtMs = folder.run->walked() ? m_walkClock.elapsed() : folder.inStepSinceMs.value_or(0);
-    m_inStep.insert(folder.path, InStep{*folder.changeMark, walkedAtMs});
+    m_inStep.insert(folder.path, InStep{*mark, walkedAtMs});
 }
 
 QCoro::Task<void> SyncEngine::planAgainstFolderFoundAgain(PlannedFolder &folder, qint64 &rootId)
@@ -738,8 +745,8 @@ std::unique_ptr<FolderRun> SyncEngine::makeRun(PlannedFolder &folder)
     context.mountPoints = m_syncState.mountPoints.value(folder.path);
     context.settleAsConflicts = m_joinedFolders.contains(folder.path);
 
-    // Taken before the walk: a change during the walk makes the next pass
-    // walk again.
+    // Whether this pass need walk at all; a walk takes its own mark as it
+    // begins (see noteInStep).
     folder.changeMark = m_fileWatcher ? m_fileWatcher->changeMark(folder.path) : std::nullopt;
     if (!m_walkClock.isValid())
         m_walkClock.start();
