@@ -41,7 +41,6 @@ Hashed hashOn(const std::shared_ptr<FolderAccess> &folder, const QString &relati
     }
 }
 
-
 using Opened = FolderRun::OpenedToSend;
 
 // A small file's bytes are read on the worker too, so that the network's

@@ -177,6 +177,7 @@ private:
     Context m_context;
     std::shared_ptr<Results> m_results;
     std::shared_ptr<FolderAccess> m_folder;
+    std::optional<quint64> m_markBeforeWalk;
     // What the server said of its documents since this pass's answer (none:
     // deleted), and up to which of its times it has been asked.
     QHash<qint64, std::optional<KnownDocument>> m_heardSince;
@@ -186,7 +187,6 @@ private:
         FolderPlanning::DocumentVersion version;
         TrackedFile entry;
     };
-    std::optional<quint64> m_markBeforeWalk;
     std::deque<Sent> m_sent; // grows by thousands without moving what it holds
     // Files of the coming uploads, being opened, by local path.
     QHash<QString, QFuture<OpenedToSend>> m_openingAhead;
