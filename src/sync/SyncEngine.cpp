@@ -178,7 +178,7 @@ public:
     bool wanted() const override { return m_engine && !m_engine->m_stopped; }
     std::optional<quint64> changeMark() const override
     {
-        return m_engine && m_engine->m_fileWatcher ? m_engine->m_fileWatcher->changeMark(m_folderPath) : std::nullopt;
+        return m_engine ? m_engine->watcherMark(m_folderPath) : std::nullopt;
     }
 
 private:
@@ -725,6 +725,11 @@ QCoro::Task<void> SyncEngine::planAgainstFolderFoundAgain(PlannedFolder &folder,
     co_await planning;
 }
 
+std::optional<quint64> SyncEngine::watcherMark(const QString &folderPath) const
+{
+    return m_fileWatcher ? m_fileWatcher->changeMark(folderPath) : std::nullopt;
+}
+
 std::unique_ptr<FolderRun> SyncEngine::makeRun(PlannedFolder &folder)
 {
     FolderRun::Context context;
@@ -747,7 +752,7 @@ std::unique_ptr<FolderRun> SyncEngine::makeRun(PlannedFolder &folder)
 
     // Whether this pass need walk at all; a walk takes its own mark as it
     // begins (see noteInStep).
-    folder.changeMark = m_fileWatcher ? m_fileWatcher->changeMark(folder.path) : std::nullopt;
+    folder.changeMark = watcherMark(folder.path);
     if (!m_walkClock.isValid())
         m_walkClock.start();
     const std::optional<InStep> inStep =

@@ -123,6 +123,8 @@ private:
         std::optional<qint64> inStepSinceMs;
     };
     std::unique_ptr<FolderRun> makeRun(PlannedFolder &folder);
+    // The watcher's mark for the folder while it sees every change there.
+    std::optional<quint64> watcherMark(const QString &folderPath) const;
     // After a folder's pass: whether it is in step, as of which change mark.
     void noteInStep(const PlannedFolder &folder);
     // Plans the folder, against its server folder found again if it is gone.
