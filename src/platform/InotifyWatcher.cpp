@@ -27,6 +27,13 @@ namespace {
 constexpr uint32_t kChangeMask = IN_CREATE | IN_CLOSE_WRITE | IN_MODIFY | IN_DELETE | IN_MOVED_FROM
     | IN_MOVED_TO | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF;
 
+// Only the folder itself may be reached through a symbolic link: the user
+// chose it. Fails with errno set, ENOSPC once the watch limit is reached.
+int addDirectoryWatch(int fd, const QByteArray &dir, bool isRoot)
+{
+    return ::inotify_add_watch(fd, dir.constData(), kChangeMask | IN_ONLYDIR | (isRoot ? 0 : IN_DONT_FOLLOW));
+}
+
 bool isHiddenName(const char *name)
 {
     return name[0] == '.';
@@ -145,7 +152,7 @@ InotifyWatcher::TreeWatches InotifyWatcher::watchTreeOn(int fd, const QByteArray
     while (!pending.isEmpty() && !(cancelled && cancelled->load(std::memory_order_relaxed))) {
         const QByteArray dir = pending.takeLast();
         const bool isRoot = dir == root;
-        const int wd = ::inotify_add_watch(fd, dir.constData(), kChangeMask | IN_ONLYDIR | (isRoot ? 0 : IN_DONT_FOLLOW));
+        const int wd = addDirectoryWatch(fd, dir, isRoot);
         if (wd < 0) {
             if (errno == ENOSPC) {
                 result.limitReached = true; // every further watch fails the same way
@@ -195,7 +202,7 @@ bool InotifyWatcher::start()
     // The folder itself now, so that one that cannot be watched is told at
     // once; the directories below it on a thread of their own: a thousand
     // of them would hold the interface for a noticeable while.
-    m_rootWd = ::inotify_add_watch(m_fd, m_root.constData(), kChangeMask | IN_ONLYDIR);
+    m_rootWd = addDirectoryWatch(m_fd, m_root, true);
     if (m_rootWd < 0) {
         if (errno == ENOSPC)
             reportWatchLimit();
