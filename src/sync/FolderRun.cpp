@@ -654,9 +654,30 @@ QCoro::Task<IncomingFile> FolderRun::receive(qint64 documentId, QString relative
 {
     QCoro::Task<QUrl> linking = m_apiClient.getDownloadURL(documentId);
     const QUrl source = co_await linking;
-    // A folder removed here whose file still comes down is made again.
-    m_folder->makeFolders(relativeDestination.section(QLatin1Char('/'), 0, -2));
-    IncomingFile incoming = m_folder->createIncoming(relativeDestination);
+    // Opened on a disk thread: making folders and a file waits on the disk.
+    struct Opened {
+        std::optional<IncomingFile> file;
+        QString failure;
+    };
+    std::shared_ptr<FolderAccess> folder = m_folder;
+    QCoro::Task<Opened> opening = onWorker(
+        [folder, relativeDestination, here = QThread::currentThread()]() -> Opened {
+            try {
+                // A folder removed here whose file still comes down is made again.
+                folder->makeFolders(relativeDestination.section(QLatin1Char('/'), 0, -2));
+                IncomingFile file = folder->createIncoming(relativeDestination);
+                // The download writes into it from this thread's caller.
+                file.device().moveToThread(here);
+                return {std::move(file), {}};
+            } catch (const std::exception &error) {
+                return {std::nullopt, failureText(error)};
+            }
+        },
+        diskThreads());
+    Opened opened = co_await opening;
+    if (!opened.file)
+        throw FileError(opened.failure);
+    IncomingFile incoming = std::move(*opened.file);
     QCoro::Task<void> receiving =
         m_apiClient.downloadFile(source, &incoming.device(), [results = m_results, name, path](qint64 bytes) {
             results->moving(name, QStringLiteral("downloading"), path, bytes);
