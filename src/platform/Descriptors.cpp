@@ -7,6 +7,8 @@
 #include <limits>
 
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace descriptors {
@@ -70,6 +72,32 @@ qint64 fileClockNs()
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
     return nanoseconds(now);
+}
+
+qint64 preciseClockNs()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return nanoseconds(now);
+}
+
+bool isLocalFileSystem(const struct statfs &info)
+{
+    switch (static_cast<unsigned long>(info.f_type)) {
+    case EXT4_SUPER_MAGIC: // also ext2 and ext3
+    case BTRFS_SUPER_MAGIC:
+    case XFS_SUPER_MAGIC:
+    case TMPFS_MAGIC:
+    case F2FS_SUPER_MAGIC:
+    case OVERLAYFS_SUPER_MAGIC:
+    case REISERFS_SUPER_MAGIC:
+    case 0x3153464a: // JFS
+    case 0x2fc12fc1: // ZFS
+    case 0xca451a4e: // bcachefs
+        return true;
+    default:
+        return false;
+    }
 }
 
 } // namespace descriptors

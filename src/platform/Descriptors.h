@@ -5,6 +5,8 @@
 
 #include <ctime>
 
+struct statfs;
+
 // Small pieces shared by the code that works below a folder's directory
 // handle.
 namespace descriptors {
@@ -54,5 +56,13 @@ qint64 nanoseconds(const timespec &time);
 // times with: the coarse one, which lags the precise clock by up to a
 // tick. A file written after this moment has a time at least this one.
 qint64 fileClockNs();
+// Now, by the precise clock: no file time the kernel gave so far is later.
+qint64 preciseClockNs();
+
+// File systems whose every change, whoever makes it, passes through this
+// kernel. Network and FUSE file systems are not among them: another
+// machine's edits there are never told, and their times come from
+// elsewhere.
+bool isLocalFileSystem(const struct statfs &info);
 
 } // namespace descriptors

@@ -177,6 +177,19 @@ public:
     // with the agreement, so that anything written at the destination after
     // the placement differs from them.
     FileFacts writtenFacts();
+    // `written` (writtenFacts()) with the status change time the placement
+    // gave the file (a rename and a change of permissions move it), when
+    // nothing else changed: recorded instead, so that the next look does
+    // not take the placement itself for an edit and read the file again.
+    FileFacts asPlaced(FileFacts written) const;
+    // When those facts stand from, by the file clock, given `writtenNs`: the
+    // file clock read after the last write, before writtenFacts(). Where the
+    // bytes' time is ahead of that reading, the local file system gives
+    // fine-grained times, and a new one to any change after the file's times
+    // were read, as they were at the placement: the facts stand from then,
+    // so a file is not read again only for having been written within the
+    // clock's last tick. Otherwise `writtenNs`.
+    qint64 placedAtNs(const FileFacts &written, qint64 writtenNs) const;
     // The permission bits the file gets, before it is placed: those of the
     // file it takes the place of (set-id bits are never given).
     void setPermissions(unsigned permissions);

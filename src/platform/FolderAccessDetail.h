@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QIODevice>
 
+#include <optional>
+
 struct stat;
 
 // The folder that holds an entry, opened without following links, and the
@@ -54,6 +56,14 @@ struct IncomingFile::State {
     bool flushed = false;
     bool gone = false; // placed or discarded: nothing left to remove
     bool placed = false;
+    // As the placement left it, and when (by the precise clock).
+    std::optional<FileFacts> placedFacts;
+    qint64 placedAtNs = 0;
+    bool onLocalFileSystem = false;
+
+    // Once placed: the file's facts are noted and its descriptor closed.
+    void notePlaced();
+    bool placedAsWritten(const FileFacts &written) const;
 
     // Once: every byte written reaches the disk before the file is given a
     // name that others read, so a crash cannot leave a short file in its

@@ -12,6 +12,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 using descriptors::cannot;
@@ -239,9 +240,7 @@ bool IncomingFile::placeNewAs(const QString &name)
         throw FileError(cannot(QStringLiteral("Cannot put the download in place at"),
                                d->shownFolder + QLatin1Char('/') + name, errno));
     }
-    d->file.reset();
-    d->gone = true;
-    d->placed = true;
+    d->notePlaced();
     return true;
 }
 
@@ -272,8 +271,45 @@ bool IncomingFile::replace(const FileFacts &expected)
     // rename; the window is a few system calls wide.
     if (::renameat(d->folder.get(), d->temporaryName.constData(), d->folder.get(), d->targetName.constData()) != 0)
         throw FileError(cannot(QStringLiteral("Cannot put the download in place at"), shown, errno));
-    d->file.reset();
-    d->gone = true;
-    d->placed = true;
+    d->notePlaced();
     return true;
+}
+
+void IncomingFile::State::notePlaced()
+{
+    // Taken through the descriptor the moment the name is given: whatever
+    // happens at that name later shows in the facts.
+    struct stat st;
+    if (::fstat(file.get(), &st) == 0) {
+        placedFacts = folderdetail::factsFrom(st);
+        placedAtNs = descriptors::preciseClockNs(); // after the times were read
+    }
+    struct statfs volume;
+    onLocalFileSystem = ::fstatfs(file.get(), &volume) == 0 && descriptors::isLocalFileSystem(volume);
+    file.reset();
+    gone = true;
+    placed = true;
+}
+
+bool IncomingFile::State::placedAsWritten(const FileFacts &written) const
+{
+    // Only the status change time may differ from the bytes as written:
+    // any other difference is a change since, left for a read to find.
+    return placedFacts && placedFacts->device == written.device && placedFacts->inode == written.inode
+        && placedFacts->size == written.size && placedFacts->modifiedNs == written.modifiedNs;
+}
+
+FileFacts IncomingFile::asPlaced(FileFacts written) const
+{
+    if (d->placedAsWritten(written))
+        written.changedNs = d->placedFacts->changedNs;
+    return written;
+}
+
+qint64 IncomingFile::placedAtNs(const FileFacts &written, qint64 writtenNs) const
+{
+    // A coarse time is never ahead of the coarse clock read after it: a
+    // time ahead of it is a fine-grained one.
+    const bool stampsAreFine = written.modifiedNs > writtenNs && d->onLocalFileSystem;
+    return stampsAreFine && d->placedAsWritten(written) ? d->placedAtNs : writtenNs;
 }

@@ -1,5 +1,6 @@
 #include "platform/InotifyWatcher.h"
 
+#include "platform/Descriptors.h"
 #include "platform/FolderAccess.h"
 #include "platform/Logging.h"
 
@@ -15,7 +16,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/inotify.h>
-#include <linux/magic.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -96,29 +96,12 @@ QVector<QByteArray> listSubdirectories(const QByteArray &dir, bool followLink)
     return result;
 }
 
-// File systems whose every change, whoever makes it, passes through this
-// kernel and so reaches inotify. Network and FUSE file systems are not
-// among them: another machine's edits there are never told.
+// Events tell every change only where every change passes through this
+// kernel.
 bool isLocalFileSystem(const QByteArray &path)
 {
     struct statfs info;
-    if (::statfs(path.constData(), &info) != 0)
-        return false;
-    switch (static_cast<unsigned long>(info.f_type)) {
-    case EXT4_SUPER_MAGIC: // also ext2 and ext3
-    case BTRFS_SUPER_MAGIC:
-    case XFS_SUPER_MAGIC:
-    case TMPFS_MAGIC:
-    case F2FS_SUPER_MAGIC:
-    case OVERLAYFS_SUPER_MAGIC:
-    case REISERFS_SUPER_MAGIC:
-    case 0x3153464a: // JFS
-    case 0x2fc12fc1: // ZFS
-    case 0xca451a4e: // bcachefs
-        return true;
-    default:
-        return false;
-    }
+    return ::statfs(path.constData(), &info) == 0 && descriptors::isLocalFileSystem(info);
 }
 
 // Shared by every stream, so a mark is never repeated by another stream.

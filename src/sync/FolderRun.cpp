@@ -749,8 +749,8 @@ QCoro::Task<void> FolderRun::download(Download item)
         co_await syncing;
         if (!inPlace)
             co_return;
-        m_results->agreed(item.destination,
-                          entryFor(received.hash, item.documentId, item.document.fileHash, written, writtenNs));
+        m_results->agreed(item.destination, entryFor(received.hash, item.documentId, item.document.fileHash,
+                                                     incoming.asPlaced(written), incoming.placedAtNs(written, writtenNs)));
         if (replaced) {
             // A save can land between the content check and the move to the
             // Trash: what went there is checked once more.

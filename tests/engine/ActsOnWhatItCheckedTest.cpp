@@ -122,7 +122,8 @@ TEST_F(ActsOnWhatItCheckedTest, WhatIsRecordedIsTheFileAsItWasSentOrWritten)
     syncOk();
 
     // Each entry holds the facts of the file as opened for sending or as
-    // written, and when they were taken.
+    // written and placed, and when they were taken: the next look finds
+    // them unchanged and reads neither again.
     const FolderAccess folder(docs);
     for (const char *name : {"up.txt", "down.txt"}) {
         const TrackedFile entry = engine->syncState().trackedFiles.value(docs + "/" + name);
@@ -130,6 +131,7 @@ TEST_F(ActsOnWhatItCheckedTest, WhatIsRecordedIsTheFileAsItWasSentOrWritten)
         EXPECT_EQ(entry.inode, qint64(now.inode)) << name;
         EXPECT_EQ(entry.size, now.size) << name;
         EXPECT_EQ(entry.modifiedNs, now.modifiedNs) << name;
+        EXPECT_EQ(entry.changedNs, now.changedNs) << name;
         ASSERT_TRUE(entry.recordedNs) << name;
         EXPECT_GE(*entry.recordedNs, *entry.modifiedNs - 1000000000) << name;
     }

@@ -21,6 +21,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 using testsupport::makeLink;
@@ -351,7 +352,7 @@ TEST_F(FolderAccessTest, TrashOnAnotherFileSystemIsAtItsTop)
     EXPECT_EQ(readFile(bare.filePath("four.txt")), "four");
 }
 
-TEST_F(FolderAccessTest, ADownloadsFactsAreThoseOfTheBytesWrittenAndItKeepsTheOldPermissions)
+TEST_F(FolderAccessTest, ADownloadsFactsAreThoseOfTheBytesWrittenAsPlacedAndItKeepsTheOldPermissions)
 {
     const FolderAccess folder(docs());
     IncomingFile incoming = folder.createIncoming("Sub/new.txt");
@@ -365,14 +366,59 @@ TEST_F(FolderAccessTest, ADownloadsFactsAreThoseOfTheBytesWrittenAndItKeepsTheOl
     EXPECT_EQ(placed.size, 10);
     EXPECT_EQ(placed.modifiedNs, written.modifiedNs);
     EXPECT_EQ(modeOf(docs("Sub/new.txt")), 0600u) << "never a set-id bit";
+    // The rename moved the status change time; as placed, the facts are
+    // those on disk, so the next look does not read the file again.
+    const FileFacts recorded = incoming.asPlaced(written);
+    EXPECT_TRUE(placed.isSameVersion(recorded));
 
-    // Written to after the placement: the facts of the bytes as written no
-    // longer match, so the file is read again.
-    QFile file(docs("Sub/new.txt"));
-    ASSERT_TRUE(file.open(QIODevice::Append));
-    file.write("!");
-    file.close();
-    EXPECT_FALSE(folder.facts("Sub/new.txt").isSameVersion(written));
+    // Written to after the placement: the facts recorded no longer match,
+    // so the file is read again.
+    const auto append = [](const QString &path) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::Append));
+        file.write("!");
+    };
+    append(docs("Sub/new.txt"));
+    EXPECT_FALSE(folder.facts("Sub/new.txt").isSameVersion(recorded));
+
+    // Written to between the facts and the placement: the facts as written
+    // stand, and the difference is left for a read to find.
+    IncomingFile another = folder.createIncoming("Sub/other.txt");
+    ASSERT_EQ(another.device().write("downloaded"), 10);
+    const FileFacts before = another.writtenFacts();
+    append(docs("Sub/" + another.temporaryName()));
+    ASSERT_TRUE(another.placeNew());
+    EXPECT_EQ(another.asPlaced(before).changedNs, before.changedNs);
+    EXPECT_FALSE(folder.facts("Sub/other.txt").isSameVersion(another.asPlaced(before)));
+}
+
+// The facts of a download stand from its placement only where its time
+// shows the file system's times to be fine-grained; otherwise from the
+// clock reading taken after the writes, and a file written within that
+// tick is read again.
+TEST_F(FolderAccessTest, ADownloadsFactsStandFromItsPlacementOnlyWhereTimesAreFine)
+{
+    struct statfs volume;
+    if (::statfs(QFile::encodeName(docs()).constData(), &volume) != 0 || !descriptors::isLocalFileSystem(volume))
+        GTEST_SKIP() << "the temporary folder is not on a local file system";
+    const FolderAccess folder(docs());
+    // The bytes' time is set `aheadNs` from the clock reading after the writes.
+    const auto placedWithTime = [&](const QString &name, qint64 aheadNs, qint64 &writtenNs) {
+        IncomingFile incoming = folder.createIncoming(name);
+        EXPECT_EQ(incoming.device().write("downloaded"), 10);
+        writtenNs = descriptors::fileClockNs();
+        const qint64 modifiedNs = writtenNs + aheadNs;
+        const timespec times[2] = {{0, UTIME_OMIT}, {time_t(modifiedNs / 1000000000), long(modifiedNs % 1000000000)}};
+        EXPECT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(docs(incoming.temporaryName())).constData(), times, 0), 0);
+        const FileFacts written = incoming.writtenFacts();
+        EXPECT_TRUE(incoming.placeNew());
+        return incoming.placedAtNs(written, writtenNs);
+    };
+    qint64 writtenNs = 0;
+    const qint64 fine = placedWithTime("fine.txt", 1000000, writtenNs);
+    EXPECT_GT(fine, writtenNs);
+    EXPECT_LE(fine, descriptors::preciseClockNs());
+    EXPECT_EQ(placedWithTime("coarse.txt", -1000000, writtenNs), writtenNs);
 }
 
 TEST_F(FolderAccessTest, AFileMovedToTheTrashCanBeCheckedAndPutBack)
