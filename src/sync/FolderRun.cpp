@@ -284,6 +284,7 @@ QCoro::Task<void> FolderRun::plan()
     if (mountPoints != m_context.mountPoints)
         m_results->mountPointsSeen(mountPoints);
     m_plan = std::move(decided);
+    m_planHadWork = m_plan->hasWork();
     m_results->planned(*m_plan);
 }
 
@@ -291,7 +292,6 @@ std::shared_ptr<const void> FolderRun::takePlan()
 {
     if (!m_plan)
         return {};
-    m_planHadWork = m_plan->hasWork();
     auto plan = std::make_shared<const FolderPlan>(std::move(*m_plan));
     m_plan.reset();
     return plan;
@@ -323,6 +323,10 @@ QCoro::Task<void> FolderRun::act()
     });
     co_await uploading;
     m_openingAhead.clear();
+    // Sent: the planned uploads are freed (off the main thread) before the
+    // answer that confirms them comes in, which at a first sync lists them
+    // all again.
+    releaseInBackground(std::make_shared<const std::vector<Upload>>(std::exchange(m_plan->uploads, {})));
     QCoro::Task<void> confirming = confirmUploads();
     co_await confirming;
     QCoro::Task<void> downloading =

@@ -113,7 +113,7 @@ public:
     // nothing changed here since what the walk found.
     std::optional<quint64> markBeforeWalk() const { return m_markBeforeWalk; }
     // Nothing was there to do: the folder is in step after this pass.
-    bool inStep() const { return m_plan ? !m_plan->hasWork() : !m_planHadWork; }
+    bool inStep() const { return !m_planHadWork; }
     // The plan, once acted on, for its owner to free where it suits.
     std::shared_ptr<const void> takePlan();
 
@@ -197,5 +197,5 @@ private:
     // could be deleted: they come down again with the downloads.
     std::vector<FolderPlanning::Download> m_restores;
     std::optional<FolderPlanning::FolderPlan> m_plan;
-    bool m_planHadWork = false; // of a plan taken away
+    bool m_planHadWork = false; // as it was made; acting empties parts of it
 };
