@@ -495,28 +495,46 @@ QCoro::Task<void> FolderRun::deleteOnServer(ServerDeletion deletion)
 QCoro::Task<void> FolderRun::removeLocally(LocalRemoval removal)
 {
     const QString name = nameOf(removal.path);
-    const QString relativePath = relative(removal.path);
-    QCoro::Task<Hashed> hashing = onWorker([folder = m_folder, relativePath] { return hashOn(folder, relativePath); });
-    const Hashed now = co_await hashing;
-    if (!now.failure.isEmpty() || now.hash != removal.expectedHash) {
+    // Read and moved to the Trash in one go on a worker: no wait for the
+    // main thread between the check and the move leaves room for a save,
+    // and the Trash's record is written to disk away from the interface.
+    struct Removed {
+        bool changed = false;
+        std::shared_ptr<TrashedFile> trashed;
+        QString failure; // of the move
+    };
+    QCoro::Task<Removed> removing =
+        onWorker([folder = m_folder, relativePath = relative(removal.path), expected = removal.expectedHash] {
+            Removed removed;
+            const Hashed now = hashOn(folder, relativePath);
+            removed.changed = !now.failure.isEmpty() || now.hash != expected;
+            if (removed.changed)
+                return removed;
+            try {
+                removed.trashed = std::make_shared<TrashedFile>(folder->moveToTrash(relativePath));
+            } catch (const std::exception &error) {
+                removed.failure = failureText(error);
+            }
+            return removed;
+        });
+    const Removed removed = co_await removing;
+    if (removed.changed) {
         // Changed (or gone) since the plan read it: the user's newer work is
         // kept and goes up as a new file.
         m_results->forgotten(removal.path);
         qCInfo(lcSyncEngine, "Kept local file changed since its document was deleted: %s", qUtf8Printable(name));
         co_return;
     }
-    std::shared_ptr<TrashedFile> trashed;
-    try {
-        trashed = std::make_shared<TrashedFile>(m_folder->moveToTrash(relative(removal.path)));
-    } catch (const std::exception &error) {
+    if (!removed.trashed) {
         qCCritical(lcSyncEngine, "Kept %s, whose document was deleted on the server: %s", qUtf8Printable(name),
-                   qUtf8Printable(failureText(error)));
+                   qUtf8Printable(removed.failure));
         m_results->notice(noticetitles::fileKept(),
                           QCoreApplication::translate(
                               "FolderRun", "%1 was deleted on the server, but it could not be moved to the Trash: %2")
-                              .arg(name, failureText(error)));
+                              .arg(name, removed.failure));
         co_return;
     }
+    const std::shared_ptr<TrashedFile> trashed = removed.trashed;
     m_results->forgotten(removal.path);
     QCoro::Task<bool> checking = keptIfChanged(trashed, removal);
     if (co_await checking)
@@ -670,7 +688,7 @@ QCoro::Task<IncomingFile> FolderRun::receive(qint64 documentId, QString relative
                 // A folder removed here whose file still comes down is made again.
                 folder->makeFolders(relativeDestination.section(QLatin1Char('/'), 0, -2));
                 IncomingFile file = folder->createIncoming(relativeDestination);
-                // The download writes into it from this thread's caller.
+                // The download writes into it from the thread that asked.
                 file.device().moveToThread(here);
                 return {std::move(file), {}};
             } catch (const std::exception &error) {
