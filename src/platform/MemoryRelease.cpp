@@ -1,8 +1,6 @@
 #include "platform/MemoryRelease.h"
 
 #include <QThreadPool>
-
-#include <atomic>
 #include <malloc.h>
 
 void releaseInBackground(std::shared_ptr<const void> held)
@@ -14,15 +12,9 @@ void releaseInBackground(std::shared_ptr<const void> held)
         pool->setMaxThreadCount(1);
         return pool;
     }();
-    // A trim holds the heap's lock while it hands pages back, and the
-    // interface may be waiting to allocate: one trim after a burst of
-    // frees (the end of a pass hands over several) rather than one each.
-    static std::atomic_int waiting = 0;
-    waiting.fetch_add(1);
     releasing->start([held = std::move(held)]() mutable {
         held.reset();
-        if (waiting.fetch_sub(1) == 1)
-            ::malloc_trim(0);
+        ::malloc_trim(0);
     });
 }
 
