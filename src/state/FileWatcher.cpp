@@ -84,6 +84,14 @@ bool FileWatcher::hasPendingCallback() const
     return m_debounceTask && m_debounceTask->isActive();
 }
 
+bool FileWatcher::isSettingUp(const QString &folderPath) const
+{
+    for (const InotifyWatcher *stream : m_streams)
+        if (stream->rootPath() == folderPath)
+            return stream->isWalkingTree();
+    return false;
+}
+
 std::optional<quint64> FileWatcher::changeMark(const QString &folderPath)
 {
     for (InotifyWatcher *stream : std::as_const(m_streams))

@@ -41,6 +41,9 @@ public:
     // stream sees every change in it; none when the folder has no stream or
     // its stream may miss some, so only a walk can tell.
     std::optional<quint64> changeMark(const QString &folderPath);
+    // Its watches below the folder are still being set up (in the
+    // background, after watch()).
+    bool isSettingUp(const QString &folderPath) const;
     bool hasPendingCallback() const;
 
 private:

@@ -15,6 +15,7 @@
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QCoroFuture>
+#include <QCoroTimer>
 #include <QDateTime>
 #include <QSysInfo>
 #include <QThread>
@@ -269,9 +270,13 @@ QCoro::Task<void> FolderRun::plan()
     // copied whole.
     QStringList mountPoints = m_context.mountPoints;
     m_context.documents.reset();
-    // Taken as late as can be: a watcher still setting up when the pass
-    // began is most likely done by now, and its mark then vouches for what
-    // this walk finds.
+    // Taken as late as can be, once the watcher has set up its watches (a
+    // moment after it started, most often already): its mark then vouches
+    // for what this walk finds, and the next pass need not walk again.
+    for (int waits = 0; waits < maxWaitsForWatches && m_results->watchesSettingUp(); ++waits) {
+        QCoro::Task<> pausing = QCoro::sleepFor(std::chrono::milliseconds(10));
+        co_await pausing;
+    }
     m_markBeforeWalk = m_results->changeMark();
     QCoro::Task<std::optional<FolderPlan>> deciding =
         onWorker([folder = m_folder, folderPath, tracked = std::move(m_context.tracked), documents = std::move(documents),

@@ -27,6 +27,9 @@ class FolderRun {
 public:
     // The most transfers of one queue in flight at once.
     static constexpr int maxConcurrent = 3;
+    // A walk waits at most this many 10 ms pauses for the watcher to set up
+    // its watches, beyond which it goes without them.
+    static constexpr int maxWaitsForWatches = 300;
 
     // A file opened for sending on a worker thread, with its facts as of
     // the opening, or why it could not be opened.
@@ -94,6 +97,8 @@ public:
         // The folder watcher's change mark of this moment; none when the
         // watcher cannot vouch for the folder.
         virtual std::optional<quint64> changeMark() const { return std::nullopt; }
+        // The watcher is still setting up its watches below the folder.
+        virtual bool watchesSettingUp() const { return false; }
     };
 
     FolderRun(APIClient &apiClient, Context context, std::shared_ptr<Results> results);

@@ -180,6 +180,10 @@ public:
     {
         return m_engine ? m_engine->watcherMark(m_folderPath) : std::nullopt;
     }
+    bool watchesSettingUp() const override
+    {
+        return m_engine && m_engine->m_fileWatcher && m_engine->m_fileWatcher->isSettingUp(m_folderPath);
+    }
 
 private:
     QPointer<SyncEngine> m_engine;
