@@ -500,9 +500,10 @@ QCoro::Task<void> FolderRun::deleteOnServer(ServerDeletion deletion)
 QCoro::Task<void> FolderRun::removeLocally(LocalRemoval removal)
 {
     const QString name = nameOf(removal.path);
-    // Read and moved to the Trash in one go on a worker: no wait for the
-    // main thread between the check and the move leaves room for a save,
-    // and the Trash's record is written to disk away from the interface.
+    // Checked and moved to the Trash in one go on a worker: with no wait
+    // for the main thread between the two, a save has the least room to
+    // land between them, and the Trash's record reaches the disk away from
+    // the interface.
     struct Removed {
         bool changed = false;
         std::shared_ptr<TrashedFile> trashed;
