@@ -418,7 +418,8 @@ TEST_F(FolderAccessTest, ADownloadsFactsStandFromItsPlacementOnlyWhereTimesAreFi
     const qint64 fine = placedWithTime("fine.txt", 1000000, writtenNs);
     EXPECT_GT(fine, writtenNs);
     EXPECT_LE(fine, descriptors::preciseClockNs());
-    EXPECT_EQ(placedWithTime("coarse.txt", -1000000, writtenNs), writtenNs);
+    const qint64 coarse = placedWithTime("coarse.txt", -1000000, writtenNs);
+    EXPECT_EQ(coarse, writtenNs);
 }
 
 TEST_F(FolderAccessTest, AFileMovedToTheTrashCanBeCheckedAndPutBack)
