@@ -383,7 +383,8 @@ void FolderRun::takeIn(const SyncStatusResponse &recent)
     for (const qint64 id : recent.deletedIds)
         m_heardSince[id] = std::nullopt;
     for (const SyncDocument &document : recent.documents)
-        m_heardSince[document.id] = KnownDocument{document.name, document.fileHash, document.fileSize, document.updatedAt};
+        m_heardSince[document.id] =
+            KnownDocument{document.name, document.fileHash, document.fileSize, m_times.take(document.updatedAt)};
 }
 
 FolderRun::Since FolderRun::heardOf(const DocumentVersion &expected)
@@ -432,35 +433,36 @@ QCoro::Task<void> FolderRun::confirmUploads()
     QCoro::Task<Confirmed> confirming =
         onWorker([this, &recent, known = m_results->knownDocuments(m_context.serverFolderId)]() mutable {
             takeIn(recent);
+            recent = SyncStatusResponse(); // all of it is in m_heardSince now
             Confirmed confirmed{std::move(known), {}};
             for (const Sent &sent : m_sent) {
-                const auto heard = m_heardSince.constFind(sent.version.documentId);
-                if (heard != m_heardSince.cend() && (!*heard || (*heard)->fileHash != sent.version.document.fileHash))
+                const auto heard = m_heardSince.constFind(sent.documentId);
+                if (heard != m_heardSince.cend() && (!*heard || (*heard)->fileHash != sent.fileHash))
                     confirmed.raced.push_back(&sent);
             }
+            // Most of what is heard is each upload's document as already
+            // known from its receipt: left alone, the known documents' chunks
+            // stay shared instead of being copied whole.
             for (auto heard = m_heardSince.cbegin(); heard != m_heardSince.cend(); ++heard) {
-                if (*heard)
-                    confirmed.documents.insert(heard.key(), **heard);
-                else
+                if (!*heard) {
                     confirmed.documents.remove(heard.key());
+                    continue;
+                }
+                const auto known = confirmed.documents.constFind(heard.key());
+                if (known == confirmed.documents.cend() || !(*known == **heard))
+                    confirmed.documents.insert(heard.key(), **heard);
             }
             return confirmed;
         });
     const Confirmed confirmed = co_await confirming;
     for (const Sent *sent : confirmed.raced) {
         // Another computer sent its version of the document in the same
-        // moment, unseen by this one. The entry is left to say "changed on
-        // both sides", so that the next pass keeps both versions.
-        TrackedFile entry = sent->entry;
-        entry.localHash = ContentHash();
-        entry.size = entry.inode = entry.modifiedNs = entry.changedNs = std::nullopt;
-        m_results->agreed(sent->path, entry);
+        // moment, unseen by this one.
+        m_results->sentButRaced(sent->path, sent->documentId);
         qCWarning(lcSyncEngine, "%s changed on the server as it was sent; both versions are kept at the next pass",
                   qUtf8Printable(nameOf(sent->path)));
     }
     m_results->learned(m_context.serverFolderId, confirmed.documents, m_lookedUntil, true);
-    // The answer may list 100,000 documents: freed off the main thread.
-    releaseInBackground(std::make_shared<const SyncStatusResponse>(std::move(recent)));
 }
 
 QCoro::Task<void> FolderRun::deleteOnServer(ServerDeletion deletion)
@@ -654,8 +656,9 @@ QCoro::Task<void> FolderRun::upload(Upload item)
                                        });
         const UploadReceipt receipt = co_await sending;
         const DocumentResponse &document = receipt.document;
-        m_results->documentChanged(m_context.serverFolderId, document.id,
-                                   KnownDocument{document.name, document.fileHash, document.fileSize, document.updatedAt});
+        m_results->documentChanged(
+            m_context.serverFolderId, document.id,
+            KnownDocument{document.name, document.fileHash, document.fileSize, m_times.take(document.updatedAt)});
         // The server's hash is normally the one sent: one shared copy.
         entry.localHash = document.fileHash == receipt.sentHash ? *document.fileHash : receipt.sentHash;
         if (entry.localHash.isEmpty()) {
@@ -671,7 +674,7 @@ QCoro::Task<void> FolderRun::upload(Upload item)
         entry.remoteHash = document.fileHash;
         entry.sentFromHere = true;
         m_results->agreed(item.path, entry);
-        m_sent.push_back({item.path, {document.id, KnownDocument{{}, document.fileHash, {}, {}}}, entry});
+        m_sent.push_back({item.path, document.id, document.fileHash});
         m_results->transferred(item.name, QStringLiteral("uploaded"), item.path, item.facts.size, std::nullopt);
     } catch (const std::exception &error) {
         m_results->transferred(item.name, QStringLiteral("uploaded"), item.path, item.facts.size, failureText(error, m_apiClient.baseURL()));

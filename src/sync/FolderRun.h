@@ -3,6 +3,7 @@
 #include "api/Records.h"
 #include "platform/FolderAccess.h"
 #include "sync/FolderPlan.h"
+#include "sync/SharedTexts.h"
 #include "sync/SyncState.h"
 
 #include <QCoroTask>
@@ -71,6 +72,11 @@ public:
         virtual void learned(qint64 serverFolderId, const KnownDocuments &documents, const QString &serverTime,
                              bool changed) = 0;
         virtual void agreed(const QString &path, const TrackedFile &entry) = 0;
+        // The agreement this pass recorded for its upload of `path` to
+        // document `documentId` no longer holds: another version reached the
+        // document as it was sent. The entry is left to say "changed on both
+        // sides", so that the next pass keeps both versions.
+        virtual void sentButRaced(const QString &path, qint64 documentId) = 0;
         virtual void forgotten(const QString &path) = 0;
         virtual void documentChanged(qint64 serverFolderId, qint64 documentId, const KnownDocument &document) = 0;
         virtual void documentDeleted(qint64 serverFolderId, qint64 documentId) = 0;
@@ -186,11 +192,15 @@ private:
     // What the server said of its documents since this pass's answer (none:
     // deleted), and up to which of its times it has been asked.
     QHash<qint64, std::optional<KnownDocument>> m_heardSince;
-    // The uploads of this pass, as agreed, until they are confirmed.
+    // The server's times of the documents heard of, each held once: a
+    // burst of uploads shares a handful of them.
+    SharedTexts m_times;
+    // The uploads of this pass, until they are confirmed: a first sync
+    // holds one per file, so only what the confirmation compares is kept.
     struct Sent {
         QString path;
-        FolderPlanning::DocumentVersion version;
-        TrackedFile entry;
+        qint64 documentId = 0;
+        std::optional<ContentHash> fileHash;
     };
     std::deque<Sent> m_sent; // grows by thousands without moving what it holds
     // Files of the coming uploads, being opened, by local path.

@@ -121,6 +121,18 @@ public:
         ++m_engine->m_entriesChanged;
         m_engine->requestSave();
     }
+    void sentButRaced(const QString &path, qint64 documentId) override
+    {
+        if (!m_engine)
+            return;
+        const auto tracked = m_engine->m_syncState.trackedFiles.constFind(path);
+        if (tracked == m_engine->m_syncState.trackedFiles.cend() || tracked->remoteId != documentId)
+            return; // agreed otherwise since
+        TrackedFile entry = *tracked;
+        entry.localHash = ContentHash();
+        entry.size = entry.inode = entry.modifiedNs = entry.changedNs = std::nullopt;
+        agreed(path, entry);
+    }
     void forgotten(const QString &path) override
     {
         if (m_engine && m_engine->m_syncState.trackedFiles.remove(path)) {

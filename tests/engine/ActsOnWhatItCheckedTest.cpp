@@ -83,6 +83,35 @@ TEST_F(ActsOnWhatItCheckedTest, ASaveDuringADownloadKeepsTheUsersFile)
     EXPECT_EQ(readFile(docs + "/" + copies.front()), "server version");
 }
 
+// Another computer's version reaches the document between this computer's
+// upload and the look that confirms it: the upload is not taken as agreed,
+// and the next pass keeps both versions.
+TEST_F(ActsOnWhatItCheckedTest, AVersionThatRacesAnUploadIsKeptBesideIt)
+{
+    const QString docs = watch("Docs");
+    writeFile(docs + "/x.txt", "agreed");
+    syncOk();
+    writeFile(docs + "/x.txt", "saved here");
+    // The upload is taken in at once; its answer is held while the other
+    // computer saves.
+    running.server.injectFault(fault({.method = "POST", .path = "/api/v1/documents*", .delayMs = 300, .count = 1}));
+    running.server.clearRequests();
+    QCoro::Task<void> pass = passUntil("POST", "/api/v1/documents");
+    putDocument(docs, "x.txt", "saved elsewhere");
+    testsupport::run(std::move(pass));
+    EXPECT_EQ(log.linesWith("changed on the server as it was sent").size(), 1);
+    EXPECT_TRUE(engine->syncState().trackedFiles.value(docs + "/x.txt").localHash.isEmpty());
+
+    syncOk();
+    syncOk();
+    QStringList contents;
+    for (const QString &name : QDir(docs).entryList(QDir::Files))
+        contents.append(QString::fromUtf8(readFile(docs + "/" + name)));
+    contents.sort();
+    EXPECT_EQ(contents, QStringList({"saved elsewhere", "saved here"}));
+    EXPECT_EQ(documentsOf(docs).size(), 2u);
+}
+
 // Planned: a server deletion (held), then two uploads. While the deletion
 // is held, one file becomes a link out of the folder and the other a named
 // pipe: neither is sent, and the pass does not wait on the pipe.
