@@ -177,6 +177,31 @@ std::optional<FolderPlan> decide(const std::shared_ptr<FolderAccess> &folder, co
     return planFolder(facts);
 }
 
+// Records what was heard of a document; false when it was known as such.
+bool remember(KnownDocuments &documents, qint64 id, const KnownDocument &heard)
+{
+    const auto before = documents.constFind(id);
+    if (before != documents.cend() && *before == heard)
+        return false; // left alone, a chunk shared with other copies stays shared
+    documents.insert(id, heard);
+    return true;
+}
+
+// Applies a status answer to the documents known of its folder; true when
+// anything changed. A document the answer both lists and counts as deleted
+// stays known: of the two readings, the one that deletes nothing.
+bool applyAnswer(KnownDocuments &documents, const SyncStatusResponse &answer, SharedTexts &times)
+{
+    bool changed = false;
+    for (const qint64 id : answer.deletedIds)
+        changed = documents.remove(id) > 0 || changed;
+    for (const SyncDocument &document : answer.documents) {
+        const KnownDocument heard{document.name, document.fileHash, document.fileSize, times.take(document.updatedAt)};
+        changed = remember(documents, document.id, heard) || changed;
+    }
+    return changed;
+}
+
 QString nameOf(const QString &path)
 {
     return path.section(QLatin1Char('/'), -1);
@@ -242,16 +267,7 @@ QCoro::Task<void> FolderRun::plan()
         onWorker([known = m_context.documents.value_or(KnownDocuments{}), fresh, &status]() mutable {
             Applied applied{std::move(known), fresh};
             SharedTexts times;
-            for (const SyncDocument &document : status.documents) {
-                KnownDocument heard{document.name, document.fileHash, document.fileSize, times.take(document.updatedAt)};
-                const auto before = applied.documents.constFind(document.id);
-                if (before != applied.documents.cend() && *before == heard)
-                    continue;
-                applied.documents.insert(document.id, std::move(heard));
-                applied.changed = true;
-            }
-            for (const qint64 id : status.deletedIds)
-                applied.changed = applied.documents.remove(id) > 0 || applied.changed;
+            applied.changed = applyAnswer(applied.documents, status, times) || fresh;
             return applied;
         });
     Applied applied = co_await applying;
@@ -432,25 +448,22 @@ QCoro::Task<void> FolderRun::confirmUploads()
     };
     QCoro::Task<Confirmed> confirming =
         onWorker([this, &recent, known = m_results->knownDocuments(m_context.serverFolderId)]() mutable {
-            takeIn(recent);
-            recent = SyncStatusResponse(); // all of it is in m_heardSince now
+            // What the earlier looks heard, then this answer, which is newer.
             Confirmed confirmed{std::move(known), {}};
-            for (const Sent &sent : m_sent) {
-                const auto heard = m_heardSince.constFind(sent.documentId);
-                if (heard != m_heardSince.cend() && (!*heard || (*heard)->fileHash != sent.fileHash))
-                    confirmed.raced.push_back(&sent);
-            }
-            // Most of what is heard is each upload's document as already
-            // known from its receipt: left alone, the known documents' chunks
-            // stay shared instead of being copied whole.
             for (auto heard = m_heardSince.cbegin(); heard != m_heardSince.cend(); ++heard) {
-                if (!*heard) {
+                if (*heard)
+                    remember(confirmed.documents, heard.key(), **heard);
+                else
                     confirmed.documents.remove(heard.key());
-                    continue;
-                }
-                const auto known = confirmed.documents.constFind(heard.key());
-                if (known == confirmed.documents.cend() || !(*known == **heard))
-                    confirmed.documents.insert(heard.key(), **heard);
+            }
+            applyAnswer(confirmed.documents, recent, m_times);
+            recent = SyncStatusResponse(); // freed here, off the main thread
+            // Each upload's receipt is among the known documents: another
+            // version, or none, came after it.
+            for (const Sent &sent : m_sent) {
+                const auto document = confirmed.documents.constFind(sent.documentId);
+                if (document == confirmed.documents.cend() || document->fileHash != sent.fileHash)
+                    confirmed.raced.push_back(&sent);
             }
             return confirmed;
         });
