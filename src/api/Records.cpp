@@ -2,7 +2,9 @@
 
 #include "api/Errors.h"
 #include "api/JsonLimits.h"
+#include "api/SharedTexts.h"
 
+#include <algorithm>
 #include <limits>
 #include <nlohmann/json.hpp>
 
@@ -316,6 +318,8 @@ SyncStatusResponse decodeBody<SyncStatusResponse>(const QByteArray &body)
     bool topIsObject = false;
     std::string topKey;
     std::size_t index = 0;
+    // The types and times that many documents share are held once.
+    SharedTexts texts;
     const json::parser_callback_t take = [&](int depth, json::parse_event_t event, json &parsed) {
         using Event = json::parse_event_t;
         if (depth == 0 && event == Event::object_start)
@@ -333,6 +337,9 @@ SyncStatusResponse decodeBody<SyncStatusResponse>(const QByteArray &body)
             if (topKey == "documents") {
                 listing = Listing::documents;
                 status.documents.clear();
+                // One place for each object the body opens, at most: the
+                // list never moves while it grows, which would hold it twice.
+                status.documents.reserve(std::size_t(std::count(body.cbegin(), body.cend(), '{')));
             } else if (topKey == "deleted_ids") {
                 listing = Listing::deletedIds;
                 status.deletedIds.clear();
@@ -349,7 +356,11 @@ SyncStatusResponse decodeBody<SyncStatusResponse>(const QByteArray &body)
             return true;
         if (listing == Listing::documents) {
             const QString where = QStringLiteral("documents[%1]").arg(index++);
-            status.documents.push_back(readSyncDocument(ObjectReader(parsed, record, where)));
+            SyncDocument &document = status.documents.emplace_back(readSyncDocument(ObjectReader(parsed, record, where)));
+            document.updatedAt = texts.take(document.updatedAt);
+            document.createdAt = texts.take(document.createdAt);
+            if (document.contentType)
+                document.contentType = texts.take(*document.contentType);
         } else {
             const QString where = QStringLiteral("deleted_ids[%1]").arg(index++);
             status.deletedIds.push_back(ObjectReader::integerValue(record, where, parsed));

@@ -8,7 +8,7 @@
 #include "platform/WorkerResult.h"
 #include "state/NoticeTitles.h"
 #include "sync/FailureText.h"
-#include "sync/SharedTexts.h"
+#include "api/SharedTexts.h"
 #include "sync/TransferQueue.h"
 #include "sync/UnreadableFolder.h"
 

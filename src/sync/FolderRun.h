@@ -3,7 +3,7 @@
 #include "api/Records.h"
 #include "platform/FolderAccess.h"
 #include "sync/FolderPlan.h"
-#include "sync/SharedTexts.h"
+#include "api/SharedTexts.h"
 #include "sync/SyncState.h"
 
 #include <QCoroTask>

@@ -3,7 +3,7 @@
 
 #include "api/JsonLimits.h"
 #include "sync/PrettyJsonWriter.h"
-#include "sync/SharedTexts.h"
+#include "api/SharedTexts.h"
 
 #include <nlohmann/json.hpp>
 

@@ -4,7 +4,7 @@
 #include <QString>
 
 // Texts that many entries share (the times of one pass or one upload burst,
-// to the second) are held once rather than once per entry.
+// to the second; a document's type) are held once rather than once per entry.
 class SharedTexts {
 public:
     QString take(const QString &text)
