@@ -1,6 +1,6 @@
 #include "sync/StateCompaction.h"
 
-#include "sync/SharedTexts.h"
+#include "api/SharedTexts.h"
 
 namespace {
 
@@ -12,17 +12,24 @@ QString ownCopy(const QString &text)
 
 } // namespace
 
-CompactedMaps compactedMaps(const SyncState &state)
+TrackedFiles compactedTrackedFiles(const TrackedFiles &trackedFiles)
 {
-    CompactedMaps maps;
+    TrackedFiles copy;
     SharedTexts times;
-    for (auto it = state.trackedFiles.cbegin(); it != state.trackedFiles.cend(); ++it) {
+    for (auto it = trackedFiles.cbegin(); it != trackedFiles.cend(); ++it) {
         TrackedFile entry = it.value();
         entry.lastSynced = times.take(ownCopy(entry.lastSynced));
         // In key order, so each insert goes at the end.
-        maps.trackedFiles.insert(ownCopy(it.key()), entry);
+        copy.insert(ownCopy(it.key()), entry);
     }
-    for (auto folder = state.serverDocuments.cbegin(); folder != state.serverDocuments.cend(); ++folder) {
+    return copy;
+}
+
+QMap<qint64, KnownDocuments> compactedServerDocuments(const QMap<qint64, KnownDocuments> &serverDocuments)
+{
+    QMap<qint64, KnownDocuments> copy;
+    SharedTexts times;
+    for (auto folder = serverDocuments.cbegin(); folder != serverDocuments.cend(); ++folder) {
         KnownDocuments documents;
         for (auto it = folder->cbegin(); it != folder->cend(); ++it) {
             KnownDocument document = it.value();
@@ -30,7 +37,7 @@ CompactedMaps compactedMaps(const SyncState &state)
             document.updatedAt = times.take(ownCopy(document.updatedAt));
             documents.insert(it.key(), document);
         }
-        maps.serverDocuments.insert(maps.serverDocuments.cend(), folder.key(), documents);
+        copy.insert(copy.cend(), folder.key(), documents);
     }
-    return maps;
+    return copy;
 }

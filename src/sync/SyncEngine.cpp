@@ -383,24 +383,33 @@ QCoro::Task<void> SyncEngine::syncNow()
     co_await performSync();
 }
 
+template <typename Map>
+QCoro::Task<void> SyncEngine::compactMap(Map SyncState::*map, Map (*compact)(const Map &))
+{
+    const QPointer<SyncEngine> self(this);
+    Map snapshot = m_syncState.*map;
+    QFuture<Map> copying = QtConcurrent::run([snapshot, compact] { return compact(snapshot); });
+    QCoro::Task<Map> taking = takeResultOf(copying);
+    Map copy = co_await taking;
+    if (!self)
+        co_return;
+    // Only while nothing changed the map meanwhile (a change detaches the
+    // engine's map from the snapshot).
+    if (!m_isSyncing && (m_syncState.*map).isSharedWith(snapshot))
+        std::swap(m_syncState.*map, copy);
+    snapshot = Map();
+    releaseInBackground(std::make_shared<const Map>(std::move(copy)));
+}
+
 QCoro::Task<void> SyncEngine::compactState()
 {
     const QPointer<SyncEngine> self(this);
-    SyncState snapshot = m_syncState;
-    QFuture<CompactedMaps> copying = QtConcurrent::run([snapshot] { return compactedMaps(snapshot); });
-    QCoro::Task<CompactedMaps> taking = takeResultOf(copying);
-    CompactedMaps maps = co_await taking;
+    QCoro::Task<void> tracked = compactMap(&SyncState::trackedFiles, &compactedTrackedFiles);
+    co_await tracked;
     if (!self)
         co_return;
-    // Only while nothing changed the state meanwhile (a change detaches the
-    // engine's maps from the snapshot).
-    if (!m_isSyncing && m_syncState.trackedFiles.isSharedWith(snapshot.trackedFiles)
-        && m_syncState.serverDocuments.isSharedWith(snapshot.serverDocuments)) {
-        std::swap(m_syncState.trackedFiles, maps.trackedFiles);
-        std::swap(m_syncState.serverDocuments, maps.serverDocuments);
-    }
-    snapshot = SyncState{};
-    releaseInBackground(std::make_shared<const CompactedMaps>(std::move(maps)));
+    QCoro::Task<void> documents = compactMap(&SyncState::serverDocuments, &compactedServerDocuments);
+    co_await documents;
 }
 
 void SyncEngine::takeLoadedState()

@@ -96,7 +96,7 @@ public:
     // missed what it could not know it missed.
     qint64 fullWalkIntervalMs = 60 * 60 * 1000;
     // A pass that changed at least this many entries is followed by a
-    // compaction of the state in memory (see compactedMaps).
+    // compaction of the state in memory (see StateCompaction.h).
     int compactAfterChanges = 1000;
 
 signals:
@@ -197,8 +197,13 @@ private:
     void takeLoadedState();
     QCoro::Task<void> stateLoaded();
     // After a pass that changed many entries, their maps are copied afresh
-    // in one go (see compactedMaps) and the scattered originals freed.
+    // in one go (see StateCompaction.h) and the scattered originals freed,
+    // one map after the other.
     QCoro::Task<void> compactState();
+    // Replaces the state's `map` with `compact`'s copy of it, made on a
+    // worker, unless a pass or a change came meanwhile.
+    template <typename Map>
+    QCoro::Task<void> compactMap(Map SyncState::*map, Map (*compact)(const Map &));
     int m_entriesChanged = 0; // entries changed by the pass under way
 
     APIClient &m_apiClient;

@@ -284,10 +284,11 @@ TEST(StateCompaction, ACompactCopyHoldsTheSameEntriesInMemoryOfItsOwn)
 {
     SyncState state = sampleState();
     state.serverDocuments[12].insert(3, KnownDocument{"a.txt", QString(64, 'a'), 5, "2026-01-02T03:04:05Z"});
-    const CompactedMaps maps = compactedMaps(state);
-    EXPECT_EQ(maps.trackedFiles, state.trackedFiles);
-    EXPECT_EQ(maps.serverDocuments, state.serverDocuments);
+    const TrackedFiles trackedFiles = compactedTrackedFiles(state.trackedFiles);
+    const QMap<qint64, KnownDocuments> serverDocuments = compactedServerDocuments(state.serverDocuments);
+    EXPECT_EQ(trackedFiles, state.trackedFiles);
+    EXPECT_EQ(serverDocuments, state.serverDocuments);
     // Texts too are copies: the originals can all be freed.
-    EXPECT_NE(maps.trackedFiles.firstKey().constData(), state.trackedFiles.firstKey().constData());
-    EXPECT_NE(maps.serverDocuments[12][3].name.constData(), state.serverDocuments[12][3].name.constData());
+    EXPECT_NE(trackedFiles.firstKey().constData(), state.trackedFiles.firstKey().constData());
+    EXPECT_NE(serverDocuments[12][3].name.constData(), state.serverDocuments[12][3].name.constData());
 }
