@@ -192,7 +192,8 @@ SyncDocument readSyncDocument(const ObjectReader &in)
     SyncDocument document;
     document.id = in.integer("id");
     document.name = in.text("name");
-    document.fileHash = in.optionalText("file_hash");
+    if (const auto hash = in.optionalText("file_hash"))
+        document.fileHash = ContentHash(*hash);
     document.fileSize = in.optionalCount("file_size");
     document.contentType = in.optionalText("content_type");
     document.folderId = in.optionalInteger("folder_id");

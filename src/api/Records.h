@@ -1,5 +1,7 @@
 #pragma once
 
+#include "api/ContentHash.h"
+
 #include <QByteArray>
 #include <QString>
 #include <optional>
@@ -57,7 +59,7 @@ struct DocumentResponse {
 struct SyncDocument {
     qint64 id = 0;
     QString name;
-    std::optional<QString> fileHash;
+    std::optional<ContentHash> fileHash; // held as its 32 bytes: an answer may list 100,000
     std::optional<qint64> fileSize;
     std::optional<QString> contentType;
     std::optional<qint64> folderId;

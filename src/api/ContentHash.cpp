@@ -1,4 +1,4 @@
-#include "sync/ContentHash.h"
+#include "api/ContentHash.h"
 
 namespace {
 
