@@ -236,7 +236,8 @@ private:
             }
             if (!serverChanged)
                 m_plan.uploads.push_back(
-                    {file.path, file.name, file.facts, DocumentVersion{document.key(), *document}, false});
+                    {file.path, file.name, file.facts,
+                     std::make_shared<const DocumentVersion>(DocumentVersion{document.key(), *document}), false});
             else
                 planConflict(file, document.key(), *document, *hash);
         }
@@ -247,7 +248,8 @@ private:
     void planConflict(const LocalFile &file, qint64 documentId, const KnownDocument &document, const ContentHash &hash)
     {
         if (localWins(file.facts, document))
-            m_plan.uploads.push_back({file.path, file.name, file.facts, DocumentVersion{documentId, document}, true});
+            m_plan.uploads.push_back({file.path, file.name, file.facts,
+                                     std::make_shared<const DocumentVersion>(DocumentVersion{documentId, document}), true});
         else
             m_plan.downloads.push_back({documentId, document, file.path, Download::Placement::replaceConflict, hash});
     }
@@ -277,7 +279,7 @@ private:
         m_plan.forgotten.append(file.path);
         m_plan.keptAfterServerDeletion.append(file.path);
         m_newNames.insert(file.name);
-        m_plan.uploads.push_back({file.path, file.name, file.facts, std::nullopt, false});
+        m_plan.uploads.push_back({file.path, file.name, file.facts, nullptr, false});
     }
 
     void planUntrackedFiles()
@@ -332,7 +334,7 @@ private:
                 continue;
             }
             // The name is free: the first file takes it.
-            m_plan.uploads.push_back({files.front()->path, name, files.front()->facts, std::nullopt, false});
+            m_plan.uploads.push_back({files.front()->path, name, files.front()->facts, nullptr, false});
             m_newNames.insert(name);
             for (auto other = files.begin() + 1; other != files.end(); ++other)
                 notSynced((*other)->path, QCoreApplication::translate("FolderPlan", "Another file named %1 in this folder is synced: %2")

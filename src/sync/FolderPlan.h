@@ -7,6 +7,7 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -50,8 +51,9 @@ struct Upload {
     QString name;
     LocalScanner::FileFacts facts; // as planned; recorded with the agreement
     // The server version the upload replaces: it is sent only while the
-    // server still holds that version.
-    std::optional<DocumentVersion> replaces;
+    // server still holds that version. Null for a new document; held apart,
+    // as a first sync plans one upload per file and most replace nothing.
+    std::shared_ptr<const DocumentVersion> replaces;
     // The local file won a conflict: the replaced version comes down beside
     // it, as a conflicted copy, before the upload.
     bool keepReplaced = false;
