@@ -1,6 +1,7 @@
 #include "sync/FolderRun.h"
 
 #include "api/APIClient.h"
+#include "api/SharedTexts.h"
 #include "platform/Descriptors.h"
 #include "platform/FolderAccess.h"
 #include "platform/Logging.h"
@@ -8,7 +9,6 @@
 #include "platform/WorkerResult.h"
 #include "state/NoticeTitles.h"
 #include "sync/FailureText.h"
-#include "api/SharedTexts.h"
 #include "sync/TransferQueue.h"
 #include "sync/UnreadableFolder.h"
 

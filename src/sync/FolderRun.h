@@ -1,9 +1,9 @@
 #pragma once
 
 #include "api/Records.h"
+#include "api/SharedTexts.h"
 #include "platform/FolderAccess.h"
 #include "sync/FolderPlan.h"
-#include "api/SharedTexts.h"
 #include "sync/SyncState.h"
 
 #include <QCoroTask>

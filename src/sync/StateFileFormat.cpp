@@ -2,8 +2,8 @@
 #include "sync/SyncState.h"
 
 #include "api/JsonLimits.h"
-#include "sync/PrettyJsonWriter.h"
 #include "api/SharedTexts.h"
+#include "sync/PrettyJsonWriter.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "sync/ChunkedMap.h"
 #include "api/ContentHash.h"
+#include "sync/ChunkedMap.h"
 #include "sync/OptionalNumber.h"
 
 #include <QDateTime>
