@@ -338,9 +338,12 @@ SyncStatusResponse decodeBody<SyncStatusResponse>(const QByteArray &body)
             if (topKey == "documents") {
                 listing = Listing::documents;
                 status.documents.clear();
-                // One place for each object the body opens, at most: the
-                // list never moves while it grows, which would hold it twice.
-                status.documents.reserve(std::size_t(std::count(body.cbegin(), body.cend(), '{')));
+                // One place for each object the body opens, at most (and no
+                // more than its required members leave room for): the list
+                // never moves while it grows, which would hold it twice.
+                constexpr qsizetype smallestDocument = sizeof(R"({"id":0,"name":"","updated_at":"","created_at":""})") - 1;
+                const auto opened = qsizetype(std::count(body.cbegin(), body.cend(), '{'));
+                status.documents.reserve(std::size_t(std::min(opened, body.size() / smallestDocument)));
             } else if (topKey == "deleted_ids") {
                 listing = Listing::deletedIds;
                 status.deletedIds.clear();
