@@ -1,14 +1,10 @@
 #include "api/APIClient.h"
 
-#include <QCoroFuture>
-#include <QtConcurrent/QtConcurrentRun>
-#include <variant>
-
 #include "api/Errors.h"
 #include "api/HttpExchange.h"
 #include "api/MultipartBodyDevice.h"
+#include "api/StreamedStatus.h"
 #include "platform/Preferences.h"
-#include "platform/WorkerResult.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -292,9 +288,11 @@ void APIClient::cancelLogin()
         reply->abort();
 }
 
-QCoro::Task<QByteArray> APIClient::requestBody(QString method, QString path, std::optional<nlohmann::json> body)
+QCoro::Task<QByteArray> APIClient::requestBody(QString method, QString path, std::optional<nlohmann::json> body,
+                                               std::function<bool(QByteArray)> onSuccessPiece)
 {
-    const HttpExchangeOptions options = exchangeOptions();
+    HttpExchangeOptions options = exchangeOptions();
+    options.onSuccessPiece = std::move(onSuccessPiece);
     QNetworkRequest request = makeRequest(endpoint(path), options);
     request.setRawHeader("Accept", jsonType);
     addAuthorization(request);
@@ -341,23 +339,25 @@ QCoro::Task<SyncStatusResponse> APIClient::getSyncStatus(qint64 folderId, std::o
     QString path = QStringLiteral("/api/v1/sync/status?folder_id=") + QString::number(folderId);
     if (since)
         path += QStringLiteral("&since=") + encodeQueryValue(*since);
-    QCoro::Task<QByteArray> asking = requestBody(QStringLiteral("GET"), path);
-    const QByteArray body = co_await asking;
-    // An answer about a whole folder of many thousands of documents takes
-    // long enough to decode to be felt in the interface.
-    QFuture<std::variant<SyncStatusResponse, DecodingError>> decoding = QtConcurrent::run(
-        [body]() -> std::variant<SyncStatusResponse, DecodingError> {
-            try {
-                return decodeBody<SyncStatusResponse>(body);
-            } catch (const DecodingError &error) {
-                return error;
-            }
-        });
-    QCoro::Task<std::variant<SyncStatusResponse, DecodingError>> taking = takeResultOf(decoding);
-    auto decoded = co_await taking;
-    if (auto *error = std::get_if<DecodingError>(&decoded))
-        throw *error;
-    co_return std::get<SyncStatusResponse>(std::move(decoded));
+    // Decoded as it arrives, on a thread of its own: an answer about a whole
+    // folder of many thousands of documents is tens of MiB, too much to hold
+    // whole beside what it decodes to, and its decoding would be felt in
+    // the interface.
+    StreamedStatus decoding;
+    std::exception_ptr failure;
+    try {
+        QCoro::Task<QByteArray> asking = requestBody(QStringLiteral("GET"), path, std::nullopt,
+                                                     [&decoding](QByteArray piece) { return decoding.feed(std::move(piece)); });
+        co_await asking;
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    decoding.end();
+    // A transfer the decoder ended itself failed for the answer's sake.
+    if (failure && !decoding.refused())
+        std::rethrow_exception(failure);
+    QCoro::Task<SyncStatusResponse> decoded = decoding.result();
+    co_return co_await decoded;
 }
 
 QCoro::Task<std::vector<FolderResponse>> APIClient::listFolders()

@@ -64,9 +64,11 @@ public:
     void setSignInTimeoutMs(int ms) { m_signInTimeoutMs = ms; }
 
     // The generic pipeline: baseURL + path, JSON in and out, classified by
-    // status (401, 404, 2xx, other). Returns the raw body of a 2xx answer.
+    // status (401, 404, 2xx, other). Returns the raw body of a 2xx answer,
+    // unless `onSuccessPiece` takes it as it arrives (see HttpExchangeOptions).
     QCoro::Task<QByteArray> requestBody(QString method, QString path,
-                                        std::optional<nlohmann::json> body = std::nullopt);
+                                        std::optional<nlohmann::json> body = std::nullopt,
+                                        std::function<bool(QByteArray)> onSuccessPiece = {});
 
     template <typename T>
     QCoro::Task<T> request(QString method, QString path,

@@ -38,7 +38,9 @@ struct Exchange {
     qint64 unsent = -1; // the send queue's length when the stall timer last ran out
     bool connecting = false; // the request opens a connection of its own
     QString sinkError;
-    qint64 sunk = 0; // body bytes written to the sink
+    qint64 sunk = 0; // body bytes written to the sink, or handed on
+    bool handingOn = false; // a successful answer's body goes to onSuccessPiece
+    bool refused = false; // onSuccessPiece wanted no more
     QByteArray body; // without a sink: the answer so far
 };
 
@@ -59,6 +61,20 @@ bool allBodyWritten(QIODevice &sink, QNetworkReply &reply, qint64 &written)
     const bool whole = sink.write(chunk) == chunk.size();
     written += chunk.size();
     return whole;
+}
+
+bool isSuccess(const QNetworkReply &reply)
+{
+    const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    return status >= 200 && status < 300;
+}
+
+// Hands what the reply holds to `take`; false when it wanted no more.
+bool handOn(QNetworkReply &reply, const std::function<bool(QByteArray)> &take, qint64 &handed)
+{
+    QByteArray piece = reply.readAll();
+    handed += piece.size();
+    return piece.isEmpty() || take(std::move(piece));
 }
 
 // Reads what the reply holds straight onto the end of `body`, without a
@@ -158,7 +174,18 @@ QCoro::Task<HttpAnswer> finish(QNetworkReply *sent, const HttpExchangeOptions &o
         // busy, an answer of tens of megabytes (a folder of 100,000
         // documents) held the main thread while it was copied.
         reply->setReadBufferSize(1024 * 1024);
-        QObject::connect(reply, &QNetworkReply::readyRead, reply, [&state, reply] {
+        QObject::connect(reply, &QNetworkReply::readyRead, reply, [&state, reply, &options] {
+            if (state.refused)
+                return;
+            if (state.sunk == 0 && state.body.isEmpty())
+                state.handingOn = options.onSuccessPiece && isSuccess(*reply);
+            if (state.handingOn) {
+                if (!handOn(*reply, options.onSuccessPiece, state.sunk)) {
+                    state.refused = true;
+                    reply->abort();
+                }
+                return;
+            }
             if (state.body.isEmpty()) {
                 const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
                 state.body.reserve(qBound<qint64>(0, announced, kMaxReservedBody));
@@ -174,6 +201,8 @@ QCoro::Task<HttpAnswer> finish(QNetworkReply *sent, const HttpExchangeOptions &o
 
     if (!state.sinkError.isEmpty())
         throw FileError(state.sinkError);
+    if (state.refused)
+        throw NetworkError(QNetworkReply::OperationCanceledError, QStringLiteral("The answer was not wanted further."));
     if (state.timedOut)
         throw NetworkError(QNetworkReply::TimeoutError,
                            QStringLiteral("The request timed out: nothing moved for %1 s.")
@@ -191,11 +220,15 @@ QCoro::Task<HttpAnswer> finish(QNetworkReply *sent, const HttpExchangeOptions &o
     if (options.sink) {
         if (!allBodyWritten(*options.sink, *reply, state.sunk))
             throw FileError(options.sink->errorString());
+    } else if (state.handingOn || (state.body.isEmpty() && options.onSuccessPiece && isSuccess(*reply))) {
+        state.handingOn = true;
+        if (!handOn(*reply, options.onSuccessPiece, state.sunk))
+            throw NetworkError(QNetworkReply::OperationCanceledError, QStringLiteral("The answer was not wanted further."));
     } else {
         answer.body = std::move(state.body);
         appendAvailable(*reply, answer.body);
     }
-    const qint64 received = options.sink ? state.sunk : answer.body.size();
+    const qint64 received = options.sink || state.handingOn ? state.sunk : answer.body.size();
     if (differsFromAnnouncedLength(*reply, received))
         throw NetworkError(QNetworkReply::RemoteHostClosedError,
                            QStringLiteral("The answer was cut short: %1 of %2 bytes arrived.")

@@ -26,6 +26,12 @@ struct HttpExchangeOptions {
     // When set, the body is written here as it arrives and HttpAnswer::body
     // stays empty; a failed write ends the transfer with FileError.
     QIODevice *sink = nullptr;
+    // When set (and no sink is), the body of a successful (2xx) answer is
+    // handed here piece by piece as it arrives, and HttpAnswer::body stays
+    // empty; the body of any other answer is kept whole as usual, for its
+    // error message. Returning false ends the transfer, which then throws
+    // NetworkError (OperationCanceledError).
+    std::function<bool(QByteArray)> onSuccessPiece;
     // A request is abandoned after this long without a byte moving either
     // way (connecting, sending or receiving); there is no limit on the total,
     // so a large file on a slow link completes as long as it keeps moving.

@@ -5,6 +5,7 @@
 #include "api/SharedTexts.h"
 
 #include <algorithm>
+#include <istream>
 #include <limits>
 #include <nlohmann/json.hpp>
 
@@ -12,11 +13,9 @@ using nlohmann::json;
 
 namespace {
 
-// The largest body each kind of answer may have. A folder's status or the
-// folder listing grows with the number of documents (100,000 documents make
-// some 30 MiB); every other answer is one small record. Anything larger is
-// not an answer the client can sensibly hold, and is refused unread.
-constexpr qsizetype maxListingBytes = 256 * 1024 * 1024;
+// The largest body of an answer that is one small record (a listing's
+// bound, maxListingBytes, is in the header). Anything larger is not an
+// answer the client can sensibly hold, and is refused unread.
 constexpr qsizetype maxRecordBytes = 4 * 1024 * 1024;
 
 // The largest file size taken from the service: the largest integer a JSON
@@ -39,9 +38,14 @@ const char *typeName(const json &value)
     }
 }
 
+DecodingError decodingError(const QString &record, const QString &problem)
+{
+    return DecodingError(QStringLiteral("Cannot read the %1 in the server's answer: %2").arg(record, problem));
+}
+
 [[noreturn]] void fail(const QString &record, const QString &problem)
 {
-    throw DecodingError(QStringLiteral("Cannot read the %1 in the server's answer: %2").arg(record, problem));
+    throw decodingError(record, problem);
 }
 
 // Reads the members of one JSON object with the strict rules of the wire
@@ -154,15 +158,13 @@ private:
     QString m_where;
 };
 
-json parseBody(const QByteArray &body, const QString &record, qsizetype maxBytes = maxRecordBytes,
-               const json::parser_callback_t &callback = nullptr)
+// Runs `parse` (nlohmann's parser over some input), with its errors told
+// as the record's.
+template <typename Parse>
+json parseJson(const QString &record, Parse parse)
 {
-    if (body.size() > maxBytes)
-        fail(record, QStringLiteral("the body is too large (%1 bytes, at most %2 are read)").arg(body.size()).arg(maxBytes));
-    if (!JsonLimits::nestingWithin(body.constData(), std::size_t(body.size())))
-        fail(record, QStringLiteral("the body nests deeper than %1 levels").arg(JsonLimits::maxNesting));
     try {
-        return json::parse(body.constBegin(), body.constEnd(), callback);
+        return parse();
     } catch (const json::exception &error) {
         // Any of nlohmann's errors: a syntax error, and also a number too
         // large for a double (out_of_range), wherever it stands. Drop the
@@ -173,6 +175,15 @@ json parseBody(const QByteArray &body, const QString &record, qsizetype maxBytes
             detail = detail.mid(tagEnd + 2);
         fail(record, QStringLiteral("the body is not valid JSON (%1)").arg(detail));
     }
+}
+
+json parseBody(const QByteArray &body, const QString &record, qsizetype maxBytes = maxRecordBytes)
+{
+    if (body.size() > maxBytes)
+        throw bodyTooLarge(record, body.size(), maxBytes);
+    if (!JsonLimits::nestingWithin(body.constData(), std::size_t(body.size())))
+        fail(record, QStringLiteral("the body nests deeper than %1 levels").arg(JsonLimits::maxNesting));
+    return parseJson(record, [&] { return json::parse(body.constBegin(), body.constEnd()); });
 }
 
 UserInfo readUser(const ObjectReader &in)
@@ -230,6 +241,11 @@ auto decodeObject(const QByteArray &body, const char *record, Read read, qsizety
 }
 
 } // namespace
+
+DecodingError bodyTooLarge(const QString &record, qint64 size, qint64 maxBytes)
+{
+    return decodingError(record, QStringLiteral("the body is too large (%1 bytes, at most %2 are read)").arg(size).arg(maxBytes));
+}
 
 QByteArray LoginRequest::encode() const
 {
@@ -305,8 +321,32 @@ SyncFolder decodeBody<SyncFolder>(const QByteArray &body)
     return decodeObject(body, "sync folder", readSyncFolder);
 }
 
+namespace {
+
+// A whole body read through the stream interface the decoder of an answer
+// still arriving also uses, without a copy.
+class WholeBody : public std::streambuf {
+public:
+    explicit WholeBody(const QByteArray &body)
+    {
+        char *data = const_cast<char *>(body.constData()); // only read
+        setg(data, data, data + body.size());
+    }
+};
+
+} // namespace
+
 template <>
 SyncStatusResponse decodeBody<SyncStatusResponse>(const QByteArray &body)
+{
+    if (body.size() > maxListingBytes)
+        throw bodyTooLarge(QStringLiteral("sync status"), body.size(), maxListingBytes);
+    WholeBody buffer(body);
+    std::istream stream(&buffer);
+    return decodeSyncStatus(stream);
+}
+
+SyncStatusResponse decodeSyncStatus(std::istream &body)
 {
     // A whole folder's answer lists every document (100,000 make some 30
     // MiB). Each listed document and deleted id is decoded as soon as the
@@ -323,6 +363,10 @@ SyncStatusResponse decodeBody<SyncStatusResponse>(const QByteArray &body)
     SharedTexts texts;
     const json::parser_callback_t take = [&](int depth, json::parse_event_t event, json &parsed) {
         using Event = json::parse_event_t;
+        // The body is read as it comes, so its nesting is bounded here
+        // rather than by a look at the whole body first.
+        if ((event == Event::object_start || event == Event::array_start) && depth >= JsonLimits::maxNesting)
+            fail(record, QStringLiteral("the body nests deeper than %1 levels").arg(JsonLimits::maxNesting));
         if (depth == 0 && event == Event::object_start)
             topIsObject = true;
         if (!topIsObject)
@@ -338,12 +382,6 @@ SyncStatusResponse decodeBody<SyncStatusResponse>(const QByteArray &body)
             if (topKey == "documents") {
                 listing = Listing::documents;
                 status.documents.clear();
-                // One place for each object the body opens, at most (and no
-                // more than its required members leave room for): the list
-                // never moves while it grows, which would hold it twice.
-                constexpr qsizetype smallestDocument = sizeof(R"({"id":0,"name":"","updated_at":"","created_at":""})") - 1;
-                const auto opened = qsizetype(std::count(body.cbegin(), body.cend(), '{'));
-                status.documents.reserve(std::size_t(std::min(opened, body.size() / smallestDocument)));
             } else if (topKey == "deleted_ids") {
                 listing = Listing::deletedIds;
                 status.deletedIds.clear();
@@ -371,7 +409,7 @@ SyncStatusResponse decodeBody<SyncStatusResponse>(const QByteArray &body)
         }
         return false;
     };
-    const json value = parseBody(body, record, maxListingBytes, take);
+    const json value = parseJson(record, [&] { return json::parse(body, take); });
     const ObjectReader in(value, record, QString());
     status.serverTime = in.text("server_time");
     status.folder = readSyncFolder(in.object("folder", record));

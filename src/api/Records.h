@@ -1,9 +1,12 @@
 #pragma once
 
 #include "api/ContentHash.h"
+#include "api/Errors.h"
 
 #include <QByteArray>
 #include <QString>
+#include <deque>
+#include <iosfwd>
 #include <optional>
 #include <vector>
 
@@ -76,7 +79,9 @@ struct SyncFolder {
 struct SyncStatusResponse {
     QString serverTime;
     SyncFolder folder;
-    std::vector<SyncDocument> documents;
+    // Grows by blocks as the answer is decoded: a list of 100,000 is never
+    // held twice while it grows.
+    std::deque<SyncDocument> documents;
     std::vector<qint64> deletedIds;
 };
 
@@ -117,3 +122,17 @@ template <> FolderResponse decodeBody<FolderResponse>(const QByteArray &body);
 template <> std::vector<FolderResponse> decodeBody<std::vector<FolderResponse>>(const QByteArray &body);
 template <> DownloadResponse decodeBody<DownloadResponse>(const QByteArray &body);
 template <> DeleteResponse decodeBody<DeleteResponse>(const QByteArray &body);
+
+// The largest body of an answer that lists a folder (its status, or the
+// folder listing). Such an answer grows with the number of documents
+// (100,000 documents make some 30 MiB); a larger one is not an answer the
+// client can sensibly hold, and is refused.
+inline constexpr qint64 maxListingBytes = 256 * 1024 * 1024;
+
+// Decodes a status answer from `body` as it can be read (the stream may
+// wait for more of it to arrive), or throws DecodingError.
+SyncStatusResponse decodeSyncStatus(std::istream &body);
+
+// The error for an answer of `record` larger than `maxBytes` (`size` is
+// what was received of it, at least).
+DecodingError bodyTooLarge(const QString &record, qint64 size, qint64 maxBytes);

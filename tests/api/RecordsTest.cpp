@@ -62,6 +62,12 @@ TEST(RecordsTest, StrictDecodingAcceptsAndRejectsAsTheWireRulesSay)
         {"empty body", as<LogoutResponse>(), "", false},
         {"trailing garbage", as<LogoutResponse>(), R"({"message":"m"} x)", false},
         {"invalid UTF-8 in text", as<LogoutResponse>(), "{\"message\":\"\xff\"}", false},
+        // 64 levels at most: the status answer is read as it arrives, so it
+        // counts them as it goes rather than looking at the whole first.
+        {"a status 64 levels deep", as<SyncStatusResponse>(),
+         status(std::string("[") + doc + R"(,"x":)" + std::string(61, '[') + std::string(61, ']') + "}]"), true},
+        {"a status 65 levels deep", as<SyncStatusResponse>(),
+         status(std::string("[") + doc + R"(,"x":)" + std::string(62, '[') + std::string(62, ']') + "}]"), false, "nests deeper"},
         {"negative file_size", as<SyncStatusResponse>(), status(std::string("[") + doc + R"(,"file_size":-1}])"), false, "documents[0].file_size"},
         {"file_size near the end of 64 bits", as<DocumentResponse>(), R"({"id":1,"name":"a","updated_at":"u","created_at":"c","file_size":9223372036854775807})", false, "file_size"},
         {"file_size of 8 PiB", as<DocumentResponse>(), R"({"id":1,"name":"a","updated_at":"u","created_at":"c","file_size":9007199254740991})", true},

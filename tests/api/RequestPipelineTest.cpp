@@ -44,6 +44,52 @@ TEST_F(ApiFixture, RequestClassifiesStatusesInOrder)
     EXPECT_TRUE(failureOf<DecodingError>(client->getSyncStatus(folderId, std::nullopt)).contains("not valid JSON"));
 }
 
+TEST_F(ApiFixture, AStatusAnswerIsDecodedAsItArrives)
+{
+    // Large enough to arrive in many pieces, and cut into them anywhere.
+    std::string body = R"({"server_time":"T","folder":{"id":1,"name":"W"},"deleted_ids":[7,8],"documents":[)";
+    const int count = 30000;
+    for (int i = 0; i < count; ++i)
+        body += std::string(i ? "," : "") + R"({"id":)" + std::to_string(i + 1) + R"(,"name":"n\u00e9)" + std::to_string(i)
+            + R"(","file_hash":")" + std::string(64, "0123456789abcdef"[i % 16])
+            + R"(","content_type":"text/plain","updated_at":"u)" + std::to_string(i % 7) + R"(","created_at":"c"})";
+    body += "]}";
+    running.server.injectFault(fault({.path = "/api/v1/sync/status", .status = 200, .body = body, .count = 1}));
+    const SyncStatusResponse streamed = run(client->getSyncStatus(folderId, std::nullopt));
+    const SyncStatusResponse whole = decodeBody<SyncStatusResponse>(QByteArray::fromStdString(body));
+    ASSERT_EQ(streamed.documents.size(), std::size_t(count));
+    for (std::size_t i = 0; i < streamed.documents.size(); i += 997) {
+        EXPECT_EQ(streamed.documents[i].id, whole.documents[i].id);
+        EXPECT_EQ(streamed.documents[i].name, whole.documents[i].name);
+        EXPECT_EQ(streamed.documents[i].fileHash, whole.documents[i].fileHash);
+        EXPECT_EQ(streamed.documents[i].updatedAt, whole.documents[i].updatedAt);
+    }
+    EXPECT_EQ(streamed.documents.back().name, QString::fromUtf8("n\xc3\xa9%1").arg(count - 1));
+    EXPECT_EQ(streamed.deletedIds, (std::vector<qint64>{7, 8}));
+
+    // An answer that goes wrong early is refused there, and what is wrong
+    // with it is what the pass hears, not the transfer ended on its account.
+    std::string badEarly = body;
+    badEarly.replace(badEarly.find(R"([{"id":1,)"), 9, R"([{"id":"1",)");
+    running.server.injectFault(fault({.path = "/api/v1/sync/status", .status = 200, .body = badEarly, .count = 1}));
+    const QString badEarlyError = failureOf<DecodingError>(client->getSyncStatus(folderId, std::nullopt));
+    EXPECT_TRUE(badEarlyError.contains("documents[0].id")) << badEarlyError.toStdString();
+    // The client goes on: the next answer is read as usual.
+    EXPECT_TRUE(run(client->getSyncStatus(folderId, std::nullopt)).documents.empty());
+
+    // An error status keeps its body whole, for the message it carries.
+    running.server.injectFault(fault({.path = "/api/v1/sync/status", .status = 500, .body = R"({"error":"Disk full"})", .count = 1}));
+    EXPECT_EQ(failureOf<APIError>(client->getSyncStatus(folderId, std::nullopt)), "Disk full");
+
+    // An answer cut short is the transfer's failure, though the decoder
+    // also found it incomplete.
+    for (int i = 0; i < 300; ++i)
+        running.server.putDocument(testsupport::RunningServer::email, folderId, "d" + std::to_string(i), "x");
+    running.server.injectFault(fault({.path = "/api/v1/sync/status", .dropMidBody = true, .count = 1}));
+    failureOf<NetworkError>(client->getSyncStatus(folderId, std::nullopt));
+    EXPECT_EQ(run(client->getSyncStatus(folderId, std::nullopt)).documents.size(), 300u);
+}
+
 TEST_F(ApiFixture, TransportFailuresArePassedOnAsNetworkErrors)
 {
     // A closed port: nothing answers.
