@@ -33,6 +33,7 @@
 #include <memory>
 #include <random>
 #include <ctime>
+#include <malloc.h>
 
 namespace enginebench {
 
@@ -305,6 +306,15 @@ inline void resetPeakMemory()
 }
 
 // Resident memory of this process now ("VmRSS") or at its peak ("VmHWM"), KiB.
+// What the C library's heap holds for live allocations, in KiB: the part
+// of the resident memory the client itself still uses (the rest is the
+// libraries, and freed pages the heap could not hand back).
+inline long heapInUseKiB()
+{
+    const struct mallinfo2 heap = ::mallinfo2();
+    return long((heap.uordblks + heap.hblkhd) / 1024);
+}
+
 inline long memoryKiB(const char *key = "VmRSS:")
 {
     QFile status(QStringLiteral("/proc/self/status"));

@@ -108,9 +108,9 @@ void runCount(int fileCount, qint64 bigFileMiB)
     std::printf("  state file: %lld saves, %.2f MiB written = %.1fx the final file of %.2f MiB\n",
                 engine->stateSaveCount(), engine->stateBytesWritten() / 1048576.0,
                 double(engine->stateBytesWritten()) / qMax<qint64>(finalStateSize, 1), finalStateSize / 1048576.0);
-    std::printf("  resident memory %.1f MiB with the files tracked, peak %.1f MiB during the first sync "
-                "(%.1f MiB before the engine was made)\n",
-                memoryAfter / 1024.0, firstPeak / 1024.0, memoryBefore / 1024.0);
+    std::printf("  resident memory %.1f MiB with the files tracked (heap in use %.1f MiB), peak %.1f MiB during "
+                "the first sync (%.1f MiB before the engine was made)\n",
+                memoryAfter / 1024.0, heapInUseKiB() / 1024.0, firstPeak / 1024.0, memoryBefore / 1024.0);
     std::fflush(stdout);
 
     // From here the engine runs as in the application, with its watcher (and
@@ -148,8 +148,8 @@ void runCount(int fileCount, qint64 bigFileMiB)
     idlePass("watched      ");
     engine->fullWalkIntervalMs = 0;
     idlePass("with its walk");
-    std::printf("  resident memory %.1f MiB, peak %.1f MiB since the first sync began\n", memoryKiB() / 1024.0,
-                memoryKiB("VmHWM:") / 1024.0);
+    std::printf("  resident memory %.1f MiB (heap in use %.1f MiB), peak %.1f MiB since the first sync began\n",
+                memoryKiB() / 1024.0, heapInUseKiB() / 1024.0, memoryKiB("VmHWM:") / 1024.0);
     // Last, so that its own copy of the file in memory is in no figure above.
     QElapsedTimer encodeClock;
     encodeClock.start();
@@ -181,7 +181,8 @@ void runCount(int fileCount, qint64 bigFileMiB)
     std::printf("engine          start-up to the end of the first pass %lld ms = %.2fx reading and decoding the "
                 "state file alone (%lld ms, %lld entries); engine made in %lld ms; longest main-thread stall %.1f ms\n",
                 startMs, double(startMs) / qMax<qint64>(decodeMs, 1), decodeMs, stateEntries, madeMs, probe.stop());
-    std::printf("  resident memory %.1f MiB after the start-up pass\n", memoryKiB() / 1024.0);
+    std::printf("  resident memory %.1f MiB after the start-up pass (heap in use %.1f MiB)\n", memoryKiB() / 1024.0,
+                heapInUseKiB() / 1024.0);
     std::fflush(stdout);
 
     // A second computer on the same account: a folder of the same name and

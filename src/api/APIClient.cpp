@@ -289,10 +289,10 @@ void APIClient::cancelLogin()
 }
 
 QCoro::Task<QByteArray> APIClient::requestBody(QString method, QString path, std::optional<nlohmann::json> body,
-                                               std::function<bool(QByteArray)> onSuccessPiece)
+                                               BodyTaker *taker)
 {
     HttpExchangeOptions options = exchangeOptions();
-    options.onSuccessPiece = std::move(onSuccessPiece);
+    options.taker = taker;
     QNetworkRequest request = makeRequest(endpoint(path), options);
     request.setRawHeader("Accept", jsonType);
     addAuthorization(request);
@@ -346,8 +346,7 @@ QCoro::Task<SyncStatusResponse> APIClient::getSyncStatus(qint64 folderId, std::o
     StreamedStatus decoding;
     std::exception_ptr failure;
     try {
-        QCoro::Task<QByteArray> asking = requestBody(QStringLiteral("GET"), path, std::nullopt,
-                                                     [&decoding](QByteArray piece) { return decoding.feed(std::move(piece)); });
+        QCoro::Task<QByteArray> asking = requestBody(QStringLiteral("GET"), path, std::nullopt, &decoding);
         co_await asking;
     } catch (...) {
         failure = std::current_exception();

@@ -65,10 +65,10 @@ public:
 
     // The generic pipeline: baseURL + path, JSON in and out, classified by
     // status (401, 404, 2xx, other). Returns the raw body of a 2xx answer,
-    // unless `onSuccessPiece` takes it as it arrives (see HttpExchangeOptions).
+    // unless `taker` takes it as it arrives.
     QCoro::Task<QByteArray> requestBody(QString method, QString path,
                                         std::optional<nlohmann::json> body = std::nullopt,
-                                        std::function<bool(QByteArray)> onSuccessPiece = {});
+                                        BodyTaker *taker = nullptr);
 
     template <typename T>
     QCoro::Task<T> request(QString method, QString path,

@@ -39,8 +39,8 @@ struct Exchange {
     bool connecting = false; // the request opens a connection of its own
     QString sinkError;
     qint64 sunk = 0; // body bytes written to the sink, or handed on
-    bool handingOn = false; // a successful answer's body goes to onSuccessPiece
-    bool refused = false; // onSuccessPiece wanted no more
+    bool handingOn = false; // a successful answer's body goes to the taker
+    bool refused = false; // the taker wanted no more
     QByteArray body; // without a sink: the answer so far
 };
 
@@ -69,13 +69,27 @@ bool isSuccess(const QNetworkReply &reply)
     return status >= 200 && status < 300;
 }
 
-// Hands what the reply holds to `take`; false when it wanted no more.
-bool handOn(QNetworkReply &reply, const std::function<bool(QByteArray)> &take, qint64 &handed)
+// Hands what the reply holds to `taker`; false when it wanted no more.
+// Unless `evenIfFull` (the answer is complete), nothing is handed to a full
+// taker.
+bool handOn(QNetworkReply &reply, BodyTaker &taker, qint64 &handed, bool evenIfFull = false)
 {
+    if (!evenIfFull && taker.full())
+        return true;
     QByteArray piece = reply.readAll();
     handed += piece.size();
-    return piece.isEmpty() || take(std::move(piece));
+    return piece.isEmpty() || taker.take(std::move(piece));
 }
+
+// Tells the taker to stop calling back into an exchange that is over.
+struct TakerRelease {
+    BodyTaker *taker;
+    ~TakerRelease()
+    {
+        if (taker)
+            taker->whenRoom({});
+    }
+};
 
 // Reads what the reply holds straight onto the end of `body`, without a
 // copy of its own in between.
@@ -155,6 +169,7 @@ QCoro::Task<HttpAnswer> finish(QNetworkReply *sent, const HttpExchangeOptions &o
         QObject::connect(reply, &QNetworkReply::requestSent, &stall, lowerDelay);
     }
 
+    const TakerRelease takerRelease{options.sink ? nullptr : options.taker};
     if (options.sink) {
         // Keep Qt from queueing more than a few MiB ahead of the disk.
         reply->setReadBufferSize(4 * 1024 * 1024);
@@ -174,16 +189,24 @@ QCoro::Task<HttpAnswer> finish(QNetworkReply *sent, const HttpExchangeOptions &o
         // busy, an answer of tens of megabytes (a folder of 100,000
         // documents) held the main thread while it was copied.
         reply->setReadBufferSize(1024 * 1024);
-        QObject::connect(reply, &QNetworkReply::readyRead, reply, [&state, reply, &options] {
+        const auto handOnArrived = [&state, reply, taker = options.taker] {
+            if (!state.refused && !handOn(*reply, *taker, state.sunk)) {
+                state.refused = true;
+                reply->abort();
+            }
+        };
+        if (options.taker)
+            options.taker->whenRoom([&state, handOnArrived] {
+                if (state.handingOn)
+                    handOnArrived();
+            });
+        QObject::connect(reply, &QNetworkReply::readyRead, reply, [&state, reply, &options, handOnArrived] {
             if (state.refused)
                 return;
             if (state.sunk == 0 && state.body.isEmpty())
-                state.handingOn = options.onSuccessPiece && isSuccess(*reply);
+                state.handingOn = options.taker && isSuccess(*reply);
             if (state.handingOn) {
-                if (!handOn(*reply, options.onSuccessPiece, state.sunk)) {
-                    state.refused = true;
-                    reply->abort();
-                }
+                handOnArrived();
                 return;
             }
             if (state.body.isEmpty()) {
@@ -220,9 +243,9 @@ QCoro::Task<HttpAnswer> finish(QNetworkReply *sent, const HttpExchangeOptions &o
     if (options.sink) {
         if (!allBodyWritten(*options.sink, *reply, state.sunk))
             throw FileError(options.sink->errorString());
-    } else if (state.handingOn || (state.body.isEmpty() && options.onSuccessPiece && isSuccess(*reply))) {
+    } else if (state.handingOn || (state.body.isEmpty() && options.taker && isSuccess(*reply))) {
         state.handingOn = true;
-        if (!handOn(*reply, options.onSuccessPiece, state.sunk))
+        if (!handOn(*reply, *options.taker, state.sunk, true))
             throw NetworkError(QNetworkReply::OperationCanceledError, QStringLiteral("The answer was not wanted further."));
     } else {
         answer.body = std::move(state.body);

@@ -18,6 +18,22 @@ struct HttpAnswer {
 
 inline constexpr int kStallTimeoutMs = 60 * 1000;
 
+// Takes the body of a successful answer piece by piece, at its own pace:
+// while it is full, the rest of the answer waits in the connection, which
+// then stops reading from the network.
+class BodyTaker {
+public:
+    virtual ~BodyTaker() = default;
+    // The next piece. False when no more is wanted: the transfer ends, and
+    // the exchange throws NetworkError (OperationCanceledError).
+    virtual bool take(QByteArray piece) = 0;
+    // Whether it holds all it will for now.
+    virtual bool full() = 0;
+    // The exchange gives here what to call once there is room again (on the
+    // exchange's thread), and an empty function when it is over.
+    virtual void whenRoom(std::function<void()> resume) = 0;
+};
+
 struct HttpExchangeOptions {
     // For requests that carry credentials: follow a redirect only to the
     // same origin (scheme, host, port). A redirect elsewhere is not followed
@@ -26,12 +42,10 @@ struct HttpExchangeOptions {
     // When set, the body is written here as it arrives and HttpAnswer::body
     // stays empty; a failed write ends the transfer with FileError.
     QIODevice *sink = nullptr;
-    // When set (and no sink is), the body of a successful (2xx) answer is
-    // handed here piece by piece as it arrives, and HttpAnswer::body stays
-    // empty; the body of any other answer is kept whole as usual, for its
-    // error message. Returning false ends the transfer, which then throws
-    // NetworkError (OperationCanceledError).
-    std::function<bool(QByteArray)> onSuccessPiece;
+    // When set (and no sink is), takes the body of a successful (2xx) answer
+    // as it arrives, and HttpAnswer::body stays empty; the body of any other
+    // answer is kept whole as usual, for its error message.
+    BodyTaker *taker = nullptr;
     // A request is abandoned after this long without a byte moving either
     // way (connecting, sending or receiving); there is no limit on the total,
     // so a large file on a slow link completes as long as it keeps moving.

@@ -5,12 +5,21 @@
 #include <QPromise>
 #include <istream>
 
+namespace {
+
+// What may wait for the decoder: a few pieces of the size the exchange
+// reads at a time.
+constexpr qint64 maxWaitingBytes = 4 * 1024 * 1024;
+
+} // namespace
+
 void StreamedStatus::Pieces::add(QByteArray piece)
 {
     if (piece.isEmpty())
         return;
     {
         const std::lock_guard lock(m_mutex);
+        m_waitingBytes += piece.size();
         m_waiting.push_back(std::move(piece));
     }
     m_arrived.notify_one();
@@ -25,9 +34,17 @@ void StreamedStatus::Pieces::close()
     m_arrived.notify_one();
 }
 
+bool StreamedStatus::Pieces::fullElseNoted()
+{
+    const std::lock_guard lock(m_mutex);
+    m_roomWanted = m_waitingBytes >= maxWaitingBytes;
+    return m_roomWanted;
+}
+
 StreamedStatus::Pieces::int_type StreamedStatus::Pieces::underflow()
 {
     QByteArray next;
+    bool room = false;
     {
         std::unique_lock lock(m_mutex);
         m_arrived.wait(lock, [this] { return !m_waiting.empty() || m_closed; });
@@ -35,8 +52,16 @@ StreamedStatus::Pieces::int_type StreamedStatus::Pieces::underflow()
             return traits_type::eof();
         next = std::move(m_waiting.front());
         m_waiting.pop_front();
+        m_waitingBytes -= next.size();
+        // Half empty before the answer moves again: it then comes in
+        // runs of a few pieces, not a piece at a time.
+        room = m_roomWanted && m_waitingBytes <= maxWaitingBytes / 2;
+        if (room)
+            m_roomWanted = false;
     }
-    // The piece just read is freed here, outside the lock.
+    if (room)
+        m_roomMade();
+    // The piece read before is freed here, outside the lock.
     m_reading = std::move(next);
     char *data = m_reading.data();
     setg(data, data, data + m_reading.size());
@@ -44,6 +69,7 @@ StreamedStatus::Pieces::int_type StreamedStatus::Pieces::underflow()
 }
 
 StreamedStatus::StreamedStatus()
+    : m_pieces([this] { roomMade(); })
 {
     // A thread of its own, not the shared pool: the decoder waits for the
     // network most of its time, and the pool's few threads are for work
@@ -64,6 +90,9 @@ StreamedStatus::StreamedStatus()
                                                 .arg(QString::fromLocal8Bit(error.what()))));
         }
         promise.finish();
+        // A decoder that stopped early wants no more: the exchange, if it
+        // waits for room, hears so at once.
+        roomMade();
     });
 }
 
@@ -73,7 +102,20 @@ StreamedStatus::~StreamedStatus()
     m_decoder.join();
 }
 
-bool StreamedStatus::feed(QByteArray piece)
+void StreamedStatus::roomMade()
+{
+    // From the decoder's thread to this object's; dropped if this object is
+    // gone by then.
+    QMetaObject::invokeMethod(
+        &m_here,
+        [this] {
+            if (m_resume)
+                m_resume();
+        },
+        Qt::QueuedConnection);
+}
+
+bool StreamedStatus::take(QByteArray piece)
 {
     if (m_refused || m_ended)
         return false;
@@ -87,6 +129,18 @@ bool StreamedStatus::feed(QByteArray piece)
     }
     m_pieces.add(std::move(piece));
     return true;
+}
+
+bool StreamedStatus::full()
+{
+    // A decoder that stopped early is never full: the exchange hands it the
+    // next piece, and hears that it is not wanted.
+    return !m_outcome.isFinished() && m_pieces.fullElseNoted();
+}
+
+void StreamedStatus::whenRoom(std::function<void()> resume)
+{
+    m_resume = std::move(resume);
 }
 
 void StreamedStatus::end()

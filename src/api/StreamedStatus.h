@@ -1,14 +1,17 @@
 #pragma once
 
 #include "api/Errors.h"
+#include "api/HttpExchange.h"
 #include "api/Records.h"
 
 #include <QByteArray>
 #include <QCoroTask>
 #include <QFuture>
+#include <QObject>
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <streambuf>
 #include <thread>
@@ -17,24 +20,25 @@
 // Decodes a folder's status answer on a thread of its own while the answer
 // is still arriving. An answer about 100,000 documents is some 30 MiB: taken
 // whole first, it was held in full beside the documents decoded from it,
-// the largest moment of a pass. Here only the pieces the decoder has not
-// yet reached are held.
+// the largest moment of a pass. Here at most a few MiB of it wait for the
+// decoder; the rest waits in the connection.
 //
-// Used from one thread (the main one): feed() the body's pieces in order,
-// then end(), then co_await result().
-class StreamedStatus {
+// Used from the thread that made it (the main one): handed to the exchange
+// as its taker, then end(), then co_await result().
+class StreamedStatus final : public BodyTaker {
 public:
     StreamedStatus();
     // Ends the decoder's input and waits for it, which is quick: it only has
-    // the pieces it was given left to read.
-    ~StreamedStatus();
+    // the few pieces it was given left to read.
+    ~StreamedStatus() override;
     StreamedStatus(const StreamedStatus &) = delete;
     StreamedStatus &operator=(const StreamedStatus &) = delete;
 
-    // Hands the decoder the next piece of the body. False once it wants no
-    // more: the answer already failed to decode, or passed the size bound.
-    bool feed(QByteArray piece);
-    // The body is complete (or cut short: what was fed is all there is).
+    bool take(QByteArray piece) override;
+    bool full() override;
+    void whenRoom(std::function<void()> resume) override;
+
+    // The body is complete (or cut short: what was taken is all there is).
     void end();
     // Whether the decoder turned pieces away: the answer is then bad
     // whatever happened to its transfer, and result() says why.
@@ -45,24 +49,37 @@ public:
 private:
     using Outcome = std::variant<SyncStatusResponse, DecodingError>;
 
-    // What the decoder reads: the pieces as they were fed, each freed as
+    // What the decoder reads: the pieces as they were taken, each freed as
     // soon as it has been read. Reading waits for the next piece.
     class Pieces : public std::streambuf {
     public:
+        // Called on the decoder's thread when a full queue has room again.
+        explicit Pieces(std::function<void()> roomMade) : m_roomMade(std::move(roomMade)) {}
         void add(QByteArray piece);
         void close();
+        // Whether the pieces waiting fill the queue; if so, roomMade is
+        // called once they no longer do.
+        bool fullElseNoted();
 
     protected:
         int_type underflow() override;
 
     private:
+        std::function<void()> m_roomMade;
         std::mutex m_mutex;
         std::condition_variable m_arrived;
         std::deque<QByteArray> m_waiting;
+        qint64 m_waitingBytes = 0;
+        bool m_roomWanted = false;
         bool m_closed = false;
         QByteArray m_reading;
     };
 
+    void roomMade();
+
+    // Receives the decoder's word that there is room, on this object's thread.
+    QObject m_here;
+    std::function<void()> m_resume;
     Pieces m_pieces;
     QFuture<Outcome> m_outcome;
     std::thread m_decoder;

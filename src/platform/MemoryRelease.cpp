@@ -21,4 +21,10 @@ void releaseInBackground(std::shared_ptr<const void> held)
 void limitHeapArenas()
 {
     ::mallopt(M_ARENA_MAX, 2);
+    // Buffers of 128 KiB and more (the pieces of a large answer as it
+    // arrives, a file's content on its way out) get pages of their own,
+    // handed back when freed. By default the bound rises to the largest
+    // buffer freed so far, and such buffers then go between the state's
+    // small, long-lived entries, whose pages can no longer be handed back.
+    ::mallopt(M_MMAP_THRESHOLD, 128 * 1024);
 }

@@ -187,6 +187,13 @@ bool remember(KnownDocuments &documents, qint64 id, const KnownDocument &heard)
     return true;
 }
 
+// What an answer says of one of its documents; the time, which many share,
+// is held once.
+KnownDocument knownFrom(const SyncDocument &document, SharedTexts &times)
+{
+    return KnownDocument{document.name, document.fileHash, document.fileSize, times.take(document.updatedAt)};
+}
+
 // Applies a status answer to the documents known of its folder; true when
 // anything changed. A document the answer both lists and counts as deleted
 // stays known: of the two readings, the one that deletes nothing.
@@ -195,10 +202,8 @@ bool applyAnswer(KnownDocuments &documents, const SyncStatusResponse &answer, Sh
     bool changed = false;
     for (const qint64 id : answer.deletedIds)
         changed = documents.remove(id) > 0 || changed;
-    for (const SyncDocument &document : answer.documents) {
-        const KnownDocument heard{document.name, document.fileHash, document.fileSize, times.take(document.updatedAt)};
-        changed = remember(documents, document.id, heard) || changed;
-    }
+    for (const SyncDocument &document : answer.documents)
+        changed = remember(documents, document.id, knownFrom(document, times)) || changed;
     return changed;
 }
 
@@ -399,8 +404,7 @@ void FolderRun::takeIn(const SyncStatusResponse &recent)
     for (const qint64 id : recent.deletedIds)
         m_heardSince[id] = std::nullopt;
     for (const SyncDocument &document : recent.documents)
-        m_heardSince[document.id] =
-            KnownDocument{document.name, document.fileHash, document.fileSize, m_times.take(document.updatedAt)};
+        m_heardSince[document.id] = knownFrom(document, m_times);
 }
 
 FolderRun::Since FolderRun::heardOf(const DocumentVersion &expected)
