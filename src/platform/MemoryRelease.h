@@ -13,5 +13,6 @@ void releaseInBackground(std::shared_ptr<const void> held = {});
 // Keeps the heap in two arenas rather than one per thread that ever
 // allocated (glibc's default, up to eight per core): what a pass's worker
 // threads freed is then reused rather than held in arenas of their own.
-// Called first thing in main, before any thread starts.
+// Large buffers are kept out of the heap altogether. Called first thing in
+// main, before any thread starts.
 void limitHeapArenas();
