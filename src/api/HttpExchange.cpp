@@ -81,6 +81,11 @@ bool handOn(QNetworkReply &reply, BodyTaker &taker, qint64 &handed, bool evenIfF
     return piece.isEmpty() || taker.take(std::move(piece));
 }
 
+NetworkError notWanted()
+{
+    return NetworkError(QNetworkReply::OperationCanceledError, QStringLiteral("The answer was not wanted further."));
+}
+
 // Tells the taker to stop calling back into an exchange that is over.
 struct TakerRelease {
     BodyTaker *taker;
@@ -170,6 +175,13 @@ QCoro::Task<HttpAnswer> finish(QNetworkReply *sent, const HttpExchangeOptions &o
     }
 
     const TakerRelease takerRelease{options.sink ? nullptr : options.taker};
+    // Whether the body goes to the taker: decided once the status is known,
+    // before any of the body is kept.
+    const auto handsOn = [&state, reply, taker = options.sink ? nullptr : options.taker] {
+        if (state.sunk == 0 && state.body.isEmpty())
+            state.handingOn = taker && isSuccess(*reply);
+        return state.handingOn;
+    };
     if (options.sink) {
         // Keep Qt from queueing more than a few MiB ahead of the disk.
         reply->setReadBufferSize(4 * 1024 * 1024);
@@ -200,12 +212,10 @@ QCoro::Task<HttpAnswer> finish(QNetworkReply *sent, const HttpExchangeOptions &o
                 if (state.handingOn)
                     handOnArrived();
             });
-        QObject::connect(reply, &QNetworkReply::readyRead, reply, [&state, reply, &options, handOnArrived] {
+        QObject::connect(reply, &QNetworkReply::readyRead, reply, [&state, reply, handsOn, handOnArrived] {
             if (state.refused)
                 return;
-            if (state.sunk == 0 && state.body.isEmpty())
-                state.handingOn = options.taker && isSuccess(*reply);
-            if (state.handingOn) {
+            if (handsOn()) {
                 handOnArrived();
                 return;
             }
@@ -225,7 +235,7 @@ QCoro::Task<HttpAnswer> finish(QNetworkReply *sent, const HttpExchangeOptions &o
     if (!state.sinkError.isEmpty())
         throw FileError(state.sinkError);
     if (state.refused)
-        throw NetworkError(QNetworkReply::OperationCanceledError, QStringLiteral("The answer was not wanted further."));
+        throw notWanted();
     if (state.timedOut)
         throw NetworkError(QNetworkReply::TimeoutError,
                            QStringLiteral("The request timed out: nothing moved for %1 s.")
@@ -243,10 +253,9 @@ QCoro::Task<HttpAnswer> finish(QNetworkReply *sent, const HttpExchangeOptions &o
     if (options.sink) {
         if (!allBodyWritten(*options.sink, *reply, state.sunk))
             throw FileError(options.sink->errorString());
-    } else if (state.handingOn || (state.body.isEmpty() && options.taker && isSuccess(*reply))) {
-        state.handingOn = true;
+    } else if (handsOn()) {
         if (!handOn(*reply, *options.taker, state.sunk, true))
-            throw NetworkError(QNetworkReply::OperationCanceledError, QStringLiteral("The answer was not wanted further."));
+            throw notWanted();
     } else {
         answer.body = std::move(state.body);
         appendAvailable(*reply, answer.body);

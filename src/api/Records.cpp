@@ -38,11 +38,6 @@ const char *typeName(const json &value)
     }
 }
 
-DecodingError decodingError(const QString &record, const QString &problem)
-{
-    return DecodingError(QStringLiteral("Cannot read the %1 in the server's answer: %2").arg(record, problem));
-}
-
 [[noreturn]] void fail(const QString &record, const QString &problem)
 {
     throw decodingError(record, problem);
@@ -241,6 +236,11 @@ auto decodeObject(const QByteArray &body, const char *record, Read read, qsizety
 }
 
 } // namespace
+
+DecodingError decodingError(const QString &record, const QString &problem)
+{
+    return DecodingError(QStringLiteral("Cannot read the %1 in the server's answer: %2").arg(record, problem));
+}
 
 DecodingError bodyTooLarge(const QString &record, qint64 size, qint64 maxBytes)
 {

@@ -133,6 +133,9 @@ inline constexpr qint64 maxListingBytes = 256 * 1024 * 1024;
 // wait for more of it to arrive), or throws DecodingError.
 SyncStatusResponse decodeSyncStatus(std::istream &body);
 
+// The error for an answer of `record` that cannot be read for `problem`.
+DecodingError decodingError(const QString &record, const QString &problem);
+
 // The error for an answer of `record` larger than `maxBytes` (`size` is
 // what was received of it, at least).
 DecodingError bodyTooLarge(const QString &record, qint64 size, qint64 maxBytes);

@@ -86,8 +86,7 @@ StreamedStatus::StreamedStatus()
         } catch (const std::exception &error) {
             // Out of memory for an absurd answer, say: the pass fails, the
             // client goes on.
-            promise.addResult(DecodingError(QStringLiteral("Cannot read the sync status in the server's answer: %1")
-                                                .arg(QString::fromLocal8Bit(error.what()))));
+            promise.addResult(decodingError(QStringLiteral("sync status"), QString::fromLocal8Bit(error.what())));
         }
         promise.finish();
         // A decoder that stopped early wants no more: the exchange, if it
