@@ -34,6 +34,9 @@
 #include <random>
 #include <ctime>
 #include <malloc.h>
+#include <mutex>
+#include <thread>
+#include <unistd.h>
 
 namespace enginebench {
 
@@ -294,6 +297,67 @@ private:
     qint64 m_longestNs = 0;
     QString m_phase;
     std::vector<std::pair<qint64, QString>> m_worst;
+};
+
+// Where in a phase its peak of resident memory falls: a thread reads the
+// resident size every few milliseconds and keeps the largest with the step
+// the main thread last named (VmHWM gives the size alone).
+class PeakWatch {
+public:
+    PeakWatch()
+        : m_sampler([this](std::stop_token stop) { sample(stop); })
+    {
+    }
+    void setStep(QString step)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_step = std::move(step);
+    }
+    // Starts a new peak (from the size now).
+    void restart(QString step)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_step = std::move(step);
+        m_peakKiB = 0;
+        m_clock.start();
+    }
+    void print(const char *phase)
+    {
+        const std::lock_guard lock(m_mutex);
+        std::printf("  peak of the %s %.1f MiB, %.1f s in, at: %s\n", phase, m_peakKiB / 1024.0, m_peakMs / 1000.0,
+                    qPrintable(m_peakStep));
+    }
+
+private:
+    void sample(std::stop_token stop)
+    {
+        const long pageKiB = ::sysconf(_SC_PAGESIZE) / 1024;
+        while (!stop.stop_requested()) {
+            long size = 0, resident = 0;
+            if (FILE *statm = std::fopen("/proc/self/statm", "r")) {
+                if (std::fscanf(statm, "%ld %ld", &size, &resident) != 2)
+                    resident = 0;
+                std::fclose(statm);
+            }
+            {
+                const std::lock_guard lock(m_mutex);
+                if (resident * pageKiB > m_peakKiB) {
+                    m_peakKiB = resident * pageKiB;
+                    m_peakStep = m_step;
+                    m_peakMs = m_clock.isValid() ? m_clock.elapsed() : 0;
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        }
+    }
+
+    std::mutex m_mutex;
+    QString m_step;
+    QString m_peakStep;
+    long m_peakKiB = 0;
+    qint64 m_peakMs = 0;
+    QElapsedTimer m_clock;
+    std::jthread m_sampler; // last: it stops before the rest goes
 };
 
 // Starts a new peak of resident memory (Linux: writing 5 to clear_refs

@@ -19,9 +19,11 @@
 //  - a second computer's first sync, into an empty folder of its own: it
 //    downloads every file (its time and longest stall), and its next pass,
 //    which walks that folder (its time and the bytes it read);
-//  - with --big-file, a pass that uploads one file of that size.
+//  - with --big-file, a pass that uploads one file of that size;
+//  - with --first-sync-only, the engine's first sync alone, without the
+//    minimal client (to look into it with a profiler).
 //
-// usage: sync_bench [COUNT ...] [--big-file MiB]
+// usage: sync_bench [COUNT ...] [--big-file MiB] [--first-sync-only]
 //        sync_bench --throttled-upload MiB [--rate BYTES_PER_SEC]
 // Without counts: 2000 and 10000. The 100,000-file figures: sync_bench 100000.
 #include "LargeFile.h"
@@ -63,7 +65,7 @@ qint64 statWalkAndStatusMs(Setting &setting, const SyncState &state)
     return clock.elapsed();
 }
 
-void runCount(int fileCount, qint64 bigFileMiB)
+void runCount(int fileCount, qint64 bigFileMiB, bool firstSyncOnly)
 {
     Setting setting(ServerIn::ChildProcess);
     const qint64 totalBytes = setting.writeFiles(fileCount);
@@ -76,7 +78,7 @@ void runCount(int fileCount, qint64 bigFileMiB)
     QElapsedTimer clock;
     clock.start();
     qint64 minimalMs = 0;
-    {
+    if (!firstSyncOnly) {
         MinimalClient minimal(setting.baseURL, setting.home.filePath("minimal_state.json"));
         auto minimalSync = minimal.firstSync(setting.accountEmail, setting.accountPassword,
                                              QStringLiteral("Minimal Sync"), setting.folder);
@@ -90,14 +92,32 @@ void runCount(int fileCount, qint64 bigFileMiB)
     setting.clearRequests();
     const long memoryBefore = memoryKiB();
     resetPeakMemory();
+    PeakWatch peakWatch;
     auto engine = setting.makeEngine();
+    const auto nameStep = [&] {
+        const SyncProgress progress = setting.appState->syncProgress();
+        peakWatch.setStep(QStringLiteral("%1 (%2 of %3 transfers done)")
+                              .arg(setting.appState->statusText())
+                              .arg(progress.filesDone)
+                              .arg(progress.filesTotal));
+    };
+    const QMetaObject::Connection progressNamed =
+        QObject::connect(setting.appState.get(), &AppState::syncProgressChanged, nameStep);
+    const QMetaObject::Connection statusNamed =
+        QObject::connect(setting.appState.get(), &AppState::syncStatusChanged, nameStep);
     StallProbe probe;
     probe.start(QStringLiteral("first sync"));
+    peakWatch.restart(QStringLiteral("the pass begins"));
     clock.restart();
     QCoro::waitFor(engine->performSync());
     const qint64 firstMs = clock.elapsed();
+    peakWatch.setStep(QStringLiteral("the pass has returned"));
     const double firstStall = probe.stop();
+    peakWatch.setStep(QStringLiteral("the compaction after the pass"));
     idle(2000); // the compaction that follows a pass of many changes settles
+    QObject::disconnect(progressNamed);
+    QObject::disconnect(statusNamed);
+    peakWatch.print("first sync");
     const qint64 finalStateSize = QFileInfo(setting.stateFilePath()).size();
     const long memoryAfter = memoryKiB();
     const long firstPeak = memoryKiB("VmHWM:");
@@ -112,6 +132,8 @@ void runCount(int fileCount, qint64 bigFileMiB)
                 "the first sync (%.1f MiB before the engine was made)\n",
                 memoryAfter / 1024.0, heapInUseKiB() / 1024.0, firstPeak / 1024.0, memoryBefore / 1024.0);
     std::fflush(stdout);
+    if (firstSyncOnly)
+        return;
 
     // From here the engine runs as in the application, with its watcher (and
     // no timer or event pass of its own during the measures). Its start
@@ -284,6 +306,7 @@ int main(int argc, char **argv)
     qint64 bigFileMiB = 0;
     qint64 throttledMiB = 0;
     qint64 rate = 4000000;
+    bool firstSyncOnly = false;
     const QStringList arguments = app.arguments();
     for (int i = 1; i < arguments.size(); ++i) {
         const QString &argument = arguments[i];
@@ -294,10 +317,12 @@ int main(int argc, char **argv)
             throttledMiB = arguments[++i].toLongLong();
         else if (argument == QLatin1String("--rate") && hasValue)
             rate = arguments[++i].toLongLong();
+        else if (argument == QLatin1String("--first-sync-only"))
+            firstSyncOnly = true;
         else if (argument.toInt() > 0)
             counts.append(argument.toInt());
         else {
-            std::fprintf(stderr, "usage: sync_bench [COUNT ...] [--big-file MiB]\n"
+            std::fprintf(stderr, "usage: sync_bench [COUNT ...] [--big-file MiB] [--first-sync-only]\n"
                                  "       sync_bench --throttled-upload MiB [--rate BYTES_PER_SEC]\n");
             return 2;
         }
@@ -308,7 +333,7 @@ int main(int argc, char **argv)
         if (counts.isEmpty())
             counts = {2000, 10000};
         for (const int count : counts)
-            runCount(count, bigFileMiB);
+            runCount(count, bigFileMiB, firstSyncOnly);
     } catch (const std::exception &error) {
         std::fprintf(stderr, "sync_bench: %s\n", error.what());
         return 1;

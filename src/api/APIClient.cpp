@@ -334,7 +334,8 @@ QString APIClient::encodeQueryValue(const QString &value)
     return QString::fromLatin1(encoded);
 }
 
-QCoro::Task<SyncStatusResponse> APIClient::getSyncStatus(qint64 folderId, std::optional<QString> since)
+QCoro::Task<SyncStatusResponse> APIClient::getSyncStatus(qint64 folderId, std::optional<QString> since,
+                                                         SyncDocumentSink each)
 {
     QString path = QStringLiteral("/api/v1/sync/status?folder_id=") + QString::number(folderId);
     if (since)
@@ -343,7 +344,7 @@ QCoro::Task<SyncStatusResponse> APIClient::getSyncStatus(qint64 folderId, std::o
     // folder of many thousands of documents is tens of MiB, too much to hold
     // whole beside what it decodes to, and its decoding would be felt in
     // the interface.
-    StreamedStatus decoding;
+    StreamedStatus decoding(std::move(each));
     std::exception_ptr failure;
     try {
         QCoro::Task<QByteArray> asking = requestBody(QStringLiteral("GET"), path, std::nullopt, &decoding);

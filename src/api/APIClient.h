@@ -78,7 +78,10 @@ public:
         co_return decodeBody<T>(bytes);
     }
 
-    QCoro::Task<SyncStatusResponse> getSyncStatus(qint64 folderId, std::optional<QString> since);
+    // With `each`, the listed documents go to it as they are decoded, on a
+    // thread of the decoder's own, and the answer's list stays empty.
+    QCoro::Task<SyncStatusResponse> getSyncStatus(qint64 folderId, std::optional<QString> since,
+                                                  SyncDocumentSink each = {});
     QCoro::Task<std::vector<FolderResponse>> listFolders();
     QCoro::Task<FolderResponse> createFolder(QString name, std::optional<qint64> parentId);
     QCoro::Task<DeleteResponse> deleteDocument(qint64 documentId);

@@ -346,7 +346,7 @@ SyncStatusResponse decodeBody<SyncStatusResponse>(const QByteArray &body)
     return decodeSyncStatus(stream);
 }
 
-SyncStatusResponse decodeSyncStatus(std::istream &body)
+SyncStatusResponse decodeSyncStatus(std::istream &body, const SyncDocumentSink &each)
 {
     // A whole folder's answer lists every document (100,000 make some 30
     // MiB). Each listed document and deleted id is decoded as soon as the
@@ -359,6 +359,8 @@ SyncStatusResponse decodeSyncStatus(std::istream &body)
     bool topIsObject = false;
     std::string topKey;
     std::size_t index = 0;
+    bool documentsSeen = false;
+    bool deletedIdsSeen = false;
     // The types and times that many documents share are held once.
     SharedTexts texts;
     const json::parser_callback_t take = [&](int depth, json::parse_event_t event, json &parsed) {
@@ -376,15 +378,15 @@ SyncStatusResponse decodeSyncStatus(std::istream &body)
             return true;
         }
         if (depth == 1 && event == Event::array_start) {
-            // A member named twice counts as its last occurrence, as for
-            // every other member.
+            // A list named twice is refused: its documents may already be
+            // handed on, and which of the two the server meant is unknown.
             index = 0;
-            if (topKey == "documents") {
-                listing = Listing::documents;
-                status.documents.clear();
-            } else if (topKey == "deleted_ids") {
-                listing = Listing::deletedIds;
-                status.deletedIds.clear();
+            if (topKey == "documents" || topKey == "deleted_ids") {
+                bool &seen = topKey == "documents" ? documentsSeen : deletedIdsSeen;
+                if (seen)
+                    fail(record, QStringLiteral("%1 is given twice").arg(QString::fromStdString(topKey)));
+                seen = true;
+                listing = topKey == "documents" ? Listing::documents : Listing::deletedIds;
             }
             return true;
         }
@@ -398,11 +400,15 @@ SyncStatusResponse decodeSyncStatus(std::istream &body)
             return true;
         if (listing == Listing::documents) {
             const QString where = QStringLiteral("documents[%1]").arg(index++);
-            SyncDocument &document = status.documents.emplace_back(readSyncDocument(ObjectReader(parsed, record, where)));
+            SyncDocument document = readSyncDocument(ObjectReader(parsed, record, where));
             document.updatedAt = texts.take(document.updatedAt);
             document.createdAt = texts.take(document.createdAt);
             if (document.contentType)
                 document.contentType = texts.take(*document.contentType);
+            if (each)
+                each(std::move(document));
+            else
+                status.documents.push_back(std::move(document));
         } else {
             const QString where = QStringLiteral("deleted_ids[%1]").arg(index++);
             status.deletedIds.push_back(ObjectReader::integerValue(record, where, parsed));

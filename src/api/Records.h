@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QString>
 #include <deque>
+#include <functional>
 #include <iosfwd>
 #include <optional>
 #include <vector>
@@ -129,9 +130,16 @@ template <> DeleteResponse decodeBody<DeleteResponse>(const QByteArray &body);
 // client can sensibly hold, and is refused.
 inline constexpr qint64 maxListingBytes = 256 * 1024 * 1024;
 
+// Receives each document a status answer lists as soon as it is decoded,
+// in place of the answer's list, which then stays empty: a caller that
+// folds the documents into a map of its own never holds them all at once.
+using SyncDocumentSink = std::function<void(SyncDocument &&)>;
+
 // Decodes a status answer from `body` as it can be read (the stream may
-// wait for more of it to arrive), or throws DecodingError.
-SyncStatusResponse decodeSyncStatus(std::istream &body);
+// wait for more of it to arrive), or throws DecodingError. With `each`, the
+// listed documents go to it one by one; whatever it was given counts for
+// nothing if the answer then fails to decode.
+SyncStatusResponse decodeSyncStatus(std::istream &body, const SyncDocumentSink &each = {});
 
 // The error for an answer of `record` that cannot be read for `problem`.
 DecodingError decodingError(const QString &record, const QString &problem);

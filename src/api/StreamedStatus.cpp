@@ -68,7 +68,7 @@ StreamedStatus::Pieces::int_type StreamedStatus::Pieces::underflow()
     return traits_type::to_int_type(*data);
 }
 
-StreamedStatus::StreamedStatus()
+StreamedStatus::StreamedStatus(SyncDocumentSink each)
     : m_pieces([this] { roomMade(); })
 {
     // A thread of its own, not the shared pool: the decoder waits for the
@@ -77,10 +77,10 @@ StreamedStatus::StreamedStatus()
     QPromise<Outcome> promise;
     m_outcome = promise.future();
     promise.start();
-    m_decoder = std::thread([this, promise = std::move(promise)]() mutable {
+    m_decoder = std::thread([this, promise = std::move(promise), each = std::move(each)]() mutable {
         std::istream body(&m_pieces);
         try {
-            promise.addResult(decodeSyncStatus(body));
+            promise.addResult(decodeSyncStatus(body, each));
         } catch (const DecodingError &error) {
             promise.addResult(error);
         } catch (const std::exception &error) {

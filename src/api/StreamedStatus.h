@@ -27,7 +27,9 @@
 // as its taker, then end(), then co_await result().
 class StreamedStatus final : public BodyTaker {
 public:
-    StreamedStatus();
+    // With `each`, the answer's documents go to it as they are decoded, on
+    // the decoder's thread (see decodeSyncStatus).
+    explicit StreamedStatus(SyncDocumentSink each = {});
     // Ends the decoder's input and waits for it, which is quick: it only has
     // the few pieces it was given left to read.
     ~StreamedStatus() override;

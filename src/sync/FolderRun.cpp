@@ -9,6 +9,7 @@
 #include "platform/WorkerResult.h"
 #include "state/NoticeTitles.h"
 #include "sync/FailureText.h"
+#include "sync/KnownDocumentsUpdate.h"
 #include "sync/TransferQueue.h"
 #include "sync/UnreadableFolder.h"
 
@@ -177,36 +178,6 @@ std::optional<FolderPlan> decide(const std::shared_ptr<FolderAccess> &folder, co
     return planFolder(facts);
 }
 
-// Records what was heard of a document; false when it was known as such.
-bool remember(KnownDocuments &documents, qint64 id, const KnownDocument &heard)
-{
-    const auto before = documents.constFind(id);
-    if (before != documents.cend() && *before == heard)
-        return false; // left alone, a chunk shared with other copies stays shared
-    documents.insert(id, heard);
-    return true;
-}
-
-// What an answer says of one of its documents; the time, which many share,
-// is held once.
-KnownDocument knownFrom(const SyncDocument &document, SharedTexts &times)
-{
-    return KnownDocument{document.name, document.fileHash, document.fileSize, times.take(document.updatedAt)};
-}
-
-// Applies a status answer to the documents known of its folder; true when
-// anything changed. A document the answer both lists and counts as deleted
-// stays known: of the two readings, the one that deletes nothing.
-bool applyAnswer(KnownDocuments &documents, const SyncStatusResponse &answer, SharedTexts &times)
-{
-    bool changed = false;
-    for (const qint64 id : answer.deletedIds)
-        changed = documents.remove(id) > 0 || changed;
-    for (const SyncDocument &document : answer.documents)
-        changed = remember(documents, document.id, knownFrom(document, times)) || changed;
-    return changed;
-}
-
 QString nameOf(const QString &path)
 {
     return path.section(QLatin1Char('/'), -1);
@@ -260,28 +231,22 @@ QCoro::Task<void> FolderRun::plan()
 
     // A folder whose server side is not known yet asks for everything.
     const bool fresh = !m_context.documents;
-    QCoro::Task<SyncStatusResponse> asking = m_apiClient.getSyncStatus(folderId, fresh ? std::nullopt : m_context.since);
+    // An answer about a whole folder lists thousands of documents: each goes
+    // into a copy of the known ones as it is decoded, off the main thread,
+    // and its deletions on a worker once it is whole.
+    const auto update = std::make_shared<KnownDocumentsUpdate>(m_context.documents.value_or(KnownDocuments{}));
+    QCoro::Task<SyncStatusResponse> asking =
+        m_apiClient.getSyncStatus(folderId, fresh ? std::nullopt : m_context.since,
+                                  [update](SyncDocument &&document) { update->take(document); });
     const SyncStatusResponse status = co_await asking;
-    // An answer about a whole folder lists thousands of documents: what it
-    // tells is applied to the known ones on a worker thread.
-    struct Applied {
-        KnownDocuments documents;
-        bool changed = false;
-    };
-    QCoro::Task<Applied> applying =
-        onWorker([known = m_context.documents.value_or(KnownDocuments{}), fresh, &status]() mutable {
-            Applied applied{std::move(known), fresh};
-            SharedTexts times;
-            applied.changed = applyAnswer(applied.documents, status, times) || fresh;
-            return applied;
-        });
-    Applied applied = co_await applying;
-    KnownDocuments documents = std::move(applied.documents);
-    m_results->learned(folderId, documents, status.serverTime, applied.changed);
+    QCoro::Task<void> finishing = onWorker([update, &status] { update->finish(status.deletedIds); });
+    co_await finishing;
+    KnownDocuments documents = std::move(update->documents());
+    m_results->learned(folderId, documents, status.serverTime, update->changed() || fresh);
     m_lookedUntil = status.serverTime;
     // Nothing changed on either side since the folder was last in step: a
     // walk would find what the last one found.
-    if (m_context.unchangedHere && status.documents.empty() && status.deletedIds.empty())
+    if (m_context.unchangedHere && !update->listedAny() && status.deletedIds.empty())
         co_return;
 
     // Everything between the answer and the plan reads the disk or goes
@@ -384,13 +349,14 @@ QFuture<FolderRun::OpenedToSend> FolderRun::startOpening(const QString &path) co
     return QtConcurrent::run(diskThreads(), openOn, m_folder, relative(path), QThread::currentThread());
 }
 
-QCoro::Task<SyncStatusResponse> FolderRun::askWhatChanged()
+QCoro::Task<SyncStatusResponse> FolderRun::askWhatChanged(SyncDocumentSink each)
 {
     // Each look asks only for what changed since the previous one, and what
     // it hears is kept for the looks after it: a pass that sends many edits
     // does not hear of its own uploads again and again.
     const quint64 look = ++m_looksAsked;
-    QCoro::Task<SyncStatusResponse> asking = m_apiClient.getSyncStatus(m_context.serverFolderId, m_lookedUntil);
+    QCoro::Task<SyncStatusResponse> asking =
+        m_apiClient.getSyncStatus(m_context.serverFolderId, m_lookedUntil, std::move(each));
     SyncStatusResponse recent = co_await asking;
     if (look > m_looksHeard) {
         m_looksHeard = look;
@@ -434,52 +400,46 @@ QCoro::Task<void> FolderRun::confirmUploads()
 {
     if (m_sent.empty() || !m_results->wanted())
         co_return;
+    // After a first sync the answer lists every upload, thousands of them:
+    // each goes into a copy of the known documents as it is decoded, and
+    // the rest is done on a worker thread (nothing else of this run moves
+    // meanwhile). Everything since the pass's answer has then been heard:
+    // the remembered server folder takes it in, and the next pass asks only
+    // from here, so it does not hear of this pass's own uploads once more.
+    const auto update = std::make_shared<KnownDocumentsUpdate>(m_results->knownDocuments(m_context.serverFolderId));
     SyncStatusResponse recent;
     try {
-        QCoro::Task<SyncStatusResponse> asking = askWhatChanged();
+        QCoro::Task<SyncStatusResponse> asking =
+            askWhatChanged([update](SyncDocument &&document) { update->take(document); });
         recent = co_await asking;
     } catch (const std::exception &) {
         co_return; // not heard: the uploads stand as agreed
     }
-    // After a first sync the answer lists every upload, thousands of them:
-    // it is taken in on a worker thread (nothing else of this run moves
-    // meanwhile). Everything since the pass's answer has then been heard:
-    // the remembered server folder takes it in, and the next pass asks only
-    // from here, so it does not hear of this pass's own uploads once more.
-    struct Confirmed {
-        KnownDocuments documents;
-        std::vector<const Sent *> raced; // uploads whose document holds another version
-    };
-    QCoro::Task<Confirmed> confirming =
-        onWorker([this, &recent, known = m_results->knownDocuments(m_context.serverFolderId)]() mutable {
-            // What the earlier looks heard, then this answer, which is newer.
-            Confirmed confirmed{std::move(known), {}};
-            for (auto heard = m_heardSince.cbegin(); heard != m_heardSince.cend(); ++heard) {
-                if (*heard)
-                    remember(confirmed.documents, heard.key(), **heard);
-                else
-                    confirmed.documents.remove(heard.key());
-            }
-            applyAnswer(confirmed.documents, recent, m_times);
-            recent = SyncStatusResponse(); // freed here, off the main thread
-            // Each upload's receipt is among the known documents: another
-            // version, or none, came after it.
-            for (const Sent &sent : m_sent) {
-                const auto document = confirmed.documents.constFind(sent.documentId);
-                if (document == confirmed.documents.cend() || document->fileHash != sent.fileHash)
-                    confirmed.raced.push_back(&sent);
-            }
-            return confirmed;
-        });
-    const Confirmed confirmed = co_await confirming;
-    for (const Sent *sent : confirmed.raced) {
+    QCoro::Task<std::vector<const Sent *>> confirming = onWorker([this, update, &recent] {
+        // What the earlier looks heard counts where this answer, which is
+        // newer, says nothing.
+        update->takeEarlier(m_heardSince);
+        update->finish(recent.deletedIds);
+        // Each upload's receipt is among the known documents: another
+        // version, or none, came after it.
+        std::vector<const Sent *> raced;
+        const KnownDocuments &documents = update->documents();
+        for (const Sent &sent : m_sent) {
+            const auto document = documents.constFind(sent.documentId);
+            if (document == documents.cend() || document->fileHash != sent.fileHash)
+                raced.push_back(&sent);
+        }
+        return raced;
+    });
+    const std::vector<const Sent *> raced = co_await confirming;
+    for (const Sent *sent : raced) {
         // Another computer sent its version of the document in the same
         // moment, unseen by this one.
         m_results->sentButRaced(sent->path, sent->documentId);
         qCWarning(lcSyncEngine, "%s changed on the server as it was sent; both versions are kept at the next pass",
                   qUtf8Printable(nameOf(sent->path)));
     }
-    m_results->learned(m_context.serverFolderId, confirmed.documents, m_lookedUntil, true);
+    m_results->learned(m_context.serverFolderId, update->documents(), m_lookedUntil, true);
 }
 
 QCoro::Task<void> FolderRun::deleteOnServer(ServerDeletion deletion)

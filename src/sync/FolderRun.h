@@ -4,6 +4,7 @@
 #include "api/SharedTexts.h"
 #include "platform/FolderAccess.h"
 #include "sync/FolderPlan.h"
+#include "sync/KnownDocumentsUpdate.h"
 #include "sync/SyncState.h"
 
 #include <QCoroTask>
@@ -143,8 +144,9 @@ private:
         std::optional<KnownDocument> changed; // another version than the plan saw
     };
     // Asks the server what changed since the last look (or the answer), and
-    // keeps what it heard.
-    QCoro::Task<SyncStatusResponse> askWhatChanged();
+    // moves the next look's start on. With `each`, the listed documents go
+    // to it as they are decoded.
+    QCoro::Task<SyncStatusResponse> askWhatChanged(SyncDocumentSink each = {});
     void takeIn(const SyncStatusResponse &recent);
     // What was heard of a document, against the version expected.
     Since heardOf(const FolderPlanning::DocumentVersion &expected);
@@ -191,7 +193,7 @@ private:
     std::optional<quint64> m_markBeforeWalk;
     // What the server said of its documents since this pass's answer (none:
     // deleted), and up to which of its times it has been asked.
-    QHash<qint64, std::optional<KnownDocument>> m_heardSince;
+    HeardDocuments m_heardSince;
     // The server's times of the documents heard of, each held once: a
     // burst of uploads shares a handful of them.
     SharedTexts m_times;

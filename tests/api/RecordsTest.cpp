@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <gtest/gtest.h>
+#include <sstream>
 
 namespace {
 
@@ -88,18 +89,37 @@ TEST(RecordsTest, StrictDecodingAcceptsAndRejectsAsTheWireRulesSay)
     }
 }
 
-TEST(RecordsTest, AStatusKeepsItsListsInOrderAndAMemberNamedTwiceCountsOnce)
+TEST(RecordsTest, AStatusKeepsItsListsInOrderAndRefusesAListNamedTwice)
 {
-    const SyncStatusResponse decoded = decodeBody<SyncStatusResponse>(QByteArray::fromStdString(
-        std::string(R"({"deleted_ids":[9],"documents":[{"id":5,"name":"old","updated_at":"u","created_at":"c"}],)")
-        + R"("server_time":"T",)" + folder + R"(,"documents":[)" + doc + R"(,"file_hash":"h"},{"id":2,"name":"b.txt",)"
-        + R"("updated_at":"u","created_at":"c","x":[[1]]}],"deleted_ids":[3,4]})"));
+    const std::string body = std::string(R"({"deleted_ids":[3,4],"server_time":"T",)") + folder + R"(,"documents":[)"
+        + doc + R"(,"file_hash":"h"},{"id":2,"name":"b.txt","updated_at":"u","created_at":"c","x":[[1]]}]})";
+    const SyncStatusResponse decoded = decodeBody<SyncStatusResponse>(QByteArray::fromStdString(body));
     ASSERT_EQ(decoded.documents.size(), 2u);
     EXPECT_EQ(decoded.documents[0].name, "a.txt");
     EXPECT_EQ(decoded.documents[0].fileHash, "h");
     EXPECT_EQ(decoded.documents[1].id, 2);
     EXPECT_EQ(decoded.deletedIds, (std::vector<qint64>{3, 4}));
     EXPECT_EQ(decoded.folder.name, "Work");
+
+    // Handed on one by one, the documents leave the answer's list empty.
+    std::vector<qint64> handed;
+    std::istringstream stream(body);
+    const SyncStatusResponse streamed =
+        decodeSyncStatus(stream, [&](SyncDocument &&document) { handed.push_back(document.id); });
+    EXPECT_TRUE(streamed.documents.empty());
+    EXPECT_EQ(handed, (std::vector<qint64>{1, 2}));
+    EXPECT_EQ(streamed.deletedIds, decoded.deletedIds);
+
+    // Documents already handed on cannot be taken back, so which of two
+    // lists the server meant is not guessed.
+    for (const char *twice : {R"(,"documents":[],"deleted_ids":[])", R"(,"deleted_ids":[],"deleted_ids":[5])"}) {
+        try {
+            decodeBody<SyncStatusResponse>(QByteArray::fromStdString(status("[]", twice)));
+            ADD_FAILURE() << twice;
+        } catch (const DecodingError &error) {
+            EXPECT_TRUE(error.description().contains("is given twice")) << error.what();
+        }
+    }
 }
 
 TEST(RecordsTest, LoginRequestIsCompactWithEmailFirst)
