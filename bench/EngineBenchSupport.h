@@ -238,67 +238,6 @@ inline qint64 procIo(const char *key)
     return -1;
 }
 
-// The main thread's stalls: a timer that asks to run every 5 ms measures
-// how late each tick comes. A tick later than 5 ms means the event loop was
-// busy (or blocked) for that long: what a user of the interface would feel
-// as a freeze. Each measure is a phase; the five longest stalls of all
-// phases are kept with the phase they fell in.
-class StallProbe {
-public:
-    StallProbe()
-    {
-        m_timer.setTimerType(Qt::PreciseTimer);
-        m_timer.setInterval(5);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] { tick(); });
-    }
-    void start(QString phase)
-    {
-        m_phase = std::move(phase);
-        m_longestNs = 0;
-        m_clock.start();
-        m_lastNs = 0;
-        m_timer.start();
-    }
-    // The longest lateness of a tick since start(), in milliseconds. The
-    // loop runs a moment longer first, so that what the phase left to do
-    // afterwards (freeing its data, deferred deletions) is counted in it.
-    double stop()
-    {
-        idle(100);
-        m_timer.stop();
-        return m_longestNs / 1e6;
-    }
-    void printWorst() const
-    {
-        std::printf("five longest main-thread stalls:");
-        for (const auto &[ns, phase] : m_worst)
-            std::printf(" %.1f ms (%s);", ns / 1e6, qPrintable(phase));
-        std::printf("\n");
-    }
-
-private:
-    void tick()
-    {
-        const qint64 now = m_clock.nsecsElapsed();
-        const qint64 lateNs = now - m_lastNs - qint64(5) * 1000000;
-        m_lastNs = now;
-        m_longestNs = qMax(m_longestNs, lateNs);
-        if (m_worst.size() == 5 && lateNs <= m_worst.back().first)
-            return;
-        m_worst.emplace_back(lateNs, m_phase);
-        std::sort(m_worst.begin(), m_worst.end(), [](const auto &a, const auto &b) { return a.first > b.first; });
-        if (m_worst.size() > 5)
-            m_worst.pop_back();
-    }
-
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_lastNs = 0;
-    qint64 m_longestNs = 0;
-    QString m_phase;
-    std::vector<std::pair<qint64, QString>> m_worst;
-};
-
 // Where in a phase its peak of resident memory falls: a thread reads the
 // resident size every few milliseconds and keeps the largest with the step
 // the main thread last named (VmHWM gives the size alone).
@@ -321,11 +260,14 @@ public:
         m_peakKiB = 0;
         m_clock.start();
     }
-    void print(const char *phase)
+    // "N MiB, S s in, at: step"
+    QString peak()
     {
         const std::lock_guard lock(m_mutex);
-        std::printf("  peak of the %s %.1f MiB, %.1f s in, at: %s\n", phase, m_peakKiB / 1024.0, m_peakMs / 1000.0,
-                    qPrintable(m_peakStep));
+        return QStringLiteral("%1 MiB, %2 s in, at: %3")
+            .arg(m_peakKiB / 1024.0, 0, 'f', 1)
+            .arg(m_peakMs / 1000.0, 0, 'f', 1)
+            .arg(m_peakStep);
     }
 
 private:
@@ -358,6 +300,76 @@ private:
     qint64 m_peakMs = 0;
     QElapsedTimer m_clock;
     std::jthread m_sampler; // last: it stops before the rest goes
+};
+
+// The main thread's stalls: a timer that asks to run every 5 ms measures
+// how late each tick comes. A tick later than 5 ms means the event loop was
+// busy (or blocked) for that long: what a user of the interface would feel
+// as a freeze. Each measure is a phase; the five longest stalls of all
+// phases are kept with the phase they fell in, and each phase's peak of
+// resident memory with where in it that fell.
+class StallProbe {
+public:
+    StallProbe()
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setInterval(5);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { tick(); });
+    }
+    void start(QString phase)
+    {
+        m_peaks.restart(phase);
+        m_phase = std::move(phase);
+        m_longestNs = 0;
+        m_clock.start();
+        m_lastNs = 0;
+        m_timer.start();
+    }
+    // The longest lateness of a tick since start(), in milliseconds. The
+    // loop runs a moment longer first, so that what the phase left to do
+    // afterwards (freeing its data, deferred deletions) is counted in it.
+    double stop()
+    {
+        idle(100);
+        m_timer.stop();
+        m_phasePeaks.append(m_phase + QStringLiteral(": ") + m_peaks.peak());
+        return m_longestNs / 1e6;
+    }
+    void printWorst() const
+    {
+        std::printf("five longest main-thread stalls:");
+        for (const auto &[ns, phase] : m_worst)
+            std::printf(" %.1f ms (%s);", ns / 1e6, qPrintable(phase));
+        std::printf("\npeak resident memory of each phase:\n");
+        for (const QString &peak : m_phasePeaks)
+            std::printf("  %s\n", qPrintable(peak));
+    }
+    // Names the step the phase is at, for where its peak falls.
+    void setStep(QString step) { m_peaks.setStep(std::move(step)); }
+
+private:
+    void tick()
+    {
+        const qint64 now = m_clock.nsecsElapsed();
+        const qint64 lateNs = now - m_lastNs - qint64(5) * 1000000;
+        m_lastNs = now;
+        m_longestNs = qMax(m_longestNs, lateNs);
+        if (m_worst.size() == 5 && lateNs <= m_worst.back().first)
+            return;
+        m_worst.emplace_back(lateNs, m_phase);
+        std::sort(m_worst.begin(), m_worst.end(), [](const auto &a, const auto &b) { return a.first > b.first; });
+        if (m_worst.size() > 5)
+            m_worst.pop_back();
+    }
+
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_lastNs = 0;
+    qint64 m_longestNs = 0;
+    QString m_phase;
+    std::vector<std::pair<qint64, QString>> m_worst;
+    PeakWatch m_peaks;
+    QStringList m_phasePeaks;
 };
 
 // Starts a new peak of resident memory (Linux: writing 5 to clear_refs
