@@ -20,10 +20,11 @@
 //    downloads every file (its time and longest stall), and its next pass,
 //    which walks that folder (its time and the bytes it read);
 //  - with --big-file, a pass that uploads one file of that size;
-//  - with --first-sync-only, the engine's first sync alone, without the
-//    minimal client (to look into it with a profiler).
+//  - with --engine-only, the engine's own phases alone, without the
+//    minimal client and the second computer (to look into them with a
+//    profiler).
 //
-// usage: sync_bench [COUNT ...] [--big-file MiB] [--first-sync-only]
+// usage: sync_bench [COUNT ...] [--big-file MiB] [--engine-only]
 //        sync_bench --throttled-upload MiB [--rate BYTES_PER_SEC]
 // Without counts: 2000 and 10000. The 100,000-file figures: sync_bench 100000.
 #include "LargeFile.h"
@@ -65,7 +66,7 @@ qint64 statWalkAndStatusMs(Setting &setting, const SyncState &state)
     return clock.elapsed();
 }
 
-void runCount(int fileCount, qint64 bigFileMiB, bool firstSyncOnly)
+void runCount(int fileCount, qint64 bigFileMiB, bool engineOnly)
 {
     Setting setting(ServerIn::ChildProcess);
     const qint64 totalBytes = setting.writeFiles(fileCount);
@@ -78,7 +79,7 @@ void runCount(int fileCount, qint64 bigFileMiB, bool firstSyncOnly)
     QElapsedTimer clock;
     clock.start();
     qint64 minimalMs = 0;
-    if (!firstSyncOnly) {
+    if (!engineOnly) {
         MinimalClient minimal(setting.baseURL, setting.home.filePath("minimal_state.json"));
         auto minimalSync = minimal.firstSync(setting.accountEmail, setting.accountPassword,
                                              QStringLiteral("Minimal Sync"), setting.folder);
@@ -131,10 +132,6 @@ void runCount(int fileCount, qint64 bigFileMiB, bool firstSyncOnly)
                 "the first sync (%.1f MiB before the engine was made)\n",
                 memoryAfter / 1024.0, heapInUseKiB() / 1024.0, firstPeak / 1024.0, memoryBefore / 1024.0);
     std::fflush(stdout);
-    if (firstSyncOnly) {
-        probe.printWorst();
-        return;
-    }
 
     // From here the engine runs as in the application, with its watcher (and
     // no timer or event pass of its own during the measures). Its start
@@ -210,7 +207,12 @@ void runCount(int fileCount, qint64 bigFileMiB, bool firstSyncOnly)
 
     // A second computer on the same account: a folder of the same name and
     // a state of its own, empty, so that its first sync downloads every file.
-    {
+    // The first computer's engine goes first, so that the memory figures
+    // are the second's alone.
+    engine->stop();
+    engine.reset();
+    ::malloc_trim(0);
+    if (!engineOnly) {
         const QString secondHome = setting.home.filePath(QStringLiteral("second"));
         const QString secondFolder = secondHome + QStringLiteral("/Documents");
         QDir().mkpath(secondFolder);
@@ -241,6 +243,8 @@ void runCount(int fileCount, qint64 bigFileMiB, bool firstSyncOnly)
     }
 
     if (bigFileMiB > 0) {
+        engine = setting.makeEngine();
+        startAndWaitForFirstPass(*engine);
         const QString path = setting.folder + QStringLiteral("/big.bin");
         if (!writeLargeFile(path, bigFileMiB * 1024 * 1024)) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
@@ -307,7 +311,7 @@ int main(int argc, char **argv)
     qint64 bigFileMiB = 0;
     qint64 throttledMiB = 0;
     qint64 rate = 4000000;
-    bool firstSyncOnly = false;
+    bool engineOnly = false;
     const QStringList arguments = app.arguments();
     for (int i = 1; i < arguments.size(); ++i) {
         const QString &argument = arguments[i];
@@ -318,12 +322,12 @@ int main(int argc, char **argv)
             throttledMiB = arguments[++i].toLongLong();
         else if (argument == QLatin1String("--rate") && hasValue)
             rate = arguments[++i].toLongLong();
-        else if (argument == QLatin1String("--first-sync-only"))
-            firstSyncOnly = true;
+        else if (argument == QLatin1String("--engine-only"))
+            engineOnly = true;
         else if (argument.toInt() > 0)
             counts.append(argument.toInt());
         else {
-            std::fprintf(stderr, "usage: sync_bench [COUNT ...] [--big-file MiB] [--first-sync-only]\n"
+            std::fprintf(stderr, "usage: sync_bench [COUNT ...] [--big-file MiB] [--engine-only]\n"
                                  "       sync_bench --throttled-upload MiB [--rate BYTES_PER_SEC]\n");
             return 2;
         }
@@ -334,7 +338,7 @@ int main(int argc, char **argv)
         if (counts.isEmpty())
             counts = {2000, 10000};
         for (const int count : counts)
-            runCount(count, bigFileMiB, firstSyncOnly);
+            runCount(count, bigFileMiB, engineOnly);
     } catch (const std::exception &error) {
         std::fprintf(stderr, "sync_bench: %s\n", error.what());
         return 1;

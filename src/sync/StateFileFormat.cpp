@@ -197,6 +197,9 @@ public:
     bool take(int depth, json::parse_event_t event, json &parsed)
     {
         using Event = json::parse_event_t;
+        // A file read as a stream is bounded here, as it is read.
+        if ((event == Event::object_start || event == Event::array_start) && depth >= JsonLimits::maxNesting)
+            throw InvalidFile();
         if (depth == 0 && event == Event::object_start)
             m_topIsObject = true;
         if (!m_topIsObject)
@@ -492,22 +495,41 @@ bool SyncState::encodeInto(PrettyJsonWriter &out) const
     return true;
 }
 
-std::optional<SyncState> SyncState::decode(const QByteArray &bytes)
+namespace {
+
+// Runs `parse` (nlohmann's parser over some input, given the callback) and
+// decodes what it read.
+template <typename Parse>
+std::optional<SyncState> decodeParsed(Parse parse)
 {
-    // Well past any state a client holds (100,000 files make 68 MiB), and
-    // deeper than the format ever nests: such a file was not written here.
-    if (bytes.size() > maxFileBytes || !JsonLimits::nestingWithin(bytes.constData(), std::size_t(bytes.size())))
-        return std::nullopt;
     try {
         StreamedMembers streamed;
-        const json root = json::parse(
-            bytes.cbegin(), bytes.cend(),
-            [&streamed](int depth, json::parse_event_t event, json &parsed) { return streamed.take(depth, event, parsed); },
-            /*allow_exceptions=*/false);
+        const json root = parse([&streamed](int depth, json::parse_event_t event, json &parsed) {
+            return streamed.take(depth, event, parsed);
+        });
         if (root.is_discarded())
             return std::nullopt;
         return decodeState(root, streamed);
     } catch (const InvalidFile &) {
         return std::nullopt;
     }
+}
+
+} // namespace
+
+std::optional<SyncState> SyncState::decode(const QByteArray &bytes)
+{
+    // Well past any state a client holds (100,000 files make 68 MiB), and
+    // deeper than the format ever nests: such a file was not written here.
+    if (bytes.size() > maxFileBytes || !JsonLimits::nestingWithin(bytes.constData(), std::size_t(bytes.size())))
+        return std::nullopt;
+    return decodeParsed([&bytes](const json::parser_callback_t &take) {
+        return json::parse(bytes.cbegin(), bytes.cend(), take, /*allow_exceptions=*/false);
+    });
+}
+
+std::optional<SyncState> SyncState::decode(std::istream &in)
+{
+    return decodeParsed(
+        [&in](const json::parser_callback_t &take) { return json::parse(in, take, /*allow_exceptions=*/false); });
 }

@@ -7,6 +7,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <array>
+#include <istream>
+#include <streambuf>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -31,6 +34,28 @@ void syncDirectory(const QString &dirPath)
     ::close(fd);
 }
 
+// The state file as a stream, read a block at a time. A read error ends the
+// stream (the file then reads as cut short) rather than throwing, as the
+// standard library's file streams do.
+class FileReader : public std::streambuf {
+public:
+    explicit FileReader(QFile &file) : m_file(file) {}
+
+protected:
+    int_type underflow() override
+    {
+        const qint64 read = m_file.read(m_block.data(), qint64(m_block.size()));
+        if (read <= 0)
+            return traits_type::eof();
+        setg(m_block.data(), m_block.data(), m_block.data() + read);
+        return traits_type::to_int_type(m_block[0]);
+    }
+
+private:
+    QFile &m_file;
+    std::array<char, 64 * 1024> m_block;
+};
+
 } // namespace
 
 QString SyncState::fileURL()
@@ -49,8 +74,10 @@ SyncState SyncState::load(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly) || file.size() > maxFileBytes)
         return {};
+    FileReader reader(file);
+    std::istream stream(&reader);
     // A bad file is left in place; the next save replaces it.
-    return decode(file.readAll()).value_or(SyncState{});
+    return decode(stream).value_or(SyncState{});
 }
 
 void SyncState::save(const QString &path) const

@@ -8,6 +8,7 @@
 #include <QMap>
 #include <QString>
 #include <QStringList>
+#include <iosfwd>
 #include <optional>
 
 // What the engine knows of one local file that is in step with a document.
@@ -105,5 +106,8 @@ struct SyncState {
     // Nullopt for anything that is not a state file this client wrote,
     // including one over maxFileBytes or nested deeper than it ever nests.
     static std::optional<SyncState> decode(const QByteArray &bytes);
+    // The same, read from `in` as it is parsed: a file of 100,000 entries
+    // (some 70 MiB) is never held whole beside what it decodes to.
+    static std::optional<SyncState> decode(std::istream &in);
     static constexpr qint64 maxFileBytes = qint64(1) << 30;
 };

@@ -2,6 +2,7 @@
 #include "sync/SyncState.h"
 
 #include <gtest/gtest.h>
+#include <sstream>
 
 namespace {
 
@@ -115,6 +116,10 @@ TEST(StateFileFormat, RoundTripsEveryMember)
     ASSERT_TRUE(decoded);
     EXPECT_EQ(*decoded, state);
     EXPECT_EQ(decoded->encode(), encoded);
+    std::istringstream stream(encoded.toStdString());
+    const auto streamed = SyncState::decode(stream);
+    ASSERT_TRUE(streamed);
+    EXPECT_EQ(*streamed, state);
     EXPECT_EQ(decoded->trackedFiles.value("/home/u/Docs/later.txt").remoteId, 9007199254740993LL);
 }
 
@@ -219,8 +224,17 @@ TEST(StateFileFormat, RejectsTheWholeFileByTheRules)
         R"({"watchedFolders":[],"folderMappings":{},"trackedFiles":{},"x":)" + QByteArray(64, '[') + QByteArray(64, ']') + "}",
         R"({"watchedFolders":[],"folderMappings":{},"trackedFiles":{},"x":1e999})",
     };
-    for (const QByteArray &text : rejected)
+    for (const QByteArray &text : rejected) {
         EXPECT_FALSE(SyncState::decode(text)) << text.toStdString();
+        std::istringstream stream(text.toStdString());
+        EXPECT_FALSE(SyncState::decode(stream)) << "read as a stream: " << text.toStdString();
+    }
+    // As deep as the format may nest, read either way.
+    const QByteArray deepest = R"({"watchedFolders":[],"folderMappings":{},"trackedFiles":{},"x":)" + QByteArray(63, '[')
+        + QByteArray(63, ']') + "}";
+    EXPECT_TRUE(SyncState::decode(deepest));
+    std::istringstream stream(deepest.toStdString());
+    EXPECT_TRUE(SyncState::decode(stream));
 }
 
 TEST(StateFileFormat, SizesBelowZeroReadAsUnknown)
