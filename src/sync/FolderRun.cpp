@@ -142,13 +142,6 @@ std::optional<FolderPlan> decide(const std::shared_ptr<FolderAccess> &folder, co
 {
     FolderFacts facts;
     facts.folderPath = folderPath;
-    facts.listing = LocalScanner::scanLocalFiles(*folder, mountPoints);
-    if (!facts.listing.readable)
-        return std::nullopt;
-    removeStaleDownloads(*folder, facts.listing.downloadTemporaries);
-    facts.documents = documents;
-    facts.removalAnswer = removalAnswer;
-    facts.settleAsConflicts = settleAsConflicts;
     // The folder's entries are one run of the sorted map; when they are all
     // of it, it is shared rather than copied.
     const QString prefix = folderPath + QLatin1Char('/');
@@ -158,14 +151,29 @@ std::optional<FolderPlan> decide(const std::shared_ptr<FolderAccess> &folder, co
         for (auto entry = tracked.lowerBound(prefix); entry != tracked.cend() && entry.key().startsWith(prefix); ++entry)
             facts.tracked.insert(entry.key(), entry.value());
     }
+    // A tracked file's path is held once, by its entry, not again by the
+    // listing (100,000 paths are some 13 MiB).
+    facts.listing = LocalScanner::scanLocalFiles(*folder, mountPoints, [&facts](const QString &path) {
+        const auto entry = facts.tracked.constFind(path);
+        return entry == facts.tracked.cend() ? QString() : entry.key();
+    });
+    if (!facts.listing.readable)
+        return std::nullopt;
+    removeStaleDownloads(*folder, facts.listing.downloadTemporaries);
+    facts.documents = documents;
+    facts.removalAnswer = removalAnswer;
+    facts.settleAsConflicts = settleAsConflicts;
 
-    QSet<QString> listed;
-    listed.reserve(qsizetype(facts.listing.files.size()));
-    for (const LocalScanner::LocalFile &file : facts.listing.files)
-        listed.insert(file.path);
-    for (auto entry = facts.tracked.cbegin(); entry != facts.tracked.cend(); ++entry)
-        if (!listed.contains(entry.key()))
-            facts.unlisted.insert(entry.key(), LocalScanner::classifyUnlisted(*folder, entry.key()));
+    {
+        // Gone before the plan builds its own index of the listing.
+        QSet<QString> listed;
+        listed.reserve(qsizetype(facts.listing.files.size()));
+        for (const LocalScanner::LocalFile &file : facts.listing.files)
+            listed.insert(file.path);
+        for (auto entry = facts.tracked.cbegin(); entry != facts.tracked.cend(); ++entry)
+            if (!listed.contains(entry.key()))
+                facts.unlisted.insert(entry.key(), LocalScanner::classifyUnlisted(*folder, entry.key()));
+    }
     mountPoints = mountPointsToKeep(facts);
 
     for (const QString &path : pathsToHash(facts)) {

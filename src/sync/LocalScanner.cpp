@@ -81,7 +81,10 @@ QString shownName(const std::string &name)
 // directory is swapped for a link during the scan.
 class Walker {
 public:
-    Walker(Listing &out, QString root) : m_out(out), m_root(std::move(root)), m_takenNs(descriptors::fileClockNs()) {}
+    Walker(Listing &out, QString root, const KnownPath &knownPath)
+        : m_out(out), m_root(std::move(root)), m_knownPath(knownPath), m_takenNs(descriptors::fileClockNs())
+    {
+    }
 
     // Lists the directory open at `fd` (taking ownership of it) whose path,
     // ending in a slash, is `prefix`. False when it could not be read whole.
@@ -100,6 +103,7 @@ private:
 
     Listing &m_out;
     QString m_root; // the watched folder's path, ending in a slash
+    const KnownPath &m_knownPath;
     // When the scan started: every file's facts were taken after it.
     qint64 m_takenNs;
     // Devices and inodes of the directories being walked: a bind mount that
@@ -154,8 +158,10 @@ bool Walker::walk(int fd, const QString &prefix)
             m_out.downloadTemporaries.append(path.mid(m_root.size()));
             continue;
         }
-        if (entry.kind == Kind::file)
-            m_out.files.push_back({path, name, entry.facts});
+        if (entry.kind == Kind::file) {
+            const QString known = m_knownPath ? m_knownPath(path) : QString();
+            m_out.files.push_back({known.isNull() ? path : known, name, entry.facts});
+        }
         else if (entry.kind == Kind::directory)
             descend(::dirfd(dir), entry.name, path);
         if (entry.kind != Kind::file && m_ancestors.size() == 1)
@@ -238,7 +244,7 @@ bool isIgnoredName(const QString &name)
     return isIgnoredBytes(std::string_view(utf8.constData(), size_t(utf8.size())));
 }
 
-Listing scanLocalFiles(const FolderAccess &folder, const QStringList &knownMountPoints)
+Listing scanLocalFiles(const FolderAccess &folder, const QStringList &knownMountPoints, const KnownPath &knownPath)
 {
     Listing listing;
     const int fd = folder.openForListing();
@@ -246,7 +252,7 @@ Listing scanLocalFiles(const FolderAccess &folder, const QStringList &knownMount
         return listing;
     const QString root = folder.path();
     const QString prefix = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
-    Walker walker(listing, prefix);
+    Walker walker(listing, prefix, knownPath);
     if (!walker.walk(fd, prefix)) {
         // A folder that could not be read whole must not look like one whose
         // files were removed.

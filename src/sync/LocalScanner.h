@@ -4,6 +4,8 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <deque>
+#include <functional>
 #include <vector>
 
 class FolderAccess;
@@ -43,7 +45,8 @@ struct Listing {
     // readable folder is readable with no files.
     bool readable = false;
     // Every regular file that syncs, depth first in byte order of names.
-    std::vector<LocalFile> files;
+    // A deque: a folder of 100,000 files grows it without moving it whole.
+    std::deque<LocalFile> files;
     // Names at the folder's top level that are not regular files
     // (directories, links, ...): a download never goes there.
     QSet<QString> topLevelOthers;
@@ -65,13 +68,19 @@ struct Listing {
     QStringList downloadTemporaries;
 };
 
+// For a path a scan found, an equal text already held (the key of the
+// file's tracked entry, say), or a null text: the listing then shares that
+// text instead of holding a copy of every path.
+using KnownPath = std::function<QString(const QString &path)>;
+
 // Lists the folder through its own handle: every read is below the folder
 // opened (and checked) at the start of the pass, even if another folder
 // takes its path meanwhile. `knownMountPoints` are the relative paths of
 // subfolders seen as mount points before: while one holds nothing mounted
 // (it is gone, or on its folder's file system again), nothing below it is
 // taken as removed.
-Listing scanLocalFiles(const FolderAccess &folder, const QStringList &knownMountPoints = {});
+Listing scanLocalFiles(const FolderAccess &folder, const QStringList &knownMountPoints = {},
+                       const KnownPath &knownPath = {});
 // The same for the folder at that path, opened here.
 Listing scanLocalFiles(const QString &folderPath);
 

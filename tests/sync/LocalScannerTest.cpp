@@ -71,6 +71,15 @@ TEST_F(LocalScannerTest, LeavesOutTheIgnoredHiddenAndPartialFiles)
     EXPECT_EQ(listing.files.front().name, "Report.TMP");
     EXPECT_TRUE(listing.unreadableDirectories.isEmpty());
 
+    // A path already held elsewhere is shared, not copied; the listing is
+    // the same.
+    const QString known = root + "/a.txt";
+    const auto sharing = LocalScanner::scanLocalFiles(FolderAccess(root), {}, [&](const QString &path) {
+        return path == known ? known : QString();
+    });
+    EXPECT_EQ(relativePaths(sharing), relativePaths(listing));
+    EXPECT_EQ(sharing.files[1].path.constData(), known.constData());
+
     EXPECT_TRUE(LocalScanner::isIgnoredName(".DS_Store"));
     EXPECT_TRUE(LocalScanner::isIgnoredName("~$budget.xlsx"));
     EXPECT_TRUE(LocalScanner::isIgnoredName("movie.mkv.part"));
