@@ -242,7 +242,7 @@ QCoro::Task<void> FolderRun::plan()
     // An answer about a whole folder lists thousands of documents: each goes
     // into a copy of the known ones as it is decoded, off the main thread,
     // and its deletions on a worker once it is whole.
-    const auto update = std::make_shared<KnownDocumentsUpdate>(m_context.documents.value_or(KnownDocuments{}));
+    auto update = std::make_shared<KnownDocumentsUpdate>(m_context.documents.value_or(KnownDocuments{}));
     QCoro::Task<SyncStatusResponse> asking =
         m_apiClient.getSyncStatus(folderId, fresh ? std::nullopt : m_context.since,
                                   [update](SyncDocument &&document) { update->take(document); });
@@ -252,9 +252,11 @@ QCoro::Task<void> FolderRun::plan()
     KnownDocuments documents = std::move(update->documents());
     m_results->learned(folderId, documents, status.serverTime, update->changed() || fresh);
     m_lookedUntil = status.serverTime;
+    const bool heardOfChanges = update->listedAny() || !status.deletedIds.empty();
+    update.reset(); // not held through the walk
     // Nothing changed on either side since the folder was last in step: a
     // walk would find what the last one found.
-    if (m_context.unchangedHere && !update->listedAny() && status.deletedIds.empty())
+    if (m_context.unchangedHere && !heardOfChanges)
         co_return;
 
     // Everything between the answer and the plan reads the disk or goes
