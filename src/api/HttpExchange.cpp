@@ -174,10 +174,11 @@ QCoro::Task<HttpAnswer> finish(QNetworkReply *sent, const HttpExchangeOptions &o
         QObject::connect(reply, &QNetworkReply::requestSent, &stall, lowerDelay);
     }
 
-    const TakerRelease takerRelease{options.sink ? nullptr : options.taker};
+    const auto taker = options.sink ? nullptr : options.taker;
+    const TakerRelease takerRelease{taker};
     // Whether the body goes to the taker: decided once the status is known,
     // before any of the body is kept.
-    const auto handsOn = [&state, reply, taker = options.sink ? nullptr : options.taker] {
+    const auto handsOn = [&state, reply, taker] {
         if (state.sunk == 0 && state.body.isEmpty())
             state.handingOn = taker && isSuccess(*reply);
         return state.handingOn;

@@ -161,8 +161,7 @@ bool Walker::walk(int fd, const QString &prefix)
         if (entry.kind == Kind::file) {
             const QString known = m_knownPath ? m_knownPath(path) : QString();
             m_out.files.push_back({known.isNull() ? path : known, name, entry.facts});
-        }
-        else if (entry.kind == Kind::directory)
+        } else if (entry.kind == Kind::directory)
             descend(::dirfd(dir), entry.name, path);
         if (entry.kind != Kind::file && m_ancestors.size() == 1)
             m_out.topLevelOthers.insert(name);

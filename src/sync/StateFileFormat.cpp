@@ -519,9 +519,9 @@ std::optional<SyncState> decodeParsed(Parse parse)
 
 std::optional<SyncState> SyncState::decode(const QByteArray &bytes)
 {
-    // Well past any state a client holds (100,000 files make 68 MiB), and
-    // deeper than the format ever nests: such a file was not written here.
-    if (bytes.size() > maxFileBytes || !JsonLimits::nestingWithin(bytes.constData(), std::size_t(bytes.size())))
+    // Well past any state a client holds (100,000 files make 68 MiB): such a
+    // file was not written here. Nesting is bounded as the parse reads.
+    if (bytes.size() > maxFileBytes)
         return std::nullopt;
     return decodeParsed([&bytes](const json::parser_callback_t &take) {
         return json::parse(bytes.cbegin(), bytes.cend(), take, /*allow_exceptions=*/false);
