@@ -230,6 +230,15 @@ QUrl APIClient::endpoint(const QString &path) const
     return checkedURL(endpointURL(path));
 }
 
+// The version a request means to replace or delete, its content hash as
+// the entity tag: a service that honours "If-Match" refuses the request
+// when it holds another version (412).
+static void setExpectedVersion(QNetworkRequest &request, const QString &expectedHash)
+{
+    if (!expectedHash.isEmpty() && isHeaderSafe(expectedHash))
+        request.setRawHeader("If-Match", '"' + expectedHash.toLatin1() + '"');
+}
+
 void APIClient::addAuthorization(QNetworkRequest &request) const
 {
     // An empty token still goes out as "Bearer ": the server, not the
@@ -289,13 +298,14 @@ void APIClient::cancelLogin()
 }
 
 QCoro::Task<QByteArray> APIClient::requestBody(QString method, QString path, std::optional<nlohmann::json> body,
-                                               BodyTaker *taker)
+                                               BodyTaker *taker, QString expectedHash)
 {
     HttpExchangeOptions options = exchangeOptions();
     options.taker = taker;
     QNetworkRequest request = makeRequest(endpoint(path), options);
     request.setRawHeader("Accept", jsonType);
     addAuthorization(request);
+    setExpectedVersion(request, expectedHash);
     QByteArray payload;
     if (body) {
         request.setRawHeader("Content-Type", jsonType);
@@ -307,6 +317,8 @@ QCoro::Task<QByteArray> APIClient::requestBody(QString method, QString path, std
         throw APIError::unauthorized();
     if (answer.status == 404)
         throw APIError::notFound();
+    if (answer.status == 412)
+        throw APIError::changedMeanwhile();
     if (!isSuccess(answer.status))
         throw serverErrorFrom(answer.body, QStringLiteral("Request failed"));
     co_return answer.body;
@@ -365,10 +377,13 @@ QCoro::Task<std::vector<FolderResponse>> APIClient::listFolders()
     co_return co_await request<std::vector<FolderResponse>>(QStringLiteral("GET"), QStringLiteral("/api/v1/folders"));
 }
 
-QCoro::Task<DeleteResponse> APIClient::deleteDocument(qint64 documentId)
+QCoro::Task<DeleteResponse> APIClient::deleteDocument(qint64 documentId, QString expectedHash)
 {
-    co_return co_await request<DeleteResponse>(QStringLiteral("DELETE"),
-                                               QStringLiteral("/api/v1/documents/") + QString::number(documentId));
+    QCoro::Task<QByteArray> deleting = requestBody(
+        QStringLiteral("DELETE"), QStringLiteral("/api/v1/documents/") + QString::number(documentId), std::nullopt,
+        nullptr, expectedHash);
+    const QByteArray bytes = co_await deleting;
+    co_return decodeBody<DeleteResponse>(bytes);
 }
 
 QCoro::Task<LogoutResponse> APIClient::logout()
@@ -408,11 +423,13 @@ QString APIClient::extensionOf(const QString &fileName)
 }
 
 QCoro::Task<UploadReceipt> APIClient::uploadDocument(std::shared_ptr<QIODevice> file, QString fileName, QString name,
-                                                     qint64 folderId, std::function<void(qint64)> progress)
+                                                     qint64 folderId, std::function<void(qint64)> progress,
+                                                     QString expectedHash)
 {
     HttpExchangeOptions options = exchangeOptions();
     QNetworkRequest request = makeRequest(endpoint(QStringLiteral("/api/v1/documents")), options);
     addAuthorization(request);
+    setExpectedVersion(request, expectedHash);
     request.setRawHeader("Accept", jsonType);
 
     MultipartBodyDevice::Form form;
@@ -436,6 +453,8 @@ QCoro::Task<UploadReceipt> APIClient::uploadDocument(std::shared_ptr<QIODevice> 
     const HttpAnswer answer = co_await exchange(m_session, request, "POST", &body, options);
     if (answer.status == 401)
         throw APIError::unauthorized();
+    if (answer.status == 412)
+        throw APIError::changedMeanwhile();
     if (!isSuccess(answer.status))
         throw serverErrorFrom(answer.body, QStringLiteral("Upload failed"));
     UploadReceipt receipt;

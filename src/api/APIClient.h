@@ -64,11 +64,12 @@ public:
     void setSignInTimeoutMs(int ms) { m_signInTimeoutMs = ms; }
 
     // The generic pipeline: baseURL + path, JSON in and out, classified by
-    // status (401, 404, 2xx, other). Returns the raw body of a 2xx answer,
-    // unless `taker` takes it as it arrives.
+    // status (401, 404, 412, 2xx, other). Returns the raw body of a 2xx
+    // answer, unless `taker` takes it as it arrives. `expectedHash` names
+    // the version the request means (see deleteDocument).
     QCoro::Task<QByteArray> requestBody(QString method, QString path,
                                         std::optional<nlohmann::json> body = std::nullopt,
-                                        BodyTaker *taker = nullptr);
+                                        BodyTaker *taker = nullptr, QString ifMatch = {});
 
     template <typename T>
     QCoro::Task<T> request(QString method, QString path,
@@ -84,7 +85,11 @@ public:
                                                   SyncDocumentSink each = {});
     QCoro::Task<std::vector<FolderResponse>> listFolders();
     QCoro::Task<FolderResponse> createFolder(QString name, std::optional<qint64> parentId);
-    QCoro::Task<DeleteResponse> deleteDocument(qint64 documentId);
+    // With `expectedHash`, only the version with that content is to be
+    // deleted: a service that honours "If-Match" refuses when the document
+    // changed since (APIError::isChangedMeanwhile); one that does not
+    // deletes whatever it holds.
+    QCoro::Task<DeleteResponse> deleteDocument(qint64 documentId, QString expectedHash = {});
     // Ends the session on the server; the stored token is the caller's to clear.
     QCoro::Task<LogoutResponse> logout();
     // Streams the file's bytes from `file` (open for reading and seekable,
@@ -92,8 +97,11 @@ public:
     // path itself); the bytes on the wire are the multipart form, with
     // `fileName` as the file part's filename and `name` as the document's.
     // `progress`, when given, is told the bytes sent so far as they go.
+    // With `expectedHash`, the upload replaces only the version with that
+    // content, as deleteDocument deletes.
     QCoro::Task<UploadReceipt> uploadDocument(std::shared_ptr<QIODevice> file, QString fileName, QString name,
-                                              qint64 folderId, std::function<void(qint64)> progress = {});
+                                              qint64 folderId, std::function<void(qint64)> progress = {},
+                                              QString expectedHash = {});
     QCoro::Task<QUrl> getDownloadURL(qint64 documentId);
     // Plain GET into a temporary file beside the destination, then moved into
     // place: the destination never holds a partial file.

@@ -37,6 +37,7 @@ APIError::APIError(Kind kind, const QString &description) : Error(description), 
 
 namespace {
 const QString notFoundText = QStringLiteral("Not found");
+const QString changedMeanwhileText = QStringLiteral("The document changed on the server");
 } // namespace
 
 APIError APIError::notFound()
@@ -47,6 +48,16 @@ APIError APIError::notFound()
 bool APIError::isNotFound() const
 {
     return m_kind == Kind::serverError && description() == notFoundText;
+}
+
+APIError APIError::changedMeanwhile()
+{
+    return serverError(changedMeanwhileText);
+}
+
+bool APIError::isChangedMeanwhile() const
+{
+    return m_kind == Kind::serverError && description() == changedMeanwhileText;
 }
 
 APIError APIError::serverError(const QString &message)

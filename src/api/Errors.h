@@ -14,9 +14,13 @@ public:
     // What the service answers 404 with: a server error that callers may
     // take for "already gone".
     static APIError notFound();
+    // What the service answers 412 with: the request named a version of
+    // the document ("If-Match") that it no longer holds.
+    static APIError changedMeanwhile();
 
     Kind kind() const { return m_kind; }
     bool isNotFound() const;
+    bool isChangedMeanwhile() const;
 
 private:
     APIError(Kind kind, const QString &description);

@@ -197,6 +197,13 @@ QString parentOf(const QString &relativePath)
     return slash < 0 ? QString() : relativePath.left(slash + 1);
 }
 
+// The version a replacement or deletion means, for the service to check:
+// its content hash (none when the plan knew none).
+QString expectedVersion(const DocumentVersion *version)
+{
+    return version && version->document.fileHash ? version->document.fileHash->toString() : QString();
+}
+
 } // namespace
 
 FolderRun::Standing FolderRun::Standing::at(const FolderAccess &folder, const QString &relativePath)
@@ -455,21 +462,41 @@ QCoro::Task<void> FolderRun::confirmUploads()
 QCoro::Task<void> FolderRun::deleteOnServer(ServerDeletion deletion)
 {
     const QString name = nameOf(deletion.path);
+    const DocumentVersion planned{deletion.documentId, deletion.document};
     try {
-        // The service deletes whatever version it holds, so the document is
-        // asked for again just before: one changed since the plan's answer
-        // (by another computer, say) is kept, and its new version comes back.
-        QCoro::Task<Since> looking = lookAgain({deletion.documentId, deletion.document});
-        const Since since = co_await looking;
+        // A document changed since the plan's answer (by another computer,
+        // say) is kept, and its new version comes back. It is asked for again
+        // just before, and the deletion names the version it means: a
+        // service that honours that refuses it if an edit landed after the
+        // look; one that does not deletes whatever it holds.
+        QCoro::Task<Since> looking = lookAgain(planned);
+        Since since = co_await looking;
+        if (!since.changed && !since.deleted) {
+            bool refused = false;
+            try {
+                QCoro::Task<DeleteResponse> deleting =
+                    m_apiClient.deleteDocument(deletion.documentId, expectedVersion(&planned));
+                co_await deleting;
+            } catch (const APIError &error) {
+                if (!error.isChangedMeanwhile())
+                    throw;
+                refused = true;
+            }
+            if (refused) {
+                QCoro::Task<Since> lookingAfter = lookAgain(planned);
+                since = co_await lookingAfter;
+                if (!since.changed && !since.deleted) {
+                    qCWarning(lcSyncEngine, "The server would not delete the document of removed file %s; "
+                              "tried again at the next pass", qUtf8Printable(name));
+                    co_return;
+                }
+            }
+        }
         if (since.changed) {
             m_restores.push_back({deletion.documentId, *since.changed, deletion.path, Download::Placement::newFile, {}});
             qCInfo(lcSyncEngine, "Kept the document of removed file %s: it changed on the server meanwhile",
                    qUtf8Printable(name));
             co_return;
-        }
-        if (!since.deleted) {
-            QCoro::Task<DeleteResponse> deleting = m_apiClient.deleteDocument(deletion.documentId);
-            co_await deleting;
         }
     } catch (const std::exception &error) {
         // Already gone is as good as deleted; otherwise the entry stays, so
@@ -607,9 +634,10 @@ QCoro::Task<void> FolderRun::upload(Upload item)
     const QString relativePath = relative(item.path);
     try {
         if (item.replaces) {
-            // The upload replaces whatever version the server holds, so the
-            // document is asked for again just before: a version that came
-            // since the plan is not replaced unseen; the next pass decides.
+            // A version that came since the plan is not replaced unseen; the
+            // next pass decides. The document is asked for again just before,
+            // and the upload names the version it replaces, for a service
+            // that refuses it when an edit landed after the look.
             QCoro::Task<Since> looking = lookAgain(*item.replaces);
             const Since since = co_await looking;
             if (since.changed || since.deleted) {
@@ -640,7 +668,8 @@ QCoro::Task<void> FolderRun::upload(Upload item)
             m_apiClient.uploadDocument(std::move(file.device), nameOf(item.path), item.name, m_context.serverFolderId,
                                        [results = m_results, name = item.name, path = item.path](qint64 bytes) {
                                            results->moving(name, QStringLiteral("uploading"), path, bytes);
-                                       });
+                                       },
+                                       expectedVersion(item.replaces.get()));
         const UploadReceipt receipt = co_await sending;
         const DocumentResponse &document = receipt.document;
         m_results->documentChanged(
@@ -664,6 +693,12 @@ QCoro::Task<void> FolderRun::upload(Upload item)
         m_sent.push_back({item.path, document.id, document.fileHash});
         m_results->transferred(item.name, QStringLiteral("uploaded"), item.path, item.facts.size, std::nullopt);
     } catch (const std::exception &error) {
+        const auto *apiError = dynamic_cast<const APIError *>(&error);
+        if (apiError && apiError->isChangedMeanwhile()) {
+            qCInfo(lcSyncEngine, "Upload of %s waits: its document changed on the server meanwhile",
+                   qUtf8Printable(item.name));
+            co_return;
+        }
         m_results->transferred(item.name, QStringLiteral("uploaded"), item.path, item.facts.size, failureText(error, m_apiClient.baseURL()));
     }
 }

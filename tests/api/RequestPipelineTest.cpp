@@ -289,3 +289,37 @@ TEST_F(ApiFixture, ServerAddressesTypedWithoutSchemeAndSignInFailureTexts)
     client->setSignInTimeoutMs(300);
     EXPECT_EQ(failureOf<NetworkError>(client->login("a@b", "pw", running.baseURL)), "The server did not answer.");
 }
+
+// A deletion that names a version deletes only that version: the server
+// refuses it once the document has changed, and the refusal is told apart
+// from other failures.
+TEST_F(ApiFixture, ADeletionNamingAnOldVersionIsRefused)
+{
+    const std::string email = testsupport::RunningServer::email;
+    const int64_t id = running.server.putDocument(email, folderId, "x.txt", "first");
+    const QString first = QString::fromStdString(running.server.documents(folderId).front().fileHash);
+    running.server.putDocument(email, folderId, "x.txt", "second");
+
+    running.server.clearRequests();
+    try {
+        run(client->deleteDocument(id, first));
+        ADD_FAILURE() << "an old version was deleted";
+    } catch (const APIError &error) {
+        EXPECT_TRUE(error.isChangedMeanwhile()) << error.description().toStdString();
+        EXPECT_FALSE(error.isNotFound());
+    }
+    ASSERT_EQ(running.server.documents(folderId).size(), 1u);
+    EXPECT_EQ(running.server.content(id), "second");
+    EXPECT_EQ(header(requestsTo("/api/v1/documents/" + std::to_string(id)).at(0), "if-match"),
+              "\"" + first.toStdString() + "\"");
+
+    const QString second = QString::fromStdString(running.server.documents(folderId).front().fileHash);
+    EXPECT_TRUE(run(client->deleteDocument(id, second)).deleted);
+    EXPECT_TRUE(running.server.documents(folderId).empty());
+    EXPECT_TRUE(failureOf<APIError>(client->deleteDocument(id, second)) == "Not found");
+
+    // Without a version, whatever the server holds goes.
+    const int64_t other = running.server.putDocument(email, folderId, "y.txt", "any");
+    EXPECT_TRUE(run(client->deleteDocument(other)).deleted);
+    EXPECT_EQ(header(requestsTo("/api/v1/documents/" + std::to_string(other)).at(0), "if-match"), std::nullopt);
+}

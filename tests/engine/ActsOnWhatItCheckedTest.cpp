@@ -67,6 +67,62 @@ TEST_F(ActsOnWhatItCheckedTest, ADocumentChangedJustBeforeItsDeletionIsKept)
     EXPECT_EQ(readFile(docs + "/x.txt"), "saved elsewhere");
 }
 
+// The other computer saves after the last look before the deletion and
+// before the deletion reaches the server: the deletion names the version it
+// looked at, the server refuses it, and the saved version comes down.
+TEST_F(ActsOnWhatItCheckedTest, ADocumentChangedAfterTheLastLookIsKept)
+{
+    const QString docs = watch("Docs");
+    writeFile(docs + "/x.txt", "agreed");
+    syncOk();
+    QFile::remove(docs + "/x.txt");
+    running.server.clearRequests();
+    // The plan's answer goes at once; the look's is held while the other
+    // computer saves.
+    running.server.injectFault(fault({.method = "GET", .path = "/api/v1/sync/status", .count = 1}));
+    running.server.injectFault(fault({.method = "GET", .path = "/api/v1/sync/status", .delayMs = 300, .count = 1}));
+    QCoro::Task<void> pass = engine->performSync();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return requestCount("GET", "/api/v1/sync/status") == 2; }, "the look"));
+    putDocument(docs, "x.txt", "saved elsewhere");
+    testsupport::run(std::move(pass));
+    ASSERT_EQ(appState->syncStatus(), SyncStatus::idle());
+
+    EXPECT_EQ(deletions(), 1);
+    EXPECT_EQ(serverContent(docs, "x.txt"), "saved elsewhere");
+    EXPECT_EQ(readFile(docs + "/x.txt"), "saved elsewhere");
+    EXPECT_EQ(transfersOfPass(), 0) << "agreed from then on";
+}
+
+// The same moment before an upload that replaces the document: the upload
+// names the version it replaces and is refused, and the next pass keeps
+// both versions.
+TEST_F(ActsOnWhatItCheckedTest, AVersionSavedAfterTheLastLookIsNotReplacedUnseen)
+{
+    const QString docs = watch("Docs");
+    writeFile(docs + "/x.txt", "agreed");
+    syncOk();
+    writeFile(docs + "/x.txt", "saved here");
+    running.server.clearRequests();
+    running.server.injectFault(fault({.method = "GET", .path = "/api/v1/sync/status", .count = 1}));
+    running.server.injectFault(fault({.method = "GET", .path = "/api/v1/sync/status", .delayMs = 300, .count = 1}));
+    QCoro::Task<void> pass = engine->performSync();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return requestCount("GET", "/api/v1/sync/status") == 2; }, "the look"));
+    putDocument(docs, "x.txt", "saved elsewhere");
+    testsupport::run(std::move(pass));
+    EXPECT_EQ(uploads(), 1);
+    EXPECT_EQ(serverContent(docs, "x.txt"), "saved elsewhere");
+    EXPECT_EQ(log.linesWith("Upload of x.txt waits").size(), 1);
+
+    syncOk();
+    syncOk();
+    QStringList contents;
+    for (const QString &name : QDir(docs).entryList(QDir::Files))
+        contents.append(QString::fromUtf8(readFile(docs + "/" + name)));
+    contents.sort();
+    EXPECT_EQ(contents, QStringList({"saved elsewhere", "saved here"}));
+    EXPECT_EQ(documentsOf(docs).size(), 2u);
+}
+
 TEST_F(ActsOnWhatItCheckedTest, ASaveDuringADownloadKeepsTheUsersFile)
 {
     const QString docs = watch("Docs");

@@ -188,7 +188,7 @@ HttpResponse ApiRoutes::handle(const HttpRequest &request, BodyReader &body)
     case Route::DocumentDownload:
         return method == "GET" ? downloadLink(*user, request, documentId) : notAllowed;
     case Route::Document:
-        return method == "DELETE" ? deleteDocument(*user, documentId) : notAllowed;
+        return method == "DELETE" ? deleteDocument(*user, documentId, request) : notAllowed;
     default:
         return jsonError(404, "Not found");
     }
@@ -253,6 +253,21 @@ HttpResponse ApiRoutes::createFolder(const std::string &user, BodyReader &body)
     return jsonAnswer(created->second ? 201 : 200, folderJson(created->first));
 }
 
+namespace {
+
+// The version a request means to replace or delete: "If-Match" with the
+// content hash as its entity tag. Empty ("*" or no header): whatever
+// version is held.
+std::string expectedVersion(const HttpRequest &request)
+{
+    const std::string tag = request.header("if-match");
+    if (tag.size() >= 2 && tag.front() == '"' && tag.back() == '"')
+        return tag.substr(1, tag.size() - 2);
+    return tag == "*" ? std::string() : tag;
+}
+
+} // namespace
+
 HttpResponse ApiRoutes::upload(const std::string &user, const HttpRequest &request, BodyReader &body)
 {
     const auto boundary = MultipartParser::boundaryFrom(request.header("content-type"));
@@ -276,9 +291,12 @@ HttpResponse ApiRoutes::upload(const std::string &user, const HttpRequest &reque
     if (!folderId)
         return jsonError(400, "folder_id must be an integer");
 
-    const auto stored = m_store.storeUpload(user, *folderId, name->second, receiver.content());
+    const auto stored =
+        m_store.storeUpload(user, *folderId, name->second, receiver.content(), std::nullopt, expectedVersion(request));
     if (!stored)
         return jsonError(404, "Folder not found");
+    if (stored->changed)
+        return jsonError(412, "Document changed since that version");
     receiver.release();
     return jsonAnswer(stored->created ? 201 : 200, documentJson(stored->record));
 }
@@ -326,10 +344,16 @@ HttpResponse ApiRoutes::downloadLink(const std::string &user, const HttpRequest 
     return jsonAnswer(200, json{{"download_url", origin + "/files/" + *token}});
 }
 
-HttpResponse ApiRoutes::deleteDocument(const std::string &user, int64_t documentId)
+HttpResponse ApiRoutes::deleteDocument(const std::string &user, int64_t documentId, const HttpRequest &request)
 {
-    if (!m_store.deleteDocument(user, documentId))
+    switch (m_store.deleteDocument(user, documentId, expectedVersion(request))) {
+    case Store::Deletion::notFound:
         return jsonError(404, "Document not found");
+    case Store::Deletion::changed:
+        return jsonError(412, "Document changed since that version");
+    case Store::Deletion::deleted:
+        break;
+    }
     return jsonAnswer(200, json{{"deleted", true}, {"archived", false}});
 }
 

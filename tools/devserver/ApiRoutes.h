@@ -23,7 +23,7 @@ private:
     HttpResponse upload(const std::string &user, const HttpRequest &request, BodyReader &body);
     HttpResponse syncStatus(const std::string &user, const HttpRequest &request);
     HttpResponse downloadLink(const std::string &user, const HttpRequest &request, int64_t documentId);
-    HttpResponse deleteDocument(const std::string &user, int64_t documentId);
+    HttpResponse deleteDocument(const std::string &user, int64_t documentId, const HttpRequest &request);
     HttpResponse serveFile(const std::string &token);
 
     Store &m_store;

@@ -178,7 +178,7 @@ bool Store::deleteFolder(int64_t id)
 
 std::optional<StoredUpload> Store::storeUpload(const std::string &owner, int64_t folderId, const std::string &name,
                                                const UploadedContent &content,
-                                               std::optional<std::string> updatedAtText)
+                                               std::optional<std::string> updatedAtText, const std::string &expectedHash)
 {
     std::lock_guard lock(m_mutex);
     const auto folder = m_folders.find(folderId);
@@ -188,9 +188,13 @@ std::optional<StoredUpload> Store::storeUpload(const std::string &owner, int64_t
     auto &live = m_liveByFolder[folderId];
     const auto liveEntry = live.find(name);
     const DocumentRecord *existing = liveEntry == live.end() ? nullptr : &m_documents.at(liveEntry->second);
+    StoredUpload result;
+    if (!expectedHash.empty() && (!existing || existing->document.fileHash != expectedHash)) {
+        result.changed = true;
+        return result;
+    }
 
     const Micros now = tick();
-    StoredUpload result;
     result.created = existing == nullptr;
     DocumentRecord record;
     if (existing) {
@@ -248,12 +252,14 @@ std::vector<DocumentRecord> Store::documents(int64_t folderId, bool includeDelet
     return result;
 }
 
-bool Store::deleteDocument(const std::string &owner, int64_t id)
+Store::Deletion Store::deleteDocument(const std::string &owner, int64_t id, const std::string &expectedHash)
 {
     std::lock_guard lock(m_mutex);
     const auto it = m_documents.find(id);
     if (it == m_documents.end() || it->second.document.deleted || (!owner.empty() && it->second.owner != owner))
-        return false;
+        return Deletion::notFound;
+    if (!expectedHash.empty() && it->second.document.fileHash != expectedHash)
+        return Deletion::changed;
     it->second.document.deleted = true;
     it->second.deletedAt = tick();
     m_liveByFolder[it->second.document.folderId].erase(it->second.document.name);
@@ -263,7 +269,7 @@ bool Store::deleteDocument(const std::string &owner, int64_t id)
     auto folder = m_folders.find(it->second.document.folderId);
     if (folder != m_folders.end())
         folder->second.updatedAt = it->second.deletedAt;
-    return true;
+    return Deletion::deleted;
 }
 
 std::optional<SyncSnapshot> Store::syncStatus(const std::string &owner, int64_t folderId, std::optional<Micros> since)

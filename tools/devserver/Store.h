@@ -56,6 +56,7 @@ struct UploadedContent {
 struct StoredUpload {
     DocumentRecord record;
     bool created = false; // false: a new version of an existing document
+    bool changed = false; // nothing stored: the live version is not the one expected
 };
 
 struct DownloadTarget {
@@ -98,11 +99,15 @@ public:
     // folder. nullopt when the folder is unknown.
     std::optional<StoredUpload> storeUpload(const std::string &owner, int64_t folderId, const std::string &name,
                                             const UploadedContent &content,
-                                            std::optional<std::string> updatedAtText = std::nullopt);
+                                            std::optional<std::string> updatedAtText = std::nullopt,
+                                            const std::string &expectedHash = {});
     std::optional<DocumentRecord> document(int64_t id) const;
     std::vector<DocumentRecord> documents(int64_t folderId, bool includeDeleted) const;
     // `owner` empty: any owner. False when there is no live document.
-    bool deleteDocument(const std::string &owner, int64_t id);
+    enum class Deletion { deleted, notFound, changed };
+    // With `expectedHash`, only that version is deleted: a document whose
+    // content has changed since is left as it is.
+    Deletion deleteDocument(const std::string &owner, int64_t id, const std::string &expectedHash = {});
 
     std::optional<SyncSnapshot> syncStatus(const std::string &owner, int64_t folderId,
                                            std::optional<Micros> since);
