@@ -230,13 +230,23 @@ QUrl APIClient::endpoint(const QString &path) const
     return checkedURL(endpointURL(path));
 }
 
-// The version a request means to replace or delete, its content hash as
-// the entity tag: a service that honours "If-Match" refuses the request
-// when it holds another version (412).
-static void setExpectedVersion(QNetworkRequest &request, const QString &expectedHash)
+ExpectedVersion ExpectedVersion::content(const QString &hash)
 {
-    if (!expectedHash.isEmpty() && isHeaderSafe(expectedHash))
-        request.setRawHeader("If-Match", '"' + expectedHash.toLatin1() + '"');
+    // A hash that cannot be one header value names no version.
+    if (hash.isEmpty() || !isHeaderSafe(hash))
+        return {};
+    return {"If-Match", '"' + hash.toLatin1() + '"'};
+}
+
+ExpectedVersion ExpectedVersion::noDocument()
+{
+    return {"If-None-Match", "*"};
+}
+
+static void setExpected(QNetworkRequest &request, const ExpectedVersion &expected)
+{
+    if (!expected.header.isEmpty())
+        request.setRawHeader(expected.header, expected.value);
 }
 
 void APIClient::addAuthorization(QNetworkRequest &request) const
@@ -298,14 +308,14 @@ void APIClient::cancelLogin()
 }
 
 QCoro::Task<QByteArray> APIClient::requestBody(QString method, QString path, std::optional<nlohmann::json> body,
-                                               BodyTaker *taker, QString expectedHash)
+                                               BodyTaker *taker, ExpectedVersion expected)
 {
     HttpExchangeOptions options = exchangeOptions();
     options.taker = taker;
     QNetworkRequest request = makeRequest(endpoint(path), options);
     request.setRawHeader("Accept", jsonType);
     addAuthorization(request);
-    setExpectedVersion(request, expectedHash);
+    setExpected(request, expected);
     QByteArray payload;
     if (body) {
         request.setRawHeader("Content-Type", jsonType);
@@ -377,11 +387,11 @@ QCoro::Task<std::vector<FolderResponse>> APIClient::listFolders()
     co_return co_await request<std::vector<FolderResponse>>(QStringLiteral("GET"), QStringLiteral("/api/v1/folders"));
 }
 
-QCoro::Task<DeleteResponse> APIClient::deleteDocument(qint64 documentId, QString expectedHash)
+QCoro::Task<DeleteResponse> APIClient::deleteDocument(qint64 documentId, ExpectedVersion expected)
 {
     QCoro::Task<QByteArray> deleting = requestBody(
         QStringLiteral("DELETE"), QStringLiteral("/api/v1/documents/") + QString::number(documentId), std::nullopt,
-        nullptr, expectedHash);
+        nullptr, std::move(expected));
     const QByteArray bytes = co_await deleting;
     co_return decodeBody<DeleteResponse>(bytes);
 }
@@ -424,12 +434,12 @@ QString APIClient::extensionOf(const QString &fileName)
 
 QCoro::Task<UploadReceipt> APIClient::uploadDocument(std::shared_ptr<QIODevice> file, QString fileName, QString name,
                                                      qint64 folderId, std::function<void(qint64)> progress,
-                                                     QString expectedHash)
+                                                     ExpectedVersion expected)
 {
     HttpExchangeOptions options = exchangeOptions();
     QNetworkRequest request = makeRequest(endpoint(QStringLiteral("/api/v1/documents")), options);
     addAuthorization(request);
-    setExpectedVersion(request, expectedHash);
+    setExpected(request, expected);
     request.setRawHeader("Accept", jsonType);
 
     MultipartBodyDevice::Form form;

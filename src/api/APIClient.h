@@ -23,6 +23,20 @@ struct UploadReceipt {
     qint64 sentBytes = 0;
 };
 
+// What a request that replaces or deletes a document expects the server to
+// hold. A service that honours conditional requests refuses the request when
+// something else is there (412: APIError::isChangedMeanwhile); one that does
+// not acts on whatever it holds. The default expects nothing in particular.
+struct ExpectedVersion {
+    // The version with this content: its hash is the entity tag.
+    static ExpectedVersion content(const QString &hash);
+    // No live document of the name.
+    static ExpectedVersion noDocument();
+
+    QByteArray header; // empty: no condition
+    QByteArray value;
+};
+
 // The one client of the document service. Every operation is a coroutine on
 // the main thread; failures are thrown (APIError for what the server said,
 // NetworkError, DecodingError and FileError passed on as they are).
@@ -65,11 +79,10 @@ public:
 
     // The generic pipeline: baseURL + path, JSON in and out, classified by
     // status (401, 404, 412, 2xx, other). Returns the raw body of a 2xx
-    // answer, unless `taker` takes it as it arrives. `expectedHash` names
-    // the version the request means (see deleteDocument).
+    // answer, unless `taker` takes it as it arrives.
     QCoro::Task<QByteArray> requestBody(QString method, QString path,
                                         std::optional<nlohmann::json> body = std::nullopt,
-                                        BodyTaker *taker = nullptr, QString ifMatch = {});
+                                        BodyTaker *taker = nullptr, ExpectedVersion expected = {});
 
     template <typename T>
     QCoro::Task<T> request(QString method, QString path,
@@ -85,11 +98,7 @@ public:
                                                   SyncDocumentSink each = {});
     QCoro::Task<std::vector<FolderResponse>> listFolders();
     QCoro::Task<FolderResponse> createFolder(QString name, std::optional<qint64> parentId);
-    // With `expectedHash`, only the version with that content is to be
-    // deleted: a service that honours "If-Match" refuses when the document
-    // changed since (APIError::isChangedMeanwhile); one that does not
-    // deletes whatever it holds.
-    QCoro::Task<DeleteResponse> deleteDocument(qint64 documentId, QString expectedHash = {});
+    QCoro::Task<DeleteResponse> deleteDocument(qint64 documentId, ExpectedVersion expected = {});
     // Ends the session on the server; the stored token is the caller's to clear.
     QCoro::Task<LogoutResponse> logout();
     // Streams the file's bytes from `file` (open for reading and seekable,
@@ -97,11 +106,10 @@ public:
     // path itself); the bytes on the wire are the multipart form, with
     // `fileName` as the file part's filename and `name` as the document's.
     // `progress`, when given, is told the bytes sent so far as they go.
-    // With `expectedHash`, the upload replaces only the version with that
-    // content, as deleteDocument deletes.
+    // `expected`: what the upload means to replace.
     QCoro::Task<UploadReceipt> uploadDocument(std::shared_ptr<QIODevice> file, QString fileName, QString name,
                                               qint64 folderId, std::function<void(qint64)> progress = {},
-                                              QString expectedHash = {});
+                                              ExpectedVersion expected = {});
     QCoro::Task<QUrl> getDownloadURL(qint64 documentId);
     // Plain GET into a temporary file beside the destination, then moved into
     // place: the destination never holds a partial file.

@@ -197,11 +197,14 @@ QString parentOf(const QString &relativePath)
     return slash < 0 ? QString() : relativePath.left(slash + 1);
 }
 
-// The version a replacement or deletion means, for the service to check:
-// its content hash (none when the plan knew none).
-QString expectedVersion(const DocumentVersion *version)
+// What an upload or deletion expects the server to hold, for the service to
+// check: the version it replaces, or no document of the name for a new one.
+ExpectedVersion expectedOnServer(const DocumentVersion *version)
 {
-    return version && version->document.fileHash ? version->document.fileHash->toString() : QString();
+    if (!version)
+        return ExpectedVersion::noDocument();
+    return version->document.fileHash ? ExpectedVersion::content(version->document.fileHash->toString())
+                                      : ExpectedVersion();
 }
 
 } // namespace
@@ -475,7 +478,7 @@ QCoro::Task<void> FolderRun::deleteOnServer(ServerDeletion deletion)
             bool refused = false;
             try {
                 QCoro::Task<DeleteResponse> deleting =
-                    m_apiClient.deleteDocument(deletion.documentId, expectedVersion(&planned));
+                    m_apiClient.deleteDocument(deletion.documentId, expectedOnServer(&planned));
                 co_await deleting;
             } catch (const APIError &error) {
                 if (!error.isChangedMeanwhile())
@@ -669,7 +672,7 @@ QCoro::Task<void> FolderRun::upload(Upload item)
                                        [results = m_results, name = item.name, path = item.path](qint64 bytes) {
                                            results->moving(name, QStringLiteral("uploading"), path, bytes);
                                        },
-                                       expectedVersion(item.replaces.get()));
+                                       expectedOnServer(item.replaces.get()));
         const UploadReceipt receipt = co_await sending;
         const DocumentResponse &document = receipt.document;
         m_results->documentChanged(
@@ -695,8 +698,12 @@ QCoro::Task<void> FolderRun::upload(Upload item)
     } catch (const std::exception &error) {
         const auto *apiError = dynamic_cast<const APIError *>(&error);
         if (apiError && apiError->isChangedMeanwhile()) {
-            qCInfo(lcSyncEngine, "Upload of %s waits: its document changed on the server meanwhile",
-                   qUtf8Printable(item.name));
+            if (item.replaces)
+                qCInfo(lcSyncEngine, "Upload of %s waits: its document changed on the server meanwhile",
+                       qUtf8Printable(item.name));
+            else
+                qCInfo(lcSyncEngine, "Upload of %s waits: a document of that name appeared on the server meanwhile",
+                       qUtf8Printable(item.name));
             co_return;
         }
         m_results->transferred(item.name, QStringLiteral("uploaded"), item.path, item.facts.size, failureText(error, m_apiClient.baseURL()));

@@ -290,19 +290,19 @@ TEST_F(ApiFixture, ServerAddressesTypedWithoutSchemeAndSignInFailureTexts)
     EXPECT_EQ(failureOf<NetworkError>(client->login("a@b", "pw", running.baseURL)), "The server did not answer.");
 }
 
-// A deletion that names a version deletes only that version: the server
-// refuses it once the document has changed, and the refusal is told apart
-// from other failures.
-TEST_F(ApiFixture, ADeletionNamingAnOldVersionIsRefused)
+// A deletion or upload that names what it expects acts only on that: the
+// server refuses it once the document has changed, and the refusal is told
+// apart from other failures.
+TEST_F(ApiFixture, ARequestExpectingAnotherVersionIsRefused)
 {
     const std::string email = testsupport::RunningServer::email;
     const int64_t id = running.server.putDocument(email, folderId, "x.txt", "first");
     const QString first = QString::fromStdString(running.server.documents(folderId).front().fileHash);
+    running.server.clearRequests();
     running.server.putDocument(email, folderId, "x.txt", "second");
 
-    running.server.clearRequests();
     try {
-        run(client->deleteDocument(id, first));
+        run(client->deleteDocument(id, ExpectedVersion::content(first)));
         ADD_FAILURE() << "an old version was deleted";
     } catch (const APIError &error) {
         EXPECT_TRUE(error.isChangedMeanwhile()) << error.description().toStdString();
@@ -314,12 +314,25 @@ TEST_F(ApiFixture, ADeletionNamingAnOldVersionIsRefused)
               "\"" + first.toStdString() + "\"");
 
     const QString second = QString::fromStdString(running.server.documents(folderId).front().fileHash);
-    EXPECT_TRUE(run(client->deleteDocument(id, second)).deleted);
+    EXPECT_TRUE(run(client->deleteDocument(id, ExpectedVersion::content(second))).deleted);
     EXPECT_TRUE(running.server.documents(folderId).empty());
-    EXPECT_TRUE(failureOf<APIError>(client->deleteDocument(id, second)) == "Not found");
+    EXPECT_EQ(failureOf<APIError>(client->deleteDocument(id, ExpectedVersion::content(second))), "Not found");
 
     // Without a version, whatever the server holds goes.
     const int64_t other = running.server.putDocument(email, folderId, "y.txt", "any");
     EXPECT_TRUE(run(client->deleteDocument(other)).deleted);
     EXPECT_EQ(header(requestsTo("/api/v1/documents/" + std::to_string(other)).at(0), "if-match"), std::nullopt);
+
+    // An upload meant as a new document is refused once the name is taken.
+    const int64_t taken = running.server.putDocument(email, folderId, "new.txt", "made elsewhere");
+    testsupport::writeFile(home.filePath("new.txt"), "made here");
+    auto file = std::make_shared<QFile>(home.filePath("new.txt"));
+    ASSERT_TRUE(file->open(QIODevice::ReadOnly));
+    try {
+        run(client->uploadDocument(file, "new.txt", "new.txt", folderId, {}, ExpectedVersion::noDocument()));
+        ADD_FAILURE() << "a document made meanwhile was replaced";
+    } catch (const APIError &error) {
+        EXPECT_TRUE(error.isChangedMeanwhile()) << error.description().toStdString();
+    }
+    EXPECT_EQ(running.server.content(taken), "made elsewhere");
 }

@@ -255,15 +255,19 @@ HttpResponse ApiRoutes::createFolder(const std::string &user, BodyReader &body)
 
 namespace {
 
-// The version a request means to replace or delete: "If-Match" with the
-// content hash as its entity tag. Empty ("*" or no header): whatever
-// version is held.
-std::string expectedVersion(const HttpRequest &request)
+// What a request means to replace or delete: "If-Match" with the content
+// hash as the entity tag ("*" or no header: whatever is held), or
+// "If-None-Match: *" for no document at all.
+Expectation expectationOf(const HttpRequest &request)
 {
+    Expectation expected;
+    expected.noDocument = request.header("if-none-match") == "*";
     const std::string tag = request.header("if-match");
     if (tag.size() >= 2 && tag.front() == '"' && tag.back() == '"')
-        return tag.substr(1, tag.size() - 2);
-    return tag == "*" ? std::string() : tag;
+        expected.hash = tag.substr(1, tag.size() - 2);
+    else if (tag != "*")
+        expected.hash = tag;
+    return expected;
 }
 
 } // namespace
@@ -292,7 +296,7 @@ HttpResponse ApiRoutes::upload(const std::string &user, const HttpRequest &reque
         return jsonError(400, "folder_id must be an integer");
 
     const auto stored =
-        m_store.storeUpload(user, *folderId, name->second, receiver.content(), std::nullopt, expectedVersion(request));
+        m_store.storeUpload(user, *folderId, name->second, receiver.content(), std::nullopt, expectationOf(request));
     if (!stored)
         return jsonError(404, "Folder not found");
     if (stored->changed)
@@ -346,7 +350,7 @@ HttpResponse ApiRoutes::downloadLink(const std::string &user, const HttpRequest 
 
 HttpResponse ApiRoutes::deleteDocument(const std::string &user, int64_t documentId, const HttpRequest &request)
 {
-    switch (m_store.deleteDocument(user, documentId, expectedVersion(request))) {
+    switch (m_store.deleteDocument(user, documentId, expectationOf(request))) {
     case Store::Deletion::notFound:
         return jsonError(404, "Document not found");
     case Store::Deletion::changed:

@@ -178,7 +178,7 @@ bool Store::deleteFolder(int64_t id)
 
 std::optional<StoredUpload> Store::storeUpload(const std::string &owner, int64_t folderId, const std::string &name,
                                                const UploadedContent &content,
-                                               std::optional<std::string> updatedAtText, const std::string &expectedHash)
+                                               std::optional<std::string> updatedAtText, const Expectation &expected)
 {
     std::lock_guard lock(m_mutex);
     const auto folder = m_folders.find(folderId);
@@ -189,7 +189,7 @@ std::optional<StoredUpload> Store::storeUpload(const std::string &owner, int64_t
     const auto liveEntry = live.find(name);
     const DocumentRecord *existing = liveEntry == live.end() ? nullptr : &m_documents.at(liveEntry->second);
     StoredUpload result;
-    if (!expectedHash.empty() && (!existing || existing->document.fileHash != expectedHash)) {
+    if (!expected.metBy(existing)) {
         result.changed = true;
         return result;
     }
@@ -252,13 +252,13 @@ std::vector<DocumentRecord> Store::documents(int64_t folderId, bool includeDelet
     return result;
 }
 
-Store::Deletion Store::deleteDocument(const std::string &owner, int64_t id, const std::string &expectedHash)
+Store::Deletion Store::deleteDocument(const std::string &owner, int64_t id, const Expectation &expected)
 {
     std::lock_guard lock(m_mutex);
     const auto it = m_documents.find(id);
     if (it == m_documents.end() || it->second.document.deleted || (!owner.empty() && it->second.owner != owner))
         return Deletion::notFound;
-    if (!expectedHash.empty() && it->second.document.fileHash != expectedHash)
+    if (!expected.metBy(&it->second))
         return Deletion::changed;
     it->second.document.deleted = true;
     it->second.deletedAt = tick();

@@ -53,6 +53,19 @@ struct UploadedContent {
     std::string contentType;
 };
 
+// What a request that replaces or deletes a document expects the live
+// document of its name or id to be ("If-Match", "If-None-Match: *").
+struct Expectation {
+    std::string hash;        // that content; empty: any
+    bool noDocument = false; // none at all
+    bool metBy(const DocumentRecord *live) const
+    {
+        if (noDocument)
+            return live == nullptr;
+        return hash.empty() || (live && live->document.fileHash == hash);
+    }
+};
+
 struct StoredUpload {
     DocumentRecord record;
     bool created = false; // false: a new version of an existing document
@@ -100,14 +113,13 @@ public:
     std::optional<StoredUpload> storeUpload(const std::string &owner, int64_t folderId, const std::string &name,
                                             const UploadedContent &content,
                                             std::optional<std::string> updatedAtText = std::nullopt,
-                                            const std::string &expectedHash = {});
+                                            const Expectation &expected = {});
     std::optional<DocumentRecord> document(int64_t id) const;
     std::vector<DocumentRecord> documents(int64_t folderId, bool includeDeleted) const;
     // `owner` empty: any owner. False when there is no live document.
     enum class Deletion { deleted, notFound, changed };
-    // With `expectedHash`, only that version is deleted: a document whose
-    // content has changed since is left as it is.
-    Deletion deleteDocument(const std::string &owner, int64_t id, const std::string &expectedHash = {});
+    // A document that is not what `expected` says is left as it is.
+    Deletion deleteDocument(const std::string &owner, int64_t id, const Expectation &expected = {});
 
     std::optional<SyncSnapshot> syncStatus(const std::string &owner, int64_t folderId,
                                            std::optional<Micros> since);
