@@ -17,7 +17,23 @@ using testsupport::fault;
 using testsupport::readFile;
 using testsupport::writeFile;
 
-class ActsOnWhatItCheckedTest : public EngineFixture {};
+class ActsOnWhatItCheckedTest : public EngineFixture {
+protected:
+    // Starts a pass whose `look`-th status answer (the plan's is the first)
+    // is held for a while after it was made; returns once it is on its way,
+    // for someone to act in that moment.
+    QCoro::Task<void> passHeldAtLook(int look)
+    {
+        running.server.clearRequests();
+        for (int earlier = 1; earlier < look; ++earlier)
+            running.server.injectFault(fault({.method = "GET", .path = "/api/v1/sync/status", .count = 1}));
+        running.server.injectFault(fault({.method = "GET", .path = "/api/v1/sync/status", .delayMs = 300, .count = 1}));
+        QCoro::Task<void> pass = engine->performSync();
+        EXPECT_TRUE(testsupport::waitUntil([&] { return requestCount("GET", "/api/v1/sync/status") == look; },
+                                           "the held answer"));
+        return pass;
+    }
+};
 
 // mv Docs Docs.old; mkdir Docs, while the pass waits for the server: that
 // pass acts on the folder it opened, and the next finds the folder replaced
@@ -48,50 +64,29 @@ TEST_F(ActsOnWhatItCheckedTest, AFolderSwappedWhileTheServerIsAskedIsSeenByTheNe
     EXPECT_EQ(readFile(area.filePath("Docs.old/f0.txt")), "precious");
 }
 
-// Another computer saves while the pass's answer, made before the save, is
-// on its way: the deletion planned from that answer is not made.
-TEST_F(ActsOnWhatItCheckedTest, ADocumentChangedJustBeforeItsDeletionIsKept)
+// Another computer saves a document whose file was removed here, while the
+// pass's answer, made before the save, is on its way (the deletion is not
+// made), or after the last look just before the deletion (the deletion names
+// the version it looked at and the server refuses it): either way the saved
+// version is kept and comes down.
+TEST_F(ActsOnWhatItCheckedTest, ADocumentChangedBeforeItsDeletionReachesTheServerIsKept)
 {
     const QString docs = watch("Docs");
-    writeFile(docs + "/x.txt", "agreed");
-    syncOk();
-    QFile::remove(docs + "/x.txt");
-    running.server.clearRequests();
-    running.server.injectFault(fault({.method = "GET", .path = "/api/v1/sync/status", .delayMs = 300, .count = 1}));
-    QCoro::Task<void> pass = passUntil("GET", "/api/v1/sync/status");
-    putDocument(docs, "x.txt", "saved elsewhere");
-    testsupport::run(std::move(pass));
-    ASSERT_EQ(appState->syncStatus(), SyncStatus::idle());
+    for (const int look : {1, 2}) {
+        SCOPED_TRACE(look);
+        writeFile(docs + "/x.txt", "agreed");
+        syncOk();
+        QFile::remove(docs + "/x.txt");
+        QCoro::Task<void> pass = passHeldAtLook(look);
+        putDocument(docs, "x.txt", "saved elsewhere");
+        testsupport::run(std::move(pass));
+        ASSERT_EQ(appState->syncStatus(), SyncStatus::idle());
 
-    EXPECT_EQ(deletions(), 0);
-    EXPECT_EQ(serverContent(docs, "x.txt"), "saved elsewhere");
-    EXPECT_EQ(readFile(docs + "/x.txt"), "saved elsewhere");
-}
-
-// The other computer saves after the last look before the deletion and
-// before the deletion reaches the server: the deletion names the version it
-// looked at, the server refuses it, and the saved version comes down.
-TEST_F(ActsOnWhatItCheckedTest, ADocumentChangedAfterTheLastLookIsKept)
-{
-    const QString docs = watch("Docs");
-    writeFile(docs + "/x.txt", "agreed");
-    syncOk();
-    QFile::remove(docs + "/x.txt");
-    running.server.clearRequests();
-    // The plan's answer goes at once; the look's is held while the other
-    // computer saves.
-    running.server.injectFault(fault({.method = "GET", .path = "/api/v1/sync/status", .count = 1}));
-    running.server.injectFault(fault({.method = "GET", .path = "/api/v1/sync/status", .delayMs = 300, .count = 1}));
-    QCoro::Task<void> pass = engine->performSync();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return requestCount("GET", "/api/v1/sync/status") == 2; }, "the look"));
-    putDocument(docs, "x.txt", "saved elsewhere");
-    testsupport::run(std::move(pass));
-    ASSERT_EQ(appState->syncStatus(), SyncStatus::idle());
-
-    EXPECT_EQ(deletions(), 1);
-    EXPECT_EQ(serverContent(docs, "x.txt"), "saved elsewhere");
-    EXPECT_EQ(readFile(docs + "/x.txt"), "saved elsewhere");
-    EXPECT_EQ(transfersOfPass(), 0) << "agreed from then on";
+        EXPECT_EQ(deletions(), look - 1) << "asked, and refused";
+        EXPECT_EQ(serverContent(docs, "x.txt"), "saved elsewhere");
+        EXPECT_EQ(readFile(docs + "/x.txt"), "saved elsewhere");
+        EXPECT_EQ(transfersOfPass(), 0) << "agreed from then on";
+    }
 }
 
 // The same moment before an upload, of a file the server knew or of a new
@@ -106,16 +101,9 @@ TEST_F(ActsOnWhatItCheckedTest, AVersionSavedAfterTheLastLookIsNotReplacedUnseen
     for (const char *name : {"x.txt", "new.txt"}) {
         SCOPED_TRACE(name);
         writeFile(docs + "/" + name, "saved here");
-        running.server.clearRequests();
-        // The plan's answer goes at once; the answer of the look before a
-        // replacing upload is held while another computer saves. A new
-        // file's upload comes first.
-        if (name == std::string("x.txt"))
-            running.server.injectFault(fault({.method = "GET", .path = "/api/v1/sync/status", .count = 1}));
-        running.server.injectFault(fault({.method = "GET", .path = "/api/v1/sync/status", .delayMs = 300, .count = 1}));
-        QCoro::Task<void> pass = engine->performSync();
-        const int looks = name == std::string("x.txt") ? 2 : 1;
-        ASSERT_TRUE(testsupport::waitUntil([&] { return requestCount("GET", "/api/v1/sync/status") == looks; }, "the look"));
+        // A replacing upload looks once more just before; a new file's
+        // upload goes on the plan's answer.
+        QCoro::Task<void> pass = passHeldAtLook(name == std::string("x.txt") ? 2 : 1);
         putDocument(docs, name, "saved elsewhere");
         testsupport::run(std::move(pass));
         EXPECT_EQ(uploads(), 1);
