@@ -14,8 +14,9 @@ public:
     // What the service answers 404 with: a server error that callers may
     // take for "already gone".
     static APIError notFound();
-    // What the service answers 412 with: the request named a version of
-    // the document ("If-Match") that it no longer holds.
+    // What the service answers 412 with: the request said what it expected
+    // the server to hold (ExpectedVersion), and the server holds something
+    // else.
     static APIError changedMeanwhile();
 
     Kind kind() const { return m_kind; }
