@@ -232,21 +232,30 @@ QUrl APIClient::endpoint(const QString &path) const
 
 ExpectedVersion ExpectedVersion::content(const QString &hash)
 {
+    ExpectedVersion expected;
     // A hash that cannot be one header value names no version.
-    if (hash.isEmpty() || !isHeaderSafe(hash))
-        return {};
-    return {"If-Match", '"' + hash.toLatin1() + '"'};
+    if (isHeaderSafe(hash))
+        expected.m_hash = hash;
+    return expected;
 }
 
 ExpectedVersion ExpectedVersion::noDocument()
 {
-    return {"If-None-Match", "*"};
+    ExpectedVersion expected;
+    expected.m_noDocument = true;
+    return expected;
 }
 
-static void setExpected(QNetworkRequest &request, const ExpectedVersion &expected)
+void ExpectedVersion::setOnDeletion(QNetworkRequest &request) const
 {
-    if (!expected.header.isEmpty())
-        request.setRawHeader(expected.header, expected.value);
+    if (!m_hash.isEmpty())
+        request.setRawHeader("If-Match", '"' + m_hash.toLatin1() + '"');
+}
+
+void ExpectedVersion::setOnUpload(QNetworkRequest &request) const
+{
+    if (!isAny())
+        request.setRawHeader("X-Tavrel-Replaces", m_noDocument ? QByteArray("none") : m_hash.toLatin1());
 }
 
 void APIClient::addAuthorization(QNetworkRequest &request) const
@@ -308,14 +317,16 @@ void APIClient::cancelLogin()
 }
 
 QCoro::Task<QByteArray> APIClient::requestBody(QString method, QString path, std::optional<nlohmann::json> body,
-                                               BodyTaker *taker, ExpectedVersion expected)
+                                               BodyTaker *taker,
+                                               std::function<void(QNetworkRequest &)> prepare)
 {
     HttpExchangeOptions options = exchangeOptions();
     options.taker = taker;
     QNetworkRequest request = makeRequest(endpoint(path), options);
     request.setRawHeader("Accept", jsonType);
     addAuthorization(request);
-    setExpected(request, expected);
+    if (prepare)
+        prepare(request);
     QByteArray payload;
     if (body) {
         request.setRawHeader("Content-Type", jsonType);
@@ -391,7 +402,7 @@ QCoro::Task<DeleteResponse> APIClient::deleteDocument(qint64 documentId, Expecte
 {
     QCoro::Task<QByteArray> deleting = requestBody(
         QStringLiteral("DELETE"), QStringLiteral("/api/v1/documents/") + QString::number(documentId), std::nullopt,
-        nullptr, std::move(expected));
+        nullptr, [&expected](QNetworkRequest &request) { expected.setOnDeletion(request); });
     const QByteArray bytes = co_await deleting;
     co_return decodeBody<DeleteResponse>(bytes);
 }
@@ -439,7 +450,7 @@ QCoro::Task<UploadReceipt> APIClient::uploadDocument(std::shared_ptr<QIODevice> 
     HttpExchangeOptions options = exchangeOptions();
     QNetworkRequest request = makeRequest(endpoint(QStringLiteral("/api/v1/documents")), options);
     addAuthorization(request);
-    setExpected(request, expected);
+    expected.setOnUpload(request);
     request.setRawHeader("Accept", jsonType);
 
     MultipartBodyDevice::Form form;

@@ -5,6 +5,7 @@
 
 #include <QCoroTask>
 #include <QNetworkAccessManager>
+#include <QNetworkRequest>
 #include <QNetworkProxy>
 #include <QObject>
 #include <QUrl>
@@ -24,17 +25,30 @@ struct UploadReceipt {
 };
 
 // What a request that replaces or deletes a document expects the server to
-// hold. A service that honours conditional requests refuses the request when
-// something else is there (412: APIError::isChangedMeanwhile); one that does
-// not acts on whatever it holds. The default expects nothing in particular.
+// hold. A service that checks it refuses the request when something else is
+// there (412: APIError::isChangedMeanwhile); one that does not acts on
+// whatever it holds. The default expects nothing in particular.
+//
+// A deletion says it as HTTP does, "If-Match" with the content hash as the
+// version's entity tag. An upload goes to the collection of documents, which
+// HTTP's conditions would name instead of the document replaced, so it says
+// it in a header of the service's own, "X-Tavrel-Replaces", that a server
+// which does not know it ignores: the hash of the version it replaces, or
+// "none" for a new document.
 struct ExpectedVersion {
-    // The version with this content: its hash is the entity tag.
+    // The version with this content.
     static ExpectedVersion content(const QString &hash);
     // No live document of the name.
     static ExpectedVersion noDocument();
 
-    QByteArray header; // empty: no condition
-    QByteArray value;
+    bool isAny() const { return !m_noDocument && m_hash.isEmpty(); }
+    // The headers that say it, on a deletion or on an upload.
+    void setOnDeletion(QNetworkRequest &request) const;
+    void setOnUpload(QNetworkRequest &request) const;
+
+private:
+    QString m_hash; // empty: any, unless m_noDocument
+    bool m_noDocument = false;
 };
 
 // The one client of the document service. Every operation is a coroutine on
@@ -79,10 +93,12 @@ public:
 
     // The generic pipeline: baseURL + path, JSON in and out, classified by
     // status (401, 404, 412, 2xx, other). Returns the raw body of a 2xx
-    // answer, unless `taker` takes it as it arrives.
+    // answer, unless `taker` takes it as it arrives. `prepare`, when given,
+    // adds to the request before it goes.
     QCoro::Task<QByteArray> requestBody(QString method, QString path,
                                         std::optional<nlohmann::json> body = std::nullopt,
-                                        BodyTaker *taker = nullptr, ExpectedVersion expected = {});
+                                        BodyTaker *taker = nullptr,
+                                        std::function<void(QNetworkRequest &)> prepare = {});
 
     template <typename T>
     QCoro::Task<T> request(QString method, QString path,

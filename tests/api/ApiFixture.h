@@ -24,12 +24,13 @@ protected:
 
     // Uploads the file at `path` as the sync does: opened first, the client
     // reading the open file.
-    QCoro::Task<UploadReceipt> uploadFile(const QString &path, const QString &name, qint64 folder)
+    QCoro::Task<UploadReceipt> uploadFile(const QString &path, const QString &name, qint64 folder,
+                                          ExpectedVersion expected = {})
     {
         auto file = std::make_shared<QFile>(path);
         if (!file->open(QIODevice::ReadOnly))
             throw std::runtime_error("cannot open test file " + path.toStdString());
-        return client->uploadDocument(std::move(file), QFileInfo(path).fileName(), name, folder);
+        return client->uploadDocument(std::move(file), QFileInfo(path).fileName(), name, folder, {}, expected);
     }
 
     // The requests the server saw for `path`, oldest first.

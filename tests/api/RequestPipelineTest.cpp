@@ -323,16 +323,26 @@ TEST_F(ApiFixture, ARequestExpectingAnotherVersionIsRefused)
     EXPECT_TRUE(run(client->deleteDocument(other)).deleted);
     EXPECT_EQ(header(requestsTo("/api/v1/documents/" + std::to_string(other)).at(0), "if-match"), std::nullopt);
 
-    // An upload meant as a new document is refused once the name is taken.
+    // An upload meant as a new document, or as the next version of an old
+    // one, is refused once the name holds something else; the upload says
+    // so in a header of the service's own, not in HTTP's conditions, which
+    // would name the collection it is sent to.
     const int64_t taken = running.server.putDocument(email, folderId, "new.txt", "made elsewhere");
     testsupport::writeFile(home.filePath("new.txt"), "made here");
-    auto file = std::make_shared<QFile>(home.filePath("new.txt"));
-    ASSERT_TRUE(file->open(QIODevice::ReadOnly));
-    try {
-        run(client->uploadDocument(file, "new.txt", "new.txt", folderId, {}, ExpectedVersion::noDocument()));
-        ADD_FAILURE() << "a document made meanwhile was replaced";
-    } catch (const APIError &error) {
-        EXPECT_TRUE(error.isChangedMeanwhile()) << error.description().toStdString();
+    running.server.clearRequests();
+    for (const ExpectedVersion &expected : {ExpectedVersion::noDocument(), ExpectedVersion::content(first)}) {
+        try {
+            run(uploadFile(home.filePath("new.txt"), "new.txt", folderId, expected));
+            ADD_FAILURE() << "a document made meanwhile was replaced";
+        } catch (const APIError &error) {
+            EXPECT_TRUE(error.isChangedMeanwhile()) << error.description().toStdString();
+        }
     }
     EXPECT_EQ(running.server.content(taken), "made elsewhere");
+    const auto sent = requestsTo("/api/v1/documents");
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(header(sent[0], "x-tavrel-replaces"), "none");
+    EXPECT_EQ(header(sent[1], "x-tavrel-replaces"), first.toStdString());
+    for (const auto &request : sent)
+        EXPECT_EQ(header(request, "if-match").value_or("") + header(request, "if-none-match").value_or(""), "");
 }

@@ -255,18 +255,30 @@ HttpResponse ApiRoutes::createFolder(const std::string &user, BodyReader &body)
 
 namespace {
 
-// What a request means to replace or delete: "If-Match" with the content
-// hash as the entity tag ("*" or no header: whatever is held), or
-// "If-None-Match: *" for no document at all.
-Expectation expectationOf(const HttpRequest &request)
+// The version a deletion means: "If-Match" with the content hash as the
+// entity tag ("*" or no header: whatever is held).
+Expectation deletionExpectation(const HttpRequest &request)
 {
     Expectation expected;
-    expected.noDocument = request.header("if-none-match") == "*";
     const std::string tag = request.header("if-match");
     if (tag.size() >= 2 && tag.front() == '"' && tag.back() == '"')
         expected.hash = tag.substr(1, tag.size() - 2);
     else if (tag != "*")
         expected.hash = tag;
+    return expected;
+}
+
+// What an upload means to replace: "X-Tavrel-Replaces" with the content
+// hash of that version, or "none" for a new document (no header: whatever
+// is held).
+Expectation uploadExpectation(const HttpRequest &request)
+{
+    Expectation expected;
+    const std::string replaces = request.header("x-tavrel-replaces");
+    if (replaces == "none")
+        expected.noDocument = true;
+    else
+        expected.hash = replaces;
     return expected;
 }
 
@@ -296,7 +308,7 @@ HttpResponse ApiRoutes::upload(const std::string &user, const HttpRequest &reque
         return jsonError(400, "folder_id must be an integer");
 
     const auto stored =
-        m_store.storeUpload(user, *folderId, name->second, receiver.content(), std::nullopt, expectationOf(request));
+        m_store.storeUpload(user, *folderId, name->second, receiver.content(), std::nullopt, uploadExpectation(request));
     if (!stored)
         return jsonError(404, "Folder not found");
     if (stored->changed)
@@ -350,7 +362,7 @@ HttpResponse ApiRoutes::downloadLink(const std::string &user, const HttpRequest 
 
 HttpResponse ApiRoutes::deleteDocument(const std::string &user, int64_t documentId, const HttpRequest &request)
 {
-    switch (m_store.deleteDocument(user, documentId, expectationOf(request))) {
+    switch (m_store.deleteDocument(user, documentId, deletionExpectation(request))) {
     case Store::Deletion::notFound:
         return jsonError(404, "Document not found");
     case Store::Deletion::changed:

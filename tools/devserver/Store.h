@@ -54,7 +54,7 @@ struct UploadedContent {
 };
 
 // What a request that replaces or deletes a document expects the live
-// document of its name or id to be ("If-Match", "If-None-Match: *").
+// document of its name or id to be.
 struct Expectation {
     std::string hash;        // that content; empty: any
     bool noDocument = false; // none at all
