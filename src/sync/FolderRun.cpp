@@ -474,25 +474,18 @@ QCoro::Task<void> FolderRun::deleteOnServer(ServerDeletion deletion)
         // look; one that does not deletes whatever it holds.
         QCoro::Task<Since> looking = lookAgain(planned);
         Since since = co_await looking;
+        bool refused = false;
         if (!since.changed && !since.deleted) {
-            bool refused = false;
-            try {
-                QCoro::Task<DeleteResponse> deleting =
-                    m_apiClient.deleteDocument(deletion.documentId, expectedOnServer(&planned));
-                co_await deleting;
-            } catch (const APIError &error) {
-                if (!error.isChangedMeanwhile())
-                    throw;
-                refused = true;
-            }
-            if (refused) {
-                QCoro::Task<Since> lookingAfter = lookAgain(planned);
-                since = co_await lookingAfter;
-                if (!since.changed && !since.deleted) {
-                    qCWarning(lcSyncEngine, "The server would not delete the document of removed file %s; "
-                              "tried again at the next pass", qUtf8Printable(name));
-                    co_return;
-                }
+            QCoro::Task<bool> deleting = refusedDeletion(planned);
+            refused = co_await deleting;
+        }
+        if (refused) {
+            QCoro::Task<Since> lookingAfter = lookAgain(planned);
+            since = co_await lookingAfter;
+            if (!since.changed && !since.deleted) {
+                qCWarning(lcSyncEngine, "The server would not delete the document of removed file %s; "
+                          "tried again at the next pass", qUtf8Printable(name));
+                co_return;
             }
         }
         if (since.changed) {
@@ -514,6 +507,19 @@ QCoro::Task<void> FolderRun::deleteOnServer(ServerDeletion deletion)
     m_results->documentDeleted(m_context.serverFolderId, deletion.documentId);
     m_results->forgotten(deletion.path);
     qCInfo(lcSyncEngine, "Deleted remote document for removed local file %s", qUtf8Printable(relative(deletion.path)));
+}
+
+QCoro::Task<bool> FolderRun::refusedDeletion(DocumentVersion planned)
+{
+    try {
+        QCoro::Task<DeleteResponse> deleting = m_apiClient.deleteDocument(planned.documentId, expectedOnServer(&planned));
+        co_await deleting;
+    } catch (const APIError &error) {
+        if (!error.isChangedMeanwhile())
+            throw;
+        co_return true;
+    }
+    co_return false;
 }
 
 QCoro::Task<void> FolderRun::removeLocally(LocalRemoval removal)

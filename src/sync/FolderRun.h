@@ -156,6 +156,9 @@ private:
     QCoro::Task<void> confirmUploads();
 
     QCoro::Task<void> deleteOnServer(FolderPlanning::ServerDeletion deletion);
+    // Deletes the planned version's document, unless the server holds
+    // another version of it: true when the server refused for that reason.
+    QCoro::Task<bool> refusedDeletion(FolderPlanning::DocumentVersion planned);
     QCoro::Task<void> removeLocally(FolderPlanning::LocalRemoval removal);
     // After a removal's move to the Trash: true when what was moved was not
     // the expected content, and was put back.
