@@ -320,9 +320,11 @@ public:
     {
         m_peaks.restart(phase);
         m_phase = std::move(phase);
+        m_step.clear();
         m_longestNs = 0;
         m_clock.start();
         m_lastNs = 0;
+        m_lastCpuNs = threadCpuNs();
         m_timer.start();
     }
     // The longest lateness of a tick since start(), in milliseconds. The
@@ -337,15 +339,20 @@ public:
     }
     void printWorst() const
     {
-        std::printf("five longest main-thread stalls:");
-        for (const auto &[ns, phase] : m_worst)
-            std::printf(" %.1f ms (%s);", ns / 1e6, qPrintable(phase));
+        std::printf("five longest main-thread stalls (and the main thread's own CPU time in each):");
+        for (const Stall &stall : m_worst)
+            std::printf(" %.1f ms (%s; %.1f ms on CPU);", stall.lateNs / 1e6, qPrintable(stall.phase),
+                        stall.cpuNs / 1e6);
         std::printf("\npeak resident memory of each phase:\n");
         for (const QString &peak : m_phasePeaks)
             std::printf("  %s\n", qPrintable(peak));
     }
     // Names the step the phase is at, for where its peak falls.
-    void setStep(QString step) { m_peaks.setStep(std::move(step)); }
+    void setStep(QString step)
+    {
+        m_step = step;
+        m_peaks.setStep(std::move(step));
+    }
 
 private:
     void tick()
@@ -353,23 +360,71 @@ private:
         const qint64 now = m_clock.nsecsElapsed();
         const qint64 lateNs = now - m_lastNs - qint64(5) * 1000000;
         m_lastNs = now;
+        // A stall spent on the CPU is the main thread's own work; one spent
+        // off it is waiting: for a lock, the disk, or a core that other
+        // threads and processes hold.
+        const qint64 cpuNow = threadCpuNs();
+        const qint64 cpuNs = cpuNow - m_lastCpuNs;
+        m_lastCpuNs = cpuNow;
         m_longestNs = qMax(m_longestNs, lateNs);
-        if (m_worst.size() == 5 && lateNs <= m_worst.back().first)
+        if (m_worst.size() == 5 && lateNs <= m_worst.back().lateNs)
             return;
-        m_worst.emplace_back(lateNs, m_phase);
-        std::sort(m_worst.begin(), m_worst.end(), [](const auto &a, const auto &b) { return a.first > b.first; });
+        m_worst.push_back({lateNs, m_step.isEmpty() ? m_phase : m_phase + QStringLiteral(", at: ") + m_step, cpuNs});
+        std::sort(m_worst.begin(), m_worst.end(), [](const Stall &a, const Stall &b) { return a.lateNs > b.lateNs; });
         if (m_worst.size() > 5)
             m_worst.pop_back();
     }
 
+    static qint64 threadCpuNs()
+    {
+        timespec now{};
+        ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+        return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+    }
+    struct Stall {
+        qint64 lateNs;
+        QString phase;
+        qint64 cpuNs; // of the main thread, over the whole interval
+    };
+
     QTimer m_timer;
     QElapsedTimer m_clock;
     qint64 m_lastNs = 0;
+    qint64 m_lastCpuNs = 0;
     qint64 m_longestNs = 0;
     QString m_phase;
-    std::vector<std::pair<qint64, QString>> m_worst;
+    QString m_step;
+    std::vector<Stall> m_worst;
     PeakWatch m_peaks;
     QStringList m_phasePeaks;
+};
+
+// Names the probe's step after the status and progress an engine shows, for
+// as long as it lives.
+class StepNames {
+public:
+    StepNames(StallProbe &probe, AppState &appState)
+    {
+        const auto name = [&probe, &appState] {
+            const SyncProgress progress = appState.syncProgress();
+            probe.setStep(QStringLiteral("%1 (%2 of %3 transfers done)")
+                              .arg(appState.statusText())
+                              .arg(progress.filesDone)
+                              .arg(progress.filesTotal));
+        };
+        m_connections = {QObject::connect(&appState, &AppState::syncProgressChanged, name),
+                         QObject::connect(&appState, &AppState::syncStatusChanged, name)};
+    }
+    ~StepNames()
+    {
+        for (const QMetaObject::Connection &connection : m_connections)
+            QObject::disconnect(connection);
+    }
+    StepNames(const StepNames &) = delete;
+    StepNames &operator=(const StepNames &) = delete;
+
+private:
+    std::vector<QMetaObject::Connection> m_connections;
 };
 
 // Starts a new peak of resident memory (Linux: writing 5 to clear_refs

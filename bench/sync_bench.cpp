@@ -95,17 +95,7 @@ void runCount(int fileCount, qint64 bigFileMiB, bool engineOnly)
     resetPeakMemory();
     StallProbe probe;
     auto engine = setting.makeEngine();
-    const auto nameStep = [&] {
-        const SyncProgress progress = setting.appState->syncProgress();
-        probe.setStep(QStringLiteral("%1 (%2 of %3 transfers done)")
-                              .arg(setting.appState->statusText())
-                              .arg(progress.filesDone)
-                              .arg(progress.filesTotal));
-    };
-    const QMetaObject::Connection progressNamed =
-        QObject::connect(setting.appState.get(), &AppState::syncProgressChanged, nameStep);
-    const QMetaObject::Connection statusNamed =
-        QObject::connect(setting.appState.get(), &AppState::syncStatusChanged, nameStep);
+    const StepNames firstSteps(probe, *setting.appState);
     probe.start(QStringLiteral("first sync"));
     clock.restart();
     QCoro::waitFor(engine->performSync());
@@ -116,8 +106,6 @@ void runCount(int fileCount, qint64 bigFileMiB, bool engineOnly)
     QTimer::singleShot(100, [&] { probe.setStep(QStringLiteral("the compaction after the pass")); });
     idle(2000);
     const double firstStall = probe.stop();
-    QObject::disconnect(progressNamed);
-    QObject::disconnect(statusNamed);
     const qint64 finalStateSize = QFileInfo(setting.stateFilePath()).size();
     const long memoryAfter = memoryKiB();
     const long firstPeak = memoryKiB("VmHWM:");
@@ -221,6 +209,7 @@ void runCount(int fileCount, qint64 bigFileMiB, bool engineOnly)
         secondAppState.setIsLoggedIn(true);
         secondAppState.setWatchedFolders({secondFolder});
         SyncEngine second(*setting.client, secondAppState, secondHome + QStringLiteral("/sync_state.json"));
+        const StepNames secondSteps(probe, secondAppState);
         probe.start(QStringLiteral("second computer's first sync"));
         clock.restart();
         QCoro::waitFor(second.performSync());
