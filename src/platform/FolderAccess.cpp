@@ -218,9 +218,12 @@ bool FolderAccess::moveAside(const QString &relativePath, const QString &newName
     throw FileError(cannot(QStringLiteral("Cannot rename"), parent.shown, errno));
 }
 
-QString conflictCopyName(const QString &fileName, const QDateTime &when)
+QString conflictCopyName(const QString &fileName, const QDateTime &when, int number)
 {
-    const QString tag = QStringLiteral(" (conflicted copy %1)").arg(when.toString(QStringLiteral("yyyy-MM-dd HHmmss")));
+    QString stamp = when.toString(QStringLiteral("yyyy-MM-dd HHmmss"));
+    if (number > 1)
+        stamp += QLatin1Char(' ') + QString::number(number);
+    const QString tag = QStringLiteral(" (conflicted copy %1)").arg(stamp);
     const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
     QString stem = dot > 0 ? fileName.left(dot) : fileName;
     QString extension = dot > 0 ? fileName.mid(dot) : QString();

@@ -216,8 +216,9 @@ public:
     QString hash() const;
     // Puts the file back where it was, or, when something new took that
     // place, beside it under `nameIfTaken`; its entry in the Trash goes.
-    // The path relative to the folder it is at now.
-    QString restore(const QString &nameIfTaken);
+    // The path relative to the folder it is at now, or none when both names
+    // were taken (the file stays in the Trash).
+    std::optional<QString> restore(const QString &nameIfTaken);
 
 private:
     friend class FolderAccess;
@@ -229,5 +230,23 @@ private:
 // "<stem> (conflicted copy <YYYY-MM-DD HHMMSS>)<.ext>" for `fileName`, the
 // extension being what follows the last dot; a name without a dot, or whose
 // only dot is its first character, has none. The time is written in its own
-// zone; a name too long for the file system is shortened in its stem.
-QString conflictCopyName(const QString &fileName, const QDateTime &when);
+// zone; a name too long for the file system is shortened in its stem. A
+// `number` above 1 follows the time ("... 050607 2)"), for a second copy made
+// within the same second.
+QString conflictCopyName(const QString &fileName, const QDateTime &when, int number = 1);
+
+// Offers `take` the conflicted-copy names of `fileName` for `when` in turn,
+// the plain one first, until it takes one (it returns false while a name is
+// already in use); returns that name, or an empty string if none was free.
+template <typename Take>
+QString takeConflictCopyName(const QString &fileName, const QDateTime &when, Take take)
+{
+    // More copies of one file within one second than this is no user's work.
+    constexpr int namesTried = 100;
+    for (int number = 1; number <= namesTried; ++number) {
+        QString candidate = conflictCopyName(fileName, when, number);
+        if (take(candidate))
+            return candidate;
+    }
+    return {};
+}

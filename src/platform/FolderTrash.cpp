@@ -195,7 +195,7 @@ QString TrashedFile::hash() const
     return FileHash::sha256Of(file.get(), shown);
 }
 
-QString TrashedFile::restore(const QString &nameIfTaken)
+std::optional<QString> TrashedFile::restore(const QString &nameIfTaken)
 {
     QByteArray name = d->originalName;
     int result = descriptors::renameNoReplace(d->trash.files.get(), d->entry.constData(), d->folder.get(),
@@ -205,6 +205,8 @@ QString TrashedFile::restore(const QString &nameIfTaken)
         result = descriptors::renameNoReplace(d->trash.files.get(), d->entry.constData(), d->folder.get(),
                                               name.constData());
     }
+    if (result != 0 && errno == EEXIST)
+        return std::nullopt;
     if (result != 0)
         throw FileError(descriptors::cannot(QStringLiteral("Cannot take back from the Trash"), d->shown, errno));
     ::unlinkat(d->trash.info.get(), (d->entry + ".trashinfo").constData(), 0);

@@ -593,9 +593,15 @@ QCoro::Task<bool> FolderRun::keptIfChanged(std::shared_ptr<TrashedFile> trashed,
     if (moved.failure.isEmpty() && moved.hash == removal.expectedHash)
         co_return false;
     try {
-        const QString back = trashed->restore(conflictCopyName(name, QDateTime::currentDateTime()));
+        std::optional<QString> back;
+        const auto restored = [&](const QString &candidate) {
+            back = trashed->restore(candidate);
+            return back.has_value();
+        };
+        if (takeConflictCopyName(name, QDateTime::currentDateTime(), restored).isEmpty())
+            throw FileError(QStringLiteral("Every name for a copy of %1 is taken").arg(removal.path));
         qCInfo(lcSyncEngine, "Kept local file changed just before it was to go to the Trash: %s",
-               qUtf8Printable(back));
+               qUtf8Printable(*back));
     } catch (const std::exception &error) {
         qCCritical(lcSyncEngine, "A file changed just before it went to the Trash stays there: %s",
                    qUtf8Printable(failureText(error)));
@@ -758,9 +764,10 @@ QCoro::Task<void> FolderRun::keepServerCopy(const Upload &item)
     QCoro::Task<IncomingFile> receiving =
         receive(copy.documentId, relative(item.path), copy.document.name, item.path);
     IncomingFile incoming = co_await receiving;
-    const QString copyName = conflictCopyName(item.name, QDateTime::currentDateTime());
-    if (!incoming.placeNewAs(copyName))
-        throw FileError(QStringLiteral("A local file appeared at %1").arg(parentOf(item.path) + copyName));
+    const QString copyName = takeConflictCopyName(item.name, QDateTime::currentDateTime(),
+                                                  [&incoming](const QString &candidate) { return incoming.placeNewAs(candidate); });
+    if (copyName.isEmpty())
+        throw FileError(QStringLiteral("Every name for a copy of %1 is taken").arg(item.path));
     // On disk before the upload replaces the server's version.
     QCoro::Task<void> syncing = onWorker([&incoming] { incoming.syncPlacement(); }, diskThreads());
     co_await syncing;
@@ -838,9 +845,10 @@ bool FolderRun::place(IncomingFile &incoming, const Download &item, const QStrin
     // Another version appeared at the destination since the plan looked:
     // the download goes beside it, and the next pass sees both.
     const auto keepAside = [&] {
-        const QString copy = conflictCopyName(name, now);
-        if (!incoming.placeNewAs(copy))
-            throw FileError(QStringLiteral("A local file appeared at %1").arg(item.destination));
+        const QString copy =
+            takeConflictCopyName(name, now, [&incoming](const QString &candidate) { return incoming.placeNewAs(candidate); });
+        if (copy.isEmpty())
+            throw FileError(QStringLiteral("Every name for a copy of %1 is taken").arg(item.destination));
         qCWarning(lcSyncEngine, "Kept the server's version of %s beside the local file as %s", qUtf8Printable(name),
                   qUtf8Printable(copy));
         m_results->notice(noticetitles::conflictCopyMade(),
@@ -879,8 +887,9 @@ bool FolderRun::place(IncomingFile &incoming, const Download &item, const QStrin
         // own, and syncs up as a new file; the new version keeps its mode.
         if (standing.facts.isRegularFile)
             incoming.setPermissions(standing.facts.permissions);
-        const QString copy = conflictCopyName(name, now);
-        if (!m_folder->moveAside(destination, copy))
+        const QString copy = takeConflictCopyName(
+            name, now, [&](const QString &candidate) { return m_folder->moveAside(destination, candidate); });
+        if (copy.isEmpty())
             return keepAside();
         qCWarning(lcSyncEngine, "Conflict on %s: the server's version is newer; the local version was kept as %s",
                   qUtf8Printable(name), qUtf8Printable(copy));

@@ -1,6 +1,7 @@
 // What a pass sends, fetches and leaves alone, file by file, and how it
 // settles a file changed on both sides.
 #include "EngineFixture.h"
+#include "platform/FolderAccess.h"
 
 #include <QSysInfo>
 
@@ -124,6 +125,38 @@ TEST_F(PassRowsTest, ConflictsGoToTheLaterSideAndTiesToTheServer)
     syncOk();
     ASSERT_EQ(notices.size(), 1);
     EXPECT_TRUE(notices[0][1].contains(QSysInfo::machineHostName())) << notices[0][1].toStdString();
+}
+
+// A second conflict on a file within the same second as its last copy: the
+// copy takes the next number rather than failing until the clock moves on.
+TEST_F(PassRowsTest, ConflictCopiesMadeWithinOneSecondAreNumbered)
+{
+    const QString docs = watch("Docs");
+    writeFiles(docs, {"mine-later.txt", "theirs-later.txt"}, "agreed");
+    syncOk();
+    // The plain copy names of the next seconds are taken, as by copies made
+    // a moment ago.
+    const QDateTime now = QDateTime::currentDateTime();
+    for (int second = 0; second < 30; ++second)
+        for (const char *name : {"mine-later.txt", "theirs-later.txt"})
+            writeFile(docs + "/" + conflictCopyName(name, now.addSecs(second)), "an earlier copy");
+    writeFile(docs + "/mine-later.txt", "local edit");
+    setModified(docs + "/mine-later.txt", utc("2026-03-01T10:00:05Z"));
+    putDocument(docs, "mine-later.txt", "server edit", "2026-03-01T10:00:00Z");
+    writeFile(docs + "/theirs-later.txt", "local edit");
+    setModified(docs + "/theirs-later.txt", utc("2026-03-01T10:00:00Z"));
+    putDocument(docs, "theirs-later.txt", "server edit", "2026-03-01T10:00:01Z");
+    syncOk();
+
+    const auto numberedCopy = [&](const QString &stem) {
+        const QStringList copies = QDir(docs).entryList({stem + " (conflicted copy * 2).txt"});
+        return copies.size() == 1 ? readFile(docs + "/" + copies.front()) : QByteArray::number(copies.size()) + " copies";
+    };
+    EXPECT_EQ(serverContent(docs, "mine-later.txt"), "local edit");
+    EXPECT_EQ(numberedCopy("mine-later"), "server edit");
+    EXPECT_EQ(readFile(docs + "/theirs-later.txt"), "server edit");
+    EXPECT_EQ(numberedCopy("theirs-later"), "local edit");
+    EXPECT_EQ(conflictCopies(docs).size(), 62);
 }
 
 // New documents come down only where nothing is, and only under names that

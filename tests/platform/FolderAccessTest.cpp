@@ -232,8 +232,12 @@ TEST_F(FolderAccessTest, NewFilesNeverReplaceWhatAppearedAtTheirPlace)
     writeFile(docs("Sub/" + copy), "older copy");
     EXPECT_FALSE(late.placeNewAs(copy));
     EXPECT_EQ(readFile(docs("Sub/" + copy)), "older copy");
-    ASSERT_TRUE(late.placeNewAs("race (2).txt"));
-    EXPECT_EQ(readFile(docs("Sub/race (2).txt")), "server");
+    // A second copy within the same second takes the next number.
+    const QString taken = takeConflictCopyName("race.txt", QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5)),
+                                               [&late](const QString &name) { return late.placeNewAs(name); });
+    EXPECT_EQ(taken, "race (conflicted copy 2026-01-02 030405 2).txt");
+    EXPECT_EQ(readFile(docs("Sub/" + taken)), "server");
+    EXPECT_EQ(readFile(docs("Sub/" + copy)), "older copy");
 
     // Even a dangling link holds its place, and its target is not created.
     makeLink(outside.filePath("made.txt"), docs("Sub/dangling.txt"));
@@ -431,7 +435,7 @@ TEST_F(FolderAccessTest, AFileMovedToTheTrashCanBeCheckedAndPutBack)
     EXPECT_EQ(trashed.facts().permissions, 0640u);
     EXPECT_EQ(trashed.hash(), sha256("saved just now"));
     EXPECT_FALSE(QFileInfo::exists(docs("Sub/a.txt")));
-    EXPECT_EQ(trashed.restore("a (conflicted copy).txt"), "Sub/a.txt");
+    EXPECT_EQ(trashed.restore("a (conflicted copy).txt"), QString("Sub/a.txt"));
     EXPECT_EQ(readFile(docs("Sub/a.txt")), "saved just now");
     EXPECT_TRUE(QDir(home.filePath("data/Trash/files")).isEmpty());
     EXPECT_TRUE(QDir(home.filePath("data/Trash/info")).isEmpty());
@@ -440,9 +444,20 @@ TEST_F(FolderAccessTest, AFileMovedToTheTrashCanBeCheckedAndPutBack)
     // back beside it.
     TrashedFile again = folder.moveToTrash("Sub/a.txt");
     writeFile(docs("Sub/a.txt"), "newer");
-    EXPECT_EQ(again.restore("a (conflicted copy).txt"), "Sub/a (conflicted copy).txt");
+    EXPECT_EQ(again.restore("a (conflicted copy).txt"), QString("Sub/a (conflicted copy).txt"));
     EXPECT_EQ(readFile(docs("Sub/a.txt")), "newer");
     EXPECT_EQ(readFile(docs("Sub/a (conflicted copy).txt")), "saved just now");
+
+    // Both names taken: nothing is replaced, and the file waits in the Trash
+    // for a name that is free.
+    TrashedFile third = folder.moveToTrash("Sub/a (conflicted copy).txt");
+    writeFile(docs("Sub/a (conflicted copy).txt"), "newest");
+    EXPECT_EQ(third.restore("a.txt"), std::nullopt);
+    EXPECT_EQ(readFile(docs("Sub/a.txt")), "newer");
+    EXPECT_EQ(readFile(docs("Sub/a (conflicted copy).txt")), "newest");
+    EXPECT_EQ(third.hash(), sha256("saved just now"));
+    EXPECT_EQ(third.restore("a (2).txt"), QString("Sub/a (2).txt"));
+    EXPECT_EQ(readFile(docs("Sub/a (2).txt")), "saved just now");
 }
 
 TEST_F(FolderAccessTest, OnlyOurOwnDownloadTemporariesOfAnEarlierRunAreRemoved)
@@ -499,6 +514,7 @@ TEST(ConflictCopyName, KeepsTheExtensionAndFitsTheFileSystem)
     EXPECT_EQ(conflictCopyName("archive.tar.gz", when), "archive.tar (conflicted copy 2026-03-04 050607).gz");
     EXPECT_EQ(conflictCopyName("README", when), "README (conflicted copy 2026-03-04 050607)");
     EXPECT_EQ(conflictCopyName(".hidden", when), ".hidden (conflicted copy 2026-03-04 050607)");
+    EXPECT_EQ(conflictCopyName("a.txt", when, 2), "a (conflicted copy 2026-03-04 050607 2).txt");
 
     // Names near the limit lose the end of their stem, never a character's half.
     QString longName;
