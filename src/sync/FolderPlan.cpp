@@ -90,15 +90,23 @@ private:
     void repairSharedDocuments()
     {
         m_tracked = m_facts.tracked;
-        QHash<qint64, QStringList> pathsById;
-        pathsById.reserve(m_facts.tracked.size());
-        for (auto it = m_facts.tracked.cbegin(); it != m_facts.tracked.cend(); ++it)
-            pathsById[it->remoteId].append(it.key());
         // Most documents have one path: only the others need a look.
+        m_claimed.reserve(m_facts.tracked.size());
+        QSet<qint64> sharedIds;
+        for (auto it = m_facts.tracked.cbegin(); it != m_facts.tracked.cend(); ++it) {
+            if (m_claimed.contains(it->remoteId))
+                sharedIds.insert(it->remoteId);
+            else
+                m_claimed.insert(it->remoteId);
+        }
+        if (sharedIds.isEmpty())
+            return;
+        QHash<qint64, QStringList> pathsById;
+        for (auto it = m_facts.tracked.cbegin(); it != m_facts.tracked.cend(); ++it)
+            if (sharedIds.contains(it->remoteId))
+                pathsById[it->remoteId].append(it.key());
         for (auto shared = pathsById.cbegin(); shared != pathsById.cend(); ++shared) {
             const QStringList &paths = shared.value();
-            if (paths.size() < 2)
-                continue;
             const QString name = m_facts.documents.value(shared.key()).name;
             const auto score = [&](const QString &path) {
                 const bool named = !name.isEmpty() && path.section(QLatin1Char('/'), -1) == name;
@@ -113,8 +121,6 @@ private:
                 }
             }
         }
-        for (auto it = m_tracked.cbegin(); it != m_tracked.cend(); ++it)
-            m_claimed.insert(it->remoteId);
     }
 
     // A tracked file gone from its path whose very content stands, under the
@@ -288,6 +294,8 @@ private:
         for (const LocalFile &file : m_facts.listing.files)
             if (!m_tracked.contains(file.path))
                 untrackedByName[file.name].push_back(&file);
+        if (untrackedByName.empty())
+            return; // the usual pass: every file here is synced already
         // Which synced file holds each name: the first by path.
         const QSet<QString> forgotten(m_plan.forgotten.cbegin(), m_plan.forgotten.cend());
         for (auto it = m_tracked.cbegin(); it != m_tracked.cend(); ++it) {
@@ -374,21 +382,25 @@ private:
 
     void planNewDocuments()
     {
+        // Of several unclaimed documents of one name, the newest is taken.
+        // Usually every document is agreed with, and no local name need be
+        // looked at.
+        std::vector<std::pair<QString, qint64>> unclaimed;
+        for (auto it = m_documentsByName.cbegin(); it != m_documentsByName.cend(); ++it)
+            if (const auto newest = newestUnclaimed(it.value()))
+                unclaimed.emplace_back(it.key(), *newest);
+        if (unclaimed.empty())
+            return;
+        std::sort(unclaimed.begin(), unclaimed.end()); // downloads in name order
         QSet<QString> localNames;
         for (const LocalFile &file : m_facts.listing.files)
             localNames.insert(file.name);
         for (auto it = m_tracked.cbegin(); it != m_tracked.cend(); ++it)
             localNames.insert(it.key().section(QLatin1Char('/'), -1));
 
-        for (auto it = m_documentsByName.cbegin(); it != m_documentsByName.cend(); ++it) {
-            const QString &name = it.key();
-            // Of several unclaimed documents of one name, the newest is taken.
-            std::optional<qint64> newest;
-            for (const qint64 id : it.value())
-                if (!m_claimed.contains(id))
-                    newest = std::max(newest.value_or(id), id);
-            if (!newest || localNames.contains(name))
-                continue; // agreed already, or a local file holds the name (reported above)
+        for (const auto &[name, newest] : unclaimed) {
+            if (localNames.contains(name))
+                continue; // a local file holds the name (reported above)
             const QString destination = m_facts.folderPath + QLatin1Char('/') + name;
             if (!ServerNames::isPlainFileName(name)) {
                 m_plan.skippedDocuments.push_back(
@@ -403,15 +415,20 @@ private:
                     {destination, QStringLiteral("Skipped download of %1: something else is at %2").arg(name, destination)});
                 continue;
             }
-            m_plan.downloads.push_back({*newest, m_facts.documents[*newest], destination,
+            m_plan.downloads.push_back({newest, m_facts.documents[newest], destination,
                                         Download::Placement::newFile, {}});
         }
     }
 
     std::optional<qint64> unclaimedDocumentNamed(const QString &name) const
     {
+        return newestUnclaimed(m_documentsByName.value(name));
+    }
+
+    std::optional<qint64> newestUnclaimed(const QList<qint64> &documentIds) const
+    {
         std::optional<qint64> newest;
-        for (const qint64 id : m_documentsByName.value(name))
+        for (const qint64 id : documentIds)
             if (!m_claimed.contains(id))
                 newest = std::max(newest.value_or(id), id);
         return newest;
@@ -445,7 +462,7 @@ private:
     FolderPlan m_plan;
     TrackedFiles m_tracked; // after the repair
     QHash<QString, const LocalFile *> m_listed;
-    QMap<QString, QList<qint64>> m_documentsByName;
+    QHash<QString, QList<qint64>> m_documentsByName;
     QSet<qint64> m_claimed;     // documents a local file goes with
     QSet<QString> m_newNames;   // names taken by new uploads of this plan
     QHash<QString, QString> m_trackedByName; // name -> the synced path holding it
@@ -456,16 +473,24 @@ private:
 
 QStringList pathsToHash(const FolderFacts &facts)
 {
-    QSet<QString> namesToMatch;
-    for (const KnownDocument &document : facts.documents)
-        namesToMatch.insert(document.name);
-    for (auto it = facts.unlisted.cbegin(); it != facts.unlisted.cend(); ++it)
-        if (it.value() == LocalScanner::Absence::gone)
-            namesToMatch.insert(it.key().section(QLatin1Char('/'), -1));
+    // The names an untracked file may be matched by, gathered only when
+    // there is one: usually every listed file is tracked.
+    std::optional<QSet<QString>> namesToMatch;
+    const auto matchable = [&](const QString &name) {
+        if (!namesToMatch) {
+            namesToMatch.emplace();
+            for (const KnownDocument &document : facts.documents)
+                namesToMatch->insert(document.name);
+            for (auto it = facts.unlisted.cbegin(); it != facts.unlisted.cend(); ++it)
+                if (it.value() == LocalScanner::Absence::gone)
+                    namesToMatch->insert(it.key().section(QLatin1Char('/'), -1));
+        }
+        return namesToMatch->contains(name);
+    };
     QStringList paths;
     for (const LocalFile &file : facts.listing.files) {
         const auto entry = facts.tracked.constFind(file.path);
-        if (entry != facts.tracked.cend() ? !factsUnchanged(*entry, file.facts) : namesToMatch.contains(file.name))
+        if (entry != facts.tracked.cend() ? !factsUnchanged(*entry, file.facts) : matchable(file.name))
             paths.append(file.path);
     }
     return paths;
