@@ -62,6 +62,7 @@ class Planner {
 public:
     explicit Planner(const FolderFacts &facts) : m_facts(facts)
     {
+        m_documentsByName.reserve(facts.documents.size());
         for (auto it = facts.documents.cbegin(); it != facts.documents.cend(); ++it)
             m_documentsByName[it->name].push_back(it.key());
         m_listed.reserve(qsizetype(facts.listing.files.size()));
@@ -74,6 +75,7 @@ public:
         for (const LocalScanner::Unsynced &left : m_facts.listing.notSynced)
             notSynced(left.path, left.reason);
         repairSharedDocuments();
+        findUntracked();
         planMoves();
         planUnlistedEntries();
         planTrackedFiles();
@@ -123,15 +125,29 @@ private:
         }
     }
 
+    // The listed files no entry tracks, in listing order. Usually there are
+    // none, which counting the entries found listed tells without looking
+    // every listed path up among the entries.
+    void findUntracked()
+    {
+        qsizetype trackedAndListed = 0;
+        for (auto it = m_tracked.cbegin(); it != m_tracked.cend(); ++it)
+            trackedAndListed += m_listed.contains(it.key()) ? 1 : 0;
+        if (trackedAndListed == m_listed.size())
+            return;
+        for (const LocalFile &file : m_facts.listing.files)
+            if (!m_tracked.contains(file.path))
+                m_untracked.push_back(&file);
+    }
+
     // A tracked file gone from its path whose very content stands, under the
     // same name, at a path no entry holds was moved within the folder: it
     // keeps its document, and neither side sees a deletion or a new file.
     void planMoves()
     {
         QHash<QString, std::vector<const LocalFile *>> untrackedByName;
-        for (const LocalFile &file : m_facts.listing.files)
-            if (!m_tracked.contains(file.path))
-                untrackedByName[file.name].push_back(&file);
+        for (const LocalFile *file : m_untracked)
+            untrackedByName[file->name].push_back(file);
         if (untrackedByName.isEmpty())
             return;
         std::vector<Move> moves;
@@ -291,9 +307,9 @@ private:
     void planUntrackedFiles()
     {
         std::map<QString, std::vector<const LocalFile *>> untrackedByName;
-        for (const LocalFile &file : m_facts.listing.files)
-            if (!m_tracked.contains(file.path))
-                untrackedByName[file.name].push_back(&file);
+        for (const LocalFile *file : m_untracked)
+            if (!m_tracked.contains(file->path)) // unless a move made it tracked
+                untrackedByName[file->name].push_back(file);
         if (untrackedByName.empty())
             return; // the usual pass: every file here is synced already
         // Which synced file holds each name: the first by path.
@@ -462,6 +478,7 @@ private:
     FolderPlan m_plan;
     TrackedFiles m_tracked; // after the repair
     QHash<QString, const LocalFile *> m_listed;
+    std::vector<const LocalFile *> m_untracked; // as the plan began, before any move
     QHash<QString, QList<qint64>> m_documentsByName;
     QSet<qint64> m_claimed;     // documents a local file goes with
     QSet<QString> m_newNames;   // names taken by new uploads of this plan
