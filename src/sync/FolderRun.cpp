@@ -764,8 +764,8 @@ QCoro::Task<void> FolderRun::keepServerCopy(const Upload &item)
     QCoro::Task<IncomingFile> receiving =
         receive(copy.documentId, relative(item.path), copy.document.name, item.path);
     IncomingFile incoming = co_await receiving;
-    const QString copyName = takeConflictCopyName(item.name, QDateTime::currentDateTime(),
-                                                  [&incoming](const QString &candidate) { return incoming.placeNewAs(candidate); });
+    const auto placed = [&incoming](const QString &candidate) { return incoming.placeNewAs(candidate); };
+    const QString copyName = takeConflictCopyName(item.name, QDateTime::currentDateTime(), placed);
     if (copyName.isEmpty())
         throw FileError(QStringLiteral("Every name for a copy of %1 is taken").arg(item.path));
     // On disk before the upload replaces the server's version.
@@ -845,8 +845,8 @@ bool FolderRun::place(IncomingFile &incoming, const Download &item, const QStrin
     // Another version appeared at the destination since the plan looked:
     // the download goes beside it, and the next pass sees both.
     const auto keepAside = [&] {
-        const QString copy =
-            takeConflictCopyName(name, now, [&incoming](const QString &candidate) { return incoming.placeNewAs(candidate); });
+        const auto placed = [&incoming](const QString &candidate) { return incoming.placeNewAs(candidate); };
+        const QString copy = takeConflictCopyName(name, now, placed);
         if (copy.isEmpty())
             throw FileError(QStringLiteral("Every name for a copy of %1 is taken").arg(item.destination));
         qCWarning(lcSyncEngine, "Kept the server's version of %s beside the local file as %s", qUtf8Printable(name),
@@ -887,8 +887,8 @@ bool FolderRun::place(IncomingFile &incoming, const Download &item, const QStrin
         // own, and syncs up as a new file; the new version keeps its mode.
         if (standing.facts.isRegularFile)
             incoming.setPermissions(standing.facts.permissions);
-        const QString copy = takeConflictCopyName(
-            name, now, [&](const QString &candidate) { return m_folder->moveAside(destination, candidate); });
+        const auto movedAside = [&](const QString &candidate) { return m_folder->moveAside(destination, candidate); };
+        const QString copy = takeConflictCopyName(name, now, movedAside);
         if (copy.isEmpty())
             return keepAside();
         qCWarning(lcSyncEngine, "Conflict on %s: the server's version is newer; the local version was kept as %s",
