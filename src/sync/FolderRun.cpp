@@ -197,6 +197,19 @@ QString parentOf(const QString &relativePath)
     return slash < 0 ? QString() : relativePath.left(slash + 1);
 }
 
+// Places a download beside the file `name` as a conflicted copy, under the
+// first such name still free; returns the name it took. `shownPath` names
+// the file in the error when every name is taken.
+QString placeAsConflictCopy(IncomingFile &incoming, const QString &name, const QDateTime &when,
+                            const QString &shownPath)
+{
+    const auto placed = [&incoming](const QString &candidate) { return incoming.placeNewAs(candidate); };
+    const QString copy = takeConflictCopyName(name, when, placed);
+    if (copy.isEmpty())
+        throw FileError(QStringLiteral("Every name for a copy of %1 is taken").arg(shownPath));
+    return copy;
+}
+
 // What an upload or deletion expects the server to hold, for the service to
 // check: the version it replaces, or no document of the name for a new one.
 ExpectedVersion expectedOnServer(const DocumentVersion *version)
@@ -764,10 +777,7 @@ QCoro::Task<void> FolderRun::keepServerCopy(const Upload &item)
     QCoro::Task<IncomingFile> receiving =
         receive(copy.documentId, relative(item.path), copy.document.name, item.path);
     IncomingFile incoming = co_await receiving;
-    const auto placed = [&incoming](const QString &candidate) { return incoming.placeNewAs(candidate); };
-    const QString copyName = takeConflictCopyName(item.name, QDateTime::currentDateTime(), placed);
-    if (copyName.isEmpty())
-        throw FileError(QStringLiteral("Every name for a copy of %1 is taken").arg(item.path));
+    const QString copyName = placeAsConflictCopy(incoming, item.name, QDateTime::currentDateTime(), item.path);
     // On disk before the upload replaces the server's version.
     QCoro::Task<void> syncing = onWorker([&incoming] { incoming.syncPlacement(); }, diskThreads());
     co_await syncing;
@@ -845,10 +855,7 @@ bool FolderRun::place(IncomingFile &incoming, const Download &item, const QStrin
     // Another version appeared at the destination since the plan looked:
     // the download goes beside it, and the next pass sees both.
     const auto keepAside = [&] {
-        const auto placed = [&incoming](const QString &candidate) { return incoming.placeNewAs(candidate); };
-        const QString copy = takeConflictCopyName(name, now, placed);
-        if (copy.isEmpty())
-            throw FileError(QStringLiteral("Every name for a copy of %1 is taken").arg(item.destination));
+        const QString copy = placeAsConflictCopy(incoming, name, now, item.destination);
         qCWarning(lcSyncEngine, "Kept the server's version of %s beside the local file as %s", qUtf8Printable(name),
                   qUtf8Printable(copy));
         m_results->notice(noticetitles::conflictCopyMade(),
