@@ -34,6 +34,12 @@ struct Hashed {
     QString failure;
 };
 
+// A name a worker took for a file, or why it could not.
+struct Named {
+    QString name;
+    QString failure;
+};
+
 Hashed hashOn(const std::shared_ptr<FolderAccess> &folder, const QString &relativePath)
 {
     try {
@@ -777,10 +783,23 @@ QCoro::Task<void> FolderRun::keepServerCopy(const Upload &item)
     QCoro::Task<IncomingFile> receiving =
         receive(copy.documentId, relative(item.path), copy.document.name, item.path);
     IncomingFile incoming = co_await receiving;
-    const QString copyName = placeAsConflictCopy(incoming, item.name, QDateTime::currentDateTime(), item.path);
-    // On disk before the upload replaces the server's version.
-    QCoro::Task<void> syncing = onWorker([&incoming] { incoming.syncPlacement(); }, diskThreads());
-    co_await syncing;
+    // Named and on disk before the upload replaces the server's version.
+    QCoro::Task<Named> placing = onWorker(
+        [&incoming, &item] {
+            try {
+                const QString copyName =
+                    placeAsConflictCopy(incoming, item.name, QDateTime::currentDateTime(), item.path);
+                incoming.syncPlacement();
+                return Named{copyName, {}};
+            } catch (const std::exception &error) {
+                return Named{{}, failureText(error)};
+            }
+        },
+        diskThreads());
+    const Named placed = co_await placing;
+    if (!placed.failure.isEmpty())
+        throw FileError(placed.failure);
+    const QString &copyName = placed.name;
     qCWarning(lcSyncEngine, "Conflict on %s: the local version is newer; the server's version was kept as %s",
               qUtf8Printable(item.name), qUtf8Printable(copyName));
     m_results->notice(noticetitles::conflictCopyMade(),
@@ -812,32 +831,43 @@ QCoro::Task<void> FolderRun::download(Download item)
         const Hashed received = co_await readingBack;
         if (!received.failure.isEmpty())
             throw FileError(received.failure);
-        // What stands at the destination now: its facts first, then its
-        // content, so that a save after the read shows in the facts.
-        std::shared_ptr<FolderAccess> folder = m_folder;
-        const QString destination = relative(item.destination);
-        QCoro::Task<Standing> looking = onWorker([folder, destination] { return Standing::at(*folder, destination); });
-        const Standing standing = co_await looking;
         if (!m_results->wanted())
             co_return;
-        // The facts of the bytes as written, before they take the
-        // destination's name: an edit made there after the placement
-        // differs from them and is read again.
-        const qint64 writtenNs = descriptors::fileClockNs();
-        const FileFacts written = incoming.writtenFacts();
-        std::shared_ptr<TrashedFile> replaced;
-        const bool inPlace = place(incoming, item, received.hash, standing, replaced);
-        // The new name reaches the disk before anything is recorded of it.
-        QCoro::Task<void> syncing = onWorker([&incoming] { incoming.syncPlacement(); }, diskThreads());
-        co_await syncing;
-        if (!inPlace)
+        // Looked at and put in place on a disk thread, in one go: the look
+        // is as late as can be, and the main thread never waits on a rename.
+        const QDateTime now = QDateTime::currentDateTime();
+        QCoro::Task<Landing> placing =
+            onWorker([this, &incoming, &item, &received, now] { return land(incoming, item, received.hash, now); },
+                     diskThreads());
+        const Landing landed = co_await placing;
+        if (landed.localKeptAs) {
+            qCWarning(lcSyncEngine, "Conflict on %s: the server's version is newer; the local version was kept as %s",
+                      qUtf8Printable(name), qUtf8Printable(*landed.localKeptAs));
+            m_results->notice(noticetitles::conflictCopyMade(),
+                              QCoreApplication::translate("FolderRun", "%1 changed on both sides; the version on %2 was "
+                                                                       "kept as %3")
+                                  .arg(name, QSysInfo::machineHostName(), *landed.localKeptAs));
+        }
+        if (!landed.failure.isEmpty())
+            throw FileError(landed.failure);
+        if (landed.keptAsideAs) {
+            const QString &copy = *landed.keptAsideAs;
+            qCWarning(lcSyncEngine, "Kept the server's version of %s beside the local file as %s",
+                      qUtf8Printable(name), qUtf8Printable(copy));
+            m_results->notice(noticetitles::conflictCopyMade(),
+                              QCoreApplication::translate("FolderRun", "The server's version of %1 was saved as %2")
+                                  .arg(name, copy));
+            m_results->transferred(name, QStringLiteral("downloaded"), parentOf(item.destination) + copy, size,
+                                   std::nullopt);
             co_return;
-        m_results->agreed(item.destination, entryFor(received.hash, item.documentId, item.document.fileHash,
-                                                     incoming.asPlaced(written), incoming.placedAtNs(written, writtenNs)));
-        if (replaced) {
+        }
+        m_results->agreed(item.destination,
+                          entryFor(received.hash, item.documentId, item.document.fileHash,
+                                   incoming.asPlaced(landed.written), incoming.placedAtNs(landed.written, landed.writtenNs)));
+        if (landed.replaced) {
             // A save can land between the content check and the move to the
             // Trash: what went there is checked once more.
-            QCoro::Task<bool> checking = keptIfChanged(replaced, {item.destination, item.expectedLocalHash});
+            QCoro::Task<bool> checking = keptIfChanged(landed.replaced, {item.destination, item.expectedLocalHash});
             co_await checking;
         }
         m_results->transferred(name, QStringLiteral("downloaded"), item.destination, size, std::nullopt);
@@ -846,48 +876,53 @@ QCoro::Task<void> FolderRun::download(Download item)
     }
 }
 
-bool FolderRun::place(IncomingFile &incoming, const Download &item, const QString &receivedHash,
-                      const Standing &standing, std::shared_ptr<TrashedFile> &replaced)
+FolderRun::Landing FolderRun::land(IncomingFile &incoming, const Download &item, const QString &receivedHash,
+                                   const QDateTime &now) const
 {
-    const QString destination = relative(item.destination);
-    const QString name = nameOf(item.destination);
-    const QDateTime now = QDateTime::currentDateTime();
-    // Another version appeared at the destination since the plan looked:
-    // the download goes beside it, and the next pass sees both.
-    const auto keepAside = [&] {
-        const QString copy = placeAsConflictCopy(incoming, name, now, item.destination);
-        qCWarning(lcSyncEngine, "Kept the server's version of %s beside the local file as %s", qUtf8Printable(name),
-                  qUtf8Printable(copy));
-        m_results->notice(noticetitles::conflictCopyMade(),
-                          QCoreApplication::translate("FolderRun", "The server's version of %1 was saved as %2")
-                              .arg(name, copy));
-        m_results->transferred(item.document.name, QStringLiteral("downloaded"),
-                               parentOf(item.destination) + copy, item.document.fileSize.value_or(0), std::nullopt);
-        return false;
-    };
+    Landing landed;
+    try {
+        // What stands at the destination now: its facts first, then its
+        // content, so that a save after the read shows in the facts.
+        const QString destination = relative(item.destination);
+        const Standing standing = Standing::at(*m_folder, destination);
+        // The facts of the bytes as written, before they take the
+        // destination's name: an edit made there after the placement
+        // differs from them and is read again.
+        landed.writtenNs = descriptors::fileClockNs();
+        landed.written = incoming.writtenFacts();
+        if (!place(incoming, item, receivedHash, standing, now, landed))
+            landed.keptAsideAs = placeAsConflictCopy(incoming, nameOf(item.destination), now, item.destination);
+        // The new name reaches the disk before anything is recorded of it.
+        incoming.syncPlacement();
+    } catch (const std::exception &error) {
+        landed.failure = failureText(error);
+    }
+    return landed;
+}
 
+bool FolderRun::place(IncomingFile &incoming, const Download &item, const QString &receivedHash,
+                      const Standing &standing, const QDateTime &now, Landing &landed) const
+{
     if (standing.hash && *standing.hash == receivedHash) {
         // Already the same content here: agreed, with no copy of anything.
         incoming.discard();
         return true;
     }
-    if (item.placement == Download::Placement::newFile || !standing.hash) {
-        if (!incoming.placeNew())
-            return keepAside();
-        return true;
-    }
+    if (item.placement == Download::Placement::newFile || !standing.hash)
+        return incoming.placeNew();
+    // Another version appeared at the destination since the plan looked:
+    // the download goes beside it, and the next pass sees both.
     if (*standing.hash != item.expectedLocalHash)
-        return keepAside();
+        return false;
+    const QString destination = relative(item.destination);
     switch (item.placement) {
     case Download::Placement::update:
         // The agreed version, replaced where it stands (keeping its mode)
         // only while it is still the file whose content was just read.
-        if (!incoming.replace(standing.facts))
-            return keepAside();
-        return true;
+        return incoming.replace(standing.facts);
     case Download::Placement::replaceUnchanged:
-        replaced = std::make_shared<TrashedFile>(m_folder->moveToTrash(destination));
-        incoming.setPermissions(replaced->facts().permissions);
+        landed.replaced = std::make_shared<TrashedFile>(m_folder->moveToTrash(destination));
+        incoming.setPermissions(landed.replaced->facts().permissions);
         break;
     case Download::Placement::replaceConflict: {
         // The local version lost the conflict: it stays, under a name of its
@@ -895,21 +930,14 @@ bool FolderRun::place(IncomingFile &incoming, const Download &item, const QStrin
         if (standing.facts.isRegularFile)
             incoming.setPermissions(standing.facts.permissions);
         const auto movedAside = [&](const QString &candidate) { return m_folder->moveAside(destination, candidate); };
-        const QString copy = takeConflictCopyName(name, now, movedAside);
+        const QString copy = takeConflictCopyName(nameOf(item.destination), now, movedAside);
         if (copy.isEmpty())
-            return keepAside();
-        qCWarning(lcSyncEngine, "Conflict on %s: the server's version is newer; the local version was kept as %s",
-                  qUtf8Printable(name), qUtf8Printable(copy));
-        m_results->notice(noticetitles::conflictCopyMade(),
-                          QCoreApplication::translate("FolderRun", "%1 changed on both sides; the version on %2 was "
-                                                                   "kept as %3")
-                              .arg(name, QSysInfo::machineHostName(), copy));
+            return false;
+        landed.localKeptAs = copy;
         break;
     }
     case Download::Placement::newFile:
         break;
     }
-    if (!incoming.placeNew())
-        return keepAside();
-    return true;
+    return incoming.placeNew();
 }

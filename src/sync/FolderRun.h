@@ -8,6 +8,7 @@
 #include "sync/SyncState.h"
 
 #include <QCoroTask>
+#include <QDateTime>
 #include <QFuture>
 #include <QHash>
 #include <QString>
@@ -178,11 +179,29 @@ private:
     // making the destination's folders when they are missing.
     // `name` and `path` name the transfer in the progress told to Results.
     QCoro::Task<IncomingFile> receive(qint64 documentId, QString relativeDestination, QString name, QString path);
+    // What became of a download at its destination.
+    struct Landing {
+        // The bytes as written, and when by the file clock (just before).
+        FileFacts written;
+        qint64 writtenNs = 0;
+        // It went beside the file there, as a conflicted copy of this name.
+        std::optional<QString> keptAsideAs;
+        // The local version lost a conflict and was moved to this name.
+        std::optional<QString> localKeptAs;
+        // The file moved to the Trash to make room.
+        std::shared_ptr<class TrashedFile> replaced;
+        // Why it failed; what the fields above tell was done before that.
+        QString failure;
+    };
+    // Looks at what stands at the download's destination and puts the file
+    // there or beside it, the new name flushed to disk. Does not throw; run
+    // on a worker thread.
+    Landing land(IncomingFile &incoming, const FolderPlanning::Download &item, const QString &receivedHash,
+                 const QDateTime &now) const;
     // Puts a downloaded file where the plan wants it, given what stands
-    // there now. False when it was kept aside instead, as a conflict copy.
-    // A file it moved to the Trash to make room is left in `replaced`.
+    // there. False when it must go beside it instead, as a conflict copy.
     bool place(IncomingFile &incoming, const FolderPlanning::Download &item, const QString &receivedHash,
-               const Standing &standing, std::shared_ptr<class TrashedFile> &replaced);
+               const Standing &standing, const QDateTime &now, Landing &landed) const;
     // The entry for a file whose facts were taken at `recordedNs` (by the
     // file clock) or just after.
     static TrackedFile entryFor(const ContentHash &localHash, qint64 remoteId, const std::optional<ContentHash> &remoteHash,
