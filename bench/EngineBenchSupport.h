@@ -7,6 +7,7 @@
 #include "ServerProcess.h"
 #include "api/APIClient.h"
 #include "devserver/DevServer.h"
+#include "platform/MemoryRelease.h"
 #include "platform/Preferences.h"
 #include "state/AppState.h"
 #include "sync/LocalScanner.h"
@@ -33,7 +34,6 @@
 #include <memory>
 #include <random>
 #include <ctime>
-#include <malloc.h>
 #include <mutex>
 #include <thread>
 #include <unistd.h>
@@ -442,8 +442,7 @@ inline void resetPeakMemory()
 // libraries, and freed pages the heap could not hand back).
 inline long heapInUseKiB()
 {
-    const struct mallinfo2 heap = ::mallinfo2();
-    return long((heap.uordblks + heap.hblkhd) / 1024);
+    return long(heapBytesInUse() / 1024);
 }
 
 inline long memoryKiB(const char *key = "VmRSS:")

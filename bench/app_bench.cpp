@@ -21,7 +21,6 @@
 #include "ui/TavrelSyncApp.h"
 
 #include <QApplication>
-#include <malloc.h>
 
 namespace {
 
@@ -83,7 +82,7 @@ void run(int fileCount, bool appFirst)
     std::fflush(stdout);
 
     const qint64 minimalBefore = appFirst ? 0 : minimalFirstSync(setting);
-    ::malloc_trim(0);
+    returnFreedMemoryNow();
     StallProbe probe;
 
     probe.start(QStringLiteral("launch"));
@@ -131,7 +130,7 @@ void run(int fileCount, bool appFirst)
     clock.restart();
     const qint64 entries = SyncState::load(setting.stateFilePath()).trackedFiles.size();
     const qint64 decodeMs = clock.elapsed();
-    ::malloc_trim(0);
+    returnFreedMemoryNow();
     probe.start(QStringLiteral("start-up"));
     clock.restart();
     app = makeApp(setting);
@@ -156,7 +155,7 @@ int main(int argc, char **argv)
     // session in the preferences, never in a keyring of the machine.
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    limitHeapArenas(); // as the application does
+    setUpHeap(); // as the application does
     qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/tavrel-bench");
     // The offscreen platform says so at every window it cannot resize.
     qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context, const QString &message) {

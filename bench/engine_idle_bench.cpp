@@ -15,7 +15,7 @@
 
 int main(int argc, char **argv)
 {
-    limitHeapArenas(); // as the application does
+    setUpHeap(); // as the application does
     QCoreApplication app(argc, argv);
     const int fileCount = argc > 1 ? std::atoi(argv[1]) : 10000;
     const int idleSeconds = argc > 2 ? std::atoi(argv[2]) : 60;

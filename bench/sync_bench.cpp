@@ -36,7 +36,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <stdexcept>
-#include <malloc.h>
 #include <sys/stat.h>
 
 namespace {
@@ -88,7 +87,7 @@ void runCount(int fileCount, qint64 bigFileMiB, bool engineOnly)
         std::printf("minimal client  first sync %7lld ms (%lld uploads, one state save of %.1f KiB)\n", minimalMs,
                     minimal.uploaded(), QFileInfo(setting.home.filePath("minimal_state.json")).size() / 1024.0);
     }
-    ::malloc_trim(0);
+    returnFreedMemoryNow();
 
     setting.clearRequests();
     const long memoryBefore = memoryKiB();
@@ -179,7 +178,7 @@ void runCount(int fileCount, qint64 bigFileMiB, bool engineOnly)
     clock.restart();
     const qint64 stateEntries = SyncState::load(setting.stateFilePath()).trackedFiles.size();
     const qint64 decodeMs = clock.elapsed();
-    ::malloc_trim(0);
+    returnFreedMemoryNow();
     probe.start(QStringLiteral("start-up"));
     clock.restart();
     engine = setting.makeEngine();
@@ -199,7 +198,7 @@ void runCount(int fileCount, qint64 bigFileMiB, bool engineOnly)
     // are the second's alone.
     engine->stop();
     engine.reset();
-    ::malloc_trim(0);
+    returnFreedMemoryNow();
     if (!engineOnly) {
         const QString secondHome = setting.home.filePath(QStringLiteral("second"));
         const QString secondFolder = secondHome + QStringLiteral("/Documents");
@@ -294,7 +293,7 @@ int throttledUpload(qint64 mib, qint64 rate)
 
 int main(int argc, char **argv)
 {
-    limitHeapArenas(); // as the application does
+    setUpHeap(); // as the application does
     QCoreApplication app(argc, argv);
     QList<int> counts;
     qint64 bigFileMiB = 0;

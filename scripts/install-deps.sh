@@ -11,7 +11,7 @@ packages=(
   qcoro-qt6-dev
   qtkeychain-qt6-dev libsecret-1-0
   dbus gnome-keyring libsecret-tools
-  libssl-dev nlohmann-json3-dev
+  libssl-dev nlohmann-json3-dev libjemalloc-dev
   libgtest-dev libgmock-dev
   desktop-file-utils
   qt6-l10n-tools qt6-translations-l10n

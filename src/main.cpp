@@ -15,7 +15,7 @@
 
 int main(int argc, char *argv[])
 {
-    limitHeapArenas();
+    setUpHeap();
     // Answered before the application starts: it needs no display, so it
     // works over ssh and in packaging scripts.
     for (int i = 1; i < argc; ++i) {
