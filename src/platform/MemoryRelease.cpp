@@ -32,7 +32,7 @@ void returnFreedMemoryNow()
 void releaseInBackground(std::shared_ptr<const void> held)
 {
     // One thread, so that what is freed goes in the order it was handed
-    // over, and a trim comes after the frees handed over before it.
+    // over, and the pages go back after the frees handed over before them.
     static QThreadPool *const releasing = [] {
         auto *pool = new QThreadPool;
         pool->setMaxThreadCount(1);
@@ -56,7 +56,6 @@ void setUpHeap()
     // small, long-lived entries, whose pages can no longer be handed back.
     ::mallopt(M_MMAP_THRESHOLD, 128 * 1024);
 }
-
 
 qint64 heapBytesInUse()
 {

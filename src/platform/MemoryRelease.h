@@ -13,11 +13,11 @@ void releaseInBackground(std::shared_ptr<const void> held = {});
 
 // The application and the benchmarks are linked with jemalloc (configured
 // in src/HeapSettings.cpp), which also returns freed pages by itself, a few
-// at a time on a thread of its own, and never holds the heap for long. Under glibc's heap (the
-// tests, the sanitizer build), keeps it in two arenas rather than one per
-// thread that ever allocated, so that what a pass's worker threads freed
-// is reused, and keeps large buffers out of it. Called first thing in
-// main, before any thread starts.
+// at a time on a thread of its own, and never holds the heap for long.
+// Under glibc's heap (the tests, the sanitizer build), keeps it in two
+// arenas rather than one per thread that ever allocated, so that what a
+// pass's worker threads freed is reused, and keeps large buffers out of it.
+// Called first thing in main, before any thread starts.
 void setUpHeap();
 
 // Returns what the heap holds free to the system now, on this thread:

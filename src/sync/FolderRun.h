@@ -200,6 +200,8 @@ private:
                  const QDateTime &now) const;
     // Puts a downloaded file where the plan wants it, given what stands
     // there. False when it must go beside it instead, as a conflict copy.
+    // What it moved out of the way (to the Trash, or aside as a conflict's
+    // loser) is told in `landed`.
     bool place(IncomingFile &incoming, const FolderPlanning::Download &item, const QString &receivedHash,
                const Standing &standing, const QDateTime &now, Landing &landed) const;
     // The entry for a file whose facts were taken at `recordedNs` (by the
