@@ -28,25 +28,48 @@ using namespace FolderPlanning;
 
 namespace {
 
-// A content hash taken on a worker thread, or why it could not be.
-struct Hashed {
-    QString hash;
+// What a worker thread made (a content hash, a name it took), or why it
+// could not, for the main thread to tell.
+struct WorkerText {
+    QString text;
     QString failure;
+    // The text, or the failure thrown as a FileError.
+    const QString &orThrow() const
+    {
+        if (!failure.isEmpty())
+            throw FileError(failure);
+        return text;
+    }
 };
 
-// A name a worker took for a file, or why it could not.
-struct Named {
-    QString name;
-    QString failure;
-};
-
-Hashed hashOn(const std::shared_ptr<FolderAccess> &folder, const QString &relativePath)
+template <typename Make>
+WorkerText textOrFailure(Make make)
 {
     try {
-        return {folder->hash(relativePath), {}};
+        return {make(), {}};
     } catch (const std::exception &error) {
         return {{}, failureText(error)};
     }
+}
+
+// Puts a file back from the Trash where it was, or beside what took its
+// place as a conflicted copy of `name`; where it is now, relative to the
+// folder. Throws when it stays in the Trash.
+QString putBack(TrashedFile &trashed, const QString &name, const QDateTime &when)
+{
+    std::optional<QString> back;
+    const auto restored = [&](const QString &candidate) {
+        back = trashed.restore(candidate);
+        return back.has_value();
+    };
+    if (takeConflictCopyName(name, when, restored).isEmpty())
+        throw FileError(QStringLiteral("%1 stays in the Trash: every name for a copy of it is taken").arg(name));
+    return *back;
+}
+
+WorkerText hashOn(const std::shared_ptr<FolderAccess> &folder, const QString &relativePath)
+{
+    return textOrFailure([&] { return folder->hash(relativePath); });
 }
 
 using Opened = FolderRun::OpenedToSend;
@@ -183,9 +206,9 @@ std::optional<FolderPlan> decide(const std::shared_ptr<FolderAccess> &folder, co
     mountPoints = mountPointsToKeep(facts);
 
     for (const QString &path : pathsToHash(facts)) {
-        const Hashed hashed = hashOn(folder, path.mid(prefix.size()));
+        const WorkerText hashed = hashOn(folder, path.mid(prefix.size()));
         if (hashed.failure.isEmpty())
-            facts.hashes.insert(path, hashed.hash);
+            facts.hashes.insert(path, hashed.text);
         else
             facts.unreadable.insert(path, hashed.failure);
     }
@@ -231,6 +254,7 @@ ExpectedVersion expectedOnServer(const DocumentVersion *version)
 FolderRun::Standing FolderRun::Standing::at(const FolderAccess &folder, const QString &relativePath)
 {
     Standing standing;
+    standing.path = relativePath;
     try {
         standing.facts = folder.facts(relativePath);
         if (standing.facts.isRegularFile)
@@ -556,8 +580,8 @@ QCoro::Task<void> FolderRun::removeLocally(LocalRemoval removal)
     QCoro::Task<Removed> removing =
         onWorker([folder = m_folder, relativePath = relative(removal.path), expected = removal.expectedHash] {
             Removed removed;
-            const Hashed now = hashOn(folder, relativePath);
-            removed.changed = !now.failure.isEmpty() || now.hash != expected;
+            const WorkerText now = hashOn(folder, relativePath);
+            removed.changed = !now.failure.isEmpty() || now.text != expected;
             if (removed.changed)
                 return removed;
             try {
@@ -601,26 +625,14 @@ QCoro::Task<bool> FolderRun::keptIfChanged(std::shared_ptr<TrashedFile> trashed,
     // the Trash is checked once more, and anything but the agreed content
     // comes back, untracked, and syncs up as a new file.
     const QString name = nameOf(removal.path);
-    QCoro::Task<Hashed> hashing = onWorker([trashed] {
-        try {
-            return Hashed{trashed->hash(), {}};
-        } catch (const std::exception &error) {
-            return Hashed{{}, failureText(error)};
-        }
-    });
-    const Hashed moved = co_await hashing;
-    if (moved.failure.isEmpty() && moved.hash == removal.expectedHash)
+    QCoro::Task<WorkerText> hashing = onWorker([trashed] { return textOrFailure([&] { return trashed->hash(); }); });
+    const WorkerText moved = co_await hashing;
+    if (moved.failure.isEmpty() && moved.text == removal.expectedHash)
         co_return false;
     try {
-        std::optional<QString> back;
-        const auto restored = [&](const QString &candidate) {
-            back = trashed->restore(candidate);
-            return back.has_value();
-        };
-        if (takeConflictCopyName(name, QDateTime::currentDateTime(), restored).isEmpty())
-            throw FileError(QStringLiteral("Every name for a copy of %1 is taken").arg(removal.path));
+        const QString back = putBack(*trashed, name, QDateTime::currentDateTime());
         qCInfo(lcSyncEngine, "Kept local file changed just before it was to go to the Trash: %s",
-               qUtf8Printable(*back));
+               qUtf8Printable(back));
     } catch (const std::exception &error) {
         qCCritical(lcSyncEngine, "A file changed just before it went to the Trash stays there: %s",
                    qUtf8Printable(failureText(error)));
@@ -714,11 +726,9 @@ QCoro::Task<void> FolderRun::upload(Upload item)
         if (entry.localHash.isEmpty()) {
             // The body was sent more than once or not in order: read it again.
             std::shared_ptr<FolderAccess> folder = m_folder;
-            QCoro::Task<Hashed> hashing = onWorker([folder, relativePath] { return hashOn(folder, relativePath); });
-            const Hashed hashed = co_await hashing;
-            if (!hashed.failure.isEmpty())
-                throw FileError(hashed.failure);
-            entry.localHash = hashed.hash;
+            QCoro::Task<WorkerText> hashing = onWorker([folder, relativePath] { return hashOn(folder, relativePath); });
+            const WorkerText hashed = co_await hashing;
+            entry.localHash = hashed.orThrow();
         }
         entry.remoteId = document.id;
         entry.remoteHash = document.fileHash;
@@ -784,22 +794,18 @@ QCoro::Task<void> FolderRun::keepServerCopy(const Upload &item)
         receive(copy.documentId, relative(item.path), copy.document.name, item.path);
     IncomingFile incoming = co_await receiving;
     // Named and on disk before the upload replaces the server's version.
-    QCoro::Task<Named> placing = onWorker(
+    QCoro::Task<WorkerText> placing = onWorker(
         [&incoming, &item] {
-            try {
+            return textOrFailure([&] {
                 const QString copyName =
                     placeAsConflictCopy(incoming, item.name, QDateTime::currentDateTime(), item.path);
                 incoming.syncPlacement();
-                return Named{copyName, {}};
-            } catch (const std::exception &error) {
-                return Named{{}, failureText(error)};
-            }
+                return copyName;
+            });
         },
         diskThreads());
-    const Named placed = co_await placing;
-    if (!placed.failure.isEmpty())
-        throw FileError(placed.failure);
-    const QString &copyName = placed.name;
+    const WorkerText placed = co_await placing;
+    const QString &copyName = placed.orThrow();
     qCWarning(lcSyncEngine, "Conflict on %s: the local version is newer; the server's version was kept as %s",
               qUtf8Printable(item.name), qUtf8Printable(copyName));
     m_results->notice(noticetitles::conflictCopyMade(),
@@ -821,23 +827,17 @@ QCoro::Task<void> FolderRun::download(Download item)
         QCoro::Task<IncomingFile> receiving = receive(item.documentId, relative(item.destination), name, item.destination);
         IncomingFile incoming = co_await receiving;
         // Read back on a worker: the download may be large.
-        QCoro::Task<Hashed> readingBack = onWorker([&incoming] {
-            try {
-                return Hashed{incoming.hash(), {}};
-            } catch (const std::exception &error) {
-                return Hashed{{}, failureText(error)};
-            }
-        });
-        const Hashed received = co_await readingBack;
-        if (!received.failure.isEmpty())
-            throw FileError(received.failure);
+        QCoro::Task<WorkerText> readingBack =
+            onWorker([&incoming] { return textOrFailure([&] { return incoming.hash(); }); });
+        const WorkerText readBack = co_await readingBack;
+        const QString &receivedHash = readBack.orThrow();
         if (!m_results->wanted())
             co_return;
         // Looked at and put in place on a disk thread, in one go: the look
         // is as late as can be, and the main thread never waits on a rename.
         const QDateTime now = QDateTime::currentDateTime();
         QCoro::Task<Landing> placing =
-            onWorker([this, &incoming, &item, &received, now] { return land(incoming, item, received.hash, now); },
+            onWorker([this, &incoming, &item, &receivedHash, now] { return land(incoming, item, receivedHash, now); },
                      diskThreads());
         const Landing landed = co_await placing;
         if (landed.localKeptAs) {
@@ -850,6 +850,16 @@ QCoro::Task<void> FolderRun::download(Download item)
         }
         if (!landed.failure.isEmpty())
             throw FileError(landed.failure);
+        if (!landed.keptAsideAs)
+            m_results->agreed(item.destination, entryFor(receivedHash, item.documentId, item.document.fileHash,
+                                                         incoming.asPlaced(landed.written),
+                                                         incoming.placedAtNs(landed.written, landed.writtenNs)));
+        if (landed.replaced) {
+            // A save can land between the content check and the move to the
+            // Trash: what went there is checked once more.
+            QCoro::Task<bool> checking = keptIfChanged(landed.replaced, {item.destination, item.expectedLocalHash});
+            co_await checking;
+        }
         if (landed.keptAsideAs) {
             const QString &copy = *landed.keptAsideAs;
             qCWarning(lcSyncEngine, "Kept the server's version of %s beside the local file as %s",
@@ -860,15 +870,6 @@ QCoro::Task<void> FolderRun::download(Download item)
             m_results->transferred(name, QStringLiteral("downloaded"), parentOf(item.destination) + copy, size,
                                    std::nullopt);
             co_return;
-        }
-        m_results->agreed(item.destination,
-                          entryFor(received.hash, item.documentId, item.document.fileHash,
-                                   incoming.asPlaced(landed.written), incoming.placedAtNs(landed.written, landed.writtenNs)));
-        if (landed.replaced) {
-            // A save can land between the content check and the move to the
-            // Trash: what went there is checked once more.
-            QCoro::Task<bool> checking = keptIfChanged(landed.replaced, {item.destination, item.expectedLocalHash});
-            co_await checking;
         }
         m_results->transferred(name, QStringLiteral("downloaded"), item.destination, size, std::nullopt);
     } catch (const std::exception &error) {
@@ -883,8 +884,7 @@ FolderRun::Landing FolderRun::land(IncomingFile &incoming, const Download &item,
     try {
         // What stands at the destination now: its facts first, then its
         // content, so that a save after the read shows in the facts.
-        const QString destination = relative(item.destination);
-        const Standing standing = Standing::at(*m_folder, destination);
+        const Standing standing = Standing::at(*m_folder, relative(item.destination));
         // The facts of the bytes as written, before they take the
         // destination's name: an edit made there after the placement
         // differs from them and is read again.
@@ -896,6 +896,16 @@ FolderRun::Landing FolderRun::land(IncomingFile &incoming, const Download &item,
         incoming.syncPlacement();
     } catch (const std::exception &error) {
         landed.failure = failureText(error);
+        // The download could not take the place of the file moved to the
+        // Trash for it: that file comes back.
+        if (landed.replaced) {
+            try {
+                putBack(*landed.replaced, nameOf(item.destination), now);
+                landed.replaced.reset();
+            } catch (const std::exception &notBack) {
+                landed.failure += QStringLiteral("; %1").arg(failureText(notBack));
+            }
+        }
     }
     return landed;
 }
@@ -914,7 +924,7 @@ bool FolderRun::place(IncomingFile &incoming, const Download &item, const QStrin
     // the download goes beside it, and the next pass sees both.
     if (*standing.hash != item.expectedLocalHash)
         return false;
-    const QString destination = relative(item.destination);
+    const QString &destination = standing.path;
     switch (item.placement) {
     case Download::Placement::update:
         // The agreed version, replaced where it stands (keeping its mode)

@@ -134,6 +134,7 @@ private:
     // What stands at a destination: its facts, then its content's hash (none
     // when nothing readable is there).
     struct Standing {
+        QString path; // relative to the folder
         FileFacts facts;
         std::optional<QString> hash;
         static Standing at(const FolderAccess &folder, const QString &relativePath);
@@ -188,7 +189,8 @@ private:
         std::optional<QString> keptAsideAs;
         // The local version lost a conflict and was moved to this name.
         std::optional<QString> localKeptAs;
-        // The file moved to the Trash to make room.
+        // The file moved to the Trash to make room (put back when the
+        // download could not take its place).
         std::shared_ptr<class TrashedFile> replaced;
         // Why it failed; what the fields above tell was done before that.
         QString failure;

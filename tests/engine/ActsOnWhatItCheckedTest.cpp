@@ -8,10 +8,52 @@
 #include "platform/FolderAccess.h"
 #include "support/TmpfsMount.h"
 
+#include <cstring>
 #include <fcntl.h>
+#include <functional>
+#include <mutex>
 #include <set>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+namespace {
+
+// A disk's renames as the tests want them: each rename first goes through
+// this hook, which may act on the disk in that moment (a save racing the
+// client) or fail it with an errno. A failing disk cannot be had here
+// otherwise.
+using RenameHook = std::function<int(int fromDir, const char *from, const char *to)>;
+std::mutex renameHookLock;
+RenameHook renameHook;
+
+void setRenameHook(RenameHook hook)
+{
+    const std::lock_guard held(renameHookLock);
+    renameHook = std::move(hook);
+}
+
+void overwriteAt(int folder, const char *name, const std::string &content)
+{
+    const int fd = ::openat(folder, name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
+    ::close(fd);
+}
+
+} // namespace
+
+extern "C" int renameat2(int fromDir, const char *from, int toDir, const char *to, unsigned int flags)
+{
+    const std::lock_guard held(renameHookLock);
+    if (renameHook) {
+        if (const int error = renameHook(fromDir, from, to)) {
+            errno = error;
+            return -1;
+        }
+    }
+    return static_cast<int>(::syscall(SYS_renameat2, fromDir, from, toDir, to, flags));
+}
 
 using testsupport::fault;
 using testsupport::readFile;
@@ -137,6 +179,55 @@ TEST_F(ActsOnWhatItCheckedTest, ASaveDuringADownloadKeepsTheUsersFile)
     const QStringList copies = conflictCopies(docs);
     ASSERT_EQ(copies.size(), 1);
     EXPECT_EQ(readFile(docs + "/" + copies.front()), "server version");
+}
+
+// A download replacing the unchanged copy here, when the rename that puts it
+// in place fails after the copy went to the Trash, or when saves land around
+// that rename: the user's files are where they were or beside it, never left
+// in the Trash unseen.
+TEST_F(ActsOnWhatItCheckedTest, WhatHappensAroundADownloadsRenameLosesNothing)
+{
+    const QString docs = watch("Docs");
+    const auto downloadOfReportOverUnchangedCopy = [&] {
+        QFile::remove(docs + "/report.txt");
+        for (const QString &copy : conflictCopies(docs))
+            QFile::remove(docs + "/" + copy);
+        writeFile(docs + "/report.txt", "sent from here");
+        syncOk();
+        putDocument(docs, "report.txt", "edited elsewhere");
+    };
+    const auto isDownload = [](const char *from) { return std::strncmp(from, ".tavrel-download-", 17) == 0; };
+    {
+        SCOPED_TRACE("the disk fails the rename");
+        downloadOfReportOverUnchangedCopy();
+        setRenameHook([&](int, const char *from, const char *) { return isDownload(from) ? EIO : 0; });
+        sync();
+        setRenameHook(nullptr);
+        EXPECT_EQ(readFile(docs + "/report.txt"), "sent from here");
+        EXPECT_TRUE(trashedNames(home).isEmpty()) << trashedNames(home).join(", ").toStdString();
+        syncOk();
+        EXPECT_EQ(readFile(docs + "/report.txt"), "edited elsewhere");
+        EXPECT_TRUE(conflictCopies(docs).isEmpty());
+    }
+    {
+        SCOPED_TRACE("a save just before the move to the Trash, another just before the placement");
+        downloadOfReportOverUnchangedCopy();
+        bool toTheTrash = true, placed = true;
+        setRenameHook([&](int fromDir, const char *from, const char *to) {
+            if (std::strcmp(from, "report.txt") == 0 && std::exchange(toTheTrash, false))
+                overwriteAt(fromDir, from, "saved as it went to the Trash");
+            else if (isDownload(from) && std::exchange(placed, false))
+                overwriteAt(fromDir, to, "saved as the download was placed");
+            return 0;
+        });
+        syncOk();
+        setRenameHook(nullptr);
+        EXPECT_EQ(readFile(docs + "/report.txt"), "saved as the download was placed");
+        std::set<QByteArray> besideIt;
+        for (const QString &copy : conflictCopies(docs))
+            besideIt.insert(readFile(docs + "/" + copy));
+        EXPECT_EQ(besideIt, (std::set<QByteArray>{"edited elsewhere", "saved as it went to the Trash"}));
+    }
 }
 
 // Another computer's version reaches the document between this computer's
