@@ -36,6 +36,7 @@
 #include <ctime>
 #include <mutex>
 #include <thread>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace enginebench {
@@ -325,6 +326,7 @@ public:
         m_clock.start();
         m_lastNs = 0;
         m_lastCpuNs = threadCpuNs();
+        m_lastRunQueueNs = m_runQueue.waitedNs();
         m_timer.start();
     }
     // The longest lateness of a tick since start(), in milliseconds. The
@@ -339,10 +341,11 @@ public:
     }
     void printWorst() const
     {
-        std::printf("five longest main-thread stalls (and the main thread's own CPU time in each):");
+        std::printf("five longest main-thread stalls (and in each the main thread's own CPU time, and its wait "
+                    "for a core):");
         for (const Stall &stall : m_worst)
-            std::printf(" %.1f ms (%s; %.1f ms on CPU);", stall.lateNs / 1e6, qPrintable(stall.phase),
-                        stall.cpuNs / 1e6);
+            std::printf(" %.1f ms (%s; %.1f ms on CPU, %.1f ms waiting for a core);", stall.lateNs / 1e6,
+                        qPrintable(stall.phase), stall.cpuNs / 1e6, stall.runQueueNs / 1e6);
         std::printf("\npeak resident memory of each phase:\n");
         for (const QString &peak : m_phasePeaks)
             std::printf("  %s\n", qPrintable(peak));
@@ -363,13 +366,18 @@ private:
         // A stall spent on the CPU is the main thread's own work; one spent
         // off it is waiting: for a lock, the disk, or a core that other
         // threads and processes hold.
+        // Of the time off it, what it spent runnable, waiting for a core.
         const qint64 cpuNow = threadCpuNs();
         const qint64 cpuNs = cpuNow - m_lastCpuNs;
         m_lastCpuNs = cpuNow;
+        const qint64 runQueueNow = m_runQueue.waitedNs();
+        const qint64 runQueueNs = runQueueNow - m_lastRunQueueNs;
+        m_lastRunQueueNs = runQueueNow;
         m_longestNs = qMax(m_longestNs, lateNs);
         if (m_worst.size() == 5 && lateNs <= m_worst.back().lateNs)
             return;
-        m_worst.push_back({lateNs, m_step.isEmpty() ? m_phase : m_phase + QStringLiteral(", at: ") + m_step, cpuNs});
+        m_worst.push_back({lateNs, m_step.isEmpty() ? m_phase : m_phase + QStringLiteral(", at: ") + m_step, cpuNs,
+                           runQueueNs});
         std::sort(m_worst.begin(), m_worst.end(), [](const Stall &a, const Stall &b) { return a.lateNs > b.lateNs; });
         if (m_worst.size() > 5)
             m_worst.pop_back();
@@ -384,13 +392,41 @@ private:
     struct Stall {
         qint64 lateNs;
         QString phase;
-        qint64 cpuNs; // of the main thread, over the whole interval
+        qint64 cpuNs;      // of the main thread, over the whole interval
+        qint64 runQueueNs; // the main thread runnable but not running, over it
+    };
+    // The calling thread's time spent runnable but waiting for a core, from
+    // the scheduler's statistics (0 where the kernel keeps none).
+    class RunQueueWait {
+    public:
+        RunQueueWait() : m_fd(::open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC)) {}
+        ~RunQueueWait()
+        {
+            if (m_fd >= 0)
+                ::close(m_fd);
+        }
+        RunQueueWait(const RunQueueWait &) = delete;
+        RunQueueWait &operator=(const RunQueueWait &) = delete;
+        qint64 waitedNs() const
+        {
+            char text[96] = {};
+            if (m_fd < 0 || ::pread(m_fd, text, sizeof text - 1, 0) <= 0)
+                return 0;
+            // "<on CPU ns> <waiting ns> <slices>"
+            unsigned long long onCpu = 0, waiting = 0;
+            return std::sscanf(text, "%llu %llu", &onCpu, &waiting) == 2 ? qint64(waiting) : 0;
+        }
+
+    private:
+        int m_fd;
     };
 
     QTimer m_timer;
     QElapsedTimer m_clock;
     qint64 m_lastNs = 0;
     qint64 m_lastCpuNs = 0;
+    RunQueueWait m_runQueue; // made on the main thread, which it reads
+    qint64 m_lastRunQueueNs = 0;
     qint64 m_longestNs = 0;
     QString m_phase;
     QString m_step;

@@ -1,5 +1,6 @@
 #include "api/StreamedStatus.h"
 
+#include "platform/BackgroundPriority.h"
 #include "platform/WorkerResult.h"
 
 #include <QPromise>
@@ -78,6 +79,7 @@ StreamedStatus::StreamedStatus(SyncDocumentSink each)
     m_outcome = promise.future();
     promise.start();
     m_decoder = std::thread([this, promise = std::move(promise), each = std::move(each)]() mutable {
+        lowerThisThreadsPriority();
         std::istream body(&m_pieces);
         try {
             promise.addResult(decodeSyncStatus(body, each));

@@ -1,5 +1,6 @@
 #include "platform/InotifyWatcher.h"
 
+#include "platform/BackgroundPriority.h"
 #include "platform/Descriptors.h"
 #include "platform/FolderAccess.h"
 #include "platform/Logging.h"
@@ -197,6 +198,7 @@ bool InotifyWatcher::start()
 
     auto tree = std::make_shared<TreeWatches>();
     m_treeWalk.reset(QThread::create([fd = m_fd, root = m_root, tree, cancelled = m_cancelTreeWalk] {
+        lowerThisThreadsPriority();
         *tree = watchTreeOn(fd, root, root, [](int) { return false; }, cancelled.get());
     }));
     m_walkedTree = tree;

@@ -1,5 +1,7 @@
 #include "platform/MemoryRelease.h"
 
+#include "platform/BackgroundPriority.h"
+
 #include <QThreadPool>
 #include <cstddef>
 #include <cstdint>
@@ -38,10 +40,10 @@ void releaseInBackground(std::shared_ptr<const void> held)
         pool->setMaxThreadCount(1);
         return pool;
     }();
-    releasing->start([held = std::move(held)]() mutable {
+    releasing->start(inBackground([held = std::move(held)]() mutable {
         held.reset();
         returnFreedMemoryNow();
-    });
+    }));
 }
 
 void setUpHeap()

@@ -1,5 +1,6 @@
 #include "platform/Preferences.h"
 
+#include "platform/BackgroundPriority.h"
 #include "platform/Logging.h"
 
 #include <QDir>
@@ -178,10 +179,10 @@ void Preferences::remove(const QString &key)
 
 void Preferences::writeFile()
 {
-    writerThread().start([path = m_filePath, bytes = QJsonDocument(m_values).toJson(QJsonDocument::Indented),
-                          keepUnreadableFile = std::exchange(m_keepUnreadableFile, false)] {
+    writerThread().start(inBackground([path = m_filePath, bytes = QJsonDocument(m_values).toJson(QJsonDocument::Indented),
+                                       keepUnreadableFile = std::exchange(m_keepUnreadableFile, false)] {
         writeAtomically(path, bytes, keepUnreadableFile);
-    });
+    }));
 }
 
 Preferences::~Preferences()

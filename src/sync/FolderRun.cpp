@@ -2,6 +2,7 @@
 
 #include "api/APIClient.h"
 #include "api/SharedTexts.h"
+#include "platform/BackgroundPriority.h"
 #include "platform/Descriptors.h"
 #include "platform/FolderAccess.h"
 #include "platform/Logging.h"
@@ -126,7 +127,7 @@ QThreadPool *diskThreads()
 template <typename Work>
 QCoro::Task<std::invoke_result_t<Work>> onWorker(Work work, QThreadPool *pool = QThreadPool::globalInstance())
 {
-    QCoro::Task<std::invoke_result_t<Work>> running = takeResultOf(QtConcurrent::run(pool, std::move(work)));
+    QCoro::Task<std::invoke_result_t<Work>> running = takeResultOf(QtConcurrent::run(pool, inBackground(std::move(work))));
     co_return co_await running;
 }
 
@@ -409,7 +410,9 @@ void FolderRun::openAhead(const std::vector<Upload> &uploads, std::size_t from)
 
 QFuture<FolderRun::OpenedToSend> FolderRun::startOpening(const QString &path) const
 {
-    return QtConcurrent::run(diskThreads(), openOn, m_folder, relative(path), QThread::currentThread());
+    return QtConcurrent::run(diskThreads(),
+                             inBackground([folder = m_folder, relativePath = relative(path),
+                                           sender = QThread::currentThread()] { return openOn(folder, relativePath, sender); }));
 }
 
 QCoro::Task<SyncStatusResponse> FolderRun::askWhatChanged(SyncDocumentSink each)

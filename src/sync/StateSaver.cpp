@@ -1,5 +1,6 @@
 #include "sync/StateSaver.h"
 
+#include "platform/BackgroundPriority.h"
 #include "sync/SyncState.h"
 
 #include <QCoroFuture>
@@ -49,9 +50,9 @@ QCoro::Task<void> StateSaver::write()
     SyncState snapshot = *m_source;
     const QPointer<StateSaver> self(this);
     const QString path = m_path;
-    QFuture<qint64> future = QtConcurrent::run([snapshot = std::move(snapshot), path] {
+    QFuture<qint64> future = QtConcurrent::run(inBackground([snapshot = std::move(snapshot), path] {
         return snapshot.writeTo(path);
-    });
+    }));
     const qint64 written = co_await future;
     if (!self)
         co_return;
