@@ -29,6 +29,8 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -309,6 +311,39 @@ private:
 // as a freeze. Each measure is a phase; the five longest stalls of all
 // phases are kept with the phase they fell in, and each phase's peak of
 // resident memory with where in it that fell.
+// The same lateness for a thread with no work at all (it only sleeps 5 ms
+// at a time, at the main thread's priority): what this machine itself adds
+// (a virtual processor not run by its host, a timer interrupt come late),
+// measured in the same phases as the reference for the main thread's.
+class IdleThreadLateness {
+public:
+    IdleThreadLateness()
+        : m_sleeper([this](std::stop_token stop) {
+              while (!stop.stop_requested()) {
+                  const qint64 before = monotonicNow();
+                  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                  const qint64 lateNs = monotonicNow() - before - qint64(5) * 1000000;
+                  qint64 worst = m_longestNs.load();
+                  while (lateNs > worst && !m_longestNs.compare_exchange_weak(worst, lateNs)) {
+                  }
+              }
+          })
+    {
+    }
+    void restart() { m_longestNs = 0; }
+    double longestMs() const { return m_longestNs.load() / 1e6; }
+
+private:
+    static qint64 monotonicNow()
+    {
+        timespec now{};
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+    }
+    std::atomic<qint64> m_longestNs{0};
+    std::jthread m_sleeper; // last: it stops before the rest goes
+};
+
 class StallProbe {
 public:
     StallProbe()
@@ -327,6 +362,7 @@ public:
         m_lastNs = 0;
         m_lastCpuNs = threadCpuNs();
         m_lastRunQueueNs = m_runQueue.waitedNs();
+        m_idleThread.restart();
         m_timer.start();
     }
     // The longest lateness of a tick since start(), in milliseconds. The
@@ -337,6 +373,10 @@ public:
         idle(100);
         m_timer.stop();
         m_phasePeaks.append(m_phase + QStringLiteral(": ") + m_peaks.peak());
+        m_idleThreadLateness.append(QStringLiteral("%1: %2 ms (the main thread: %3 ms)")
+                                        .arg(m_phase)
+                                        .arg(m_idleThread.longestMs(), 0, 'f', 1)
+                                        .arg(m_longestNs / 1e6, 0, 'f', 1));
         return m_longestNs / 1e6;
     }
     void printWorst() const
@@ -344,11 +384,16 @@ public:
         std::printf("five longest main-thread stalls (and in each the main thread's own CPU time, and its wait "
                     "for a core):");
         for (const Stall &stall : m_worst)
-            std::printf(" %.1f ms (%s; %.1f ms on CPU, %.1f ms waiting for a core);", stall.lateNs / 1e6,
-                        qPrintable(stall.phase), stall.cpuNs / 1e6, stall.runQueueNs / 1e6);
+            std::printf(" %.1f ms (%s; %.1f ms on CPU, %.1f ms waiting for a core; ended at %.3f s of the "
+                        "monotonic clock);",
+                        stall.lateNs / 1e6, qPrintable(stall.phase), stall.cpuNs / 1e6, stall.runQueueNs / 1e6,
+                        stall.endedNs / 1e9);
         std::printf("\npeak resident memory of each phase:\n");
         for (const QString &peak : m_phasePeaks)
             std::printf("  %s\n", qPrintable(peak));
+        std::printf("longest lateness of an idle thread's 5 ms sleeps, each phase (what the machine adds):\n");
+        for (const QString &lateness : m_idleThreadLateness)
+            std::printf("  %s\n", qPrintable(lateness));
     }
     // Names the step the phase is at, for where its peak falls.
     void setStep(QString step)
@@ -377,7 +422,7 @@ private:
         if (m_worst.size() == 5 && lateNs <= m_worst.back().lateNs)
             return;
         m_worst.push_back({lateNs, m_step.isEmpty() ? m_phase : m_phase + QStringLiteral(", at: ") + m_step, cpuNs,
-                           runQueueNs});
+                           runQueueNs, monotonicNs()});
         std::sort(m_worst.begin(), m_worst.end(), [](const Stall &a, const Stall &b) { return a.lateNs > b.lateNs; });
         if (m_worst.size() > 5)
             m_worst.pop_back();
@@ -394,7 +439,14 @@ private:
         QString phase;
         qint64 cpuNs;      // of the main thread, over the whole interval
         qint64 runQueueNs; // the main thread runnable but not running, over it
+        qint64 endedNs;    // by the monotonic clock, to find it in a trace (perf -k CLOCK_MONOTONIC)
     };
+    static qint64 monotonicNs()
+    {
+        timespec now{};
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+    }
     // The calling thread's time spent runnable but waiting for a core, from
     // the scheduler's statistics (0 where the kernel keeps none).
     class RunQueueWait {
@@ -433,6 +485,8 @@ private:
     std::vector<Stall> m_worst;
     PeakWatch m_peaks;
     QStringList m_phasePeaks;
+    IdleThreadLateness m_idleThread;
+    QStringList m_idleThreadLateness;
 };
 
 // Names the probe's step after the status and progress an engine shows, for

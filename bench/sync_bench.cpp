@@ -22,9 +22,12 @@
 //  - with --big-file, a pass that uploads one file of that size;
 //  - with --engine-only, the engine's own phases alone, without the
 //    minimal client and the second computer (to look into them with a
-//    profiler).
+//    profiler);
+//  - with --server-below N, the server N nice steps below the benchmark,
+//    standing for a server on another machine that never takes a core from
+//    the client (its main thread's stalls are then the client's own).
 //
-// usage: sync_bench [COUNT ...] [--big-file MiB] [--engine-only]
+// usage: sync_bench [COUNT ...] [--big-file MiB] [--engine-only] [--server-below N]
 //        sync_bench --throttled-upload MiB [--rate BYTES_PER_SEC]
 // Without counts: 2000 and 10000. The 100,000-file figures: sync_bench 100000.
 #include "LargeFile.h"
@@ -69,8 +72,9 @@ void runCount(int fileCount, qint64 bigFileMiB, bool engineOnly)
 {
     Setting setting(ServerIn::ChildProcess);
     const qint64 totalBytes = setting.writeFiles(fileCount);
-    std::printf("== %d files, %.1f MiB; server: %s (child process, pid %lld)\n", fileCount, totalBytes / 1048576.0,
-                qPrintable(setting.baseURL), setting.child->processId());
+    std::printf("== %d files, %.1f MiB; server: %s (child process, pid %lld, %d nice steps below)\n", fileCount,
+                totalBytes / 1048576.0, qPrintable(setting.baseURL), setting.child->processId(),
+                ServerProcess::niceSteps);
     std::fflush(stdout);
 
     // The reference first, into its own root folder and state file; it is
@@ -108,9 +112,11 @@ void runCount(int fileCount, qint64 bigFileMiB, bool engineOnly)
     const qint64 finalStateSize = QFileInfo(setting.stateFilePath()).size();
     const long memoryAfter = memoryKiB();
     const long firstPeak = memoryKiB("VmHWM:");
-    std::printf("engine          first sync %7lld ms = %.2fx the minimal client; %lld requests, status %s, %lld tracked\n",
-                firstMs, double(firstMs) / qMax<qint64>(minimalMs, 1), setting.requestCount(),
-                qPrintable(setting.appState->statusText()), qint64(engine->syncState().trackedFiles.size()));
+    const QString ratio = engineOnly ? QString()
+                                     : QStringLiteral(" = %1x the minimal client").arg(double(firstMs) / minimalMs, 0, 'f', 2);
+    std::printf("engine          first sync %7lld ms%s; %lld requests, status %s, %lld tracked\n", firstMs,
+                qPrintable(ratio), setting.requestCount(), qPrintable(setting.appState->statusText()),
+                qint64(engine->syncState().trackedFiles.size()));
     std::printf("  longest main-thread stall %.1f ms\n", firstStall);
     std::printf("  state file: %lld saves, %.2f MiB written = %.1fx the final file of %.2f MiB\n",
                 engine->stateSaveCount(), engine->stateBytesWritten() / 1048576.0,
@@ -312,10 +318,12 @@ int main(int argc, char **argv)
             rate = arguments[++i].toLongLong();
         else if (argument == QLatin1String("--engine-only"))
             engineOnly = true;
+        else if (argument == QLatin1String("--server-below") && hasValue)
+            enginebench::ServerProcess::niceSteps = arguments[++i].toInt();
         else if (argument.toInt() > 0)
             counts.append(argument.toInt());
         else {
-            std::fprintf(stderr, "usage: sync_bench [COUNT ...] [--big-file MiB] [--engine-only]\n"
+            std::fprintf(stderr, "usage: sync_bench [COUNT ...] [--big-file MiB] [--engine-only] [--server-below N]\n"
                                  "       sync_bench --throttled-upload MiB [--rate BYTES_PER_SEC]\n");
             return 2;
         }
