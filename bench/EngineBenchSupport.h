@@ -311,18 +311,26 @@ private:
 // as a freeze. Each measure is a phase; the five longest stalls of all
 // phases are kept with the phase they fell in, and each phase's peak of
 // resident memory with where in it that fell.
-// The same lateness for a thread with no work at all (it only sleeps 5 ms
-// at a time, at the main thread's priority): what this machine itself adds
-// (a virtual processor not run by its host, a timer interrupt come late),
-// measured in the same phases as the reference for the main thread's.
+inline qint64 monotonicNs()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// How late a thread with no work at all wakes from sleeps of 5 ms, at the
+// main thread's priority: what this machine itself adds (a virtual
+// processor its host does not run, a timer interrupt come late, other
+// processes), measured in the same phases as the reference for the main
+// thread's stalls (StallProbe below).
 class IdleThreadLateness {
 public:
     IdleThreadLateness()
         : m_sleeper([this](std::stop_token stop) {
               while (!stop.stop_requested()) {
-                  const qint64 before = monotonicNow();
+                  const qint64 before = monotonicNs();
                   std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                  const qint64 lateNs = monotonicNow() - before - qint64(5) * 1000000;
+                  const qint64 lateNs = monotonicNs() - before - qint64(5) * 1000000;
                   qint64 worst = m_longestNs.load();
                   while (lateNs > worst && !m_longestNs.compare_exchange_weak(worst, lateNs)) {
                   }
@@ -334,12 +342,6 @@ public:
     double longestMs() const { return m_longestNs.load() / 1e6; }
 
 private:
-    static qint64 monotonicNow()
-    {
-        timespec now{};
-        ::clock_gettime(CLOCK_MONOTONIC, &now);
-        return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
-    }
     std::atomic<qint64> m_longestNs{0};
     std::jthread m_sleeper; // last: it stops before the rest goes
 };
@@ -441,12 +443,6 @@ private:
         qint64 runQueueNs; // the main thread runnable but not running, over it
         qint64 endedNs;    // by the monotonic clock, to find it in a trace (perf -k CLOCK_MONOTONIC)
     };
-    static qint64 monotonicNs()
-    {
-        timespec now{};
-        ::clock_gettime(CLOCK_MONOTONIC, &now);
-        return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
-    }
     // The calling thread's time spent runnable but waiting for a core, from
     // the scheduler's statistics (0 where the kernel keeps none).
     class RunQueueWait {
