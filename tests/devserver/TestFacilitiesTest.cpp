@@ -3,7 +3,11 @@
 #include "RawHttp.h"
 #include "support/TestSupport.h"
 
+#include <QCoroTimer>
+#include <QTimer>
+#include <chrono>
 #include <future>
+#include <stdexcept>
 
 using nlohmann::json;
 using testsupport::fault;
@@ -84,6 +88,35 @@ TEST_F(TestFacilitiesTest, RequestsAreRecordedAsReceived)
     EXPECT_EQ(recorded[1].path, "/api/v1/sync/status");
     EXPECT_EQ(recorded[1].target, "/api/v1/sync/status?folder_id=1&since=2026-01-01T00:00:00+01:00");
     EXPECT_TRUE(recorded[1].body.empty());
+}
+
+// run() returns only when its task is done: something thrown from an event
+// handler meanwhile does not leave the task to finish into a stack that is
+// gone, and is thrown from run() afterwards, before what the task itself threw.
+TEST(RunTest, ReturnsOnlyWhenItsTaskIsDoneEvenWhenAnEventHandlerThrows)
+{
+    using namespace std::chrono_literals;
+    bool finished = false;
+    auto slowTask = [](bool &finished, bool fail) -> QCoro::Task<int> {
+        co_await QCoro::sleepFor(50ms);
+        finished = true;
+        if (fail)
+            throw std::runtime_error("from the task");
+        co_return 7;
+    };
+    QTimer::singleShot(0, [] { throw std::runtime_error("from a timer"); });
+    try {
+        testsupport::run(slowTask(finished, false));
+        ADD_FAILURE() << "run() returned as if nothing had been thrown";
+    } catch (const std::runtime_error &error) {
+        EXPECT_STREQ(error.what(), "from a timer");
+    }
+    EXPECT_TRUE(finished);
+
+    finished = false;
+    EXPECT_EQ(testsupport::run(slowTask(finished, false)), 7);
+    EXPECT_THROW(testsupport::run(slowTask(finished, true)), std::runtime_error);
+    EXPECT_TRUE(finished);
 }
 
 } // namespace

@@ -13,6 +13,20 @@
 
 namespace testsupport {
 
+std::exception_ptr detail::spinUntilDone(QEventLoop &loop, const bool &done)
+{
+    std::exception_ptr escaped;
+    while (!done) {
+        try {
+            loop.exec();
+        } catch (...) {
+            if (!escaped)
+                escaped = std::current_exception();
+        }
+    }
+    return escaped;
+}
+
 TempHome::TempHome()
     : m_oldConfig(qgetenv("XDG_CONFIG_HOME")), m_oldData(qgetenv("XDG_DATA_HOME"))
 {

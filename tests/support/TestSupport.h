@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QCoroTask>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -60,8 +61,8 @@ struct RunningServer {
 };
 
 namespace detail {
-// QCoro::waitFor drops an exception thrown by the task and never returns;
-// this wrapper catches it so that run() can throw it again.
+// Catches what the task throws, so that run() can throw it again once the
+// loop is left.
 template <typename T>
 QCoro::Task<std::optional<T>> catching(QCoro::Task<T> task, std::exception_ptr &failure)
 {
@@ -81,19 +82,43 @@ inline QCoro::Task<bool> catching(QCoro::Task<void> task, std::exception_ptr &fa
     }
     co_return true;
 }
+
+template <typename R>
+QCoro::Task<void> finishing(QCoro::Task<R> task, std::optional<R> &result, bool &done, QEventLoop &loop)
+{
+    result = co_await std::move(task);
+    done = true;
+    loop.quit();
+}
+
+// Spins `loop` until `done`. Something thrown from an event handler (a
+// timer's callback, a slot) leaves exec() while the task still runs; leaving
+// run() then would let the task finish later into a stack that is gone, so
+// the loop is entered again until the task is done. The first such escape is
+// returned, to be thrown once nothing is left running.
+std::exception_ptr spinUntilDone(QEventLoop &loop, const bool &done);
 } // namespace detail
 
 // Runs a coroutine to completion on the real event loop; what it throws is
-// thrown from here.
+// thrown from here, and so is anything thrown from an event handler while it
+// ran.
 template <typename T>
 T run(QCoro::Task<T> &&task)
 {
     std::exception_ptr failure;
-    auto result = QCoro::waitFor(detail::catching(std::move(task), failure));
+    using Caught = std::conditional_t<std::is_void_v<T>, bool, std::optional<T>>;
+    std::optional<Caught> result;
+    bool done = false;
+    QEventLoop loop;
+    auto caught = detail::catching(std::move(task), failure);
+    auto running = detail::finishing(std::move(caught), result, done, loop);
+    const std::exception_ptr escaped = detail::spinUntilDone(loop, done);
+    if (escaped)
+        std::rethrow_exception(escaped);
     if (failure)
         std::rethrow_exception(failure);
     if constexpr (!std::is_void_v<T>)
-        return std::move(*result);
+        return std::move(**result);
 }
 
 // Spins the event loop until the predicate holds or the time runs out; a
