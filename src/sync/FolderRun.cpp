@@ -2,11 +2,11 @@
 
 #include "api/APIClient.h"
 #include "api/SharedTexts.h"
-#include "platform/BackgroundPriority.h"
 #include "platform/Descriptors.h"
 #include "platform/FolderAccess.h"
 #include "platform/Logging.h"
 #include "platform/MemoryRelease.h"
+#include "platform/RunInBackground.h"
 #include "platform/WorkerResult.h"
 #include "state/NoticeTitles.h"
 #include "sync/FailureText.h"
@@ -22,7 +22,6 @@
 #include <QSysInfo>
 #include <QThread>
 #include <QThreadPool>
-#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 
 using namespace FolderPlanning;
@@ -127,7 +126,7 @@ QThreadPool *diskThreads()
 template <typename Work>
 QCoro::Task<std::invoke_result_t<Work>> onWorker(Work work, QThreadPool *pool = QThreadPool::globalInstance())
 {
-    QCoro::Task<std::invoke_result_t<Work>> running = takeResultOf(QtConcurrent::run(pool, inBackground(std::move(work))));
+    QCoro::Task<std::invoke_result_t<Work>> running = takeResultOf(runInBackground(pool, std::move(work)));
     co_return co_await running;
 }
 
@@ -410,9 +409,10 @@ void FolderRun::openAhead(const std::vector<Upload> &uploads, std::size_t from)
 
 QFuture<FolderRun::OpenedToSend> FolderRun::startOpening(const QString &path) const
 {
-    return QtConcurrent::run(diskThreads(),
-                             inBackground([folder = m_folder, relativePath = relative(path),
-                                           sender = QThread::currentThread()] { return openOn(folder, relativePath, sender); }));
+    return runInBackground(diskThreads(), [folder = m_folder, relativePath = relative(path),
+                                           sender = QThread::currentThread()] {
+        return openOn(folder, relativePath, sender);
+    });
 }
 
 QCoro::Task<SyncStatusResponse> FolderRun::askWhatChanged(SyncDocumentSink each)

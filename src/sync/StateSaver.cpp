@@ -1,12 +1,11 @@
 #include "sync/StateSaver.h"
 
-#include "platform/BackgroundPriority.h"
+#include "platform/RunInBackground.h"
 #include "sync/SyncState.h"
 
 #include <QCoroFuture>
 #include <QCoroSignal>
 #include <QPointer>
-#include <QtConcurrent/QtConcurrentRun>
 
 StateSaver::StateSaver(const SyncState *source, QString path, QObject *parent)
     : QObject(parent), m_source(source), m_path(std::move(path))
@@ -50,9 +49,9 @@ QCoro::Task<void> StateSaver::write()
     SyncState snapshot = *m_source;
     const QPointer<StateSaver> self(this);
     const QString path = m_path;
-    QFuture<qint64> future = QtConcurrent::run(inBackground([snapshot = std::move(snapshot), path] {
+    QFuture<qint64> future = runInBackground([snapshot = std::move(snapshot), path] {
         return snapshot.writeTo(path);
-    }));
+    });
     const qint64 written = co_await future;
     if (!self)
         co_return;

@@ -1,12 +1,12 @@
 #include "sync/SyncEngine.h"
 
 #include "api/APIClient.h"
-#include "platform/BackgroundPriority.h"
 #include "platform/Bookmarks.h"
 #include "platform/FolderAccess.h"
 #include "platform/Logging.h"
 #include "platform/MemoryRelease.h"
 #include "platform/Preferences.h"
+#include "platform/RunInBackground.h"
 #include "platform/WorkerResult.h"
 #include "state/AppState.h"
 #include "state/FileWatcher.h"
@@ -23,7 +23,6 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QMetaObject>
-#include <QtConcurrent/QtConcurrentRun>
 #include <QCoroFuture>
 #include <cmath>
 #include <limits>
@@ -209,7 +208,7 @@ SyncEngine::SyncEngine(APIClient &apiClient, AppState &appState, QString stateFi
       m_appState(appState),
       m_stateFilePath(stateFilePath.isEmpty() ? SyncState::fileURL() : std::move(stateFilePath))
 {
-    m_loading = QtConcurrent::run(inBackground([path = m_stateFilePath] { return SyncState::load(path); }));
+    m_loading = runInBackground([path = m_stateFilePath] { return SyncState::load(path); });
     // The default location makes its own directory; a given one may not exist yet.
     QDir().mkpath(QFileInfo(m_stateFilePath).absolutePath());
     m_stateGeneration = stateFileUses()[m_stateFilePath].generation;
@@ -389,7 +388,7 @@ QCoro::Task<void> SyncEngine::compactMap(Map SyncState::*map, Map (*compact)(con
 {
     const QPointer<SyncEngine> self(this);
     Map snapshot = m_syncState.*map;
-    QFuture<Map> copying = QtConcurrent::run(inBackground([snapshot, compact] { return compact(snapshot); }));
+    QFuture<Map> copying = runInBackground([snapshot, compact] { return compact(snapshot); });
     QCoro::Task<Map> taking = takeResultOf(copying);
     Map copy = co_await taking;
     if (!self)
