@@ -177,7 +177,6 @@ struct Setting {
     }
 };
 
-// Spins the event loop until the predicate holds or the time runs out.
 // CPU time of this process so far, every thread counted, in milliseconds:
 // what the client spends, apart from the server (a child process).
 inline double processCpuMs()
@@ -186,6 +185,24 @@ inline double processCpuMs()
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
     return now.tv_sec * 1000.0 + now.tv_nsec / 1e6;
 }
+
+// CPU time of another process so far (the server), in milliseconds; 0 when
+// it cannot be read.
+inline double otherProcessCpuMs(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    // The fields after the command's closing parenthesis; user and system
+    // time are the 12th and 13th of them.
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return 0;
+    return (fields[11].toLongLong() + fields[12].toLongLong()) * 1000.0 / sysconf(_SC_CLK_TCK);
+}
+
+// Spins the event loop until the predicate holds or the time runs out.
 
 inline bool waitUntil(const std::function<bool()> &predicate, int timeoutMs)
 {

@@ -82,18 +82,32 @@ void runCount(int fileCount, qint64 bigFileMiB, bool engineOnly)
     QElapsedTimer clock;
     clock.start();
     qint64 minimalMs = 0;
+    // Where the time goes: the client's CPU and the server's beside it.
+    const qint64 serverPid = setting.child->processId();
+    double clientCpu = processCpuMs(), serverCpu = otherProcessCpuMs(serverPid);
+    const auto cpuSince = [&] {
+        const double client = processCpuMs(), server = otherProcessCpuMs(serverPid);
+        const QString spent = QStringLiteral("client CPU %1 s, server CPU %2 s")
+                                  .arg((client - clientCpu) / 1000.0, 0, 'f', 1)
+                                  .arg((server - serverCpu) / 1000.0, 0, 'f', 1);
+        clientCpu = client;
+        serverCpu = server;
+        return spent;
+    };
     if (!engineOnly) {
         MinimalClient minimal(setting.baseURL, setting.home.filePath("minimal_state.json"));
         auto minimalSync = minimal.firstSync(setting.accountEmail, setting.accountPassword,
                                              QStringLiteral("Minimal Sync"), setting.folder);
         QCoro::waitFor(minimalSync);
         minimalMs = clock.elapsed();
-        std::printf("minimal client  first sync %7lld ms (%lld uploads, one state save of %.1f KiB)\n", minimalMs,
-                    minimal.uploaded(), QFileInfo(setting.home.filePath("minimal_state.json")).size() / 1024.0);
+        std::printf("minimal client  first sync %7lld ms (%lld uploads, one state save of %.1f KiB); %s\n", minimalMs,
+                    minimal.uploaded(), QFileInfo(setting.home.filePath("minimal_state.json")).size() / 1024.0,
+                    qPrintable(cpuSince()));
     }
     returnFreedMemoryNow();
 
     setting.clearRequests();
+    cpuSince();
     const long memoryBefore = memoryKiB();
     resetPeakMemory();
     StallProbe probe;
@@ -103,6 +117,7 @@ void runCount(int fileCount, qint64 bigFileMiB, bool engineOnly)
     clock.restart();
     QCoro::waitFor(engine->performSync());
     const qint64 firstMs = clock.elapsed();
+    const QString firstCpu = cpuSince();
     probe.setStep(QStringLiteral("the pass has returned"));
     // The compaction that follows a pass of many changes settles, counted
     // in the first sync's phase.
@@ -114,9 +129,9 @@ void runCount(int fileCount, qint64 bigFileMiB, bool engineOnly)
     const long firstPeak = memoryKiB("VmHWM:");
     const QString ratio = engineOnly ? QString()
                                      : QStringLiteral(" = %1x the minimal client").arg(double(firstMs) / minimalMs, 0, 'f', 2);
-    std::printf("engine          first sync %7lld ms%s; %lld requests, status %s, %lld tracked\n", firstMs,
+    std::printf("engine          first sync %7lld ms%s; %lld requests, status %s, %lld tracked; %s\n", firstMs,
                 qPrintable(ratio), setting.requestCount(), qPrintable(setting.appState->statusText()),
-                qint64(engine->syncState().trackedFiles.size()));
+                qint64(engine->syncState().trackedFiles.size()), qPrintable(firstCpu));
     std::printf("  longest main-thread stall %.1f ms\n", firstStall);
     std::printf("  state file: %lld saves, %.2f MiB written = %.1fx the final file of %.2f MiB\n",
                 engine->stateSaveCount(), engine->stateBytesWritten() / 1048576.0,
