@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QUuid>
 
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -50,6 +51,12 @@ public:
         const ssize_t length = m_fd < 0 ? -1 : ::fgetxattr(m_fd, Bookmarks::markAttribute, value, sizeof value);
         return length > 0 ? QString::fromLatin1(value, int(length)) : QString();
     }
+    // Known to carry no mark: the file system keeps user attributes and this
+    // folder has none (not merely unreadable).
+    bool carriesNoMark() const
+    {
+        return m_fd >= 0 && ::fgetxattr(m_fd, Bookmarks::markAttribute, nullptr, 0) < 0 && errno == ENODATA;
+    }
     bool setMark(const QString &mark) const
     {
         const QByteArray value = mark.toLatin1();
@@ -72,19 +79,24 @@ std::optional<QByteArray> create(const QString &folderPath, const QString &mark)
     if (!identity)
         return std::nullopt;
     QString recorded = mark;
+    bool marked = false;
     if (recorded.isEmpty()) {
         recorded = QUuid::createUuid().toString(QUuid::WithoutBraces);
         // A file system without user attributes (or a folder not ours to
         // mark) keeps the mark in the bookmark alone: such a folder is then
         // known by its device and inode only.
-        folder.setMark(recorded);
+        marked = folder.setMark(recorded);
+    } else {
+        marked = folder.mark() == recorded;
     }
-    const QJsonObject object{
+    QJsonObject object{
         {QStringLiteral("path"), path},
         {QStringLiteral("device"), identity->device},
         {QStringLiteral("inode"), identity->inode},
         {QStringLiteral("mark"), recorded},
     };
+    if (marked)
+        object.insert(QStringLiteral("marked"), true);
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
@@ -114,6 +126,7 @@ std::optional<Resolved> read(const QByteArray &bookmark)
     resolved.current = resolved.identity;
     // Optional: bookmarks made before marks were kept have none.
     resolved.mark = object.value(QStringLiteral("mark")).toString();
+    resolved.markedOnFolder = !resolved.mark.isEmpty() && object.value(QStringLiteral("marked")).toBool();
     return resolved;
 }
 
@@ -126,9 +139,22 @@ std::optional<Resolved> resolve(const QByteArray &bookmark)
     if (!current)
         return std::nullopt;
     resolved->current = *current;
-    resolved->isStale = *current != resolved->identity
-                        && (resolved->mark.isEmpty() || markOf(resolved->path, *current) != resolved->mark);
+    resolved->isStale = !isChosenFolder(*resolved, *current);
     return resolved;
+}
+
+bool isChosenFolder(const Resolved &recorded, const FolderIdentity &current)
+{
+    if (current == recorded.identity) {
+        // Another mark (the folder chosen again elsewhere, by another user
+        // of a shared folder) still leaves it the same folder; only a folder
+        // that lost every mark is a new file system.
+        if (!recorded.markedOnFolder)
+            return true;
+        const OpenFolder folder(recorded.path);
+        return folder.identity() != current || !folder.carriesNoMark();
+    }
+    return !recorded.mark.isEmpty() && markOf(recorded.path, current) == recorded.mark;
 }
 
 QString markOf(const QString &folderPath, const FolderIdentity &identity)

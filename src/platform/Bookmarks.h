@@ -31,6 +31,11 @@ struct Resolved {
     // made before marks were kept). Each choice gets a new one, so it also
     // tells one choice of a folder from the next.
     QString mark;
+    // The mark was written on the folder when the bookmark was made (member
+    // "marked"). A folder at the recorded identity that carries no mark at
+    // all is then another one: a new file system that reuses the device and
+    // inode numbers, such as a fresh tmpfs or a drive formatted again.
+    bool markedOnFolder = false;
     // resolve() only: the identity of the folder now at the path, which
     // differs from `identity` for a folder whose drive was mounted again.
     FolderIdentity current;
@@ -48,6 +53,12 @@ std::optional<Resolved> resolve(const QByteArray &bookmark);
 // What the bookmark recorded, whether or not the folder is there now
 // (isStale is not set). Fails only when the bytes cannot be read.
 std::optional<Resolved> read(const QByteArray &bookmark);
+
+// Whether the folder now at the recorded path, of identity `current`, is
+// the chosen one: the recorded identity, unless the folder was marked and
+// its mark is gone; or another identity that carries the mark (its drive
+// mounted again).
+bool isChosenFolder(const Resolved &recorded, const FolderIdentity &current);
 
 // The mark on the folder at `folderPath`, provided it is the folder of that
 // identity (so that a folder swapped in meanwhile is not read); empty when

@@ -370,14 +370,12 @@ void AppState::saveBookmarks()
     m_preferences.setDataArray(bookmarksKey, bookmarks);
 }
 
-std::optional<FolderIdentity> AppState::watchedFolderIdentity(const QString &folderPath) const
+std::optional<Bookmarks::Resolved> AppState::watchedFolderBookmark(const QString &folderPath) const
 {
     const auto bookmark = m_bookmarks.constFind(folderPath);
     if (bookmark == m_bookmarks.cend())
         return std::nullopt;
-    if (const auto recorded = Bookmarks::read(*bookmark))
-        return recorded->identity;
-    return std::nullopt;
+    return Bookmarks::read(*bookmark);
 }
 
 QString AppState::watchedFolderMark(const QString &folderPath) const

@@ -123,7 +123,7 @@ public:
     std::optional<QString> overlappingFolder(const QString &folderPath) const;
     // The folder the user chose at that path, as its bookmark recorded it;
     // none for a folder that has no bookmark.
-    std::optional<FolderIdentity> watchedFolderIdentity(const QString &folderPath) const;
+    std::optional<Bookmarks::Resolved> watchedFolderBookmark(const QString &folderPath) const;
     // The mark of the choice (see Bookmarks::Resolved::mark): a new one each
     // time the folder is chosen. Empty when none was recorded.
     QString watchedFolderMark(const QString &folderPath) const;

@@ -641,16 +641,15 @@ std::shared_ptr<FolderAccess> SyncEngine::openWatchedFolder(const QString &folde
         m_appState.setFolderNeedsChoice(folderPath, true);
         throw UnreadableFolder(folderPath);
     }
-    const std::optional<FolderIdentity> chosen = m_appState.watchedFolderIdentity(folderPath);
-    if (chosen && folder->identity() != *chosen) {
-        // Another device and inode: a drive mounted again (under another
-        // device number) still carries the mark written on the chosen
-        // folder; a folder put in its place does not.
-        const QString mark = m_appState.watchedFolderMark(folderPath);
-        if (mark.isEmpty() || Bookmarks::markOf(folderPath, folder->identity()) != mark) {
-            m_appState.setFolderNeedsChoice(folderPath, true);
-            throw ReplacedFolder(folderPath);
-        }
+    const std::optional<Bookmarks::Resolved> chosen = m_appState.watchedFolderBookmark(folderPath);
+    // A drive mounted again (under another device number) still carries the
+    // mark written on the chosen folder; a folder put in its place does not,
+    // nor does a new file system mounted there under the same numbers.
+    if (chosen && !Bookmarks::isChosenFolder(*chosen, folder->identity())) {
+        m_appState.setFolderNeedsChoice(folderPath, true);
+        throw ReplacedFolder(folderPath);
+    }
+    if (chosen && folder->identity() != chosen->identity) {
         qCInfo(lcSyncEngine, "Folder %s is back on another device number; it is the folder chosen",
                qUtf8Printable(folderPath));
         m_appState.updateWatchedFolderIdentity(folderPath, folder->identity());

@@ -6,6 +6,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <sys/xattr.h>
 
 using testsupport::readFile;
 using testsupport::writeFile;
@@ -112,6 +113,35 @@ TEST_F(FolderIdentityTest, ADriveMountedAgainUnderAnotherDeviceIsStillTheChosenF
     const auto renewed = Bookmarks::read(preferences->dataArray("watchedFolderBookmarks")->at(0));
     EXPECT_EQ(renewed->identity.device, device);
     EXPECT_EQ(renewed->mark, recorded.value("mark").toString());
+}
+
+// A new file system mounted at the chosen folder can reuse its device and
+// inode numbers (a fresh tmpfs, a drive formatted again): it holds no files
+// and carries no mark. It is not the chosen folder, so the files missing
+// from it are not deleted from the server; chosen again, it starts afresh.
+TEST_F(FolderIdentityTest, AFolderThatLostItsMarkUnderTheSameNumbersIsNotTheChosenFolder)
+{
+    const QString docs = choose("Docs");
+    writeFile(docs + "/a.txt", "a");
+    writeFile(docs + "/b.txt", "b");
+    syncOk();
+
+    // What the new file system looks like at the same numbers: empty, no mark.
+    QFile::remove(docs + "/a.txt");
+    QFile::remove(docs + "/b.txt");
+    ASSERT_EQ(::removexattr(QFile::encodeName(docs).constData(), Bookmarks::markAttribute), 0);
+    sync();
+    EXPECT_EQ(appState->syncStatus().kind, SyncStatus::Kind::error);
+    EXPECT_EQ(appState->foldersNeedingChoice(), QStringList{docs});
+    EXPECT_EQ(deletions(), 0);
+    EXPECT_EQ(serverContent(docs, "a.txt"), "a");
+
+    // Chosen again: the documents come down to the new folder.
+    ASSERT_TRUE(appState->replaceWatchedFolder(0, docs));
+    syncOk();
+    EXPECT_EQ(readFile(docs + "/a.txt"), "a");
+    EXPECT_EQ(readFile(docs + "/b.txt"), "b");
+    EXPECT_EQ(deletions(), 0);
 }
 
 TEST_F(FolderIdentityTest, AnotherAccountStartsAfreshAndTheFirstOneFindsItsStateAgain)

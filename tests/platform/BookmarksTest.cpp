@@ -2,6 +2,8 @@
 
 #include "support/TestSupport.h"
 
+#include <sys/xattr.h>
+
 class BookmarksTest : public ::testing::Test {
 protected:
     QString path(const QString &relative) const { return dir.filePath(relative); }
@@ -112,4 +114,28 @@ TEST_F(BookmarksTest, TheMarkOnTheFolderKnowsItUnderAnotherDeviceNumberButNotAFo
     EXPECT_EQ(Bookmarks::markOf(path("Moved"), made->identity), current);
     // Read only from the folder of the identity given.
     EXPECT_EQ(Bookmarks::markOf(path("Moved"), now->identity), QString());
+}
+
+// A bookmark whose mark was written on the folder: the same numbers with no
+// mark at all are a new file system there; another mark (the folder chosen
+// again by someone else sharing it) or a bookmark that never marked the
+// folder leave the numbers to decide.
+TEST_F(BookmarksTest, TheSameNumbersWithoutTheMarkAreANewFileSystem)
+{
+    ASSERT_TRUE(QDir().mkpath(path("Docs")));
+    const QByteArray folder = QFile::encodeName(path("Docs"));
+    const QByteArray marked = *Bookmarks::create(path("Docs"));
+    ASSERT_TRUE(Bookmarks::read(marked)->markedOnFolder);
+    EXPECT_FALSE(Bookmarks::resolve(marked)->isStale);
+
+    const QByteArray other = "someone-else";
+    ASSERT_EQ(::setxattr(folder.constData(), Bookmarks::markAttribute, other.constData(), other.size(), 0), 0);
+    EXPECT_FALSE(Bookmarks::resolve(marked)->isStale);
+
+    ASSERT_EQ(::removexattr(folder.constData(), Bookmarks::markAttribute), 0);
+    EXPECT_TRUE(Bookmarks::resolve(marked)->isStale);
+    // Given a mark the folder does not carry, a bookmark does not claim it.
+    const QByteArray unmarked = *Bookmarks::create(path("Docs"), "kept");
+    EXPECT_FALSE(Bookmarks::read(unmarked)->markedOnFolder);
+    EXPECT_FALSE(Bookmarks::resolve(unmarked)->isStale);
 }

@@ -147,7 +147,7 @@ TEST_F(AppStateTest, StaleAndMissingFoldersStayListedAndMarkedWithTheirOwnBookma
     EXPECT_EQ(state->watchedFolders(), (QStringList{second, third, gone}));
     ASSERT_EQ(storedBookmarks().size(), 3);
     EXPECT_TRUE(Bookmarks::resolve(storedBookmarks().at(0))->isStale);
-    EXPECT_NE(state->watchedFolderIdentity(second), std::nullopt);
+    EXPECT_NE(state->watchedFolderBookmark(second), std::nullopt);
 }
 
 TEST_F(AppStateTest, OldBookmarksGetAMarkAndAStoredNestedPairLeavesTheLaterFolderMarked)
@@ -170,7 +170,7 @@ TEST_F(AppStateTest, OldBookmarksGetAMarkAndAStoredNestedPairLeavesTheLaterFolde
     for (const QString &path : {docs, other}) {
         const QString mark = state->watchedFolderMark(path);
         EXPECT_FALSE(mark.isEmpty());
-        EXPECT_EQ(Bookmarks::markOf(path, *state->watchedFolderIdentity(path)), mark);
+        EXPECT_EQ(Bookmarks::markOf(path, state->watchedFolderBookmark(path)->identity), mark);
     }
     // Stored with their marks, kept from then on.
     const QString docsMark = state->watchedFolderMark(docs);
