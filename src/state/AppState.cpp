@@ -335,11 +335,18 @@ void AppState::loadBookmarks()
             nested = nested || overlap(path, earlier).has_value();
         setFolderNeedsChoice(path, !resolved || resolved->isStale || nested);
         QByteArray kept = bookmark;
-        if (resolved && !resolved->isStale && resolved->mark.isEmpty()) {
+        if (resolved && !resolved->isStale && !resolved->markedOnFolder) {
             // A bookmark from before marks were kept gets one now, while the
-            // folder is still the chosen one. (A remounted folder's new
-            // identity is recorded by the pass that meets it.)
-            if (const auto renewed = Bookmarks::create(path)) {
+            // folder is still the chosen one; one from before it was said
+            // whether the mark is on the folder says so now, when it is.
+            // (A remounted folder's new identity is recorded by the pass
+            // that meets it.)
+            const bool carriesMark = !resolved->mark.isEmpty() && resolved->current == resolved->identity
+                                     && Bookmarks::markOf(path, resolved->current) == resolved->mark;
+            const auto renewed = resolved->mark.isEmpty() ? Bookmarks::create(path)
+                                 : carriesMark            ? Bookmarks::create(path, resolved->mark)
+                                                          : std::nullopt;
+            if (renewed && *renewed != bookmark) {
                 kept = *renewed;
                 changed = true;
             }

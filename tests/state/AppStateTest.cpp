@@ -153,11 +153,18 @@ TEST_F(AppStateTest, StaleAndMissingFoldersStayListedAndMarkedWithTheirOwnBookma
 TEST_F(AppStateTest, OldBookmarksGetAMarkAndAStoredNestedPairLeavesTheLaterFolderMarked)
 {
     const QString docs = folder("Docs"), inner = folder("Docs/Inner"), other = folder("Other");
-    // Bookmarks as an earlier version wrote them: no mark, and a nested pair.
+    // Bookmarks as earlier versions wrote them: no mark, and a nested pair;
+    // a mark on the folder but not said to be there.
     QList<QByteArray> old;
+    QString otherMark;
     for (const QString &path : {docs, inner, other}) {
         QJsonObject recorded = QJsonDocument::fromJson(*Bookmarks::create(path)).object();
-        recorded.remove("mark");
+        ASSERT_TRUE(recorded.value("marked").toBool());
+        recorded.remove("marked");
+        if (path == other)
+            otherMark = recorded.value("mark").toString();
+        else
+            recorded.remove("mark");
         old.append(QJsonDocument(recorded).toJson(QJsonDocument::Compact));
     }
     preferences->setDataArray("watchedFolderBookmarks", old);
@@ -171,7 +178,9 @@ TEST_F(AppStateTest, OldBookmarksGetAMarkAndAStoredNestedPairLeavesTheLaterFolde
         const QString mark = state->watchedFolderMark(path);
         EXPECT_FALSE(mark.isEmpty());
         EXPECT_EQ(Bookmarks::markOf(path, state->watchedFolderBookmark(path)->identity), mark);
+        EXPECT_TRUE(state->watchedFolderBookmark(path)->markedOnFolder);
     }
+    EXPECT_EQ(state->watchedFolderMark(other), otherMark);
     // Stored with their marks, kept from then on.
     const QString docsMark = state->watchedFolderMark(docs);
     restart().loadSavedState();
