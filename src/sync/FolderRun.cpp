@@ -626,19 +626,30 @@ QCoro::Task<bool> FolderRun::keptIfChanged(std::shared_ptr<TrashedFile> trashed,
 {
     // A save can land between the check above and the move: what went to
     // the Trash is checked once more, and anything but the agreed content
-    // comes back, untracked, and syncs up as a new file.
+    // comes back, untracked, and syncs up as a new file. Checked and put
+    // back on a worker, like the move itself.
     const QString name = nameOf(removal.path);
-    QCoro::Task<WorkerText> hashing = onWorker([trashed] { return textOrFailure([&] { return trashed->hash(); }); });
-    const WorkerText moved = co_await hashing;
-    if (moved.failure.isEmpty() && moved.text == removal.expectedHash)
+    struct Checked {
+        bool changed = false;
+        WorkerText back; // the name it came back under, or why it could not
+    };
+    QCoro::Task<Checked> checking = onWorker([trashed, name, expected = removal.expectedHash] {
+        Checked checked;
+        const WorkerText moved = textOrFailure([&] { return trashed->hash(); });
+        checked.changed = !moved.failure.isEmpty() || moved.text != expected;
+        if (checked.changed)
+            checked.back = textOrFailure([&] { return putBack(*trashed, name, QDateTime::currentDateTime()); });
+        return checked;
+    });
+    const Checked checked = co_await checking;
+    if (!checked.changed)
         co_return false;
-    try {
-        const QString back = putBack(*trashed, name, QDateTime::currentDateTime());
+    if (checked.back.failure.isEmpty()) {
         qCInfo(lcSyncEngine, "Kept local file changed just before it was to go to the Trash: %s",
-               qUtf8Printable(back));
-    } catch (const std::exception &error) {
+               qUtf8Printable(checked.back.text));
+    } else {
         qCCritical(lcSyncEngine, "A file changed just before it went to the Trash stays there: %s",
-                   qUtf8Printable(failureText(error)));
+                   qUtf8Printable(checked.back.failure));
         m_results->notice(noticetitles::movedToTrash(),
                           QCoreApplication::translate(
                               "FolderRun", "%1 changed just before it was moved to the Trash; restore it from there")

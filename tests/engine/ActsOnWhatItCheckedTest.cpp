@@ -230,6 +230,29 @@ TEST_F(ActsOnWhatItCheckedTest, WhatHappensAroundADownloadsRenameLosesNothing)
     }
 }
 
+// A save lands in the instant between the check of a file whose document
+// was deleted on the server and its move to the Trash: the saved file comes
+// back from the Trash and goes up as a new document.
+TEST_F(ActsOnWhatItCheckedTest, ASaveAsAFileGoesToTheTrashBringsItBack)
+{
+    const QString docs = watch("Docs");
+    writeFile(docs + "/notes.txt", "agreed");
+    syncOk();
+    running.server.deleteDocument(documentsOf(docs).at("notes.txt").id);
+    bool first = true;
+    setRenameHook([&](int fromDir, const char *from, const char *) {
+        if (std::strcmp(from, "notes.txt") == 0 && std::exchange(first, false))
+            overwriteAt(fromDir, from, "saved as it went to the Trash");
+        return 0;
+    });
+    syncOk();
+    setRenameHook(nullptr);
+    EXPECT_EQ(readFile(docs + "/notes.txt"), "saved as it went to the Trash");
+    EXPECT_TRUE(trashedNames(home).isEmpty()) << trashedNames(home).join(", ").toStdString();
+    syncOk();
+    EXPECT_EQ(serverContent(docs, "notes.txt"), "saved as it went to the Trash");
+}
+
 // Another computer's version reaches the document between this computer's
 // upload and the look that confirms it: the upload is not taken as agreed,
 // and the next pass keeps both versions.
