@@ -203,7 +203,6 @@ inline double otherProcessCpuMs(qint64 pid)
 }
 
 // Spins the event loop until the predicate holds or the time runs out.
-
 inline bool waitUntil(const std::function<bool()> &predicate, int timeoutMs)
 {
     QDeadlineTimer deadline(timeoutMs);
