@@ -45,17 +45,18 @@ public:
             return std::nullopt;
         return FolderIdentity{qint64(info.st_dev), qint64(info.st_ino)};
     }
-    QString mark() const
+    // nullopt when it cannot be told (unreadable attributes, or an empty
+    // one that is not ours); an empty string when the file system keeps
+    // user attributes and this folder has none.
+    std::optional<QString> mark() const
     {
         char value[128];
         const ssize_t length = m_fd < 0 ? -1 : ::fgetxattr(m_fd, Bookmarks::markAttribute, value, sizeof value);
-        return length > 0 ? QString::fromLatin1(value, int(length)) : QString();
-    }
-    // Known to carry no mark: the file system keeps user attributes and this
-    // folder has none (not merely unreadable).
-    bool carriesNoMark() const
-    {
-        return m_fd >= 0 && ::fgetxattr(m_fd, Bookmarks::markAttribute, nullptr, 0) < 0 && errno == ENODATA;
+        if (length > 0)
+            return QString::fromLatin1(value, int(length));
+        if (length < 0 && errno == ENODATA)
+            return QString();
+        return std::nullopt;
     }
     bool setMark(const QString &mark) const
     {
@@ -66,6 +67,17 @@ public:
 private:
     int m_fd;
 };
+
+// The mark on the folder at `path`, read only while it is the folder of
+// `identity`, so that a folder swapped in meanwhile is not read: nullopt
+// when that cannot be told.
+std::optional<QString> markAt(const QString &path, const FolderIdentity &identity)
+{
+    const OpenFolder folder(path);
+    if (folder.identity() != identity)
+        return std::nullopt;
+    return folder.mark();
+}
 
 } // namespace
 
@@ -151,18 +163,15 @@ bool isChosenFolder(const Resolved &recorded, const FolderIdentity &current)
         // that lost every mark is a new file system.
         if (!recorded.markedOnFolder)
             return true;
-        const OpenFolder folder(recorded.path);
-        return folder.identity() != current || !folder.carriesNoMark();
+        const auto mark = markAt(recorded.path, current);
+        return !mark || !mark->isEmpty();
     }
-    return !recorded.mark.isEmpty() && markOf(recorded.path, current) == recorded.mark;
+    return !recorded.mark.isEmpty() && markAt(recorded.path, current) == recorded.mark;
 }
 
 QString markOf(const QString &folderPath, const FolderIdentity &identity)
 {
-    const OpenFolder folder(folderPath);
-    if (folder.identity() != identity)
-        return {};
-    return folder.mark();
+    return markAt(folderPath, identity).value_or(QString());
 }
 
 } // namespace Bookmarks

@@ -341,11 +341,9 @@ void AppState::loadBookmarks()
             // whether the mark is on the folder says so now, when it is.
             // (A remounted folder's new identity is recorded by the pass
             // that meets it.)
-            const bool carriesMark = !resolved->mark.isEmpty() && resolved->current == resolved->identity
-                                     && Bookmarks::markOf(path, resolved->current) == resolved->mark;
             const auto renewed = resolved->mark.isEmpty() ? Bookmarks::create(path)
-                                 : carriesMark            ? Bookmarks::create(path, resolved->mark)
-                                                          : std::nullopt;
+                                 : resolved->current == resolved->identity ? Bookmarks::create(path, resolved->mark)
+                                                                           : std::nullopt;
             if (renewed && *renewed != bookmark) {
                 kept = *renewed;
                 changed = true;
@@ -383,12 +381,6 @@ std::optional<Bookmarks::Resolved> AppState::watchedFolderBookmark(const QString
     if (bookmark == m_bookmarks.cend())
         return std::nullopt;
     return Bookmarks::read(*bookmark);
-}
-
-QString AppState::watchedFolderMark(const QString &folderPath) const
-{
-    const auto recorded = Bookmarks::read(m_bookmarks.value(folderPath));
-    return recorded ? recorded->mark : QString();
 }
 
 void AppState::updateWatchedFolderIdentity(const QString &folderPath, const FolderIdentity &identity)

@@ -121,12 +121,10 @@ public:
     // inside it: such a pair was stored before it was refused, and the later
     // folder is not synced until chosen again.
     std::optional<QString> overlappingFolder(const QString &folderPath) const;
-    // The folder the user chose at that path, as its bookmark recorded it;
-    // none for a folder that has no bookmark.
+    // The folder the user chose at that path, as its bookmark recorded it
+    // (its mark is new each time the folder is chosen); none for a folder
+    // that has no bookmark.
     std::optional<Bookmarks::Resolved> watchedFolderBookmark(const QString &folderPath) const;
-    // The mark of the choice (see Bookmarks::Resolved::mark): a new one each
-    // time the folder is chosen. Empty when none was recorded.
-    QString watchedFolderMark(const QString &folderPath) const;
     // The chosen folder now has this identity (its drive was mounted again
     // and the folder still carries its mark): the bookmark records it.
     void updateWatchedFolderIdentity(const QString &folderPath, const FolderIdentity &identity);

@@ -1152,9 +1152,10 @@ void SyncEngine::forgetFolderEntries(const QString &folderPath)
 
 void SyncEngine::followFolderChoice(const QString &folderPath)
 {
-    const QString mark = m_appState.watchedFolderMark(folderPath);
-    if (mark.isEmpty())
+    const auto chosen = m_appState.watchedFolderBookmark(folderPath);
+    if (!chosen || chosen->mark.isEmpty())
         return;
+    const QString &mark = chosen->mark;
     const auto recorded = m_syncState.folderChoices.constFind(folderPath);
     if (recorded != m_syncState.folderChoices.cend() && *recorded == mark)
         return;
