@@ -159,15 +159,16 @@ QStringList mountPointsToKeep(const FolderFacts &facts)
     return kept;
 }
 
-// The folder's plan from what is on disk now; none when the folder cannot
-// be read. `tracked` holds the entries of every folder; `mountPoints` comes
-// in as known before and goes out as to be remembered. Every read goes
-// through `folder`, the folder opened and checked at the start of the pass:
-// another folder put at its path meanwhile is seen by the next pass, never
-// acted on.
+// The folder's plan from what is on disk now (or from `walked`, a walk of
+// it that still stands); none when the folder cannot be read. `tracked`
+// holds the entries of every folder; `mountPoints` comes in as known before
+// and goes out as to be remembered. Every read goes through `folder`, the
+// folder opened and checked at the start of the pass: another folder put at
+// its path meanwhile is seen by the next pass, never acted on.
 std::optional<FolderPlan> decide(const std::shared_ptr<FolderAccess> &folder, const QString &folderPath,
                                  const TrackedFiles &tracked, const KnownDocuments &documents,
-                                 RemovalAnswer removalAnswer, bool settleAsConflicts, QStringList &mountPoints)
+                                 RemovalAnswer removalAnswer, bool settleAsConflicts, QStringList &mountPoints,
+                                 std::optional<LocalScanner::Listing> walked)
 {
     FolderFacts facts;
     facts.folderPath = folderPath;
@@ -182,10 +183,16 @@ std::optional<FolderPlan> decide(const std::shared_ptr<FolderAccess> &folder, co
     }
     // A tracked file's path is held once, by its entry, not again by the
     // listing (100,000 paths are some 13 MiB).
-    facts.listing = LocalScanner::scanLocalFiles(*folder, mountPoints, [&facts](const QString &path) {
+    const LocalScanner::KnownPath knownPath = [&facts](const QString &path) {
         const auto entry = facts.tracked.constFind(path);
         return entry == facts.tracked.cend() ? QString() : entry.key();
-    });
+    };
+    if (walked) {
+        facts.listing = std::move(*walked);
+        LocalScanner::adoptKnown(facts.listing, *folder, mountPoints, knownPath);
+    } else {
+        facts.listing = LocalScanner::scanLocalFiles(*folder, mountPoints, knownPath);
+    }
     if (!facts.listing.readable)
         return std::nullopt;
     removeStaleDownloads(*folder, facts.listing.downloadTemporaries);
@@ -322,15 +329,20 @@ QCoro::Task<void> FolderRun::plan()
     // Taken as late as can be, once the watcher has set up its watches (a
     // moment after it started, most often already): its mark then vouches
     // for what this walk finds, and the next pass need not walk again.
-    for (int waits = 0; waits < maxWaitsForWatches && m_results->watchesSettingUp(); ++waits) {
-        QCoro::Task<> pausing = QCoro::sleepFor(std::chrono::milliseconds(10));
-        co_await pausing;
+    QCoro::Task<std::optional<LocalScanner::Listing>> takingEarlyWalk = earlyWalkThatStands();
+    std::optional<LocalScanner::Listing> walked = co_await takingEarlyWalk;
+    if (!walked) {
+        for (int waits = 0; waits < maxWaitsForWatches && m_results->watchesSettingUp(); ++waits) {
+            QCoro::Task<> pausing = QCoro::sleepFor(std::chrono::milliseconds(10));
+            co_await pausing;
+        }
+        m_markBeforeWalk = m_results->changeMark();
     }
-    m_markBeforeWalk = m_results->changeMark();
     QCoro::Task<std::optional<FolderPlan>> deciding =
         onWorker([folder = m_folder, folderPath, tracked = std::move(m_context.tracked), documents = std::move(documents),
-                  answer = m_context.removalAnswer, settle = m_context.settleAsConflicts, &mountPoints] {
-            return decide(folder, folderPath, tracked, documents, answer, settle, mountPoints);
+                  answer = m_context.removalAnswer, settle = m_context.settleAsConflicts, &mountPoints,
+                  walked = std::move(walked)]() mutable {
+            return decide(folder, folderPath, tracked, documents, answer, settle, mountPoints, std::move(walked));
         });
     std::optional<FolderPlan> decided = co_await deciding;
     if (!decided)
@@ -340,6 +352,25 @@ QCoro::Task<void> FolderRun::plan()
     m_plan = std::move(decided);
     m_planHadWork = m_plan->hasWork();
     m_results->planned(*m_plan);
+}
+
+QCoro::Task<std::optional<LocalScanner::Listing>> FolderRun::earlyWalkThatStands()
+{
+    QFuture<std::optional<EarlyWalk>> walking = std::exchange(m_context.earlyWalk, {});
+    if (!walking.isValid())
+        co_return std::nullopt;
+    co_await qCoro(walking).waitForFinished();
+    std::optional<EarlyWalk> early = walking.takeResult();
+    // Of this very folder, readable, and nothing seen to change since it
+    // began: what a walk now would find. Otherwise it is dropped on a
+    // worker (thousands of paths) and the plan walks afresh.
+    if (early && early->listing.readable && early->identity == m_folder->identity()
+        && m_results->changeMark() == early->mark) {
+        m_markBeforeWalk = early->mark;
+        co_return std::move(early->listing);
+    }
+    releaseInBackground(std::make_shared<const std::optional<EarlyWalk>>(std::move(early)));
+    co_return std::nullopt;
 }
 
 std::shared_ptr<const void> FolderRun::takePlan()

@@ -34,6 +34,15 @@ public:
     // its watches, beyond which it goes without them.
     static constexpr int maxWaitsForWatches = 300;
 
+    // A walk of the folder made before its plan (while the state loads at
+    // start-up): it stands in for the plan's own walk when the watcher has
+    // seen nothing change since the walk began.
+    struct EarlyWalk {
+        FolderIdentity identity; // of the folder walked
+        quint64 mark = 0;        // the watcher's change mark as the walk began
+        LocalScanner::Listing listing; // without known mount points or shared paths
+    };
+
     // A file opened for sending on a worker thread, with its facts as of
     // the opening, or why it could not be opened.
     struct OpenedToSend {
@@ -63,6 +72,8 @@ public:
         // seen no change since: when the server tells of none either, the
         // folder is not walked at all.
         bool unchangedHere = false;
+        // A walk begun before the pass, if any.
+        QFuture<std::optional<EarlyWalk>> earlyWalk;
     };
 
     // Where the run's results go. Called on the main thread.
@@ -211,6 +222,9 @@ private:
     static TrackedFile entryFor(const ContentHash &localHash, qint64 remoteId, const std::optional<ContentHash> &remoteHash,
                                 const FileFacts &facts, qint64 recordedNs);
     QString relative(const QString &path) const;
+    // The listing of the context's early walk, when it is what a walk now
+    // would find (its mark then becomes the walk's); none otherwise.
+    QCoro::Task<std::optional<LocalScanner::Listing>> earlyWalkThatStands();
 
     APIClient &m_apiClient;
     Context m_context;

@@ -243,26 +243,22 @@ bool isIgnoredName(const QString &name)
     return isIgnoredBytes(std::string_view(utf8.constData(), size_t(utf8.size())));
 }
 
-Listing scanLocalFiles(const FolderAccess &folder, const QStringList &knownMountPoints, const KnownPath &knownPath)
+namespace {
+
+// The folder's path with the slash every listed path starts with.
+QString prefixOf(const FolderAccess &folder)
 {
-    Listing listing;
-    const int fd = folder.openForListing();
-    if (fd < 0)
-        return listing;
     const QString root = folder.path();
-    const QString prefix = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
-    Walker walker(listing, prefix, knownPath);
-    if (!walker.walk(fd, prefix)) {
-        // A folder that could not be read whole must not look like one whose
-        // files were removed.
-        return Listing{};
-    }
-    listing.readable = true;
+    return root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
+}
+
+// Mount points known from before with nothing mounted now (or gone): what
+// was below them is not known to be removed.
+void noteNotMounted(Listing &listing, const QString &prefix, const QStringList &knownMountPoints)
+{
     for (const QString &mountPoint : knownMountPoints) {
         if (listing.mountPoints.contains(mountPoint))
             continue;
-        // Nothing mounted there now (or it is gone): what was below it is
-        // not known to be removed.
         const QString path = prefix + mountPoint;
         listing.notMounted.append(mountPoint);
         listing.unreadableDirectories.append(path);
@@ -270,7 +266,35 @@ Listing scanLocalFiles(const FolderAccess &folder, const QStringList &knownMount
             {path, QCoreApplication::translate("LocalScanner", "Not mounted: the files below %1 are left as they are until it is mounted again")
                        .arg(mountPoint)});
     }
+}
+
+} // namespace
+
+Listing scanLocalFiles(const FolderAccess &folder, const QStringList &knownMountPoints, const KnownPath &knownPath)
+{
+    Listing listing;
+    const int fd = folder.openForListing();
+    if (fd < 0)
+        return listing;
+    const QString prefix = prefixOf(folder);
+    Walker walker(listing, prefix, knownPath);
+    if (!walker.walk(fd, prefix)) {
+        // A folder that could not be read whole must not look like one whose
+        // files were removed.
+        return Listing{};
+    }
+    listing.readable = true;
+    noteNotMounted(listing, prefix, knownMountPoints);
     return listing;
+}
+
+void adoptKnown(Listing &listing, const FolderAccess &folder, const QStringList &knownMountPoints,
+                const KnownPath &knownPath)
+{
+    for (LocalFile &file : listing.files)
+        if (QString known = knownPath(file.path); !known.isNull())
+            file.path = std::move(known);
+    noteNotMounted(listing, prefixOf(folder), knownMountPoints);
 }
 
 Listing scanLocalFiles(const QString &folderPath)

@@ -81,6 +81,10 @@ using KnownPath = std::function<QString(const QString &path)>;
 // taken as removed.
 Listing scanLocalFiles(const FolderAccess &folder, const QStringList &knownMountPoints = {},
                        const KnownPath &knownPath = {});
+// Makes a listing scanned without known mount points or paths what the scan
+// would have listed with them.
+void adoptKnown(Listing &listing, const FolderAccess &folder, const QStringList &knownMountPoints,
+                const KnownPath &knownPath);
 // The same for the folder at that path, opened here.
 Listing scanLocalFiles(const QString &folderPath);
 

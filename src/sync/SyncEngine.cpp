@@ -24,6 +24,7 @@
 #include <QLocale>
 #include <QMetaObject>
 #include <QCoroFuture>
+#include <QCoroTimer>
 #include <cmath>
 #include <limits>
 
@@ -255,6 +256,10 @@ void SyncEngine::start()
     m_fileWatcher = watcher;
     for (const QString &folder : m_appState.watchedFolders())
         watcher->watch(folder);
+    if (m_loading.isValid() && !m_earlyWalksWanted) {
+        m_earlyWalksWanted = true;
+        walkWhileStateLoads();
+    }
 
     m_running = true;
     m_stopped = false;
@@ -429,6 +434,38 @@ QCoro::Task<void> SyncEngine::stateLoaded()
     co_await qCoro(loading).waitForFinished();
     if (self)
         takeLoadedState();
+}
+
+QCoro::Task<void> SyncEngine::walkWhileStateLoads()
+{
+    const QPointer<SyncEngine> self(this);
+    const QStringList folders = m_appState.watchedFolders();
+    for (const QString &folderPath : folders) {
+        // Begun before its watches are all set up, a walk could miss a
+        // change that no mark tells of.
+        for (int waits = 0; waits < FolderRun::maxWaitsForWatches && self && self->m_earlyWalksWanted
+                            && self->m_fileWatcher && self->m_fileWatcher->isSettingUp(folderPath);
+             ++waits) {
+            QCoro::Task<> pausing = QCoro::sleepFor(std::chrono::milliseconds(10));
+            co_await pausing;
+        }
+        if (!self || !m_earlyWalksWanted)
+            co_return;
+        const std::optional<quint64> mark = watcherMark(folderPath);
+        if (!mark)
+            continue;
+        m_earlyWalks.insert(folderPath, runInBackground([folderPath, mark = *mark] {
+                                std::optional<FolderRun::EarlyWalk> walk;
+                                try {
+                                    const FolderAccess folder(folderPath);
+                                    walk = FolderRun::EarlyWalk{folder.identity(), mark,
+                                                                LocalScanner::scanLocalFiles(folder)};
+                                } catch (const std::exception &) {
+                                    // Not there or not readable: the pass finds out for itself.
+                                }
+                                return walk;
+                            }));
+    }
 }
 
 bool SyncEngine::claimStateFile()
@@ -624,6 +661,9 @@ QCoro::Task<void> SyncEngine::performSync()
     m_isSyncing = false;
     releaseStateFile();
     releaseInBackground();
+    m_earlyWalksWanted = false;
+    if (!m_earlyWalks.isEmpty())
+        releaseInBackground(std::make_shared<const decltype(m_earlyWalks)>(std::exchange(m_earlyWalks, {})));
     if (std::exchange(m_entriesChanged, 0) >= compactAfterChanges)
         compactState();
     postPassNotices();
@@ -770,6 +810,8 @@ std::unique_ptr<FolderRun> SyncEngine::makeRun(PlannedFolder &folder)
             context.since = since;
     }
     context.tracked = m_syncState.trackedFiles; // shared, not copied
+    context.earlyWalk = m_earlyWalks.take(folder.path);
+    m_earlyWalksWanted = false;
     context.removalAnswer = m_removalAnswers.take(folder.path);
     context.mountPoints = m_syncState.mountPoints.value(folder.path);
     context.settleAsConflicts = m_joinedFolders.contains(folder.path);

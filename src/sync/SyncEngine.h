@@ -196,6 +196,14 @@ private:
     // taken from there before anything reads or changes it.
     void takeLoadedState();
     QCoro::Task<void> stateLoaded();
+    // Meanwhile the first pass's walks are made, each as soon as its
+    // folder's watches are set up (see FolderRun::EarlyWalk). A folder the
+    // pass plans before its walk began is walked by the pass itself.
+    QCoro::Task<void> walkWhileStateLoads();
+    // Made by walkWhileStateLoads, taken by the first pass's plans; what a
+    // pass leaves is dropped at its end.
+    QHash<QString, QFuture<std::optional<FolderRun::EarlyWalk>>> m_earlyWalks;
+    bool m_earlyWalksWanted = false;
     // After a pass that changed many entries, their maps are copied afresh
     // in one go (see StateCompaction.h) and the scattered originals freed,
     // one map after the other.

@@ -234,3 +234,33 @@ TEST_F(LifecycleTest, AnIdlePassAsksTheServerButWalksNothing)
     engine->fullWalkIntervalMs = 0;
     EXPECT_EQ(passWalks(), 1);
 }
+
+TEST_F(LifecycleTest, AChangeAfterTheStartUpWalkIsNotMissedByThePassThatUsesIt)
+{
+    for (const char *name : {"edited.txt", "removed.txt", "kept.txt"})
+        writeFile(docs + "/" + name, name);
+    syncOk();
+    engine = makeEngine();
+    passes = 0;
+    prepare();
+    // The folders' answer held back, so the folder is walked while the pass
+    // waits; the status answer held back longer, so the edits land after
+    // that walk and before the plan.
+    running.server.injectFault(fault({.method = "GET", .path = "/api/v1/folders", .delayMs = 400, .count = 1}));
+    running.server.injectFault(fault({.method = "GET", .path = "/api/v1/sync/status", .delayMs = 1500, .count = 1}));
+    std::map<std::string, std::string> afterFirstPass;
+    QObject::connect(engine.get(), &SyncEngine::passFinished, [&] {
+        if (passes == 1)
+            for (const auto &[name, document] : documentsOf(docs))
+                afterFirstPass[name] = running.server.content(document.id).value_or("");
+    });
+    engine->start();
+    testsupport::settle(900);
+    writeFile(docs + "/edited.txt", "edited during start-up");
+    ASSERT_TRUE(QFile::remove(docs + "/removed.txt"));
+    writeFile(docs + "/added.txt", "added during start-up");
+    ASSERT_TRUE(waitForPasses(1));
+    EXPECT_EQ(afterFirstPass, (std::map<std::string, std::string>{{"added.txt", "added during start-up"},
+                                                                   {"edited.txt", "edited during start-up"},
+                                                                   {"kept.txt", "kept.txt"}}));
+}

@@ -232,6 +232,30 @@ TEST_F(LocalScannerTest, MountPointsAreFoundAndWhileNothingIsMountedNothingBelow
     EXPECT_EQ(LocalScanner::scanLocalFiles(folder, {"usb"}).unreadableDirectories, QStringList{path("usb")});
 }
 
+// A walk made before the known paths and mount points were read (while the
+// state loads) is completed into what a scan with them lists.
+TEST_F(LocalScannerTest, AnEarlyListingCompletedIsTheScanWithWhatWasKnown)
+{
+    file("a.txt");
+    file("sub/b.txt");
+    const FolderAccess folder(root);
+    const QString knownA = path("a.txt");
+    const LocalScanner::KnownPath knownPath = [&](const QString &listed) {
+        return listed == knownA ? knownA : QString();
+    };
+    const auto scanned = LocalScanner::scanLocalFiles(folder, {"usb"}, knownPath);
+    auto early = LocalScanner::scanLocalFiles(folder);
+    EXPECT_TRUE(early.notMounted.isEmpty());
+    LocalScanner::adoptKnown(early, folder, {"usb"}, knownPath);
+
+    EXPECT_EQ(relativePaths(early), relativePaths(scanned));
+    EXPECT_TRUE(early.files.front().path.isSharedWith(knownA));
+    EXPECT_EQ(early.notMounted, scanned.notMounted);
+    EXPECT_EQ(early.unreadableDirectories, QStringList{path("usb")});
+    ASSERT_EQ(early.notSynced.size(), 1u);
+    EXPECT_EQ(early.notSynced[0].reason, scanned.notSynced[0].reason);
+}
+
 // Read in 1 MiB chunks: files across chunk boundaries hash as their whole
 // content; one that cannot be read throws, naming it.
 TEST_F(LocalScannerTest, HashesWholeFilesOrThrows)
