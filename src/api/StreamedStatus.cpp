@@ -82,7 +82,7 @@ StreamedStatus::StreamedStatus(SyncDocumentSink each)
         lowerThisThreadsPriority();
         std::istream body(&m_pieces);
         try {
-            promise.addResult(decodeSyncStatus(body, each));
+            promise.addResult(std::make_unique<SyncStatusResponse>(decodeSyncStatus(body, each)));
         } catch (const DecodingError &error) {
             promise.addResult(error);
         } catch (const std::exception &error) {
@@ -158,5 +158,5 @@ QCoro::Task<SyncStatusResponse> StreamedStatus::result()
         throw bodyTooLarge(QStringLiteral("sync status"), m_received, maxListingBytes);
     if (auto *error = std::get_if<DecodingError>(&outcome))
         throw *error;
-    co_return std::get<SyncStatusResponse>(std::move(outcome));
+    co_return std::move(*std::get<std::unique_ptr<SyncStatusResponse>>(outcome));
 }

@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <streambuf>
 #include <thread>
@@ -49,7 +50,9 @@ public:
     QCoro::Task<SyncStatusResponse> result();
 
 private:
-    using Outcome = std::variant<SyncStatusResponse, DecodingError>;
+    // The answer by pointer: its documents' deque does not move without
+    // possibly throwing, so a future would hand it over as a copy.
+    using Outcome = std::variant<std::unique_ptr<SyncStatusResponse>, DecodingError>;
 
     // What the decoder reads: the pieces as they were taken, each freed as
     // soon as it has been read. Reading waits for the next piece.

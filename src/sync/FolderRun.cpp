@@ -356,11 +356,11 @@ QCoro::Task<void> FolderRun::plan()
 
 QCoro::Task<std::optional<LocalScanner::Listing>> FolderRun::earlyWalkThatStands()
 {
-    QFuture<std::optional<EarlyWalk>> walking = std::exchange(m_context.earlyWalk, {});
+    QFuture<std::shared_ptr<EarlyWalk>> walking = std::exchange(m_context.earlyWalk, {});
     if (!walking.isValid())
         co_return std::nullopt;
-    co_await qCoro(walking).waitForFinished();
-    std::optional<EarlyWalk> early = walking.takeResult();
+    QCoro::Task<std::shared_ptr<EarlyWalk>> taking = takeResultOf(walking);
+    const std::shared_ptr<EarlyWalk> early = co_await taking;
     // Of this very folder, readable, and nothing seen to change since it
     // began: what a walk now would find. Otherwise it is dropped on a
     // worker (thousands of paths) and the plan walks afresh.
@@ -369,7 +369,7 @@ QCoro::Task<std::optional<LocalScanner::Listing>> FolderRun::earlyWalkThatStands
         m_markBeforeWalk = early->mark;
         co_return std::move(early->listing);
     }
-    releaseInBackground(std::make_shared<const std::optional<EarlyWalk>>(std::move(early)));
+    releaseInBackground(early);
     co_return std::nullopt;
 }
 

@@ -73,7 +73,7 @@ public:
         // folder is not walked at all.
         bool unchangedHere = false;
         // A walk begun before the pass, if any.
-        QFuture<std::optional<EarlyWalk>> earlyWalk;
+        QFuture<std::shared_ptr<EarlyWalk>> earlyWalk; // null when none was made
     };
 
     // Where the run's results go. Called on the main thread.

@@ -421,6 +421,8 @@ void SyncEngine::takeLoadedState()
 {
     if (!m_loading.isValid())
         return;
+    // A state of many thousands of entries is moved out, never copied.
+    static_assert(std::is_nothrow_move_constructible_v<SyncState>);
     m_syncState = m_loading.takeResult();
     m_loading = {};
 }
@@ -440,7 +442,10 @@ QCoro::Task<void> SyncEngine::walkWhileStateLoads()
 {
     const QPointer<SyncEngine> self(this);
     const QStringList folders = m_appState.watchedFolders();
+    const QStringList notChosen = m_appState.foldersNeedingChoice();
     for (const QString &folderPath : folders) {
+        if (notChosen.contains(folderPath))
+            continue;
         // Begun before its watches are all set up, a walk could miss a
         // change that no mark tells of.
         for (int waits = 0; waits < FolderRun::maxWaitsForWatches && self && self->m_earlyWalksWanted
@@ -455,15 +460,14 @@ QCoro::Task<void> SyncEngine::walkWhileStateLoads()
         if (!mark)
             continue;
         m_earlyWalks.insert(folderPath, runInBackground([folderPath, mark = *mark] {
-                                std::optional<FolderRun::EarlyWalk> walk;
                                 try {
                                     const FolderAccess folder(folderPath);
-                                    walk = FolderRun::EarlyWalk{folder.identity(), mark,
-                                                                LocalScanner::scanLocalFiles(folder)};
+                                    return std::make_shared<FolderRun::EarlyWalk>(FolderRun::EarlyWalk{
+                                        folder.identity(), mark, LocalScanner::scanLocalFiles(folder)});
                                 } catch (const std::exception &) {
                                     // Not there or not readable: the pass finds out for itself.
+                                    return std::shared_ptr<FolderRun::EarlyWalk>();
                                 }
-                                return walk;
                             }));
     }
 }

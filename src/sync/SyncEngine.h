@@ -202,7 +202,7 @@ private:
     QCoro::Task<void> walkWhileStateLoads();
     // Made by walkWhileStateLoads, taken by the first pass's plans; what a
     // pass leaves is dropped at its end.
-    QHash<QString, QFuture<std::optional<FolderRun::EarlyWalk>>> m_earlyWalks;
+    QHash<QString, QFuture<std::shared_ptr<FolderRun::EarlyWalk>>> m_earlyWalks;
     bool m_earlyWalksWanted = false;
     // After a pass that changed many entries, their maps are copied afresh
     // in one go (see StateCompaction.h) and the scattered originals freed,
