@@ -14,8 +14,8 @@ template <typename T>
 QCoro::Task<T> takeResultOf(QFuture<T> future)
 {
     // takeResult moves only what moves without throwing; anything else
-    // (a std::deque, say) it copies whole. Such a result goes in a
-    // shared_ptr.
+    // (a std::deque, say) it copies whole. Such a result goes behind a
+    // pointer.
     static_assert(std::is_void_v<T> || std::is_nothrow_move_constructible_v<T>,
                   "a worker's result must move without throwing, or it is copied on the main thread");
     QFuture<void> finished(future);

@@ -326,9 +326,11 @@ QCoro::Task<void> FolderRun::plan()
     // copied whole.
     QStringList mountPoints = m_context.mountPoints;
     m_context.documents.reset();
-    // Taken as late as can be, once the watcher has set up its watches (a
-    // moment after it started, most often already): its mark then vouches
-    // for what this walk finds, and the next pass need not walk again.
+    // A walk made while the state loaded serves if nothing changed since it
+    // began. Otherwise the walk is made now, as late as can be, once the
+    // watcher has set up its watches (a moment after it started, most often
+    // already): its mark then vouches for what this walk finds, and the next
+    // pass need not walk again.
     QCoro::Task<std::optional<LocalScanner::Listing>> takingEarlyWalk = earlyWalkThatStands();
     std::optional<LocalScanner::Listing> walked = co_await takingEarlyWalk;
     if (!walked) {
