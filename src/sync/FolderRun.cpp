@@ -334,10 +334,8 @@ QCoro::Task<void> FolderRun::plan()
     QCoro::Task<std::optional<LocalScanner::Listing>> takingEarlyWalk = earlyWalkThatStands();
     std::optional<LocalScanner::Listing> walked = co_await takingEarlyWalk;
     if (!walked) {
-        for (int waits = 0; waits < maxWaitsForWatches && m_results->watchesSettingUp(); ++waits) {
-            QCoro::Task<> pausing = QCoro::sleepFor(std::chrono::milliseconds(10));
-            co_await pausing;
-        }
+        QCoro::Task<void> waiting = untilWatchesSetUp([results = m_results] { return results->watchesSettingUp(); });
+        co_await waiting;
         m_markBeforeWalk = m_results->changeMark();
     }
     QCoro::Task<std::optional<FolderPlan>> deciding =
@@ -354,6 +352,14 @@ QCoro::Task<void> FolderRun::plan()
     m_plan = std::move(decided);
     m_planHadWork = m_plan->hasWork();
     m_results->planned(*m_plan);
+}
+
+QCoro::Task<void> FolderRun::untilWatchesSetUp(std::function<bool()> settingUp)
+{
+    for (int waits = 0; waits < maxWaitsForWatches && settingUp(); ++waits) {
+        QCoro::Task<> pausing = QCoro::sleepFor(std::chrono::milliseconds(10));
+        co_await pausing;
+    }
 }
 
 QCoro::Task<std::optional<LocalScanner::Listing>> FolderRun::earlyWalkThatStands()

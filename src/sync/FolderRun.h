@@ -13,6 +13,7 @@
 #include <QHash>
 #include <QString>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -33,6 +34,8 @@ public:
     // A walk waits at most this many 10 ms pauses for the watcher to set up
     // its watches, beyond which it goes without them.
     static constexpr int maxWaitsForWatches = 300;
+    // Pauses 10 ms at a time while `settingUp` holds, that many times at most.
+    static QCoro::Task<void> untilWatchesSetUp(std::function<bool()> settingUp);
 
     // A walk of the folder made before its plan (while the state loads at
     // start-up): it stands in for the plan's own walk when the watcher has

@@ -24,7 +24,6 @@
 #include <QLocale>
 #include <QMetaObject>
 #include <QCoroFuture>
-#include <QCoroTimer>
 #include <cmath>
 #include <limits>
 
@@ -448,12 +447,11 @@ QCoro::Task<void> SyncEngine::walkWhileStateLoads()
             continue;
         // Begun before its watches are all set up, a walk could miss a
         // change that no mark tells of.
-        for (int waits = 0; waits < FolderRun::maxWaitsForWatches && self && self->m_earlyWalksWanted
-                            && self->m_fileWatcher && self->m_fileWatcher->isSettingUp(folderPath);
-             ++waits) {
-            QCoro::Task<> pausing = QCoro::sleepFor(std::chrono::milliseconds(10));
-            co_await pausing;
-        }
+        QCoro::Task<void> waiting = FolderRun::untilWatchesSetUp([self, folderPath] {
+            return self && self->m_earlyWalksWanted && self->m_fileWatcher
+                && self->m_fileWatcher->isSettingUp(folderPath);
+        });
+        co_await waiting;
         if (!self || !m_earlyWalksWanted)
             co_return;
         const std::optional<quint64> mark = watcherMark(folderPath);
